@@ -1,0 +1,62 @@
+#pragma once
+// Parallel loops over an index range on the global worker pool. The caller
+// waits until every index has run. Outputs are written per index and read back
+// in index order, so results never depend on the number of workers.
+
+#include <algorithm>
+#include <memory>
+#include <cstddef>
+#include <type_traits>
+#include <vector>
+
+#include "runtime/worker_pool.h"
+
+namespace quelmar::runtime {
+
+// Number of workers a loop may use; per-worker scratch arrays are this long.
+inline std::size_t worker_count() {
+    WorkerPool* pool = global_pool();
+    return pool ? std::max<std::size_t>(pool->size(), 1) : 1;
+}
+
+// Chunk size that keeps workers balanced on heavy-tailed items while paying
+// the shared counter only once per chunk.
+inline std::size_t default_grain(std::size_t count, std::size_t workers) {
+    return std::clamp<std::size_t>(count / (workers * 256 + 1), 1, 1024);
+}
+
+// Calls body(index, worker) for every index in [0, count). `worker` is below
+// worker_count() and identifies the thread, for per-worker scratch space.
+template <class Body>
+void parallel_for_worker(std::size_t count, Body&& body) {
+    if (count == 0) return;
+    using BodyT = std::remove_reference_t<Body>;
+    WorkerPool* pool = global_pool();
+    if (!pool || pool->size() == 0) {
+        for (std::size_t i = 0; i < count; ++i) body(i, std::size_t{0});
+        return;
+    }
+    auto chunk = [](void* context, std::size_t begin, std::size_t end, std::size_t worker) {
+        BodyT& run = *static_cast<BodyT*>(context);
+        for (std::size_t i = begin; i < end; ++i) run(i, worker);
+    };
+    pool->run(count, default_grain(count, pool->size()), chunk,
+              const_cast<void*>(static_cast<const void*>(std::addressof(body))));
+}
+
+// Calls body(index) for every index in [0, count).
+template <class Body>
+void parallel_for(std::size_t count, Body&& body) {
+    parallel_for_worker(count, [&body](std::size_t i, std::size_t) { body(i); });
+}
+
+// Returns {f(0), f(1), ..., f(count - 1)} computed in parallel, in index order.
+template <class F>
+auto parallel_map(std::size_t count, F&& f) {
+    using T = std::decay_t<std::invoke_result_t<F&, std::size_t>>;
+    std::vector<T> out(count);
+    parallel_for(count, [&](std::size_t i) { out[i] = f(i); });
+    return out;
+}
+
+}  // namespace quelmar::runtime
