@@ -1,0 +1,40 @@
+#pragma once
+// A clustering file read against a graph: UTF-8 lines "node_name cluster_id"
+// (further tokens ignored). Per cluster id, one line naming a node the graph
+// does not know is skipped; a second such line for the same cluster id fails.
+// Clusters left with a single member are dropped. Clusters may overlap.
+//
+// Error messages (exact): "missing node_name", "missing cluster_id",
+// "invalid cluster_id", "invalid digit found in string", "number too large to
+// fit in target type", "stream did not contain valid UTF-8", "node {token}
+// requested in cluster {id} not found in graph, and is not singleton", and
+// operating-system errors as "<description> (os error N)".
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/graph.h"
+#include "runtime/result.h"
+
+namespace quelmar {
+
+using ClusterId = std::uint64_t;
+
+struct Cluster {
+    // Distinct member node ids, ascending once loading has finished.
+    std::vector<NodeId> core;
+
+    bool is_singleton() const noexcept { return core.size() == 1; }
+};
+
+// Transient: produced by the loader, consumed by packing.
+struct Clustering {
+    // Every surviving cluster (at least two members), ascending by id.
+    std::vector<std::pair<ClusterId, Cluster>> clusters;
+
+    static Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
+};
+
+}  // namespace quelmar

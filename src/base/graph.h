@@ -1,0 +1,74 @@
+#pragma once
+// A finished undirected graph over dense node ids, in compact adjacency form:
+// one array of running degree sums (offsets, n + 1 entries, offsets[0] == 0)
+// and one array of neighbour ids, where node u's neighbours are
+// neighbours[offsets[u] .. offsets[u + 1]). Position p of that array is the
+// edge end's adjacency slot: slots run 0 .. S - 1 by node id, then by position.
+//
+// Invariants of a graph built from an edge list (and checked on snapshots):
+//   * every neighbour id is below node_count(); node_count() <= 2^32;
+//   * each neighbour list is strictly ascending, and v is a neighbour of u
+//     exactly when u is a neighbour of v;
+//   * a self-loop is stored once, as the node's own id in its own list;
+//   * m_cache() == S / 2 rounded down (a lone self-loop counts for nothing).
+// Immutable once built; shared read-only by every worker thread.
+
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "utils/name_set.h"
+
+namespace quelmar {
+
+// Node ids are stored in 32 bits: graphs hold at most 2^32 nodes.
+using NodeId = std::uint32_t;
+inline constexpr std::uint64_t kMaxNodes = std::uint64_t{1} << 32;
+
+// A view of one node of a finished graph: its id and its neighbour ids.
+struct Node {
+    std::uint64_t id;
+    std::span<const NodeId> edges;
+};
+
+class Graph {
+public:
+    // The graph with no nodes.
+    Graph() : offsets_{0} {}
+    Graph(NameSet name_set, std::vector<std::uint64_t> offsets, std::vector<NodeId> neighbours,
+          std::uint64_t m_cache)
+        : name_set_(std::move(name_set)),
+          offsets_(std::move(offsets)),
+          neighbours_(std::move(neighbours)),
+          m_cache_(m_cache) {}
+
+    // Large: moved into its EnrichedGraph, never copied.
+    Graph(const Graph&) = delete;
+    Graph& operator=(const Graph&) = delete;
+    Graph(Graph&&) noexcept = default;
+    Graph& operator=(Graph&&) noexcept = default;
+
+    const NameSet& name_set() const noexcept { return name_set_; }
+    std::uint64_t node_count() const noexcept { return offsets_.size() - 1; }
+    // Number of undirected edges.
+    std::uint64_t m_cache() const noexcept { return m_cache_; }
+
+    std::span<const NodeId> neighbours(NodeId u) const noexcept {
+        return {neighbours_.data() + offsets_[u], neighbours_.data() + offsets_[u + 1]};
+    }
+    std::uint64_t degree(NodeId u) const noexcept { return offsets_[u + 1] - offsets_[u]; }
+    Node node(NodeId u) const noexcept { return {u, neighbours(u)}; }
+
+    // Running degree sums (n + 1 entries) and the flat neighbour array.
+    std::span<const std::uint64_t> offsets() const noexcept { return offsets_; }
+    std::span<const NodeId> all_neighbours() const noexcept { return neighbours_; }
+
+private:
+    NameSet name_set_;
+    std::vector<std::uint64_t> offsets_;
+    std::vector<NodeId> neighbours_;
+    std::uint64_t m_cache_ = 0;
+};
+
+}  // namespace quelmar

@@ -1,0 +1,35 @@
+#pragma once
+// The packed clusters of one clustering file, ascending by cluster id, with
+// the graph they were packed against (kept alive by this reference) and the
+// optional resolution of the constant-Potts-model statistic. Immutable once
+// built; shared (std::shared_ptr<const>) by the Python Clustering object and
+// every subset made from it.
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "base/clustering.h"
+#include "quelmar/enriched_graph.h"
+#include "quelmar/rich_cluster.h"
+
+namespace quelmar {
+
+struct RichClustering {
+    SharedGraph graph;
+    // Ascending by id, ids unique.
+    std::vector<std::pair<ClusterId, RichCluster>> clusters;
+    std::optional<double> cpm_resolution;
+
+    // Packs every cluster on the worker pool (progress bar on a terminal);
+    // the result does not depend on the number of workers.
+    static RichClustering pack_from_clustering(SharedGraph graph, Clustering clustering);
+
+    // The cluster with this id, or null.
+    const RichCluster* find(ClusterId id) const noexcept;
+};
+
+using SharedClustering = std::shared_ptr<const RichClustering>;
+
+}  // namespace quelmar
