@@ -14,6 +14,7 @@
 #include "exposure/panic.h"
 #include "exposure/predicate.h"
 #include "exposure/py_ref.h"
+#include "runtime/worker_pool.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -33,6 +34,9 @@ Result<SharedClustering> load_and_pack(const SharedGraph& graph, const std::stri
                                        std::optional<double> cpm) {
     Result<Clustering> loaded = Clustering::parse_from_file(graph->graph(), path);
     if (!loaded) return std::move(loaded).error();
+    // A clustering always settles the pool, even one without clusters, so
+    // that set_nthreads afterwards fails the same way whatever the file held.
+    runtime::global_pool();
     RichClustering packed =
         RichClustering::pack_from_clustering(graph, std::move(loaded).value());
     packed.cpm_resolution = cpm;
