@@ -31,8 +31,11 @@ def agree(ours, twin):
     if set(ours["distributions"]) != set(twin["distributions"]):
         problems.append("different statistics")
     for name, entries in ours["distributions"].items():
+        # Interpolating between values of opposite sign can cancel to nearly
+        # zero, so the tolerance is relative to the distribution's scale.
+        scale = max((abs(e) for e in entries if math.isfinite(e)), default=0.0)
         for i, (a, b) in enumerate(zip(entries, twin["distributions"].get(name, []))):
-            if not math.isclose(a, b, rel_tol=1e-12, abs_tol=1e-300) and not (a == b):
+            if a != b and not math.isclose(a, b, rel_tol=1e-12, abs_tol=1e-12 * scale):
                 problems.append(f"{name}[{i}]: {a!r} != {b!r}")
     return problems
 
