@@ -109,7 +109,9 @@ bool text_argument(const char* parameter, PyObject* object, std::string* out) {
 }
 
 bool index_to_u64(PyObject* object, std::uint64_t* out) {
-    PyRef integer = PyRef::steal(PyNumber_Index(object));
+    // Plain ints, by far the common case, need no index conversion.
+    PyRef integer = PyLong_Check(object) ? PyRef::borrow(object)
+                                         : PyRef::steal(PyNumber_Index(object));
     if (!integer) return false;
     const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;

@@ -46,12 +46,13 @@ struct ClusterCounts {
 };
 
 // The statistics as Python reads them: summaries keyed by the lower-case name
-// of their statistic, in the order they were computed.
+// of their statistic, in the order they were computed. The counts are held at
+// full width, whatever width the library reports them in.
 struct StatsRecord {
-    std::uint32_t num_clusters = 0;
-    std::uint32_t covered_nodes = 0;
+    std::uint64_t num_clusters = 0;
+    std::uint64_t covered_nodes = 0;
     std::uint64_t covered_edges = 0;
-    std::uint32_t total_nodes = 0;
+    std::uint64_t total_nodes = 0;
     std::uint64_t total_edges = 0;
     std::vector<std::pair<std::string, SummarizedDistribution>> distributions;
 

@@ -114,14 +114,9 @@ PyObject* select(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
-template <class Function>
-PyCFunction as_method(Function function) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef methods[] = {
-    {"select_in", as_method(select_in), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"select", as_method(select), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"select_in", with_keywords(select_in), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"select", with_keywords(select), METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -132,8 +127,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.Clustering", sizeof(NativeObject<SharedClustering>), 0, kNativeTypeFlags,
-                    slots};
+PyType_Spec spec = {"builtins.Clustering", sizeof(NativeObject<SharedClustering>), 0,
+                    kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

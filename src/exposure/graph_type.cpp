@@ -36,7 +36,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0, kNativeTypeFlags, slots};
+PyType_Spec spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0,
+                    kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

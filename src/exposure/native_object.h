@@ -52,12 +52,18 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject* args, PyObject* kwar
 
 // Creates a class from its spec and clears its docstring. The spec's name is
 // "builtins.<Name>": the class reports `builtins` as its module (a name
-// without a module part would be deprecated for classes made from specs). Null with the error set on failure.
+// without a module part would be deprecated for classes made from specs).
+// Null with the error set on failure.
 PyTypeObject* build_type(PyType_Spec& spec);
 
 // The class behind `slot`, built on the first call and kept for the process.
 // Borrowed; null with the error set when it cannot be built.
 PyTypeObject* cached_type(PyTypeObject*& slot, PyType_Spec& spec);
+
+// The method table's view of a function that takes keyword arguments.
+inline PyCFunction with_keywords(PyCFunctionWithKeywords function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
 
 // No Py_TPFLAGS_BASETYPE (no subclasses), no dict or weak-reference slots.
 inline constexpr unsigned int kNativeTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;

@@ -42,7 +42,8 @@ void write_failure_report(std::string_view message, std::source_location where) 
 
 PyObject* panic_exception_type() {
     if (panic_type) return panic_type;
-    PyObject* made = PyErr_NewException("pyo3_runtime.PanicException", PyExc_BaseException, nullptr);
+    PyObject* made =
+        PyErr_NewException("pyo3_runtime.PanicException", PyExc_BaseException, nullptr);
     if (!made) return nullptr;
     // Creating a class may run arbitrary code (garbage collection); keep the
     // first one if another thread got there meanwhile.

@@ -5,6 +5,7 @@
 #include "exposure/set_nthreads.h"
 
 #include "exposure/arguments.h"
+#include "exposure/native_object.h"
 #include "exposure/panic.h"
 #include "runtime/worker_pool.h"
 
@@ -25,8 +26,7 @@ PyObject* set_nthreads(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyMethodDef definition = {"set_nthreads",
-                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_nthreads)),
+PyMethodDef definition = {"set_nthreads", with_keywords(set_nthreads),
                           METH_VARARGS | METH_KEYWORDS, nullptr};
 
 }  // namespace

@@ -28,8 +28,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0, kNativeTypeFlags,
-                    slots};
+PyType_Spec spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0,
+                    kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -12,7 +12,7 @@
 namespace quelmar::exposure {
 namespace {
 
-template <class Count, Count StatsRecord::*field>
+template <std::uint64_t StatsRecord::*field>
 PyObject* get_count(PyObject* self, void*) {
     return PyLong_FromUnsignedLongLong(native_value<StatsRecord>(self).*field);
 }
@@ -33,16 +33,11 @@ PyObject* get_distributions(PyObject* self, void*) {
 }
 
 PyGetSetDef properties[] = {
-    {"num_clusters", get_count<std::uint32_t, &StatsRecord::num_clusters>, nullptr, nullptr,
-     nullptr},
-    {"covered_nodes", get_count<std::uint32_t, &StatsRecord::covered_nodes>, nullptr, nullptr,
-     nullptr},
-    {"covered_edges", get_count<std::uint64_t, &StatsRecord::covered_edges>, nullptr, nullptr,
-     nullptr},
-    {"total_nodes", get_count<std::uint32_t, &StatsRecord::total_nodes>, nullptr, nullptr,
-     nullptr},
-    {"total_edges", get_count<std::uint64_t, &StatsRecord::total_edges>, nullptr, nullptr,
-     nullptr},
+    {"num_clusters", get_count<&StatsRecord::num_clusters>, nullptr, nullptr, nullptr},
+    {"covered_nodes", get_count<&StatsRecord::covered_nodes>, nullptr, nullptr, nullptr},
+    {"covered_edges", get_count<&StatsRecord::covered_edges>, nullptr, nullptr, nullptr},
+    {"total_nodes", get_count<&StatsRecord::total_nodes>, nullptr, nullptr, nullptr},
+    {"total_edges", get_count<&StatsRecord::total_edges>, nullptr, nullptr, nullptr},
     {"distributions", get_distributions, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -54,8 +49,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.ClusteringStats", sizeof(NativeObject<StatsRecord>), 0, kNativeTypeFlags,
-                    slots};
+PyType_Spec spec = {"builtins.ClusteringStats", sizeof(NativeObject<StatsRecord>), 0,
+                    kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -54,7 +54,7 @@ PyObject* compute_size_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!diff) return raise_panic(diff.error().report());
         PyRef changes = PyRef::steal(new_summary(std::move(diff.value().changes)));
         if (!changes) return nullptr;
-        PyRef grown = PyRef::steal(PyLong_FromUnsignedLong(diff.value().grown));
+        PyRef grown = PyRef::steal(PyLong_FromUnsignedLongLong(diff.value().grown));
         if (!grown) return nullptr;
         return PyTuple_Pack(2, grown.get(), changes.get());
     });
@@ -62,9 +62,7 @@ PyObject* compute_size_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyMethodDef methods[] = {
     {"compute_statistics", compute_statistics, METH_NOARGS, nullptr},
-    {"compute_size_diff", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-                              compute_size_diff)),
-     METH_VARARGS | METH_KEYWORDS, nullptr},
+    {"compute_size_diff", with_keywords(compute_size_diff), METH_VARARGS | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -47,8 +47,8 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0, kNativeTypeFlags,
-                    slots};
+PyType_Spec spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0,
+                    kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
