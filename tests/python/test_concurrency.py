@@ -2,6 +2,7 @@
 objects are safe across threads, and subsets outlive what they came from."""
 
 import gc
+import sys
 import threading
 import time
 
@@ -26,25 +27,37 @@ def large_inputs(tmp_path_factory):
 
 
 def ticks_during(call):
-    """Runs call() while another thread counts; returns the ticks that fell in
-    the middle half of the call."""
+    """Runs call() while another thread counts; returns how many counts fell
+    inside the call. With a long switch interval the interpreter never takes
+    the lock from a running thread, and the counter gives it back after every
+    count: it counts only while the caller has released the lock."""
     ticks = []
     stop = threading.Event()
 
     def count():
         while not stop.is_set():
             ticks.append(time.perf_counter())
+            time.sleep(0)
 
-    counter = threading.Thread(target=count)
-    counter.start()
-    time.sleep(0.05)
-    start = time.perf_counter()
-    call()
-    end = time.perf_counter()
-    stop.set()
-    counter.join()
-    quarter = (end - start) / 4
-    return sum(1 for t in ticks if start + quarter < t < end - quarter)
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(30)
+    try:
+        counter = threading.Thread(target=count)
+        counter.start()
+        time.sleep(0.05)
+        start = time.perf_counter()
+        call()
+        end = time.perf_counter()
+        stop.set()
+        counter.join()
+    finally:
+        sys.setswitchinterval(interval)
+    return sum(1 for t in ticks if start < t < end)
+
+
+def test_no_other_thread_runs_while_a_graph_loads(large_inputs):
+    graph_path, _ = large_inputs
+    assert ticks_during(lambda: quelmar.Graph(graph_path)) == 0
 
 
 def test_other_threads_run_while_a_clustering_packs(large_inputs):

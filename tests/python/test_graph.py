@@ -105,11 +105,16 @@ class TestFailures:
 
     def test_text_is_not_a_snapshot(self, files):
         path = files.snapshot(snapshot_values([(10, 20)]), compress=False)
-        message = panic_message(lambda: quelmar.Graph(path))
-        head = PREFIX + "io error: LZ4 error: ERROR_frameType_unknown"
-        assert message.startswith(head)
-        rest = message[len(head):]
-        assert rest == "" or rest.startswith("\n\nCaused by:\n    ")
+        assert panic_message(lambda: quelmar.Graph(path)) == (
+            PREFIX + "io error: LZ4 error: ERROR_frameType_unknown\n\n"
+            "Caused by:\n    LZ4 error: ERROR_frameType_unknown")
+
+    def test_snapshot_breaking_the_graph_invariants(self, files):
+        values = snapshot_values([(10, 20), (20, 30)])
+        # 3, 3, (10, 0), (20, 1), (30, 2), 3, 10, 20, 30, 3, then node 0: 0, 1, [1]
+        values[15] = 7  # node 0's only neighbour becomes a node that does not exist
+        message = panic_message(lambda: quelmar.Graph(files.snapshot(values)))
+        assert message.startswith(PREFIX + "invalid snapshot: ")
 
     def test_truncated_snapshot(self, files):
         path = files.snapshot(snapshot_values([(10, 20)])[:-1])
