@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what a fresh machine lacks (Debian packages, a virtual environment
+# with the Python packages), then builds and installs the module into .venv.
+# Safe to run again: it only installs what is missing and rebuilds incrementally.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+debian_packages=(g++ cmake ninja-build pkg-config libroaring-dev liblz4-dev libgtest-dev libabsl-dev)
+missing=()
+for package in "${debian_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if ((${#missing[@]})); then
+    echo "installing Debian packages: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+python=${PYTHON:-python3}
+if [ ! -x .venv/bin/python ]; then
+    "$python" -m venv .venv
+fi
+python_packages=(scikit-build-core cmake ninja pytest hypothesis lz4 numpy scipy)
+if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy" 2>/dev/null; then
+    .venv/bin/python -m pip install -q --upgrade pip
+    .venv/bin/python -m pip install -q "${python_packages[@]}"
+fi
+
+.venv/bin/python -m pip install -q --no-build-isolation .
