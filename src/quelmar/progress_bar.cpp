@@ -62,7 +62,8 @@ ProgressBar::ProgressBar(std::uint64_t length, Output output)
 ProgressBar::~ProgressBar() { finish(); }
 
 std::string ProgressBar::render(std::uint64_t position, std::uint64_t length, unsigned columns) {
-    std::string counter = " " + std::to_string(position) + "/" + std::to_string(length);
+    std::string counter(1, ' ');
+    counter.append(std::to_string(position)).append(1, '/').append(std::to_string(length));
     std::uint64_t width = columns > counter.size() ? columns - counter.size() : 0;
     std::uint64_t done = width;
     if (length > 0) {
@@ -101,8 +102,9 @@ void ProgressBar::draw(bool final_line) noexcept {
     try {
         unsigned columns = output_.columns ? *output_.columns : terminal_columns(output_.fd);
         std::uint64_t position = position_.load(std::memory_order_relaxed);
-        std::string text = "\r" + render(position, length_, columns);
-        if (final_line) text += "\n";
+        std::string text(1, '\r');
+        text.append(render(position, length_, columns));
+        if (final_line) text.push_back('\n');
         write_all(output_.fd, text);
     } catch (...) {
         // Out of memory for a line of text: skip the drawing, keep working.
