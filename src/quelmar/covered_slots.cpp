@@ -16,6 +16,8 @@
 namespace quelmar {
 namespace {
 
+constexpr std::size_t kLookAhead = 8;
+
 // Per-worker state for walking one cluster's adjacency.
 struct WalkScratch {
     explicit WalkScratch(std::uint64_t node_count) : marks(node_count) {}
@@ -34,8 +36,17 @@ void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluste
     members.resize(cluster.members.cardinality());
     cluster.members.toUint32Array(members.data());
 
+    // As in packing: members are scattered, so fetch ahead what the walk needs.
+    const NodeId* lists = graph.all_neighbours().data();
     auto walk = [&](auto is_member) {
-        for (NodeId u : members) {
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (i + 2 * kLookAhead < members.size()) {
+                __builtin_prefetch(offsets.data() + members[i + 2 * kLookAhead]);
+            }
+            if (i + kLookAhead < members.size()) {
+                __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
+            }
+            const NodeId u = members[i];
             const std::uint64_t base = offsets[u];
             std::span<const NodeId> neighbours = graph.neighbours(u);
             for (std::size_t j = 0; j < neighbours.size(); ++j) {
@@ -183,11 +194,20 @@ CoverageRoute choose_coverage_route(std::uint64_t slot_count,
 
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
-                                  CoverageRoute route, ProgressBar& progress) {
+                                  std::uint64_t covered_nodes, CoverageRoute route,
+                                  ProgressBar& progress) {
     if (clusters.empty()) return 0;
     if (route == CoverageRoute::Automatic) {
+        std::uint64_t member_total = 0;
         std::uint64_t inside_entries = 0;
-        for (const RichCluster* cluster : clusters) inside_entries += cluster->vol - cluster->c;
+        for (const RichCluster* cluster : clusters) {
+            member_total += cluster->n;
+            inside_entries += cluster->vol - cluster->c;
+        }
+        if (member_total == covered_nodes) {
+            progress.advance(clusters.size());
+            return inside_entries;
+        }
         route = choose_coverage_route(graph.edge_offsets().back(), inside_entries);
     }
     return route == CoverageRoute::Dense ? count_dense(graph, clusters, progress)

@@ -4,15 +4,18 @@
 // its j-th neighbour are both members of one selected cluster. Slots shared by
 // several clusters count once.
 //
-// Two routes give the same count:
+// When the clusters are pairwise disjoint (their sizes add up to the number of
+// distinct nodes they cover) a slot of node u can only be covered by the one
+// cluster holding u, so the count is the sum of their inside entries (vol - c)
+// and nothing is walked. Otherwise two walking routes give the same count:
 //   * Dense: one bitset over all S slots of the graph, set atomically by the
 //     workers, then counted. Fast; costs S / 8 bytes (lazily zeroed pages).
 //   * Compressed: per cluster, its covered slots (strictly ascending) loaded
 //     into 32-bit Roaring bitmaps keyed by the slot's high 32 bits, then one
 //     multi-way union per key. Memory follows the covered slots, not S.
-// Automatic takes the dense route when S is modest or when the selection
-// covers a sizable share of the slots, the compressed one for a small
-// selection of a huge graph.
+// Automatic takes the shortcut for disjoint clusters, else the dense route
+// when S is modest or when the selection covers a sizable share of the
+// slots, and the compressed one for a small selection of a huge graph.
 
 #include <cstdint>
 #include <span>
@@ -30,10 +33,13 @@ enum class CoverageRoute { Automatic, Dense, Compressed };
 CoverageRoute choose_coverage_route(std::uint64_t slot_count,
                                     std::uint64_t inside_entries) noexcept;
 
-// Runs on the worker pool, advancing `progress` once per cluster. Every
-// cluster must have been packed against `graph`.
+// `covered_nodes` is the number of distinct nodes in the clusters. Runs on the
+// worker pool, advancing `progress` once per cluster. Every cluster must have
+// been packed against `graph`. Dense and Compressed always walk (for tests
+// and benchmarks); Automatic may not.
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
-                                  CoverageRoute route, ProgressBar& progress);
+                                  std::uint64_t covered_nodes, CoverageRoute route,
+                                  ProgressBar& progress);
 
 }  // namespace quelmar

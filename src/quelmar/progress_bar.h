@@ -38,9 +38,9 @@ public:
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
 
-    void advance() noexcept {
+    void advance(std::uint64_t count = 1) noexcept {
         if (!output_.visible) return;
-        position_.fetch_add(1, std::memory_order_relaxed);
+        position_.fetch_add(count, std::memory_order_relaxed);
         maybe_redraw();
     }
 

@@ -13,11 +13,20 @@ struct Counts {
     std::uint64_t mcd = 0;
 };
 
+constexpr std::size_t kLookAhead = 8;
+
 template <class IsMember>
 Counts count_entries(const Graph& graph, std::span<const NodeId> ids, IsMember is_member) {
     Counts counts;
     std::uint64_t mcd = std::numeric_limits<std::uint64_t>::max();
-    for (NodeId u : ids) {
+    // Members are scattered over the node array, so the walk waits on memory:
+    // fetch the offsets and then the neighbour lists of members a little ahead.
+    const std::uint64_t* offsets = graph.offsets().data();
+    const NodeId* lists = graph.all_neighbours().data();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (i + 2 * kLookAhead < ids.size()) __builtin_prefetch(offsets + ids[i + 2 * kLookAhead]);
+        if (i + kLookAhead < ids.size()) __builtin_prefetch(lists + offsets[ids[i + kLookAhead]]);
+        const NodeId u = ids[i];
         std::span<const NodeId> neighbours = graph.neighbours(u);
         counts.vol += neighbours.size();
         mcd = std::min<std::uint64_t>(mcd, neighbours.size());

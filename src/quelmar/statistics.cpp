@@ -42,7 +42,8 @@ GraphStats ClusteringHandle::stats() const {
     {
         ProgressBar progress(clusters.size());
         std::uint64_t covered_slots =
-            count_covered_slots(enriched, clusters, CoverageRoute::Automatic, progress);
+            count_covered_slots(enriched, clusters, stats.covered_nodes,
+                                CoverageRoute::Automatic, progress);
         progress.finish();
         stats.covered_edges = covered_slots / 2;
     }

@@ -17,8 +17,11 @@ std::vector<const RichCluster*> all_clusters(const RichClustering& clustering) {
 }
 
 std::uint64_t covered(const RichClustering& clustering, CoverageRoute route) {
-    ProgressBar quiet(clustering.clusters.size(), ProgressBar::Output{});
-    return count_covered_slots(*clustering.graph, all_clusters(clustering), route, quiet);
+    std::vector<const RichCluster*> clusters = all_clusters(clustering);
+    Roaring nodes;
+    for (const RichCluster* cluster : clusters) nodes |= cluster->members;
+    ProgressBar quiet(clusters.size(), ProgressBar::Output{});
+    return count_covered_slots(*clustering.graph, clusters, nodes.cardinality(), route, quiet);
 }
 
 void expect_both_routes(const RichClustering& clustering, std::uint64_t slots) {
@@ -60,6 +63,27 @@ TEST(CoveredSlots, RoutesAgreeWithNaiveCountOnRandomGraphs) {
         auto clusters = testing::random_clusters(rng, nodes, 1 + rng() % 50, 2 + rng() % 60);
         std::vector<std::vector<NodeId>> members;
         for (const auto& cluster : clusters) members.push_back(cluster.second);
+        auto clustering = testing::packed(graph, clusters);
+        expect_both_routes(*clustering, testing::naive_covered_slots(graph->graph(), members));
+    }
+}
+
+TEST(CoveredSlots, DisjointClustersAddTheirInsideEntries) {
+    std::mt19937_64 rng(17);
+    for (int round = 0; round < 10; ++round) {
+        std::uint64_t nodes = 10 + rng() % 300;
+        auto graph = testing::shared_graph(nodes, testing::random_edges(rng, nodes, rng() % 2000));
+        // A partition of a random prefix of the nodes into runs.
+        testing::ClusterList clusters;
+        std::vector<std::vector<NodeId>> members;
+        for (NodeId next = 0; next + 2 <= nodes && rng() % 8 != 0;) {
+            NodeId size = std::min<NodeId>(2 + rng() % 12, nodes - next);
+            std::vector<NodeId> run;
+            for (NodeId k = 0; k < size; ++k) run.push_back(next + k);
+            next += size;
+            members.push_back(run);
+            clusters.push_back({clusters.size(), run});
+        }
         auto clustering = testing::packed(graph, clusters);
         expect_both_routes(*clustering, testing::naive_covered_slots(graph->graph(), members));
     }
