@@ -3,7 +3,8 @@
 // at fraction 0.0 (i = 0), i * 0.05 as a double product (i = 1 .. 19), or 1.0
 // (i = 20). Entry 0 is the minimum, 10 the median, 20 the maximum. NaN values
 // are left out; with no usable value every entry is 0.0. Building never fails.
-// The record is 21 doubles behind one pointer; copies are deep.
+// The record is 21 doubles behind one pointer; copies are deep. A moved-from
+// summary may only be assigned to, copied or destroyed.
 
 #include <array>
 #include <memory>
@@ -19,7 +20,8 @@ public:
 
     // All zeros.
     DistributionSummary();
-    // Consumes the values (they are rearranged in place, never fully sorted).
+    // Consumes the values: the array itself becomes the engine's storage (NaNs
+    // dropped in place, order statistics selected, never fully sorted).
     static DistributionSummary from_values(std::vector<double> values);
 
     DistributionSummary(const DistributionSummary& other);
