@@ -1,10 +1,13 @@
 // Times packing and statistics on a synthetic graph with planted clusters of
 // power-law sizes, built in memory (no file parsing in the figures):
 //
-//   analysis_bench [edges_millions=20] [seed=1]
+//   cmake -S . -B build/bench -G Ninja -DQUELMAR_BUILD_BENCH=ON -DQUELMAR_BUILD_MODULE=OFF
+//   cmake --build build/bench --target analysis_bench
+//   RAYON_NUM_THREADS=1 build/bench/bench/analysis/analysis_bench [edges_millions=20] [seed=1]
 //
 // Run it once per pool size (RAYON_NUM_THREADS=1, then 2) and compare the
-// phase times. Side-by-side ratios inside one run (same machine noise):
+// phase times. The clustering holds a partition (a disjoint selection) and a
+// second level of merged pairs (an overlapping selection, which walks). Side-by-side ratios inside one run (same machine noise):
 //   * packing membership test: per-worker dense marks vs Roaring lookups;
 //   * covered slots: dense slot bitset vs compressed per-cluster sets.
 
