@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace percentiles {
@@ -133,7 +134,9 @@ void select_nth_between(std::span<double> range, std::size_t k, std::optional<do
         if (lower) window_begin = partition_front(range.first(window_end), below);
     } else {
         if (lower) window_begin = partition_front(range, below);
-        if (upper) window_end = window_begin + partition_front(range.subspan(window_begin), not_above);
+        if (upper) {
+            window_end = window_begin + partition_front(range.subspan(window_begin), not_above);
+        }
     }
 
     std::span<double> part = range.subspan(window_begin, window_end - window_begin);

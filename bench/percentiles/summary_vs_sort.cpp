@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "quality/distribution_summary.h"

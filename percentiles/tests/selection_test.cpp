@@ -66,7 +66,8 @@ const std::vector<Pattern>& patterns() {
              return std::uniform_real_distribution<double>(-1, 1)(r);
          }},
         {"ascending", [](std::size_t i, std::size_t, std::mt19937_64&) { return double(i); }},
-        {"descending", [](std::size_t i, std::size_t n, std::mt19937_64&) { return double(n - i); }},
+        {"descending",
+         [](std::size_t i, std::size_t n, std::mt19937_64&) { return double(n - i); }},
         {"all equal", [](std::size_t, std::size_t, std::mt19937_64&) { return 4.0; }},
         {"two values", [](std::size_t i, std::size_t, std::mt19937_64&) { return double(i % 2); }},
         {"few values",
