@@ -18,13 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "utils/graph_parts.h"
 #include "utils/name_set.h"
+#include "utils/node_id.h"
 
 namespace quelmar {
-
-// Node ids are stored in 32 bits: graphs hold at most 2^32 nodes.
-using NodeId = std::uint32_t;
-inline constexpr std::uint64_t kMaxNodes = std::uint64_t{1} << 32;
 
 // A view of one node of a finished graph: its id and its neighbour ids.
 struct Node {
@@ -42,6 +40,10 @@ public:
           offsets_(std::move(offsets)),
           neighbours_(std::move(neighbours)),
           m_cache_(m_cache) {}
+    // Adopts the pieces produced by the snapshot reader, which has checked them.
+    explicit Graph(GraphParts parts)
+        : Graph(std::move(parts.name_set), std::move(parts.offsets), std::move(parts.neighbours),
+                parts.m_cache) {}
 
     // Large: moved into its EnrichedGraph, never copied.
     Graph(const Graph&) = delete;

@@ -1,0 +1,87 @@
+#include "base/graph_builder.h"
+
+#include <gtest/gtest.h>
+
+#include "base/tests/graph_test_util.h"
+
+namespace quelmar {
+namespace {
+
+using testing::adjacency;
+using Lists = std::vector<std::vector<NodeId>>;
+
+Graph build(const std::vector<std::pair<NodeName, NodeName>>& edges) {
+    GraphBuilder builder;
+    for (const auto& [from, to] : edges) {
+        const auto u = builder.request(from);
+        const auto v = builder.request(to);
+        builder.record_edge(*u, *v);
+    }
+    return std::move(builder).into_permanent();
+}
+
+TEST(GraphBuilder, EmptyGraph) {
+    Graph graph = GraphBuilder().into_permanent();
+    EXPECT_EQ(graph.node_count(), 0u);
+    EXPECT_EQ(graph.m_cache(), 0u);
+    EXPECT_EQ(std::vector<std::uint64_t>(graph.offsets().begin(), graph.offsets().end()),
+              std::vector<std::uint64_t>{0});
+}
+
+TEST(GraphBuilder, RepeatedAndReversedEdgesCollapse) {
+    Graph graph = build({{1, 2}, {2, 1}, {1, 2}});
+    EXPECT_EQ(graph.name_set().id_to_name(), (std::vector<NodeName>{1, 2}));
+    EXPECT_EQ(adjacency(graph), (Lists{{1}, {0}}));
+    EXPECT_EQ(graph.m_cache(), 1u);
+}
+
+TEST(GraphBuilder, SelfLoopIsStoredOnceAndCountsHalf) {
+    Graph graph = build({{5, 5}, {5, 5}});
+    EXPECT_EQ(adjacency(graph), (Lists{{0}}));
+    EXPECT_EQ(graph.m_cache(), 0u);
+    Graph two = build({{5, 5}, {5, 6}, {6, 6}});
+    EXPECT_EQ(adjacency(two), (Lists{{0, 1}, {0, 1}}));
+    EXPECT_EQ(two.m_cache(), 2u);
+}
+
+TEST(GraphBuilder, ListsAreSortedAndOffsetsAreRunningDegrees) {
+    // Names 9, 7, 5, 2 get ids 0..3; node 0's neighbours arrive as 1, 3, 2.
+    Graph graph = build({{9, 7}, {9, 2}, {9, 5}, {7, 2}, {9, 7}});
+    EXPECT_EQ(adjacency(graph), (Lists{{1, 2, 3}, {0, 2}, {0, 1}, {0}}));
+    EXPECT_EQ(std::vector<std::uint64_t>(graph.offsets().begin(), graph.offsets().end()),
+              (std::vector<std::uint64_t>{0, 3, 5, 7, 8}));
+    EXPECT_EQ(graph.all_neighbours().size(), 8u);
+    EXPECT_EQ(graph.m_cache(), 4u);
+}
+
+TEST(GraphBuilder, ManyEdgesAcrossChunks) {
+    // A star plus a path, each edge given three times: more pairs than one chunk.
+    std::vector<std::pair<NodeName, NodeName>> edges;
+    const NodeName n = 5000;
+    for (int copy = 0; copy < 3; ++copy) {
+        for (NodeName i = 1; i < n; ++i) {
+            edges.emplace_back(0, i);
+            edges.emplace_back(i + 1 < n ? i + 1 : 1, i);
+        }
+    }
+    Graph graph = build(edges);
+    ASSERT_EQ(graph.node_count(), n);
+    EXPECT_EQ(graph.degree(0), n - 1);
+    EXPECT_EQ(graph.m_cache(), 2 * (n - 1));  // a star and a cycle over 1 .. n-1
+    for (NodeId u = 1; u < n; ++u) {
+        const auto list = graph.neighbours(u);
+        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+        EXPECT_EQ(list.front(), 0u);
+    }
+}
+
+TEST(GraphBuilder, RefusesNodesBeyondTheLimit) {
+    GraphBuilder builder(2);
+    EXPECT_EQ(builder.request(10), std::optional<NodeId>(0));
+    EXPECT_EQ(builder.request(20), std::optional<NodeId>(1));
+    EXPECT_EQ(builder.request(10), std::optional<NodeId>(0));
+    EXPECT_EQ(builder.request(30), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quelmar
