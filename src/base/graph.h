@@ -34,16 +34,19 @@ class Graph {
 public:
     // The graph with no nodes.
     Graph() : offsets_{0} {}
-    Graph(NameSet name_set, std::vector<std::uint64_t> offsets, std::vector<NodeId> neighbours,
+    // Adopts the pieces made by a loader, which has checked them.
+    explicit Graph(GraphParts parts)
+        : name_set_(std::move(parts.name_set)),
+          offsets_(std::move(parts.offsets)),
+          neighbours_(std::move(parts.neighbours)),
+          m_cache_(parts.m_cache) {}
+    // From parts that satisfy the invariants above (the neighbours are copied).
+    Graph(NameSet name_set, std::vector<std::uint64_t> offsets, const std::vector<NodeId>& neighbours,
           std::uint64_t m_cache)
         : name_set_(std::move(name_set)),
           offsets_(std::move(offsets)),
-          neighbours_(std::move(neighbours)),
+          neighbours_(std::span<const NodeId>(neighbours)),
           m_cache_(m_cache) {}
-    // Adopts the pieces produced by the snapshot reader, which has checked them.
-    explicit Graph(GraphParts parts)
-        : Graph(std::move(parts.name_set), std::move(parts.offsets), std::move(parts.neighbours),
-                parts.m_cache) {}
 
     // Large: moved into its EnrichedGraph, never copied.
     Graph(const Graph&) = delete;
@@ -69,7 +72,7 @@ public:
 private:
     NameSet name_set_;
     std::vector<std::uint64_t> offsets_;
-    std::vector<NodeId> neighbours_;
+    NeighbourArray neighbours_;
     std::uint64_t m_cache_ = 0;
 };
 

@@ -1,20 +1,21 @@
 #pragma once
 // A graph under construction from edges between named nodes. Names get dense
-// ids in order of first request. Edges are kept as (from, to) id pairs in
-// chunks (no doubling copies of one huge array) and turned into the compact
-// finished form once, by into_permanent: count degrees, prefix-sum them into
-// offsets, scatter both ends of every pair, then sort and deduplicate each
-// node's list and compact the array in place. Repeated and reversed edges
+// ids in order of first appearance (from before to). Edges are kept as
+// (from, to) id pairs in chunks (no doubling copies of one huge array) and
+// turned into the compact finished form once, by into_permanent: degrees
+// (tallied while names are looked up) are prefix-summed into offsets, both
+// ends of every pair are scattered, then each node's list is sorted and
+// deduplicated and the array compacted in place. Repeated and reversed edges
 // collapse to one; a self-loop is kept once, in its node's own list.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "base/graph.h"
+#include "base/name_index.h"
+#include "utils/page_memory.h"
 
 namespace quelmar {
 
@@ -23,29 +24,35 @@ public:
     static constexpr std::string_view kTooManyNodes =
         "graph has more than 4294967296 nodes (node ids are 32-bit)";
 
-    // `max_nodes` is lowered only by tests.
-    explicit GraphBuilder(std::uint64_t max_nodes = kMaxNodes) : max_nodes_(max_nodes) {}
+    struct Limits {
+        std::uint64_t max_nodes = kMaxNodes;
+        // Edge ends tallied per node while loading; a node past it has its
+        // degree recounted from the pairs. Lowered only by tests.
+        std::uint32_t max_tally = UINT32_MAX - 1;
+    };
 
-    // Hint that `name` will be requested soon: its hash slot is loaded meanwhile.
-    void prefetch(NodeName name) const { names_.prefetch(name); }
+    GraphBuilder() : GraphBuilder(Limits{}) {}
+    explicit GraphBuilder(Limits limits) : limits_(limits) {}
 
-    // The id of `name`, registering it the first time. Empty when the graph
-    // would exceed max_nodes; the builder must then be dropped.
-    std::optional<NodeId> request(NodeName name) {
-        const std::uint64_t id = names_.request(name);
-        if (id >= max_nodes_) [[unlikely]]
-            return std::nullopt;
-        return static_cast<NodeId>(id);
-    }
+    // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
+    void prefetch(NodeName name) const { index_.prefetch(name); }
 
-    // Records the undirected edge between two requested ids.
-    void record_edge(NodeId from, NodeId to) {
+    // Registers the names (from first) and records the undirected edge.
+    // False when the graph would exceed max_nodes; the builder must then be
+    // dropped.
+    bool add_edge(NodeName from, NodeName to) {
+        NodeId u, v;
+        if (!request_and_tally(from, u)) return false;
+        NameIndex::Slot* to_slot;
+        if (!request(to, v, to_slot)) return false;
+        if (v != u) tally(*to_slot);
         if (next_ == limit_) [[unlikely]]
             add_chunk();
-        *next_++ = {from, to};
+        *next_++ = {u, v};
+        return true;
     }
 
-    std::uint64_t node_count() const noexcept { return names_.next_id(); }
+    std::uint64_t node_count() const noexcept { return names_.size(); }
 
     Graph into_permanent() &&;
 
@@ -55,23 +62,49 @@ private:
         NodeId to;
     };
     struct Chunk {
-        std::unique_ptr<EdgePair[]> pairs;
-        std::size_t capacity;
+        PageArray<EdgePair> pairs;
         std::size_t size;  // up to date once sealed
     };
 
+    bool request(NodeName name, NodeId& id, NameIndex::Slot*& slot) {
+        if (names_.size() >= limits_.max_nodes) [[unlikely]] {
+            // Only a known name may still be looked up.
+            bool claimed;
+            slot = &index_.find_or_claim(name, 0, claimed);
+            if (claimed) return false;
+        } else {
+            bool claimed;
+            slot = &index_.find_or_claim(name, static_cast<NodeId>(names_.size()), claimed);
+            if (claimed) names_.push_back(name);
+        }
+        id = slot->id;
+        return true;
+    }
+    bool request_and_tally(NodeName name, NodeId& id) {
+        NameIndex::Slot* slot;
+        if (!request(name, id, slot)) return false;
+        tally(*slot);
+        return true;
+    }
+    void tally(NameIndex::Slot& slot) {
+        if (slot.tag <= limits_.max_tally) [[likely]] {
+            ++slot.tag;
+        } else {
+            tallies_overflowed_ = true;
+        }
+    }
+
     void add_chunk();
     void seal_last_chunk();
-    // Calls visit(pair) for every recorded pair in order, releasing each
-    // chunk once visited.
-    template <class Visit>
-    void consume_pairs(Visit&& visit);
+    std::vector<std::uint64_t> degrees_from_pairs(std::uint64_t node_count) const;
 
-    NameSet names_;
+    Limits limits_;
+    NameIndex index_;
+    std::vector<NodeName> names_;
+    bool tallies_overflowed_ = false;
     std::vector<Chunk> chunks_;
     EdgePair* next_ = nullptr;
     EdgePair* limit_ = nullptr;
-    std::uint64_t max_nodes_;
 };
 
 }  // namespace quelmar

@@ -28,16 +28,12 @@ public:
         names_[count_++] = from;
         names_[count_++] = to;
     }
-    // Requests the names line by line, from before to, and records the
-    // edges. False when the graph would exceed its node limit.
+    // Adds the edges line by line. False when the graph would exceed its
+    // node limit.
     bool resolve(GraphBuilder& builder) {
         const std::size_t count = std::exchange(count_, 0);
         for (std::size_t i = 0; i < count; i += 2) {
-            const auto from = builder.request(names_[i]);
-            if (!from) return false;
-            const auto to = builder.request(names_[i + 1]);
-            if (!to) return false;
-            builder.record_edge(*from, *to);
+            if (!builder.add_edge(names_[i], names_[i + 1])) return false;
         }
         return true;
     }
@@ -59,7 +55,7 @@ std::optional<std::string_view> edge_line_error(const LineTokens& line) {
 
 Result<Graph> parse_edgelist_from_reader(ByteSource& input, std::uint64_t max_nodes) {
     LineReader reader(input);
-    GraphBuilder builder(max_nodes);
+    GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes});
     PendingEdges pending;
     LineTokens line;
     for (;;) {

@@ -11,21 +11,57 @@ constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 
 inline bool is_ascii_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
 
+// Reads the token starting at `p` (not white space). Returns the end of the
+// token, or nullptr when it holds a byte that is not ASCII. Plain tokens of
+// up to 20 digits take a digit loop that checks overflow only at the 20th
+// digit (19 digits never overflow); anything else is judged character by
+// character.
+inline const unsigned char* scan_ascii_token(const unsigned char* p, const unsigned char* end,
+                                             NumberToken& token) {
+    constexpr std::size_t kSafeDigits = 19;
+    const unsigned char* const start = p;
+    const bool plus = *p == '+';
+    p += plus;
+    const unsigned char* const digits = p;
+    const unsigned char* const safe_end =
+        static_cast<std::size_t>(end - p) > kSafeDigits ? p + kSafeDigits : end;
+    std::uint64_t value = 0;
+    std::uint32_t d;
+    for (; p < safe_end && (d = *p - '0') <= 9; ++p) value = value * 10 + d;
+    bool fits = true;
+    if (p == safe_end && p < end && (d = *p - '0') <= 9) {
+        fits = !__builtin_mul_overflow(value, std::uint64_t{10}, &value) &&
+               !__builtin_add_overflow(value, std::uint64_t{d}, &value);
+        ++p;
+    }
+    if (fits && p > digits && (p == end || is_ascii_space(*p))) [[likely]] {
+        token.status = NumberToken::Status::kValid;
+        token.plus = plus;
+        token.value = value;
+        token.digits = p - digits;
+        return p;
+    }
+    if (*start >= 0x80) return nullptr;
+    token.begin(*start);
+    for (p = start + 1; p < end && !is_ascii_space(*p); ++p) {
+        if (*p >= 0x80) return nullptr;
+        token.push(*p);
+    }
+    return p;
+}
+
 // The fast path: tokens of a line made of ASCII bytes only. False, with
 // `tokens` unspecified, when the line holds any other byte.
 inline bool scan_ascii_line(const unsigned char* p, const unsigned char* end, LineTokens& tokens) {
     tokens.count = 0;
-    for (NumberToken* token : {&tokens.first, &tokens.second}) {
-        while (p < end && is_ascii_space(*p)) ++p;
-        if (p == end) return true;
-        if (*p >= 0x80) return false;
-        ++tokens.count;
-        token->begin(*p++);
-        for (; p < end && !is_ascii_space(*p); ++p) {
-            if (*p >= 0x80) return false;
-            token->push(*p);
-        }
-    }
+    while (p < end && is_ascii_space(*p)) ++p;
+    if (p == end) return true;
+    tokens.count = 1;
+    if (!(p = scan_ascii_token(p, end, tokens.first))) return false;
+    while (p < end && is_ascii_space(*p)) ++p;
+    if (p == end) return true;
+    tokens.count = 2;
+    if (!(p = scan_ascii_token(p, end, tokens.second))) return false;
     // Later tokens are ignored, but must still be checked for UTF-8.
     for (; p < end; ++p) {
         if (*p >= 0x80) return false;

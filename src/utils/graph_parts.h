@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "utils/name_set.h"
+#include "utils/neighbour_array.h"
 #include "utils/node_id.h"
 
 namespace quelmar {
@@ -15,7 +16,7 @@ namespace quelmar {
 struct GraphParts {
     NameSet name_set;
     std::vector<std::uint64_t> offsets{0};
-    std::vector<NodeId> neighbours;
+    NeighbourArray neighbours;
     std::uint64_t m_cache = 0;
 };
 

@@ -1,32 +1,16 @@
 #include "utils/snapshot_reader.h"
 
 #include <algorithm>
+#include <random>
 #include <utility>
 
 #include "utils/lz4_frame_reader.h"
+#include "utils/mapped_vector.h"
 
 namespace quelmar {
 namespace {
 
 using namespace snapshot_errors;
-
-// Stated counts only cap a reservation; memory beyond this follows the data.
-constexpr std::uint64_t kFirstReservation = 4096;
-
-std::size_t first_reservation(std::uint64_t stated_count) {
-    return static_cast<std::size_t>(std::min(stated_count, kFirstReservation));
-}
-
-// Appends `value`, growing geometrically but never past `stated_count`
-// elements, so an honest count leaves no spare capacity.
-template <class T>
-void push_within(std::vector<T>& values, T value, std::uint64_t stated_count) {
-    if (values.size() == values.capacity()) {
-        const std::uint64_t doubled = std::max<std::uint64_t>(kFirstReservation, values.capacity() * 2);
-        values.reserve(static_cast<std::size_t>(std::min(stated_count, doubled)));
-    }
-    values.push_back(value);
-}
 
 // The decoding state: the frame, and the first broken invariant if any.
 class Decoder {
@@ -52,6 +36,14 @@ private:
     std::string_view invalid_;
 };
 
+// A stated count is trusted for reserving memory only once data already read
+// backs it: N is a bare claim, so the map's pairs grow with what arrives (by
+// remapping, never by copying); K and n must equal N, so once the N pairs
+// are in, the K names and n + 1 offsets are reserved at once.
+//
+// The map's pairs are checked against the name array instead of being
+// inserted as they come: the map is then built once, at its exact size, from
+// the array, and every pair is known to be one of its entries.
 bool read_name_set(Decoder& in, NameSet& name_set) {
     std::uint64_t next_id, map_count;
     if (!in.value(next_id)) return false;
@@ -59,34 +51,78 @@ bool read_name_set(Decoder& in, NameSet& name_set) {
     if (!in.value(map_count)) return false;
     if (map_count != next_id) return in.reject(kMapCount);
 
-    NameSet::Map name_to_id;
-    name_to_id.reserve(first_reservation(map_count));
+    struct Pair {
+        NodeName name;
+        std::uint64_t id;
+    };
+    MappedVector<Pair> pairs;
     for (std::uint64_t i = 0; i < map_count; ++i) {
-        std::uint64_t name, id;
-        if (!in.value(name) || !in.value(id)) return false;
-        if (id >= next_id) return in.reject(kMapIdOutOfRange);
-        if (!name_to_id.try_emplace(name, id).second) return in.reject(kDuplicateName);
+        Pair pair;
+        if (!in.value(pair.name) || !in.value(pair.id)) return false;
+        if (pair.id >= next_id) return in.reject(kMapIdOutOfRange);
+        pairs.push_back(pair);
     }
 
     std::uint64_t name_count;
     if (!in.value(name_count)) return false;
     if (name_count != next_id) return in.reject(kNameCount);
     std::vector<NodeName> id_to_name;
-    id_to_name.reserve(first_reservation(name_count));
+    id_to_name.reserve(name_count);
     for (std::uint64_t i = 0; i < name_count; ++i) {
         std::uint64_t name;
         if (!in.value(name)) return false;
-        push_within(id_to_name, name, name_count);
+        id_to_name.push_back(name);
     }
 
-    // The map has next_id distinct names with ids below next_id; if each sends
-    // its name to the array entry of that id, the two are inverse bijections.
-    for (const auto& [name, id] : name_to_id) {
-        if (id_to_name[id] != name) return in.reject(kMapDisagrees);
+    // As many pairs as ids, each with a distinct id and the array's name for
+    // it: the map is exactly the inverse of the array.
+    std::vector<bool> id_seen(name_count, false);
+    for (const Pair& pair : pairs) {
+        if (id_to_name[pair.id] != pair.name) return in.reject(kMapDisagrees);
+        if (id_seen[pair.id]) return in.reject(kDuplicateName);
+        id_seen[pair.id] = true;
     }
-    name_set = NameSet(std::move(name_to_id), std::move(id_to_name));
+    pairs = MappedVector<Pair>();
+    auto built = NameSet::from_id_order(std::move(id_to_name));
+    // Only an array naming one node twice can fail here.
+    if (!built) return in.reject(kDuplicateName);
+    name_set = std::move(*built);
     return true;
 }
+
+// Symmetry means the set of entries (u, v) equals the set of (v, u), so over
+// all entries the sums of f(u, v) and of f(v, u) agree, for any function f.
+// With f a keyed pseudo-random function, sets that differ give equal sums
+// only with probability about 2^-64; the key is drawn once per process, so no
+// file can be made to fool it. An exact check pairs every entry with its
+// mirror by random access into the neighbour array, which cost more than all
+// the rest of a load; this one rides along with reading. Memory safety never
+// rests on symmetry: every id is range-checked as it is read.
+class SymmetryBalance {
+public:
+    SymmetryBalance() : key_(process_key()) {}
+
+    void add(NodeId u, NodeId v) { balance_ += mix(u, v) - mix(v, u); }
+    bool balanced() const { return balance_ == 0; }
+
+private:
+    static std::uint64_t process_key() {
+        static const std::uint64_t key = [] {
+            std::random_device seed;
+            return (std::uint64_t{seed()} << 32) ^ seed();
+        }();
+        return key;
+    }
+    std::uint64_t mix(NodeId u, NodeId v) const {
+        std::uint64_t x = ((std::uint64_t{u} << 32) | v) + key_;
+        x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDULL;
+        x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ULL;
+        return x ^ (x >> 33);
+    }
+
+    std::uint64_t key_;
+    std::uint64_t balance_ = 0;
+};
 
 bool read_nodes(Decoder& in, GraphParts& parts) {
     std::uint64_t node_count;
@@ -94,9 +130,11 @@ bool read_nodes(Decoder& in, GraphParts& parts) {
     if (node_count != parts.name_set.next_id()) return in.reject(kNodeCount);
 
     auto& offsets = parts.offsets;
+    // The neighbour count is only known at the end; the array grows with the
+    // ids that arrive, by remapping rather than copying.
     auto& neighbours = parts.neighbours;
-    offsets.reserve(first_reservation(node_count + 1));
-    neighbours.reserve(kFirstReservation);
+    offsets.reserve(node_count + 1);
+    SymmetryBalance symmetry;
     for (std::uint64_t u = 0; u < node_count; ++u) {
         std::uint64_t id, degree;
         if (!in.value(id)) return false;
@@ -110,35 +148,16 @@ bool read_nodes(Decoder& in, GraphParts& parts) {
             if (v >= node_count) return in.reject(kNeighbourOutOfRange);
             if (j > 0 && v <= previous) return in.reject(kNeighboursUnsorted);
             previous = v;
+            symmetry.add(static_cast<NodeId>(u), static_cast<NodeId>(v));
             neighbours.push_back(static_cast<NodeId>(v));
         }
-        push_within(offsets, std::uint64_t{neighbours.size()}, node_count + 1);
+        offsets.push_back(neighbours.size());
     }
+    neighbours.resize(neighbours.size());  // trims the doubling's spare room
 
     if (!in.value(parts.m_cache)) return false;
     if (parts.m_cache != neighbours.size() / 2) return in.reject(kEdgeCount);
-    return true;
-}
-
-// Lists are known to be strictly ascending. Walking nodes u in ascending
-// order, the entries equal to u in each neighbour's list are met in ascending
-// order too, so one cursor per node pairs every entry (u, v) with the next
-// unmatched entry of v's list, which must be u. Every entry is matched once;
-// since the matched entries are distinct and as many as all entries, every
-// cursor ends at its list's end.
-bool neighbours_symmetric(const GraphParts& parts) {
-    const auto& offsets = parts.offsets;
-    const auto& neighbours = parts.neighbours;
-    const std::size_t node_count = offsets.size() - 1;
-    std::vector<std::uint64_t> cursor(offsets.begin(), offsets.end() - 1);
-    for (std::size_t u = 0; u < node_count; ++u) {
-        for (std::uint64_t k = offsets[u]; k < offsets[u + 1]; ++k) {
-            const NodeId v = neighbours[k];
-            const std::uint64_t at = cursor[v];
-            if (at == offsets[v + 1] || neighbours[at] != u) return false;
-            cursor[v] = at + 1;
-        }
-    }
+    if (!symmetry.balanced()) return in.reject(kAsymmetric);
     return true;
 }
 
@@ -157,7 +176,6 @@ Result<GraphParts> read_compressed_bincode(ByteSource& source) {
     // A damaged frame explains broken content better than the content does.
     if (!frame.drain()) return frame.take_error();
     if (!complete) return Error(std::string(in.invalid()));
-    if (!neighbours_symmetric(parts)) return Error(std::string(kAsymmetric));
     return parts;
 }
 

@@ -4,9 +4,9 @@
 //   next_id, N, N pairs (name, id), K, K names (id order), n,
 //   n node records (id, d, then d neighbour ids), m_cache.
 // The content is decoded straight into the graph's containers and is never
-// held whole. Counts are not trusted for reserving memory: a container is
-// reserved for at most 4096 elements first and then grows with the elements
-// that actually arrive, up to the stated count.
+// held whole. A stated count reserves memory only when data already read
+// backs it; otherwise the container grows with the elements that actually
+// arrive, so a damaged count ends in a read failure, not a huge reservation.
 //
 // Every loaded snapshot is checked against the graph invariants that the
 // analysis relies on (see base/graph.h): the counts agree and stay within

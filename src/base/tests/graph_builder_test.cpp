@@ -10,13 +10,10 @@ namespace {
 using testing::adjacency;
 using Lists = std::vector<std::vector<NodeId>>;
 
-Graph build(const std::vector<std::pair<NodeName, NodeName>>& edges) {
-    GraphBuilder builder;
-    for (const auto& [from, to] : edges) {
-        const auto u = builder.request(from);
-        const auto v = builder.request(to);
-        builder.record_edge(*u, *v);
-    }
+Graph build(const std::vector<std::pair<NodeName, NodeName>>& edges,
+            GraphBuilder::Limits limits = {}) {
+    GraphBuilder builder(limits);
+    for (const auto& [from, to] : edges) EXPECT_TRUE(builder.add_edge(from, to));
     return std::move(builder).into_permanent();
 }
 
@@ -76,11 +73,29 @@ TEST(GraphBuilder, ManyEdgesAcrossChunks) {
 }
 
 TEST(GraphBuilder, RefusesNodesBeyondTheLimit) {
-    GraphBuilder builder(2);
-    EXPECT_EQ(builder.request(10), std::optional<NodeId>(0));
-    EXPECT_EQ(builder.request(20), std::optional<NodeId>(1));
-    EXPECT_EQ(builder.request(10), std::optional<NodeId>(0));
-    EXPECT_EQ(builder.request(30), std::nullopt);
+    GraphBuilder builder(GraphBuilder::Limits{.max_nodes = 3});
+    EXPECT_TRUE(builder.add_edge(10, 20));
+    EXPECT_TRUE(builder.add_edge(20, 30));
+    EXPECT_TRUE(builder.add_edge(30, 10));
+    EXPECT_EQ(builder.node_count(), 3u);
+    EXPECT_FALSE(builder.add_edge(10, 40));
+}
+
+TEST(GraphBuilder, DegreesAreRecountedWhenATallyOverflows) {
+    // A hub with repeated edges and a self-loop, first within the tally
+    // limit, then past it: the same graph either way.
+    std::vector<std::pair<NodeName, NodeName>> edges;
+    for (int copy = 0; copy < 3; ++copy) {
+        for (NodeName leaf = 1; leaf <= 6; ++leaf) edges.emplace_back(copy % 2 ? leaf : 0, copy % 2 ? 0 : leaf);
+        edges.emplace_back(0, 0);
+    }
+    const Graph tallied = build(edges);
+    const Graph recounted = build(edges, GraphBuilder::Limits{.max_tally = 2});
+    EXPECT_EQ(adjacency(recounted), adjacency(tallied));
+    EXPECT_EQ(adjacency(tallied)[0], (std::vector<NodeId>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(recounted.m_cache(), 6u);
+    EXPECT_EQ(std::vector<std::uint64_t>(recounted.offsets().begin(), recounted.offsets().end()),
+              (std::vector<std::uint64_t>{0, 7, 8, 9, 10, 11, 12, 13}));
 }
 
 }  // namespace

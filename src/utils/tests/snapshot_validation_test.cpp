@@ -39,7 +39,7 @@ TEST(SnapshotValidation, WellFormedGraphWithSelfLoopLoadsUnchanged) {
     auto parts = load(snapshot_values(kNames, kLists));
     ASSERT_TRUE(parts.ok()) << parts.error().report();
     EXPECT_EQ(parts.value().offsets, (std::vector<std::uint64_t>{0, 1, 3, 5}));
-    EXPECT_EQ(parts.value().neighbours, (std::vector<NodeId>{1, 0, 2, 1, 2}));
+    EXPECT_EQ(std::vector<NodeId>(parts.value().neighbours.begin(), parts.value().neighbours.end()), (std::vector<NodeId>{1, 0, 2, 1, 2}));
     EXPECT_EQ(parts.value().m_cache, 2u);
 }
 
@@ -70,9 +70,19 @@ TEST(SnapshotValidation, NameMapMustMatchTheNameArray) {
     out_of_range[kFirstPair + 1] = 3;
     expect_refused(out_of_range, kMapIdOutOfRange);
 
-    auto duplicate = values;
-    duplicate[kFirstPair + 2] = 100;  // name 100 again, with id 1
-    expect_refused(duplicate, kDuplicateName);
+    auto claims_other_id = values;
+    claims_other_id[kFirstPair + 2] = 100;  // name 100 again, with id 1
+    expect_refused(claims_other_id, kMapDisagrees);
+
+    auto repeated_pair = values;  // (100, 0) twice, 200 missing
+    repeated_pair[kFirstPair + 2] = 100;
+    repeated_pair[kFirstPair + 3] = 0;
+    expect_refused(repeated_pair, kDuplicateName);
+
+    auto repeated_name = values;  // 100 named by ids 0 and 1, both ways
+    repeated_name[kFirstPair + 2] = 100;
+    repeated_name[kFirstName + 1] = 100;
+    expect_refused(repeated_name, kDuplicateName);
 
     auto swapped_ids = values;  // 100 -> 1 and 200 -> 0
     swapped_ids[kFirstPair + 1] = 1;
