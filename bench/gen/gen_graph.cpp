@@ -77,7 +77,9 @@ Options parse_options(int argc, char** argv) {
         else if (flag == "--clusters") o.clusters_path = value;
         else usage(("unknown flag " + flag).c_str());
     }
-    if (o.edges_path.empty() || o.clusters_path.empty()) usage("--edges and --clusters are required");
+    if (o.edges_path.empty() || o.clusters_path.empty()) {
+        usage("--edges and --clusters are required");
+    }
     if (o.nodes == 0) o.nodes = std::max<std::uint64_t>(o.lines / 8, 16);
     if (o.alpha <= 1.0) usage("--alpha must exceed 1");
     if (o.background + o.repeats > 1.0) usage("--background plus --repeats must not exceed 1");
@@ -115,7 +117,9 @@ public:
 
 private:
     void flush() {
-        if (used_ && std::fwrite(buffer_.data(), 1, used_, file_) != used_) throw std::runtime_error("write failed");
+        if (used_ && std::fwrite(buffer_.data(), 1, used_, file_) != used_) {
+            throw std::runtime_error("write failed");
+        }
         used_ = 0;
     }
     std::FILE* file_;
@@ -131,16 +135,23 @@ class Generator {
 public:
     explicit Generator(const Options& o) : o_(o), random_(o.seed) {}
 
-    std::uint64_t name_of(std::uint64_t node) const { return mix(node ^ (o_.seed * 0xD1B54A32D192ED03ULL)); }
-    std::uint64_t below(std::uint64_t n) { return std::uniform_int_distribution<std::uint64_t>(0, n - 1)(random_); }
+    std::uint64_t name_of(std::uint64_t node) const {
+        return mix(node ^ (o_.seed * 0xD1B54A32D192ED03ULL));
+    }
+    std::uint64_t below(std::uint64_t n) {
+        return std::uniform_int_distribution<std::uint64_t>(0, n - 1)(random_);
+    }
     double unit() { return std::uniform_real_distribution<double>(0.0, 1.0)(random_); }
 
     // Power law on [min_cluster, max_cluster] by inverse transform.
     std::uint64_t cluster_size() {
         for (;;) {
             const double u = 1.0 - unit();
-            const double s = static_cast<double>(o_.min_cluster) * std::pow(u, -1.0 / (o_.alpha - 1.0));
-            if (s <= static_cast<double>(o_.max_cluster) + 0.5) return static_cast<std::uint64_t>(s);
+            const double s =
+                static_cast<double>(o_.min_cluster) * std::pow(u, -1.0 / (o_.alpha - 1.0));
+            if (s <= static_cast<double>(o_.max_cluster) + 0.5) {
+                return static_cast<std::uint64_t>(s);
+            }
         }
     }
 
@@ -170,10 +181,10 @@ public:
     }
 
     void run() {
-        const std::uint64_t cluster_budget =
-            static_cast<std::uint64_t>(static_cast<double>(o_.lines) * (1.0 - o_.background - o_.repeats));
-        const std::uint64_t distinct_budget =
-            static_cast<std::uint64_t>(static_cast<double>(o_.lines) * (1.0 - o_.repeats));
+        const double lines = static_cast<double>(o_.lines);
+        const auto cluster_budget =
+            static_cast<std::uint64_t>(lines * (1.0 - o_.background - o_.repeats));
+        const auto distinct_budget = static_cast<std::uint64_t>(lines * (1.0 - o_.repeats));
         std::vector<Edge> edges;
         edges.reserve(o_.lines);
 
@@ -194,7 +205,9 @@ public:
             ++cluster_count;
         }
         while (edges.size() < distinct_budget) {
-            edges.push_back({static_cast<std::uint32_t>(below(o_.nodes)), static_cast<std::uint32_t>(below(o_.nodes))});
+            const auto u = static_cast<std::uint32_t>(below(o_.nodes));
+            const auto v = static_cast<std::uint32_t>(below(o_.nodes));
+            edges.push_back({u, v});
         }
         const std::size_t distinct = edges.size();
         while (edges.size() < o_.lines && distinct > 0) edges.push_back(edges[below(distinct)]);
@@ -208,10 +221,10 @@ public:
                 out.line(name_of(e.v), name_of(e.u));
             }
         }
-        std::fprintf(stderr, "edge lines %zu, clusters %llu (largest %llu), membership lines %llu\n",
-                     edges.size(), static_cast<unsigned long long>(cluster_count),
-                     static_cast<unsigned long long>(largest),
-                     static_cast<unsigned long long>(membership_lines));
+        using ull = unsigned long long;
+        std::fprintf(stderr,
+                     "edge lines %zu, clusters %llu (largest %llu), membership lines %llu\n",
+                     edges.size(), ull{cluster_count}, ull{largest}, ull{membership_lines});
     }
 
 private:

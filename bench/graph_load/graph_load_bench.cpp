@@ -74,7 +74,8 @@ int child_graph(const char* path) {
         std::fprintf(stderr, "%s\n", graph.error().report().c_str());
         return 1;
     }
-    std::printf("%.6f %llu %llu\n", elapsed, static_cast<unsigned long long>(graph.value().node_count()),
+    std::printf("%.6f %llu %llu\n", elapsed,
+                static_cast<unsigned long long>(graph.value().node_count()),
                 static_cast<unsigned long long>(graph.value().m_cache()));
     return 0;
 }
@@ -122,7 +123,9 @@ Measurement run_child(const std::vector<std::string>& args) {
     ::close(pipe_fds[1]);
     std::string output;
     char chunk[256];
-    for (ssize_t got; (got = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0;) output.append(chunk, got);
+    for (ssize_t got; (got = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0;) {
+        output.append(chunk, got);
+    }
     ::close(pipe_fds[0]);
     int status = 0;
     struct rusage usage {};
@@ -162,13 +165,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
     if (!options.count("--edges") || !options.count("--snapshot")) {
         std::fprintf(stderr,
-                     "usage: quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 [--clusters C.txt] "
-                     "[--repeat R]\n");
+                     "usage: quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 "
+                     "[--clusters C.txt] [--repeat R]\n");
         return 2;
     }
     const std::string edges = options["--edges"];
     const std::string snapshot = options["--snapshot"];
-    const int repeat = options.count("--repeat") ? std::max(1, std::atoi(options["--repeat"].c_str())) : 1;
+    const int repeat =
+        options.count("--repeat") ? std::max(1, std::atoi(options["--repeat"].c_str())) : 1;
 
     Measurement floor, edge_list, snap, clusters;
     for (int round = 0; round < repeat; ++round) {
@@ -183,25 +187,33 @@ int main(int argc, char** argv) {
             keep_best(floor, run_child({"--child", "floor", edges}));
         }
     }
-    if (options.count("--clusters")) clusters = run_child({"--child", "clusters", snapshot, options["--clusters"]});
+    if (options.count("--clusters")) {
+        clusters = run_child({"--child", "clusters", snapshot, options["--clusters"]});
+    }
 
+    using ull = unsigned long long;
     const double lines = static_cast<double>(floor.a);
-    auto per_line = [&](const Measurement& m) { return static_cast<double>(m.max_rss_bytes) / lines; };
-    std::printf("edge lines                 %llu\n", static_cast<unsigned long long>(floor.a));
-    std::printf("graph                      %llu nodes, %llu edges (snapshot: %llu nodes, %llu edges)\n",
-                static_cast<unsigned long long>(edge_list.a), static_cast<unsigned long long>(edge_list.b),
-                static_cast<unsigned long long>(snap.a), static_cast<unsigned long long>(snap.b));
-    std::printf("floor (read + parse ints)  %8.3f s   peak %7.1f MiB\n", floor.seconds,
-                floor.max_rss_bytes / 1048576.0);
+    auto mib = [](const Measurement& m) {
+        return static_cast<double>(m.max_rss_bytes) / 1048576.0;
+    };
+    auto per_line = [&](const Measurement& m) {
+        return static_cast<double>(m.max_rss_bytes) / lines;
+    };
+    std::printf("edge lines                 %llu\n", ull{floor.a});
+    std::printf("graph                      %llu nodes, %llu edges "
+                "(snapshot: %llu nodes, %llu edges)\n",
+                ull{edge_list.a}, ull{edge_list.b}, ull{snap.a}, ull{snap.b});
+    std::printf("floor (read + parse ints)  %8.3f s   peak %7.1f MiB\n", floor.seconds, mib(floor));
     std::printf("edge-list load             %8.3f s   peak %7.1f MiB  %5.1f B/line   %.2fx floor\n",
-                edge_list.seconds, edge_list.max_rss_bytes / 1048576.0, per_line(edge_list),
+                edge_list.seconds, mib(edge_list), per_line(edge_list),
                 edge_list.seconds / floor.seconds);
-    std::printf("snapshot load              %8.3f s   peak %7.1f MiB  %5.1f B/line   %.2fx faster than edge list\n",
-                snap.seconds, snap.max_rss_bytes / 1048576.0, per_line(snap), edge_list.seconds / snap.seconds);
+    std::printf("snapshot load              %8.3f s   peak %7.1f MiB  %5.1f B/line   "
+                "%.2fx faster than edge list\n",
+                snap.seconds, mib(snap), per_line(snap), edge_list.seconds / snap.seconds);
     if (clusters.seconds > 0) {
-        std::printf("clustering load            %8.3f s   peak %7.1f MiB (graph included)   %llu clusters, %llu members\n",
-                    clusters.seconds, clusters.max_rss_bytes / 1048576.0,
-                    static_cast<unsigned long long>(clusters.a), static_cast<unsigned long long>(clusters.b));
+        std::printf("clustering load            %8.3f s   peak %7.1f MiB (graph included)   "
+                    "%llu clusters, %llu members\n",
+                    clusters.seconds, mib(clusters), ull{clusters.a}, ull{clusters.b});
     }
     if (edge_list.a != snap.a || edge_list.b != snap.b) {
         std::fprintf(stderr, "edge list and snapshot disagree\n");

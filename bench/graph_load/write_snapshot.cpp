@@ -27,7 +27,8 @@ public:
         preferences_.frameInfo.contentChecksumFlag = LZ4F_contentChecksumEnabled;
         staged_.reserve(kStagedBytes);
         compressed_.resize(LZ4F_compressBound(kStagedBytes, &preferences_));
-        emit(check(LZ4F_compressBegin(context_, compressed_.data(), compressed_.size(), &preferences_)));
+        emit(check(LZ4F_compressBegin(context_, compressed_.data(), compressed_.size(),
+                                      &preferences_)));
     }
     ~FrameWriter() {
         LZ4F_freeCompressionContext(context_);
@@ -42,7 +43,9 @@ public:
     void finish() {
         compress_staged();
         emit(check(LZ4F_compressEnd(context_, compressed_.data(), compressed_.size(), nullptr)));
-        if (std::fclose(std::exchange(out_, nullptr)) != 0) throw std::runtime_error("close failed");
+        if (std::fclose(std::exchange(out_, nullptr)) != 0) {
+            throw std::runtime_error("close failed");
+        }
     }
 
 private:
@@ -54,12 +57,14 @@ private:
     }
     void compress_staged() {
         if (staged_.empty()) return;
-        emit(check(LZ4F_compressUpdate(context_, compressed_.data(), compressed_.size(), staged_.data(),
-                                       staged_.size(), nullptr)));
+        emit(check(LZ4F_compressUpdate(context_, compressed_.data(), compressed_.size(),
+                                       staged_.data(), staged_.size(), nullptr)));
         staged_.clear();
     }
     void emit(std::size_t bytes) {
-        if (bytes && std::fwrite(compressed_.data(), 1, bytes, out_) != bytes) throw std::runtime_error("write failed");
+        if (bytes && std::fwrite(compressed_.data(), 1, bytes, out_) != bytes) {
+            throw std::runtime_error("write failed");
+        }
     }
 
     std::FILE* out_;
@@ -106,7 +111,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "nodes %llu, edges %llu\n", static_cast<unsigned long long>(graph.node_count()),
+    std::fprintf(stderr, "nodes %llu, edges %llu\n",
+                 static_cast<unsigned long long>(graph.node_count()),
                  static_cast<unsigned long long>(graph.m_cache()));
     return 0;
 }

@@ -41,8 +41,8 @@ public:
           neighbours_(std::move(parts.neighbours)),
           m_cache_(parts.m_cache) {}
     // From parts that satisfy the invariants above (the neighbours are copied).
-    Graph(NameSet name_set, std::vector<std::uint64_t> offsets, const std::vector<NodeId>& neighbours,
-          std::uint64_t m_cache)
+    Graph(NameSet name_set, std::vector<std::uint64_t> offsets,
+          const std::vector<NodeId>& neighbours, std::uint64_t m_cache)
         : name_set_(std::move(name_set)),
           offsets_(std::move(offsets)),
           neighbours_(std::span<const NodeId>(neighbours)),

@@ -66,7 +66,9 @@ constexpr std::uint64_t kMaxBuckets = 4096;
 
 int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
     int shift = 0;
-    while (shift < 32 && (std::uint64_t{2} << shift) * entries <= kBucketEntries * node_count) ++shift;
+    while (shift < 32 && (std::uint64_t{2} << shift) * entries <= kBucketEntries * node_count) {
+        ++shift;
+    }
     while (shift < 32 && (node_count >> shift) > kMaxBuckets) ++shift;
     return shift;
 }

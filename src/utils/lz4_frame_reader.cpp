@@ -109,7 +109,8 @@ bool Lz4FrameReader::drain() {
 }
 
 bool Lz4FrameReader::read_input() {
-    const std::size_t wanted = std::min(kInputBufferSize, std::max<std::size_t>(next_input_hint_, 1));
+    const std::size_t wanted =
+        std::min(kInputBufferSize, std::max<std::size_t>(next_input_hint_, 1));
     auto got = source_->read(input_.get(), wanted);
     if (!got) return fail(got.error().message());
     if (got.value() == 0) {

@@ -17,9 +17,9 @@ void* remap(void* data, std::size_t old_bytes, std::size_t new_bytes) {
         unmap(data, old_bytes);
         return nullptr;
     }
-    void* moved = data == nullptr
-                      ? ::mmap(nullptr, new_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                      : ::mremap(data, old_bytes, new_bytes, MREMAP_MAYMOVE);
+    void* moved = data == nullptr ? ::mmap(nullptr, new_bytes, PROT_READ | PROT_WRITE,
+                                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                  : ::mremap(data, old_bytes, new_bytes, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) throw std::bad_alloc();
     return moved;
 }

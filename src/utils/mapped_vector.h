@@ -89,7 +89,9 @@ private:
         capacity_ = new_bytes / sizeof(T);
     }
     void release() noexcept {
-        if (data_) mapped_memory::unmap(data_, mapped_memory::round_to_pages(capacity_ * sizeof(T)));
+        if (data_) {
+            mapped_memory::unmap(data_, mapped_memory::round_to_pages(capacity_ * sizeof(T)));
+        }
         data_ = nullptr;
         size_ = capacity_ = 0;
     }

@@ -54,7 +54,9 @@ public:
 
     // Hands back the pages of elements [first, first + count) that hold
     // nothing of value any more.
-    void release(std::size_t first, std::size_t count) { release_pages(data_ + first, count * sizeof(T)); }
+    void release(std::size_t first, std::size_t count) {
+        release_pages(data_ + first, count * sizeof(T));
+    }
 
     void reset() noexcept {
         if (data_) unmap_pages(data_, size_ * sizeof(T));

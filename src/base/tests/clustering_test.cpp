@@ -64,7 +64,8 @@ TEST(ClusteringLoader, ClustersMayOverlap) {
 TEST(ClusteringLoader, TokensLikeTheEdgeList) {
     const Graph graph = small_graph();
     EXPECT_EQ(members(load(graph, "7 3 two more\n+8\t003\n")), (Members{{3, {2, 3}}}));
-    EXPECT_EQ(members(load(graph, "\xC2\xA0" "5\xE3\x80\x80" "4\n6 4 \xC3\xA9\n")), (Members{{4, {0, 1}}}));
+    EXPECT_EQ(members(load(graph, "\xC2\xA0" "5\xE3\x80\x80" "4\n6 4 \xC3\xA9\n")),
+              (Members{{4, {0, 1}}}));
 }
 
 TEST(ClusteringLoader, LineFaults) {
@@ -78,7 +79,8 @@ TEST(ClusteringLoader, LineFaults) {
     EXPECT_EQ(error_of(load(graph, "5 18446744073709551616\n")), "invalid cluster_id");
     EXPECT_EQ(error_of(load(graph, "-5 1\n")), "invalid digit found in string");
     EXPECT_EQ(error_of(load(graph, "+ 1\n")), "invalid digit found in string");
-    EXPECT_EQ(error_of(load(graph, "18446744073709551616 1\n")), "number too large to fit in target type");
+    EXPECT_EQ(error_of(load(graph, "18446744073709551616 1\n")),
+              "number too large to fit in target type");
     EXPECT_EQ(error_of(load(graph, "5 1\n6 1 \xFF\n")), "stream did not contain valid UTF-8");
 }
 
@@ -113,8 +115,8 @@ TEST(ClusteringLoader, FileErrorsAndGoldenFile) {
               "No such file or directory (os error 2)");
     EXPECT_EQ(error_of(Clustering::parse_from_file(graph, ::testing::TempDir())),
               "Is a directory (os error 21)");
-    const auto loaded =
-        members(Clustering::parse_from_file(graph, std::string(QUELMAR_TEST_DATA_DIR) + "/small_clustering.txt"));
+    const std::string path = std::string(QUELMAR_TEST_DATA_DIR) + "/small_clustering.txt";
+    const auto loaded = members(Clustering::parse_from_file(graph, path));
     EXPECT_EQ(loaded, (Members{{2, {0, 1, 2}}, {18446744073709551615ULL, {3, 4}}}));
 }
 
@@ -137,7 +139,8 @@ TEST(ClusteringLoader, RandomFilesMatchTheModel) {
                 expected[cluster].insert(static_cast<NodeId>(*id));
             } else if (!unresolved.insert(cluster).second) {
                 expected_error = "node " + std::to_string(name) + " requested in cluster " +
-                                 std::to_string(cluster) + " not found in graph, and is not singleton";
+                                 std::to_string(cluster) +
+                                 " not found in graph, and is not singleton";
             }
         }
         auto result = load(graph, text);

@@ -40,12 +40,15 @@ class InputWriter {
 public:
     explicit InputWriter(std::uint64_t seed) : random_(seed) {}
 
-    std::size_t pick(std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_); }
+    std::size_t pick(std::size_t count) {
+        return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_);
+    }
     bool chance(int in) { return pick(in) == 0; }
 
     std::string space() {
-        static const char* spaces[] = {" ", " ", " ", "\t", "  ", "\v", "\f", "\xC2\xA0", "\xE2\x80\x83",
-                                       "\xE3\x80\x80", "\xC2\x85"};
+        static const char* spaces[] = {" ",  " ",          " ",           "\t",
+                                       "  ", "\v",         "\f",          "\xC2\xA0",
+                                       "\xE2\x80\x83", "\xE3\x80\x80", "\xC2\x85"};
         return spaces[pick(std::size(spaces))];
     }
 
@@ -61,7 +64,10 @@ public:
         std::string line;
         if (chance(4)) line += space();
         line += name_token(from) + space() + name_token(to);
-        if (chance(5)) line += space() + std::string(pick(2) ? "3.5" : "f\xC3\xA9o") + (chance(2) ? space() : "");
+        if (chance(5)) {
+            line += space() + (pick(2) ? "3.5" : "f\xC3\xA9o");
+            if (chance(2)) line += space();
+        }
         if (chance(300)) line += " " + std::string(70000, 'x');
         if (chance(4)) line += space();
         return line;
@@ -93,7 +99,9 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
         const std::size_t pool_size = 1 + writer.pick(12);
         for (std::size_t i = 0; i < pool_size; ++i) {
             const std::size_t kind = writer.pick(4);
-            pool.push_back(kind == 0 ? 0 : kind == 1 ? 18446744073709551615ULL : writer.random()() % 1000);
+            pool.push_back(kind == 0   ? 0
+                           : kind == 1 ? 18446744073709551615ULL
+                                       : writer.random()() % 1000);
         }
         Model model;
         std::string text;

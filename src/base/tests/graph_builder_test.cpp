@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+#include <set>
+
 #include "base/tests/graph_test_util.h"
 
 namespace quelmar {
@@ -72,6 +76,43 @@ TEST(GraphBuilder, ManyEdgesAcrossChunks) {
     }
 }
 
+// Large enough for the ends to be laid out in many buckets and for the name
+// table to grow several times.
+TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
+    std::mt19937_64 random(99);
+    std::vector<NodeName> pool(60000);
+    for (auto& name : pool) name = random();
+    std::map<NodeName, NodeId> ids;
+    std::vector<std::set<NodeId>> lists;
+    auto model_id = [&](NodeName name) {
+        auto [it, inserted] = ids.emplace(name, static_cast<NodeId>(lists.size()));
+        if (inserted) lists.emplace_back();
+        return it->second;
+    };
+    GraphBuilder builder;
+    for (int i = 0; i < 300000; ++i) {
+        // Skewed ends: low pool indices are hubs.
+        const NodeName from = pool[random() % (1 + random() % pool.size())];
+        const NodeName to = pool[random() % pool.size()];
+        ASSERT_TRUE(builder.add_edge(from, to));
+        const NodeId u = model_id(from);
+        const NodeId v = model_id(to);
+        lists[u].insert(v);
+        lists[v].insert(u);
+    }
+    const Graph graph = std::move(builder).into_permanent();
+    ASSERT_EQ(graph.node_count(), lists.size());
+    std::uint64_t entries = 0;
+    for (NodeId u = 0; u < lists.size(); ++u) {
+        const auto list = graph.neighbours(u);
+        ASSERT_EQ(std::vector<NodeId>(list.begin(), list.end()),
+                  std::vector<NodeId>(lists[u].begin(), lists[u].end()));
+        entries += lists[u].size();
+    }
+    EXPECT_EQ(graph.m_cache(), entries / 2);
+    for (const auto& [name, id] : ids) EXPECT_EQ(graph.name_set().retrieve(name), id);
+}
+
 TEST(GraphBuilder, RefusesNodesBeyondTheLimit) {
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = 3});
     EXPECT_TRUE(builder.add_edge(10, 20));
@@ -86,7 +127,9 @@ TEST(GraphBuilder, DegreesAreRecountedWhenATallyOverflows) {
     // limit, then past it: the same graph either way.
     std::vector<std::pair<NodeName, NodeName>> edges;
     for (int copy = 0; copy < 3; ++copy) {
-        for (NodeName leaf = 1; leaf <= 6; ++leaf) edges.emplace_back(copy % 2 ? leaf : 0, copy % 2 ? 0 : leaf);
+        for (NodeName leaf = 1; leaf <= 6; ++leaf) {
+            edges.emplace_back(copy % 2 ? leaf : 0, copy % 2 ? 0 : leaf);
+        }
         edges.emplace_back(0, 0);
     }
     const Graph tallied = build(edges);

@@ -67,9 +67,11 @@ TEST(EdgeListLoader, FirstFailingLineDecides) {
     EXPECT_EQ(error_of(load_text("# x\n")), "invalid digit found in string");
     EXPECT_EQ(error_of(load_text("-1 2\n")), "invalid digit found in string");
     EXPECT_EQ(error_of(load_text("1 -2\n")), "invalid digit found in string");
-    EXPECT_EQ(error_of(load_text("18446744073709551616 1\n")), "number too large to fit in target type");
+    EXPECT_EQ(error_of(load_text("18446744073709551616 1\n")),
+              "number too large to fit in target type");
     // The from token is judged before the to token.
-    EXPECT_EQ(error_of(load_text("18446744073709551616 x\n")), "number too large to fit in target type");
+    EXPECT_EQ(error_of(load_text("18446744073709551616 x\n")),
+              "number too large to fit in target type");
     EXPECT_EQ(error_of(load_text("x 18446744073709551616\n")), "invalid digit found in string");
     EXPECT_EQ(error_of(load_text("1 2\n3 \xFF\n\n")), "stream did not contain valid UTF-8");
     EXPECT_EQ(error_of(load_text("1\n3 \xFF\n")), "missing to");
@@ -115,7 +117,8 @@ TEST(GraphFile, ExtensionChoosesTheFormat) {
 }
 
 TEST(GraphFile, OperatingSystemErrors) {
-    EXPECT_EQ(error_of(parse_from_file("/nonexistent/graph.txt")), "No such file or directory (os error 2)");
+    EXPECT_EQ(error_of(parse_from_file("/nonexistent/graph.txt")),
+              "No such file or directory (os error 2)");
     EXPECT_EQ(error_of(parse_from_file(::testing::TempDir())), "Is a directory (os error 21)");
 }
 

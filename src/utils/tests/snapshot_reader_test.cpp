@@ -63,7 +63,7 @@ TEST(SnapshotReader, LoadsTheSingleEdgeGraph) {
         EXPECT_EQ(graph.name_set.id_to_name(), (std::vector<NodeName>{10, 20}));
         EXPECT_EQ(graph.name_set.retrieve(20), std::optional<std::uint64_t>(1));
         EXPECT_EQ(graph.offsets, (std::vector<std::uint64_t>{0, 1, 2}));
-        EXPECT_EQ(std::vector<NodeId>(graph.neighbours.begin(), graph.neighbours.end()), (std::vector<NodeId>{1, 0}));
+        EXPECT_EQ(testing::ids(graph.neighbours), (std::vector<NodeId>{1, 0}));
         EXPECT_EQ(graph.m_cache, 1u);
     }
 }
@@ -104,7 +104,9 @@ TEST(SnapshotReader, RawValuesAreNotAFrame) {
     expect_error(load(testing::values_as_bytes(kSingleEdge)), "LZ4 error: ERROR_frameType_unknown");
 }
 
-TEST(SnapshotReader, EmptyInputFailsToFill) { expect_error(load(""), "failed to fill whole buffer"); }
+TEST(SnapshotReader, EmptyInputFailsToFill) {
+    expect_error(load(""), "failed to fill whole buffer");
+}
 
 TEST(SnapshotReader, ContentEndingBeforeMCacheFailsToFill) {
     std::vector<std::uint64_t> short_values(kSingleEdge.begin(), kSingleEdge.end() - 1);
@@ -131,7 +133,8 @@ TEST(SnapshotReader, EveryTruncationFails) {
         for (std::size_t size = 0; size < frame.size(); ++size) {
             auto parts = load(frame.substr(0, size));
             ASSERT_FALSE(parts.ok()) << "size " << size;
-            EXPECT_EQ(parts.error().message().rfind("io error: ", 0), 0u) << parts.error().message();
+            EXPECT_EQ(parts.error().message().rfind("io error: ", 0), 0u)
+                << parts.error().message();
         }
     }
 }
@@ -181,7 +184,7 @@ TEST(SnapshotReader, ByteFlipsFailWhenTheContentIsChecksummed) {
             // A changed match offset inside a run of equal bytes may decode
             // to the very same content; anything else must fail.
             EXPECT_EQ(parts.value().name_set.id_to_name(), (std::vector<NodeName>{10, 20}));
-            EXPECT_EQ(std::vector<NodeId>(parts.value().neighbours.begin(), parts.value().neighbours.end()), (std::vector<NodeId>{1, 0}));
+            EXPECT_EQ(testing::ids(parts.value().neighbours), (std::vector<NodeId>{1, 0}));
             EXPECT_EQ(parts.value().m_cache, 1u) << "byte " << at << " mask " << int{mask};
         }
     }
@@ -230,10 +233,11 @@ TEST(SnapshotReader, FileErrors) {
 }
 
 TEST(SnapshotReader, GoldenFileWrittenByTheLz4Tool) {
-    auto parts = read_compressed_bincode(std::string(QUELMAR_TEST_DATA_DIR) + "/single_edge.bin.lz4");
+    auto parts =
+        read_compressed_bincode(std::string(QUELMAR_TEST_DATA_DIR) + "/single_edge.bin.lz4");
     ASSERT_TRUE(parts.ok()) << parts.error().report();
     EXPECT_EQ(parts.value().name_set.id_to_name(), (std::vector<NodeName>{10, 20}));
-    EXPECT_EQ(std::vector<NodeId>(parts.value().neighbours.begin(), parts.value().neighbours.end()), (std::vector<NodeId>{1, 0}));
+    EXPECT_EQ(testing::ids(parts.value().neighbours), (std::vector<NodeId>{1, 0}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ struct FrameOptions {
     // Extra bytes placed after the values, inside the frame.
     std::string trailing_content;
 };
+
+// A neighbour array as a plain vector, for comparisons.
+inline std::vector<std::uint32_t> ids(std::span<const std::uint32_t> neighbours) {
+    return {neighbours.begin(), neighbours.end()};
+}
 
 inline FrameOptions with_checksum(bool content_checksum) {
     FrameOptions options;
@@ -46,8 +52,8 @@ inline std::string lz4_frame(const std::string& content, const FrameOptions& opt
         options.block_checksum ? LZ4F_blockChecksumEnabled : LZ4F_noBlockChecksum;
     if (options.declare_content_size) preferences.frameInfo.contentSize = content.size();
     std::string frame(LZ4F_compressFrameBound(content.size(), &preferences), '\0');
-    const std::size_t size =
-        LZ4F_compressFrame(frame.data(), frame.size(), content.data(), content.size(), &preferences);
+    const std::size_t size = LZ4F_compressFrame(frame.data(), frame.size(), content.data(),
+                                                content.size(), &preferences);
     if (LZ4F_isError(size)) throw std::runtime_error(LZ4F_getErrorName(size));
     frame.resize(size);
     return frame;

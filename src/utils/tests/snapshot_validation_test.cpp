@@ -39,7 +39,7 @@ TEST(SnapshotValidation, WellFormedGraphWithSelfLoopLoadsUnchanged) {
     auto parts = load(snapshot_values(kNames, kLists));
     ASSERT_TRUE(parts.ok()) << parts.error().report();
     EXPECT_EQ(parts.value().offsets, (std::vector<std::uint64_t>{0, 1, 3, 5}));
-    EXPECT_EQ(std::vector<NodeId>(parts.value().neighbours.begin(), parts.value().neighbours.end()), (std::vector<NodeId>{1, 0, 2, 1, 2}));
+    EXPECT_EQ(testing::ids(parts.value().neighbours), (std::vector<NodeId>{1, 0, 2, 1, 2}));
     EXPECT_EQ(parts.value().m_cache, 2u);
 }
 
