@@ -11,7 +11,8 @@
 //     exactly when u is a neighbour of v;
 //   * a self-loop is stored once, as the node's own id in its own list;
 //   * m_cache() == S / 2 rounded down (a lone self-loop counts for nothing).
-// Immutable once built; shared read-only by every worker thread.
+// Immutable once built; shared read-only by every worker thread. The
+// neighbour array lives in mapped memory (utils/mapped_vector.h).
 
 #include <cstdint>
 #include <span>

@@ -11,11 +11,13 @@
 // Every loaded snapshot is checked against the graph invariants that the
 // analysis relies on (see base/graph.h): the counts agree and stay within
 // 2^32 nodes, the name map and the name array describe the same names, node
-// record i has id i, neighbour ids are in range, strictly ascending and
-// symmetric, and m_cache is half the neighbour count, rounded down. A
-// snapshot of a well-formed graph loads unchanged. After the last value the
+// record i has id i, neighbour ids are in range and strictly ascending, the
+// lists are symmetric (by a keyed fingerprint: an asymmetric snapshot passes
+// with probability about 2^-64), and m_cache is half the neighbour count,
+// rounded down. A snapshot of a well-formed graph loads unchanged. After the last value the
 // rest of the frame is decoded and discarded, so that its content checksum is
-// verified; bytes after the frame's end mark are never read.
+// verified; bytes after the frame's end mark are never read, and a file that
+// ends before that mark fails like a short one.
 //
 // Errors: opening the file fails with the operating system's text; "LZ4
 // error: <name>" when liblz4 cannot create its context; the decoding errors
