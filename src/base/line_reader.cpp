@@ -1,5 +1,7 @@
 #include "base/line_reader.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,10 +13,28 @@ constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 
 inline bool is_ascii_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
 
+// Whether the 8 bytes at `p` are all ASCII digits.
+inline bool eight_digits(std::uint64_t chunk) {
+    return ((chunk & 0xF0F0F0F0F0F0F0F0ULL) |
+            (((chunk + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+           0x3333333333333333ULL;
+}
+
+// The value of 8 ASCII digits, first digit in the lowest byte.
+inline std::uint64_t eight_digit_value(std::uint64_t chunk) {
+    chunk -= 0x3030303030303030ULL;
+    chunk = chunk * 10 + (chunk >> 8);
+    chunk = (((chunk & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+             (((chunk >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+            32;
+    return chunk;
+}
+
 // Reads the token starting at `p` (not white space). Returns the end of the
 // token, or nullptr when it holds a byte that is not ASCII. Plain tokens of
-// up to 20 digits take a digit loop that checks overflow only at the 20th
-// digit (19 digits never overflow); anything else is judged character by
+// up to 20 digits take the fast way: the first 16 digits eight at a time
+// where the line has room, the rest one by one, checking overflow only at the
+// 20th digit (19 digits never overflow). Anything else is judged character by
 // character.
 inline const unsigned char* scan_ascii_token(const unsigned char* p, const unsigned char* end,
                                              NumberToken& token) {
@@ -23,9 +43,18 @@ inline const unsigned char* scan_ascii_token(const unsigned char* p, const unsig
     const bool plus = *p == '+';
     p += plus;
     const unsigned char* const digits = p;
-    const unsigned char* const safe_end =
-        static_cast<std::size_t>(end - p) > kSafeDigits ? p + kSafeDigits : end;
     std::uint64_t value = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (int round = 0; round < 2 && end - p >= 8; ++round) {
+            std::uint64_t chunk;
+            std::memcpy(&chunk, p, sizeof chunk);
+            if (!eight_digits(chunk)) break;
+            value = value * 100000000 + eight_digit_value(chunk);
+            p += 8;
+        }
+    }
+    const unsigned char* const safe_end =
+        static_cast<std::size_t>(end - digits) > kSafeDigits ? digits + kSafeDigits : end;
     std::uint32_t d;
     for (; p < safe_end && (d = *p - '0') <= 9; ++p) value = value * 10 + d;
     bool fits = true;
