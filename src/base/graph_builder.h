@@ -1,12 +1,15 @@
 #pragma once
 // A graph under construction from edges between named nodes. Names get dense
-// ids in order of first appearance (from before to). Edges are kept as
-// (from, to) id pairs in chunks (no doubling copies of one huge array) and
-// turned into the compact finished form once, by into_permanent: degrees
-// (tallied while names are looked up) are prefix-summed into offsets, both
-// ends of every pair are scattered, then each node's list is sorted and
-// deduplicated and the array compacted in place. Repeated and reversed edges
-// collapse to one; a self-loop is kept once, in its node's own list.
+// ids in order of first appearance (from before to), through the builder's
+// own name table (base/name_index.h); the graph's NameSet is built from them
+// once, at its final size. Edges are kept as (from, to) id pairs in chunks
+// (no doubling copies of one huge array) and turned into the compact
+// finished form once, by into_permanent: degrees (tallied while names are
+// looked up) are prefix-summed into offsets, both ends of every pair are laid
+// out by bucket of node ids and then scattered within their bucket, and each
+// node's list is sorted and deduplicated as the array is compacted in place.
+// Repeated and reversed edges collapse to one; a self-loop is kept once, in
+// its node's own list.
 
 #include <cstddef>
 #include <cstdint>
