@@ -38,18 +38,20 @@ private:
 
 // A stated count is trusted for reserving memory only once data already read
 // backs it: N is a bare claim, so the map's pairs grow with what arrives (by
-// remapping, never by copying); K and n must equal N, so once the N pairs
-// are in, the K names and n + 1 offsets are reserved at once.
+// remapping, never by copying); K and n must equal next_id, and the names and
+// offsets are reserved once N pairs have backed that size.
 //
 // The map's pairs are checked against the name array instead of being
 // inserted as they come: the map is then built once, at its exact size, from
-// the array, and every pair is known to be one of its entries.
+// the array. A name may come more than once, as in any map written entry by
+// entry; its last pair is the one that counts, as if inserted in order. The
+// resulting map must be exactly the inverse of the array.
 bool read_name_set(Decoder& in, NameSet& name_set) {
     std::uint64_t next_id, map_count;
     if (!in.value(next_id)) return false;
     if (next_id > kMaxNodes) return in.reject(kTooManyNodes);
     if (!in.value(map_count)) return false;
-    if (map_count != next_id) return in.reject(kMapCount);
+    if (map_count < next_id) return in.reject(kMapCount);
 
     struct Pair {
         NodeName name;
@@ -73,19 +75,29 @@ bool read_name_set(Decoder& in, NameSet& name_set) {
         if (!in.value(name)) return false;
         id_to_name.push_back(name);
     }
-
-    // As many pairs as ids, each with a distinct id and the array's name for
-    // it: the map is exactly the inverse of the array.
-    std::vector<bool> id_seen(name_count, false);
-    for (const Pair& pair : pairs) {
-        if (id_to_name[pair.id] != pair.name) return in.reject(kMapDisagrees);
-        if (id_seen[pair.id]) return in.reject(kDuplicateName);
-        id_seen[pair.id] = true;
-    }
-    pairs = MappedVector<Pair>();
     auto built = NameSet::from_id_order(std::move(id_to_name));
-    // Only an array naming one node twice can fail here.
     if (!built) return in.reject(kDuplicateName);
+    const NameSet& names = *built;
+
+    // Walking the pairs backwards meets each name's last pair first. A pair
+    // that agrees with the array settles its id; one that disagrees is fine
+    // only when a later pair of the same name already settled it.
+    std::vector<bool> settled(name_count, false);
+    std::uint64_t settled_count = 0;
+    for (std::size_t i = pairs.size(); i-- > 0;) {
+        const Pair& pair = pairs[i];
+        if (names.id_to_name()[pair.id] == pair.name) {
+            if (!settled[pair.id]) {
+                settled[pair.id] = true;
+                ++settled_count;
+            }
+            continue;
+        }
+        auto true_id = names.retrieve(pair.name);
+        if (!true_id || !settled[*true_id]) return in.reject(kMapDisagrees);
+    }
+    if (settled_count != name_count) return in.reject(kMapDisagrees);
+    pairs = MappedVector<Pair>();
     name_set = std::move(*built);
     return true;
 }

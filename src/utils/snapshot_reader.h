@@ -10,7 +10,8 @@
 //
 // Every loaded snapshot is checked against the graph invariants that the
 // analysis relies on (see base/graph.h): the counts agree and stay within
-// 2^32 nodes, the name map and the name array describe the same names, node
+// 2^32 nodes, the name map (a repeated name's last entry counting) and the
+// name array describe the same names, node
 // record i has id i, neighbour ids are in range and strictly ascending, the
 // lists are symmetric (by a keyed fingerprint: an asymmetric snapshot passes
 // with probability about 2^-64), and m_cache is half the neighbour count,
@@ -41,7 +42,7 @@ namespace snapshot_errors {
 inline constexpr std::string_view kTooManyNodes =
     "invalid snapshot: more than 4294967296 nodes (node ids are 32-bit)";
 inline constexpr std::string_view kMapCount =
-    "invalid snapshot: name_to_id count differs from next_id";
+    "invalid snapshot: name_to_id holds fewer entries than next_id";
 inline constexpr std::string_view kNameCount =
     "invalid snapshot: id_to_name count differs from next_id";
 inline constexpr std::string_view kNodeCount =
@@ -49,7 +50,7 @@ inline constexpr std::string_view kNodeCount =
 inline constexpr std::string_view kMapIdOutOfRange =
     "invalid snapshot: name_to_id holds an id not below next_id";
 inline constexpr std::string_view kDuplicateName =
-    "invalid snapshot: name_to_id holds a name twice";
+    "invalid snapshot: id_to_name holds a name twice";
 inline constexpr std::string_view kMapDisagrees =
     "invalid snapshot: name_to_id and id_to_name describe different names";
 inline constexpr std::string_view kNodeIdMismatch =

@@ -59,6 +59,9 @@ TEST(SnapshotValidation, CountsMustAgree) {
     expect_refused(changed(kNextId, (std::uint64_t{1} << 32) + 1), kTooManyNodes);
     expect_refused(changed(kNextId, 4), kMapCount);
     expect_refused(changed(kMapCountAt, 2), kMapCount);
+    // One pair more than names: the name count and the first name are read
+    // as a pair, whose id (a name) is out of range.
+    expect_refused(changed(kMapCountAt, 4), kMapIdOutOfRange);
     expect_refused(changed(kNameCountAt, 2), kNameCount);
     expect_refused(changed(kNodeCountAt, 2), kNodeCount);
     expect_refused(changed(kNodeCountAt, std::uint64_t{1} << 40), kNodeCount);
@@ -77,7 +80,7 @@ TEST(SnapshotValidation, NameMapMustMatchTheNameArray) {
     auto repeated_pair = values;  // (100, 0) twice, 200 missing
     repeated_pair[kFirstPair + 2] = 100;
     repeated_pair[kFirstPair + 3] = 0;
-    expect_refused(repeated_pair, kDuplicateName);
+    expect_refused(repeated_pair, kMapDisagrees);
 
     auto repeated_name = values;  // 100 named by ids 0 and 1, both ways
     repeated_name[kFirstPair + 2] = 100;
@@ -92,6 +95,24 @@ TEST(SnapshotValidation, NameMapMustMatchTheNameArray) {
     auto other_name = values;
     other_name[kFirstName + 2] = 301;
     expect_refused(other_name, kMapDisagrees);
+}
+
+// A map written entry by entry may repeat a name; its last entry counts.
+TEST(SnapshotValidation, RepeatedNameTakesItsLastId) {
+    auto values = snapshot_values(kNames, kLists);
+    // Pairs (100, 1), (100, 0), (200, 1), (300, 2): four entries for three names.
+    std::vector<std::uint64_t> pairs{100, 1, 100, 0, 200, 1, 300, 2};
+    std::vector<std::uint64_t> rewritten{values[kNextId], 4};
+    rewritten.insert(rewritten.end(), pairs.begin(), pairs.end());
+    rewritten.insert(rewritten.end(), values.begin() + kNameCountAt, values.end());
+    auto parts = load(rewritten);
+    ASSERT_TRUE(parts.ok()) << parts.error().report();
+    EXPECT_EQ(parts.value().name_set.retrieve(100), 0u);
+    EXPECT_EQ(parts.value().name_set.next_id(), 3u);
+
+    // The other order leaves 100 -> 1, which the name array contradicts.
+    std::swap(rewritten[2 + 1], rewritten[2 + 3]);
+    expect_refused(rewritten, kMapDisagrees);
 }
 
 TEST(SnapshotValidation, NodeRecordsMustBeInOrderAndInRange) {
