@@ -1,9 +1,10 @@
 #include "percentiles/cached_ordering.h"
 
-#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <utility>
+
+#include "percentiles/selection.h"
 
 namespace percentiles {
 
@@ -33,19 +34,7 @@ std::optional<double> CachedOrdering::order_index(std::uint64_t k) {
     const auto after = std::next(position);
     const std::uint64_t hi = after == settled_.end() ? values_.size() : *after;
 
-    const auto first = values_.begin() + static_cast<std::ptrdiff_t>(lo);
-    const auto target = values_.begin() + static_cast<std::ptrdiff_t>(k);
-    const auto last = values_.begin() + static_cast<std::ptrdiff_t>(hi);
-    // A request usually asks for the neighbour just past a settled position
-    // (the upper end of an interpolation); one scan finds that extreme, where a
-    // general selection would partition the whole gap several times.
-    if (target == first) {
-        std::iter_swap(first, std::min_element(first, last));
-    } else if (target + 1 == last) {
-        std::iter_swap(target, std::max_element(first, last));
-    } else {
-        std::nth_element(first, target, last);
-    }
+    select_nth(std::span<double>(values_).subspan(lo, hi - lo), k - lo);
     return values_[k];
 }
 

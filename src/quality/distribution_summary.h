@@ -1,8 +1,10 @@
 #pragma once
 // A distribution condensed into 21 percentiles: entry i holds the percentile
 // at fraction 0.0 (i = 0), i * 0.05 as a double product (i = 1 .. 19), or 1.0
-// (i = 20). Entry 0 is the minimum, 10 the median, 20 the maximum. NaN values
-// are left out; with no usable value every entry is 0.0. Building never fails.
+// (i = 20), interpolated linearly between the order statistics around the
+// rank fraction x (n - 1). Entry 0 is the minimum, 10 the median, 20 the
+// maximum. NaN values are left out; with no usable value every entry is 0.0.
+// Building never fails.
 // The record is 21 doubles behind one pointer; copies are deep. A moved-from
 // summary may only be assigned to, copied or destroyed.
 
