@@ -50,7 +50,7 @@ void destroy_instance(PyObject* self) {
 // tp_new of the classes that only the module itself creates.
 PyObject* refuse_construction(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
-// Creates a class from its spec and clears its docstring. The spec's name is
+// Creates a class from its PyType_Spec and clears its docstring. The name is
 // "builtins.<Name>": the class reports `builtins` as its module (a name
 // without a module part would be deprecated for classes made from specs).
 // Null with the error set on failure.
