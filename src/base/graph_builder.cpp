@@ -76,6 +76,10 @@ int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
 }  // namespace
 
 Graph GraphBuilder::into_permanent() && {
+    return std::move(std::move(*this).into_permanent(TaskMonitor::unwatched())).value();
+}
+
+Result<Graph> GraphBuilder::into_permanent(TaskMonitor& monitor) && {
     const std::uint64_t node_count = names_.size();
     seal_last_chunk();
 
@@ -103,6 +107,11 @@ Graph GraphBuilder::into_permanent() && {
     std::vector<std::uint64_t> bucket_end(bucket_count);
     for (std::uint64_t b = 0; b < bucket_count; ++b) bucket_end[b] = offsets[b << shift];
     PageArray<HalfEdge> ends(entries);
+    const std::uint64_t steps = chunks_.size() + bucket_count;
+    std::uint64_t step = 0;
+    auto proceed = [&] {
+        return monitor.checkpoint({TaskProgress::Stage::kBuilding, ++step, steps});
+    };
     for (Chunk& chunk : chunks_) {
         const EdgePair* pairs = chunk.pairs.data();
         for (std::size_t i = 0; i < chunk.size; ++i) {
@@ -111,9 +120,11 @@ Graph GraphBuilder::into_permanent() && {
             if (pair.to != pair.from) ends[bucket_end[pair.to >> shift]++] = {pair.to, pair.from};
         }
         chunk.pairs.reset();
+        if (!proceed()) break;
     }
     chunks_.clear();
     next_ = limit_ = nullptr;
+    if (monitor.stopped()) return Error(std::string(TaskMonitor::kInterrupted));
 
     // Per bucket: scatter (offsets[u] serves as u's write cursor and ends as
     // u's end), then sort and deduplicate each list, compacting towards the
@@ -148,6 +159,7 @@ Graph GraphBuilder::into_permanent() && {
             }
             begin = end;
         }
+        if (!proceed()) return Error(std::string(TaskMonitor::kInterrupted));
     }
     ends.reset();
     offsets[node_count] = write;

@@ -9,7 +9,8 @@
 // out by bucket of node ids and then scattered within their bucket, and each
 // node's list is sorted and deduplicated as the array is compacted in place.
 // Repeated and reversed edges collapse to one; a self-loop is kept once, in
-// its node's own list.
+// its node's own list. A TaskMonitor hears of every pair chunk laid out and
+// every bucket finished, and may stop the conversion there.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +19,9 @@
 
 #include "base/graph.h"
 #include "base/name_index.h"
+#include "runtime/result.h"
 #include "utils/page_memory.h"
+#include "utils/task_monitor.h"
 
 namespace quelmar {
 
@@ -58,6 +61,9 @@ public:
     std::uint64_t node_count() const noexcept { return names_.size(); }
 
     Graph into_permanent() &&;
+    // Fails with TaskMonitor::kInterrupted when the monitor says stop; the
+    // builder's memory is released either way.
+    Result<Graph> into_permanent(TaskMonitor& monitor) &&;
 
 private:
     struct EdgePair {

@@ -54,6 +54,11 @@ std::optional<std::string_view> edge_line_error(const LineTokens& line) {
 }  // namespace
 
 Result<Graph> parse_edgelist_from_reader(ByteSource& input, std::uint64_t max_nodes) {
+    return parse_edgelist_from_reader(input, TaskMonitor::unwatched(), max_nodes);
+}
+
+Result<Graph> parse_edgelist_from_reader(ByteSource& input, TaskMonitor& monitor,
+                                         std::uint64_t max_nodes) {
     LineReader reader(input);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes});
     PendingEdges pending;
@@ -77,20 +82,20 @@ Result<Graph> parse_edgelist_from_reader(ByteSource& input, std::uint64_t max_no
         }
     }
     if (!pending.resolve(builder)) return Error(std::string(GraphBuilder::kTooManyNodes));
-    return std::move(builder).into_permanent();
+    return std::move(builder).into_permanent(monitor);
 }
 
-Result<Graph> parse_from_file(const std::string& path) {
+Result<Graph> parse_from_file(const std::string& path, TaskMonitor& monitor) {
     if (path_extension(path) == "lz4") {
         log::debug(log::kTargetBase, "loading from bincode.lz4");
-        auto parts = read_compressed_bincode(path);
+        auto parts = read_compressed_bincode(path, monitor);
         if (!parts) return std::move(parts).error();
         return Graph(std::move(parts).value());
     }
     log::debug(log::kTargetBase, "loading from edgelist");
-    auto file = FileSource::open(path);
+    auto file = FileSource::open(path, monitor);
     if (!file) return std::move(file).error();
-    return parse_edgelist_from_reader(file.value());
+    return parse_edgelist_from_reader(file.value(), monitor);
 }
 
 }  // namespace quelmar

@@ -12,19 +12,27 @@
 // target type", "stream did not contain valid UTF-8", operating-system errors
 // as "<description> (os error N)", and GraphBuilder::kTooManyNodes past 2^32
 // nodes. Snapshot errors are those of utils/snapshot_reader.h.
+//
+// A TaskMonitor hears how far reading and building got, every few MiB of
+// input and between building steps; when it says stop, the load releases
+// everything it built and fails with TaskMonitor::kInterrupted.
 
 #include <string>
 
 #include "base/graph.h"
 #include "runtime/result.h"
 #include "utils/byte_source.h"
+#include "utils/task_monitor.h"
 
 namespace quelmar {
 
-Result<Graph> parse_from_file(const std::string& path);
+Result<Graph> parse_from_file(const std::string& path,
+                              TaskMonitor& monitor = TaskMonitor::unwatched());
 
 // The edge-list reader on an already opened source. `max_nodes` is lowered
 // only by tests.
 Result<Graph> parse_edgelist_from_reader(ByteSource& input, std::uint64_t max_nodes = kMaxNodes);
+Result<Graph> parse_edgelist_from_reader(ByteSource& input, TaskMonitor& monitor,
+                                         std::uint64_t max_nodes = kMaxNodes);
 
 }  // namespace quelmar

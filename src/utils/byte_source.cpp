@@ -1,6 +1,7 @@
 #include "utils/byte_source.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,21 +11,37 @@
 
 namespace quelmar {
 
-Result<FileSource> FileSource::open(const std::string& path) {
+Result<FileSource> FileSource::open(const std::string& path, TaskMonitor& monitor) {
     int fd;
-    do {
+    for (;;) {
+        // Opening a pipe blocks until a writer comes.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EINTR) break;
+        if (!monitor.checkpoint({TaskProgress::Stage::kReading, 0, 0})) {
+            return Error(std::string(TaskMonitor::kInterrupted));
+        }
+    }
     if (fd < 0) return Error(os_error_text(errno));
-    return FileSource(fd);
+    struct stat status;
+    const bool sized = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    return FileSource(fd, sized ? static_cast<std::uint64_t>(status.st_size) : 0, monitor);
 }
 
-FileSource::FileSource(FileSource&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+FileSource::FileSource(FileSource&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      size_(other.size_),
+      monitor_(other.monitor_),
+      bytes_read_(other.bytes_read_),
+      next_checkpoint_(other.next_checkpoint_) {}
 
 FileSource& FileSource::operator=(FileSource&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
+        size_ = other.size_;
+        monitor_ = other.monitor_;
+        bytes_read_ = other.bytes_read_;
+        next_checkpoint_ = other.next_checkpoint_;
     }
     return *this;
 }
@@ -33,11 +50,24 @@ FileSource::~FileSource() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+bool FileSource::checkpoint() {
+    return monitor_->checkpoint({TaskProgress::Stage::kReading, bytes_read_, size_});
+}
+
 Result<std::size_t> FileSource::read(char* buffer, std::size_t capacity) {
+    if (monitor_->stopped()) return Error(std::string(TaskMonitor::kInterrupted));
+    if (bytes_read_ >= next_checkpoint_) {
+        next_checkpoint_ = bytes_read_ + TaskMonitor::kCheckpointBytes;
+        if (!checkpoint()) return Error(std::string(TaskMonitor::kInterrupted));
+    }
     for (;;) {
         const ssize_t got = ::read(fd_, buffer, capacity);
-        if (got >= 0) return static_cast<std::size_t>(got);
+        if (got >= 0) {
+            bytes_read_ += static_cast<std::uint64_t>(got);
+            return static_cast<std::size_t>(got);
+        }
         if (errno != EINTR) return Error(os_error_text(errno));
+        if (!checkpoint()) return Error(std::string(TaskMonitor::kInterrupted));
     }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // Where loaders get their bytes from. FileSource reads a POSIX file descriptor
 // directly, so a failed open or read keeps its errno and reports it as
-// "<description> (os error N)". MemorySource serves bytes already in memory,
+// "<description> (os error N)". It reports to a TaskMonitor every few MiB it
+// reads and whenever a signal interrupts a read (so that a read blocked on a
+// pipe can be stopped too); once the monitor says stop, reads fail with
+// TaskMonitor::kInterrupted. MemorySource serves bytes already in memory,
 // optionally in small pieces (to exercise a reader's buffer boundaries).
 
 #include <cstddef>
@@ -10,6 +13,7 @@
 #include <string_view>
 
 #include "runtime/result.h"
+#include "utils/task_monitor.h"
 
 namespace quelmar {
 
@@ -24,7 +28,9 @@ public:
 // An open file, closed when the object is destroyed.
 class FileSource final : public ByteSource {
 public:
-    static Result<FileSource> open(const std::string& path);
+    // `monitor` must outlive the source.
+    static Result<FileSource> open(const std::string& path,
+                                   TaskMonitor& monitor = TaskMonitor::unwatched());
 
     FileSource(FileSource&& other) noexcept;
     FileSource& operator=(FileSource&& other) noexcept;
@@ -35,8 +41,15 @@ public:
     Result<std::size_t> read(char* buffer, std::size_t capacity) override;
 
 private:
-    explicit FileSource(int fd) : fd_(fd) {}
+    FileSource(int fd, std::uint64_t size, TaskMonitor& monitor)
+        : fd_(fd), size_(size), monitor_(&monitor) {}
+    bool checkpoint();
+
     int fd_ = -1;
+    std::uint64_t size_ = 0;  // of a regular file; 0 when unknown
+    TaskMonitor* monitor_;
+    std::uint64_t bytes_read_ = 0;
+    std::uint64_t next_checkpoint_ = TaskMonitor::kCheckpointBytes;
 };
 
 class MemorySource final : public ByteSource {

@@ -191,10 +191,13 @@ Result<GraphParts> read_compressed_bincode(ByteSource& source) {
     return parts;
 }
 
-Result<GraphParts> read_compressed_bincode(const std::string& path) {
-    auto file = FileSource::open(path);
+Result<GraphParts> read_compressed_bincode(const std::string& path, TaskMonitor& monitor) {
+    auto file = FileSource::open(path, monitor);
     if (!file) return std::move(file).error();
-    return read_compressed_bincode(file.value());
+    auto parts = read_compressed_bincode(file.value());
+    // The read that was stopped surfaces wrapped as an input error.
+    if (monitor.stopped()) return Error(std::string(TaskMonitor::kInterrupted));
+    return parts;
 }
 
 }  // namespace quelmar

@@ -25,6 +25,8 @@
 // of utils/lz4_frame_reader.h ("io error: ..." with one cause); and the
 // "invalid snapshot: ..." messages below for content that breaks an
 // invariant. When the frame itself is damaged, its error is the one reported.
+// A file read under a TaskMonitor that says stop fails with
+// TaskMonitor::kInterrupted.
 
 #include <string>
 #include <string_view>
@@ -32,10 +34,12 @@
 #include "runtime/result.h"
 #include "utils/byte_source.h"
 #include "utils/graph_parts.h"
+#include "utils/task_monitor.h"
 
 namespace quelmar {
 
-Result<GraphParts> read_compressed_bincode(const std::string& path);
+Result<GraphParts> read_compressed_bincode(const std::string& path,
+                                           TaskMonitor& monitor = TaskMonitor::unwatched());
 Result<GraphParts> read_compressed_bincode(ByteSource& source);
 
 namespace snapshot_errors {

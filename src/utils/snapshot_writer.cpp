@@ -1,0 +1,248 @@
+#include "utils/snapshot_writer.h"
+
+#include <fcntl.h>
+#include <lz4frame.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+#include <utility>
+
+namespace quelmar {
+namespace {
+
+// Content is compressed in pieces of this size: a few 256 KiB blocks.
+constexpr std::size_t kStagedBytes = std::size_t{1} << 20;
+
+Error interrupted() { return Error(std::string(TaskMonitor::kInterrupted)); }
+
+std::string lz4_error_name(std::size_t code) {
+    std::string_view name = LZ4F_getErrorName(code);
+    if (const auto at = name.find("ERROR_"); at != std::string_view::npos) name.remove_prefix(at);
+    return std::string("LZ4 error: ").append(name);
+}
+
+// A new file beside the target, removed again unless commit() renamed it
+// into place.
+class TemporaryFile {
+public:
+    static Result<TemporaryFile> create(const std::string& target) {
+        const std::size_t slash = target.rfind('/');
+        const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        std::random_device seed;
+        std::mt19937_64 random((std::uint64_t{seed()} << 32) ^ seed() ^ ::getpid());
+        for (int attempt = 0;; ++attempt) {
+            char suffix[24];
+            std::snprintf(suffix, sizeof suffix, ".%012llx",
+                          static_cast<unsigned long long>(random() >> 16));
+            std::string path = directory + "." + name + suffix + ".tmp";
+            // 0666 less the umask, as for any new file.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) return TemporaryFile(fd, std::move(path));
+            if ((errno != EEXIST && errno != EINTR) || attempt == 100) {
+                return Error(os_error_text(errno));
+            }
+        }
+    }
+
+    TemporaryFile(TemporaryFile&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {
+        other.path_.clear();
+    }
+    TemporaryFile& operator=(TemporaryFile&&) = delete;
+    ~TemporaryFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+
+    int fd() const noexcept { return fd_; }
+
+    // Flushes the file to disk, closes it and renames it onto `target`, so
+    // that the target never names a partly written file, even after a crash.
+    Result<void> commit(const std::string& target) {
+        if (::fsync(fd_) != 0) return Error(os_error_text(errno));
+        const int status = ::close(std::exchange(fd_, -1));
+        if (status != 0 && errno != EINTR) return Error(os_error_text(errno));
+        if (::rename(path_.c_str(), target.c_str()) != 0) return Error(os_error_text(errno));
+        path_.clear();
+        return {};
+    }
+
+private:
+    TemporaryFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+    int fd_;
+    std::string path_;
+};
+
+// The frame under construction: values are staged, compressed a staging
+// buffer at a time and written out. The first failure sticks; put() stays
+// cheap and callers look at failed() at their checkpoints.
+class FrameWriter {
+public:
+    FrameWriter(int fd, TaskMonitor& monitor, std::uint64_t content_size)
+        : fd_(fd),
+          monitor_(monitor),
+          content_size_(content_size),
+          staged_(new char[kStagedBytes]) {
+        preferences_.frameInfo.blockSizeID = LZ4F_max256KB;
+        preferences_.frameInfo.blockMode = LZ4F_blockLinked;
+        preferences_.frameInfo.contentChecksumFlag = LZ4F_contentChecksumEnabled;
+        preferences_.frameInfo.contentSize = content_size;
+        const std::size_t code = LZ4F_createCompressionContext(&context_, LZ4F_VERSION);
+        if (LZ4F_isError(code)) {
+            context_ = nullptr;
+            fail(Error(lz4_error_name(code)));
+            return;
+        }
+        compressed_size_ = LZ4F_compressBound(kStagedBytes, &preferences_);
+        compressed_.reset(new char[compressed_size_]);
+        emit(LZ4F_compressBegin(context_, compressed_.get(), compressed_size_, &preferences_));
+    }
+    ~FrameWriter() {
+        if (context_) LZ4F_freeCompressionContext(context_);
+    }
+    FrameWriter(const FrameWriter&) = delete;
+    FrameWriter& operator=(const FrameWriter&) = delete;
+
+    void put(std::uint64_t value) {
+        if (staged_count_ + sizeof value > kStagedBytes) [[unlikely]]
+            flush();
+        if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+        std::memcpy(staged_.get() + staged_count_, &value, sizeof value);
+        staged_count_ += sizeof value;
+    }
+
+    // False once the write failed or the monitor said stop.
+    bool ok() const noexcept { return !error_; }
+
+    // Compresses what is staged and ends the frame.
+    Result<void> finish() {
+        flush();
+        if (error_) return take_error();
+        emit(LZ4F_compressEnd(context_, compressed_.get(), compressed_size_, nullptr));
+        if (error_) return take_error();
+        return {};
+    }
+
+    Error take_error() { return std::move(*error_); }
+
+private:
+    void fail(Error error) {
+        if (!error_) error_ = std::move(error);
+    }
+
+    void flush() {
+        if (error_) staged_count_ = 0;  // nothing more goes out
+        if (staged_count_ == 0) return;
+        emit(LZ4F_compressUpdate(context_, compressed_.get(), compressed_size_, staged_.get(),
+                                 staged_count_, nullptr));
+        staged_total_ += staged_count_;
+        staged_count_ = 0;
+        if (staged_total_ >= next_checkpoint_) {
+            next_checkpoint_ = staged_total_ + TaskMonitor::kCheckpointBytes;
+            if (!monitor_.checkpoint(
+                    {TaskProgress::Stage::kWriting, staged_total_, content_size_})) {
+                fail(interrupted());
+            }
+        }
+    }
+
+    // Writes the first `size` bytes of the compressed buffer, or records
+    // liblz4's error code.
+    void emit(std::size_t size) {
+        if (error_) return;
+        if (LZ4F_isError(size)) return fail(Error(lz4_error_name(size)));
+        const char* data = compressed_.get();
+        while (size > 0) {
+            const ssize_t wrote = ::write(fd_, data, size);
+            if (wrote < 0) {
+                if (errno != EINTR) return fail(Error(os_error_text(errno)));
+                if (!monitor_.checkpoint(
+                        {TaskProgress::Stage::kWriting, staged_total_, content_size_})) {
+                    return fail(interrupted());
+                }
+                continue;
+            }
+            data += wrote;
+            size -= static_cast<std::size_t>(wrote);
+        }
+    }
+
+    int fd_;
+    TaskMonitor& monitor_;
+    const std::uint64_t content_size_;
+    LZ4F_cctx* context_ = nullptr;
+    LZ4F_preferences_t preferences_{};
+    std::unique_ptr<char[]> staged_;
+    std::size_t staged_count_ = 0;
+    std::uint64_t staged_total_ = 0;
+    std::uint64_t next_checkpoint_ = TaskMonitor::kCheckpointBytes;
+    std::unique_ptr<char[]> compressed_;
+    std::size_t compressed_size_ = 0;
+    std::optional<Error> error_;
+};
+
+bool consistent(const SnapshotContent& content) {
+    const std::uint64_t n = content.name_set.next_id();
+    return content.offsets.size() == n + 1 && content.offsets.front() == 0 &&
+           content.offsets.back() == content.neighbours.size();
+}
+
+// Checkpoints come from the writer's flushes; between them the loops only
+// stage values, and they give up at the next node once the writer failed.
+Result<void> write_values(FrameWriter& out, const SnapshotContent& content) {
+    const std::vector<NodeName>& names = content.name_set.id_to_name();
+    const std::uint64_t n = names.size();
+    out.put(n);  // next_id
+    out.put(n);
+    for (std::uint64_t id = 0; id < n; ++id) {
+        out.put(names[id]);
+        out.put(id);
+        if ((id & 0xFFFF) == 0 && !out.ok()) return out.take_error();
+    }
+    out.put(n);
+    for (std::uint64_t id = 0; id < n; ++id) {
+        out.put(names[id]);
+        if ((id & 0xFFFF) == 0 && !out.ok()) return out.take_error();
+    }
+    out.put(n);
+    for (std::uint64_t u = 0; u < n; ++u) {
+        const std::uint64_t begin = content.offsets[u];
+        const std::uint64_t end = content.offsets[u + 1];
+        out.put(u);
+        out.put(end - begin);
+        for (std::uint64_t k = begin; k < end; ++k) out.put(content.neighbours[k]);
+        if ((u & 0xFFFF) == 0 && !out.ok()) return out.take_error();
+    }
+    out.put(content.m_cache);
+    return out.finish();
+}
+
+}  // namespace
+
+std::uint64_t snapshot_content_size(const SnapshotContent& content) {
+    const std::uint64_t n = content.name_set.next_id();
+    return 8 * (5 + 2 * n + n + 2 * n + content.neighbours.size());
+}
+
+Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
+                                      TaskMonitor& monitor) {
+    if (!consistent(content)) return Error(std::string(kInconsistent));
+    auto file = TemporaryFile::create(path);
+    if (!file) return std::move(file).error();
+    {
+        FrameWriter out(file.value().fd(), monitor, snapshot_content_size(content));
+        Result<void> written = write_values(out, content);
+        if (!written) return written;
+    }
+    return file.value().commit(path);
+}
+
+}  // namespace quelmar
