@@ -7,11 +7,16 @@ examples/make_example.py). Prints how long each step took, the coverage of the
 graph by the clusters, and percentile summaries of the per-cluster statistics.
 """
 
+from __future__ import annotations
+
 import os
 import sys
 import time
+from typing import Callable, TypeVar
 
 import quelmar
+
+T = TypeVar("T")
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULTS = [os.path.join(HERE, "data", name)
@@ -22,18 +27,18 @@ COLUMNS = [("min", 0), ("p5", 1), ("p25", 5), ("median", 10), ("p75", 15), ("p95
            ("max", 20)]
 
 
-def timed(label, step):
+def timed(label: str, step: Callable[[], T]) -> T:
     start = time.perf_counter()
     result = step()
     print(f"{label:<28}{time.perf_counter() - start:9.4f} s")
     return result
 
 
-def percent(part, whole):
+def percent(part: int, whole: int) -> float:
     return 100.0 * part / whole if whole else 0.0
 
 
-def print_summary_table(distributions):
+def print_summary_table(distributions: dict[str, quelmar.SummarizedDistribution]) -> None:
     header = f"{'statistic':<18}" + "".join(f"{name:>11}" for name, _ in COLUMNS)
     print(header)
     print("-" * len(header))
@@ -42,7 +47,7 @@ def print_summary_table(distributions):
         print(f"{name:<18}" + "".join(f"{entries[i]:>11.4g}" for _, i in COLUMNS))
 
 
-def main(argv):
+def main(argv: list[str]) -> None:
     paths = argv[1:] or DEFAULTS
     graph_path, clustering_path = paths[0], paths[1]
     other_path = paths[2] if len(paths) > 2 else None

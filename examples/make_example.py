@@ -10,33 +10,37 @@ tenth cluster also joins a neighbouring cluster), so clusters overlap; a second 
 a little, for comparing sizes.
 """
 
+from __future__ import annotations
+
 import argparse
 import os
 import random
 
+Edge = tuple[int, int]
 
-def planted_clusters(rng, n_clusters):
+
+def planted_clusters(rng: random.Random, n_clusters: int) -> list[int]:
     """Cluster sizes from a discrete power law: many small clusters, a few big ones."""
-    sizes = []
+    sizes: list[int] = []
     for _ in range(n_clusters):
         size = int(4 * (1.0 - rng.random()) ** (-1.0 / 1.6))
         sizes.append(min(max(size, 3), 120))
     return sizes
 
 
-def build(seed):
+def build(seed: int) -> tuple[list[int], list[Edge], list[Edge], list[Edge]]:
     rng = random.Random(seed)
     sizes = planted_clusters(rng, 120)
     n_nodes = sum(sizes) + 150  # some nodes belong to no cluster
     names = rng.sample(range(10**9, 10**12), n_nodes)
 
-    clusters = []
+    clusters: list[list[int]] = []
     start = 0
     for size in sizes:
         clusters.append(list(range(start, start + size)))
         start += size
 
-    edges = []
+    edges: list[Edge] = []
     for members in clusters:
         p_inside = min(1.0, 8.0 / len(members))
         for i, u in enumerate(members):
@@ -58,7 +62,7 @@ def build(seed):
     edges.append((clusters[0][0], clusters[0][0]))
     rng.shuffle(edges)
 
-    memberships = []
+    memberships: list[Edge] = []
     for cluster_id, members in enumerate(clusters, start=1):
         for u in members:
             memberships.append((u, cluster_id * 10))
@@ -68,7 +72,7 @@ def build(seed):
 
     # A second opinion on the same graph: every cluster loses or gains a few
     # members, so that cluster sizes can be compared id by id.
-    alternative = []
+    alternative: list[Edge] = []
     for cluster_id, members in enumerate(clusters, start=1):
         kept = [u for u in members if rng.random() > 0.15] or members[:2]
         if len(kept) < 2:
@@ -79,7 +83,7 @@ def build(seed):
     return names, edges, memberships, alternative
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seed", type=int, default=7)
     parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "data"))

@@ -1,6 +1,9 @@
 // Graph(filepath): a graph file loaded (edge list or snapshot, by extension)
 // and enriched, held as a shared EnrichedGraph. Loading keeps the interpreter
-// lock. The object exposes nothing but its constructor; it is the `graph`
+// lock, so the loader runs the interpreter's signal handlers at its
+// checkpoints (every few MiB, and when a blocked read is interrupted): Ctrl-C
+// raises KeyboardInterrupt promptly, after the loader has released what it
+// built. The object exposes nothing but its constructor; it is the `graph`
 // argument of Clustering.
 
 #include <string>
@@ -22,8 +25,13 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(construct_signature, args, kwargs, {&filepath, 1})) return nullptr;
         std::string path;
         if (!text_argument("filepath", filepath, &path)) return nullptr;
-        Result<Graph> loaded = parse_from_file(path);
-        if (!loaded) return raise_unwrapped(loaded.error());
+        // A handler that raised stops the load; its exception is the result.
+        TaskMonitor monitor([](const TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        Result<Graph> loaded = parse_from_file(path, monitor);
+        if (!loaded) {
+            if (PyErr_Occurred()) return nullptr;
+            return raise_unwrapped(loaded.error());
+        }
         SharedGraph graph = std::make_shared<const EnrichedGraph>(
             EnrichedGraph::from_graph(std::move(loaded).value()));
         return make_instance(type, std::move(graph));

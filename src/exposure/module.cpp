@@ -1,11 +1,13 @@
 // The module's entry point. Initialisation is a chain of steps that each
 // leave the Python error set when they fail; the classes are the same objects
-// every time the module is initialised in a process.
+// every time the module is initialised in a process. The first
+// initialisation also installs the log sink that QUELMAR_LOG asks for.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include "exposure/classes.h"
+#include "exposure/log_sink.h"
 #include "exposure/py_ref.h"
 #include "exposure/set_nthreads.h"
 
@@ -54,6 +56,7 @@ bool add_set_nthreads(PyObject* module) {
 }
 
 PyObject* create_module() {
+    install_log_sink_from_environment();
     PyRef module = PyRef::steal(PyModule_Create(&definition));
     if (!module) return nullptr;
     if (!add_class(module.get(), "Graph", graph_type()) ||
