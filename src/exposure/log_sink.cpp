@@ -82,7 +82,7 @@ void install_log_sink_from_environment() noexcept {
     static std::once_flag once;
     std::call_once(once, []() noexcept {
         const char* value = std::getenv(kLogVariable);
-        if (!value) return;
+        if (!value || *value == '\0') return;
         try {
             bool known = false;
             const std::optional<log::Level> level = log_level_from(value, &known);

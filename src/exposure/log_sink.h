@@ -3,8 +3,9 @@
 // level (off, error, warn, info, debug or trace, in any case) at the first
 // import of the module in a process, the library's events at that level and
 // above are written to standard error, one line each: "[LEVEL target]
-// message". Without the variable nothing is installed and events stay
-// unformatted and unseen; an unknown value is reported once and ignored.
+// message". Without the variable (or with it empty) nothing is installed and
+// events stay unformatted and unseen; an unknown value is reported once and
+// ignored.
 
 namespace quelmar::exposure {
 
