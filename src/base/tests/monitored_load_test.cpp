@@ -25,7 +25,9 @@ const std::string& large_edge_list() {
         auto name = [](std::uint64_t i) { return (i * 0x9E3779B97F4A7C15ULL) >> 4; };
         for (std::uint64_t i = 0; i + 1 < 600'000; ++i) {
             text += std::to_string(name(i)) + " " + std::to_string(name(i + 1)) + "\n";
-            if (i % 5 == 0) text += std::to_string(name(i)) + "\t" + std::to_string(name(i / 3)) + "\n";
+            if (i % 5 == 0) {
+                text += std::to_string(name(i)) + "\t" + std::to_string(name(i / 3)) + "\n";
+            }
         }
         const std::string file = ::testing::TempDir() + "/monitored_large.txt";
         testing::write_file(file, text);

@@ -116,7 +116,8 @@ TEST_F(SnapshotWriter, WritesExactlyTheReadLayoutWithChecksumAndSize) {
     ASSERT_TRUE(write_compressed_bincode(path("g.lz4"), content_of(parts)).ok());
 
     const std::string frame = file_bytes(path("g.lz4"));
-    const std::string expected = testing::values_as_bytes(testing::snapshot_values(names, neighbours));
+    const std::string expected =
+        testing::values_as_bytes(testing::snapshot_values(names, neighbours));
     EXPECT_EQ(decompressed(frame), expected);
     EXPECT_EQ(snapshot_content_size(content_of(parts)), expected.size());
     // Frame descriptor flags: content size (bit 3) and content checksum (bit 2).
