@@ -17,6 +17,12 @@ namespace {
 
 using Stage = TaskProgress::Stage;
 
+// A file name of this test's own: CTest runs test cases side by side.
+std::string own_file(const std::string& suffix) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return ::testing::TempDir() + "/monitored_" + test->name() + suffix;
+}
+
 // About 13 MB of edge list: a path over 600000 nodes with scattered names
 // (so that its snapshot does not compress below a few MiB), plus chords.
 const std::string& large_edge_list() {
@@ -29,7 +35,7 @@ const std::string& large_edge_list() {
                 text += std::to_string(name(i)) + "\t" + std::to_string(name(i / 3)) + "\n";
             }
         }
-        const std::string file = ::testing::TempDir() + "/monitored_large.txt";
+        const std::string file = own_file(".txt");
         testing::write_file(file, text);
         return file;
     }();
@@ -102,7 +108,7 @@ TEST(MonitoredLoad, EdgeListStopsWhileReadingOrBuilding) {
 TEST(MonitoredLoad, EdgeListThroughSnapshotGivesTheSameGraph) {
     auto graph = parse_from_file(large_edge_list());
     ASSERT_TRUE(graph.ok());
-    const std::string snapshot = ::testing::TempDir() + "/monitored_large.lz4";
+    const std::string snapshot = own_file(".lz4");
     ASSERT_TRUE(write_compressed_bincode(snapshot, content_of(graph.value())).ok());
     ASSERT_GT(std::filesystem::file_size(snapshot), 2 * TaskMonitor::kCheckpointBytes);
 
