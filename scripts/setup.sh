@@ -24,7 +24,7 @@ if [ ! -x .venv/bin/python ]; then
     "$python" -m venv .venv
 fi
 python_packages=(scikit-build-core cmake ninja pytest hypothesis lz4 numpy scipy mypy)
-if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy" 2>/dev/null; then
+if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy, mypy" 2>/dev/null; then
     .venv/bin/python -m pip install -q --upgrade pip
     .venv/bin/python -m pip install -q "${python_packages[@]}"
 fi
