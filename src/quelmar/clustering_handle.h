@@ -2,6 +2,7 @@
 // A selection of clusters: shared references to the graph and the packed
 // clustering plus the ascending, duplicate-free ids selected. Ids that name no
 // cluster stay in keys and select nothing. Making a handle copies no cluster.
+// A handle is immutable; any number of threads may run its operations at once.
 
 #include <cstdint>
 #include <string_view>
@@ -19,19 +20,27 @@ enum class StatisticsType { Mcd, Cpm, Size, Modularity, DeviationTreeness, Densi
 // "Mcd", "Cpm", "Size", "Modularity", "DeviationTreeness", "Density".
 std::string_view display_text(StatisticsType type) noexcept;
 
+// The failure of size_diff when the other clustering lacks a selected id.
+inline constexpr std::string_view kNoEntryFoundForKey = "no entry found for key";
+
 struct GraphStats {
-    std::uint32_t num_clusters = 0;
-    std::uint32_t covered_nodes = 0;
+    // Counts are full 64-bit values: a graph may hold 2^32 nodes, which a
+    // 32-bit field would report as 0.
+    std::uint64_t num_clusters = 0;   // selected ids that name a cluster
+    std::uint64_t covered_nodes = 0;  // distinct nodes in the selected clusters
+    // Covered adjacency slots / 2, rounded down: an edge between two members of
+    // one selected cluster has 2 slots, a member's self-loop 1. Shares its
+    // footing with total_edges, so covered_edges <= total_edges always.
     std::uint64_t covered_edges = 0;
-    std::uint32_t total_nodes = 0;
-    std::uint64_t total_edges = 0;
+    std::uint64_t total_nodes = 0;
+    std::uint64_t total_edges = 0;  // the graph's m_cache
     // One summary per computed statistic, in computation order: Mcd, Size,
     // Modularity, DeviationTreeness, Density, then Cpm when a resolution is set.
     std::vector<std::pair<StatisticsType, SummarizedDistribution>> distributions;
 };
 
 struct SizeDiff {
-    std::uint32_t grown = 0;  // relative changes above 0.0
+    std::uint64_t grown = 0;  // relative changes above 0.0
     SummarizedDistribution changes;
 };
 
@@ -40,16 +49,20 @@ struct ClusteringHandle {
     SharedClustering clustering;
     std::vector<ClusterId> keys;  // ascending, unique
 
-    // Sorts and deduplicates `ids`.
+    // Sorts and deduplicates `ids`; the graph is the clustering's own.
     static ClusteringHandle select_ids(SharedClustering clustering, std::vector<ClusterId> ids);
 
+    // The clusters of `clustering` whose id is in keys, ascending by id.
+    std::vector<const std::pair<ClusterId, RichCluster>*> selected() const;
+
     // Coverage and per-cluster statistics of the selected clusters, computed on
-    // the worker pool. Never fails.
+    // the worker pool (progress bar on a terminal). Never fails; the result
+    // does not depend on the number of workers.
     GraphStats stats() const;
 
-    // Relative size change of every selected cluster against the cluster of the
-    // same id in `other`. Fails with "no entry found for key" when `other`
-    // lacks one of them.
+    // Relative size change (n_other - n) / n of every selected cluster against
+    // the cluster of the same id in `other`, on the calling thread. Fails with
+    // kNoEntryFoundForKey when `other` lacks one of them.
     Result<SizeDiff> size_diff(const RichClustering& other) const;
 };
 

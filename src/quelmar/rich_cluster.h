@@ -6,7 +6,8 @@
 //        rounded down (an edge between two members counts 2 entries, a member's
 //        self-loop 1);
 //   c    cut size: adjacency entries of members leading to non-members;
-//   mcd  smallest member degree;
+//   mcd  smallest member degree: the true minimum, so 0 when some member has
+//        degree 0 (only snapshots can hold such nodes), and 0 for no members;
 //   vol  sum of member degrees (inside entries + c).
 // Immutable after packing.
 
@@ -16,6 +17,7 @@
 #include <roaring/roaring.hh>
 
 #include "quelmar/enriched_graph.h"
+#include "quelmar/node_marks.h"
 
 namespace quelmar {
 
@@ -27,9 +29,15 @@ struct RichCluster {
     std::uint64_t mcd = 0;
     std::uint64_t vol = 0;
 
-    // Packs the distinct members `ids` (node ids of `graph`, any order).
+    // Packs the members `ids` (node ids of `graph`, any order; repeats count
+    // once).
     static RichCluster load_from_slice(const EnrichedGraph& graph,
                                        std::span<const std::uint32_t> ids);
+
+    // The same result, reusing a worker's membership scratch (made for this
+    // graph's node count) across many clusters.
+    static RichCluster load_from_slice(const EnrichedGraph& graph,
+                                       std::span<const std::uint32_t> ids, NodeMarks& scratch);
 };
 
 }  // namespace quelmar

@@ -1,0 +1,217 @@
+#include "quelmar/covered_slots.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include <roaring/roaring.hh>
+
+#include "quelmar/node_marks.h"
+#include "runtime/parallel.h"
+
+namespace quelmar {
+namespace {
+
+constexpr std::size_t kLookAhead = 8;
+
+// Per-worker state for walking one cluster's adjacency.
+struct WalkScratch {
+    explicit WalkScratch(std::uint64_t node_count) : marks(node_count) {}
+    NodeMarks marks;
+    std::vector<NodeId> members;
+    std::vector<std::uint32_t> low_slots;  // compressed route only
+};
+
+// Calls emit(slot) for every covered slot of `cluster`, strictly ascending.
+template <class Emit>
+void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluster,
+                        WalkScratch& scratch, Emit&& emit) {
+    const Graph& graph = enriched.graph();
+    std::span<const std::uint64_t> offsets = enriched.edge_offsets();
+    std::vector<NodeId>& members = scratch.members;
+    members.resize(cluster.members.cardinality());
+    cluster.members.toUint32Array(members.data());
+
+    // As in packing: members are scattered, so fetch ahead what the walk needs.
+    const NodeId* lists = graph.all_neighbours().data();
+    auto walk = [&](auto is_member) {
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (i + 2 * kLookAhead < members.size()) {
+                __builtin_prefetch(offsets.data() + members[i + 2 * kLookAhead]);
+            }
+            if (i + kLookAhead < members.size()) {
+                __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
+            }
+            const NodeId u = members[i];
+            const std::uint64_t base = offsets[u];
+            std::span<const NodeId> neighbours = graph.neighbours(u);
+            for (std::size_t j = 0; j < neighbours.size(); ++j) {
+                if (is_member(neighbours[j])) emit(base + j);
+            }
+        }
+    };
+    if (NodeMarks::marks_pay_off(graph.node_count(), members.size())) {
+        scratch.marks.mark(members);
+        walk([&](NodeId v) { return scratch.marks.marked(v); });
+        scratch.marks.unmark(members);
+    } else {
+        walk([&](NodeId v) { return cluster.members.contains(v); });
+    }
+}
+
+template <class Body>
+void for_each_cluster(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
+                      ProgressBar& progress, Body&& body) {
+    std::vector<std::unique_ptr<WalkScratch>> scratch(runtime::worker_count());
+    const std::uint64_t node_count = graph.graph().node_count();
+    runtime::parallel_for_worker(clusters.size(), [&](std::size_t i, std::size_t worker) {
+        progress.advance();
+        auto& mine = scratch[worker];
+        if (!mine) mine = std::make_unique<WalkScratch>(node_count);
+        body(i, *mine);
+    });
+}
+
+std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
+                          ProgressBar& progress) {
+    const std::uint64_t slot_count = graph.edge_offsets().back();
+    const std::uint64_t words = (slot_count + 63) / 64;
+    struct Free {
+        void operator()(std::uint64_t* p) const noexcept { std::free(p); }
+    };
+    std::unique_ptr<std::uint64_t[], Free> bits(
+        static_cast<std::uint64_t*>(std::calloc(std::max<std::uint64_t>(words, 1), 8)));
+    if (!bits) throw std::bad_alloc();
+    std::uint64_t* const slots = bits.get();
+
+    for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
+        // A node's covered slots are consecutive-ish, so gather them per word
+        // and pay one atomic OR per touched word instead of one per slot.
+        std::uint64_t word = 0;
+        std::uint64_t pending = 0;
+        auto flush = [&] {
+            if (pending) std::atomic_ref<std::uint64_t>(slots[word]).fetch_or(
+                             pending, std::memory_order_relaxed);
+        };
+        walk_covered_slots(graph, *clusters[i], scratch, [&](std::uint64_t slot) {
+            if ((slot >> 6) != word) {
+                flush();
+                word = slot >> 6;
+                pending = 0;
+            }
+            pending |= std::uint64_t{1} << (slot & 63);
+        });
+        flush();
+    });
+
+    // The pool's join orders every worker's writes before these reads.
+    constexpr std::uint64_t kBlockWords = std::uint64_t{1} << 16;
+    const std::uint64_t blocks = (words + kBlockWords - 1) / kBlockWords;
+    std::vector<std::uint64_t> counts = runtime::parallel_map(blocks, [&](std::size_t block) {
+        std::uint64_t begin = block * kBlockWords;
+        std::uint64_t end = std::min(words, begin + kBlockWords);
+        std::uint64_t count = 0;
+        for (std::uint64_t w = begin; w < end; ++w) count += std::popcount(slots[w]);
+        return count;
+    });
+    std::uint64_t total = 0;
+    for (std::uint64_t count : counts) total += count;
+    return total;
+}
+
+// A cluster's covered slots sharing one value of the high 32 bits.
+struct SlotChunk {
+    std::uint32_t high = 0;
+    Roaring low;
+};
+
+std::uint64_t count_compressed(const EnrichedGraph& graph,
+                               std::span<const RichCluster* const> clusters,
+                               ProgressBar& progress) {
+    std::vector<std::vector<SlotChunk>> per_cluster(clusters.size());
+    for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
+        std::vector<SlotChunk>& chunks = per_cluster[i];
+        std::vector<std::uint32_t>& lows = scratch.low_slots;
+        lows.clear();
+        std::uint32_t high = 0;
+        auto flush = [&] {
+            if (lows.empty()) return;
+            chunks.push_back({high, Roaring(lows.size(), lows.data())});
+            lows.clear();
+        };
+        walk_covered_slots(graph, *clusters[i], scratch, [&](std::uint64_t slot) {
+            auto slot_high = static_cast<std::uint32_t>(slot >> 32);
+            if (slot_high != high) {
+                flush();
+                high = slot_high;
+            }
+            lows.push_back(static_cast<std::uint32_t>(slot));
+        });
+        flush();
+    });
+
+    std::vector<const SlotChunk*> chunks;
+    for (const auto& cluster_chunks : per_cluster) {
+        for (const SlotChunk& chunk : cluster_chunks) chunks.push_back(&chunk);
+    }
+    std::stable_sort(chunks.begin(), chunks.end(),
+                     [](const SlotChunk* a, const SlotChunk* b) { return a->high < b->high; });
+
+    std::uint64_t total = 0;
+    std::vector<const Roaring*> group;
+    for (std::size_t begin = 0; begin < chunks.size();) {
+        std::size_t end = begin;
+        group.clear();
+        while (end < chunks.size() && chunks[end]->high == chunks[begin]->high) {
+            group.push_back(&chunks[end]->low);
+            ++end;
+        }
+        total += group.size() == 1 ? group[0]->cardinality()
+                                   : Roaring::fastunion(group.size(), group.data()).cardinality();
+        begin = end;
+    }
+    return total;
+}
+
+}  // namespace
+
+CoverageRoute choose_coverage_route(std::uint64_t slot_count,
+                                    std::uint64_t inside_entries) noexcept {
+    // Up to 2^30 slots the dense bitset is at most 128 MiB of lazily zeroed
+    // pages and always the faster route. Beyond, the compressed sets take at
+    // most about 2 bytes per covered slot against S / 8 for the bitset, so
+    // the bitset also wins on memory once a sixteenth of the slots is covered.
+    constexpr std::uint64_t kModestSlots = std::uint64_t{1} << 30;
+    if (slot_count <= kModestSlots || inside_entries >= slot_count / 16) {
+        return CoverageRoute::Dense;
+    }
+    return CoverageRoute::Compressed;
+}
+
+std::uint64_t count_covered_slots(const EnrichedGraph& graph,
+                                  std::span<const RichCluster* const> clusters,
+                                  std::uint64_t covered_nodes, CoverageRoute route,
+                                  ProgressBar& progress) {
+    if (clusters.empty()) return 0;
+    if (route == CoverageRoute::Automatic) {
+        std::uint64_t member_total = 0;
+        std::uint64_t inside_entries = 0;
+        for (const RichCluster* cluster : clusters) {
+            member_total += cluster->n;
+            inside_entries += cluster->vol - cluster->c;
+        }
+        if (member_total == covered_nodes) {
+            progress.advance(clusters.size());
+            return inside_entries;
+        }
+        route = choose_coverage_route(graph.edge_offsets().back(), inside_entries);
+    }
+    return route == CoverageRoute::Dense ? count_dense(graph, clusters, progress)
+                                         : count_compressed(graph, clusters, progress);
+}
+
+}  // namespace quelmar

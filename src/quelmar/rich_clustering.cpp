@@ -1,0 +1,57 @@
+#include "quelmar/rich_clustering.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "quelmar/node_marks.h"
+#include "quelmar/progress_bar.h"
+#include "runtime/parallel.h"
+
+namespace quelmar {
+namespace {
+
+bool id_less(const std::pair<ClusterId, RichCluster>& entry, ClusterId id) {
+    return entry.first < id;
+}
+
+}  // namespace
+
+RichClustering RichClustering::pack_from_clustering(SharedGraph graph, Clustering clustering) {
+    auto& loaded = clustering.clusters;
+    // The loader yields ascending ids; the lookup by id relies on that order.
+    auto by_id = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(loaded.begin(), loaded.end(), by_id)) {
+        std::stable_sort(loaded.begin(), loaded.end(), by_id);
+    }
+
+    RichClustering packed;
+    packed.graph = graph;
+    packed.clusters.resize(loaded.size());
+
+    const EnrichedGraph& enriched = *graph;
+    const std::uint64_t node_count = enriched.graph().node_count();
+    // One scratch per worker, its dense bitset allocated on first use only.
+    std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
+
+    ProgressBar progress(loaded.size());
+    runtime::parallel_for_worker(loaded.size(), [&](std::size_t i, std::size_t worker) {
+        progress.advance();
+        auto& marks = scratch[worker];
+        if (!marks) marks = std::make_unique<NodeMarks>(node_count);
+        std::vector<NodeId>& core = loaded[i].second.core;
+        packed.clusters[i] = {loaded[i].first, RichCluster::load_from_slice(enriched, core, *marks)};
+        // Loaded member lists are dead weight once packed; dropping them as we
+        // go keeps the peak near one copy of the clustering.
+        std::vector<NodeId>().swap(core);
+    });
+    progress.finish();
+    return packed;
+}
+
+const RichCluster* RichClustering::find(ClusterId id) const noexcept {
+    auto it = std::lower_bound(clusters.begin(), clusters.end(), id, id_less);
+    if (it == clusters.end() || it->first != id) return nullptr;
+    return &it->second;
+}
+
+}  // namespace quelmar

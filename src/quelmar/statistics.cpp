@@ -1,0 +1,73 @@
+#include <string>
+#include <vector>
+
+#include <roaring/roaring.hh>
+
+#include "quelmar/cluster_statistics.h"
+#include "quelmar/clustering_handle.h"
+#include "quelmar/covered_slots.h"
+#include "quelmar/progress_bar.h"
+#include "runtime/log.h"
+#include "runtime/parallel.h"
+
+namespace quelmar {
+namespace {
+
+std::uint64_t count_covered_nodes(const std::vector<const RichCluster*>& clusters) {
+    if (clusters.empty()) return 0;
+    std::vector<const Roaring*> bitmaps;
+    bitmaps.reserve(clusters.size());
+    for (const RichCluster* cluster : clusters) bitmaps.push_back(&cluster->members);
+    if (bitmaps.size() == 1) return bitmaps[0]->cardinality();
+    return Roaring::fastunion(bitmaps.size(), bitmaps.data()).cardinality();
+}
+
+}  // namespace
+
+GraphStats ClusteringHandle::stats() const {
+    const RichClustering& packed = *clustering;
+    // The clusters were packed against the clustering's own graph.
+    const EnrichedGraph& enriched = *packed.graph;
+
+    std::vector<const RichCluster*> clusters;
+    for (const auto* entry : selected()) clusters.push_back(&entry->second);
+
+    GraphStats stats;
+    stats.num_clusters = clusters.size();
+    stats.covered_nodes = count_covered_nodes(clusters);
+    log::debug_with(log::kTargetQuelmar, [&] {
+        return "covered nodes: " + std::to_string(stats.covered_nodes);
+    });
+
+    {
+        ProgressBar progress(clusters.size());
+        std::uint64_t covered_slots =
+            count_covered_slots(enriched, clusters, stats.covered_nodes,
+                                CoverageRoute::Automatic, progress);
+        progress.finish();
+        stats.covered_edges = covered_slots / 2;
+    }
+
+    std::vector<StatisticsType> types = {StatisticsType::Mcd, StatisticsType::Size,
+                                         StatisticsType::Modularity,
+                                         StatisticsType::DeviationTreeness,
+                                         StatisticsType::Density};
+    StatisticInputs inputs;
+    inputs.total_edges = enriched.graph().m_cache();
+    if (packed.cpm_resolution) {
+        types.push_back(StatisticsType::Cpm);
+        inputs.cpm_resolution = *packed.cpm_resolution;
+    }
+    for (StatisticsType type : types) {
+        std::vector<double> values = runtime::parallel_map(clusters.size(), [&](std::size_t i) {
+            return statistic_value(type, *clusters[i], inputs);
+        });
+        stats.distributions.emplace_back(type, DistributionSummary::from_values(std::move(values)));
+    }
+
+    stats.total_nodes = enriched.graph().node_count();
+    stats.total_edges = enriched.graph().m_cache();
+    return stats;
+}
+
+}  // namespace quelmar
