@@ -25,7 +25,7 @@ cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPIL
     >/dev/null
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-    mapfile -t targets < <(sed -n 's/^quelmar_add_fuzzer(\([A-Za-z0-9_]*\).*/\1/p' fuzz/CMakeLists.txt)
+    mapfile -t targets < <(grep -v '^$' "$build/fuzz_targets.txt")
 fi
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
