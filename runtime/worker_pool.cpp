@@ -95,7 +95,7 @@ WorkerPool::~WorkerPool() {
 Result<std::unique_ptr<WorkerPool>> WorkerPool::start(std::size_t threads) {
     std::unique_ptr<WorkerPool> pool(new WorkerPool(threads));
     State& state = *pool->state_;
-    state.threads.reserve(threads);
+    state.threads.reserve(std::min<std::size_t>(threads, 1024));
     for (std::size_t worker = 0; worker < threads; ++worker) {
         try {
             state.threads.emplace_back([&state, worker] { state.worker_loop(worker); });

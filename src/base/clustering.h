@@ -1,8 +1,12 @@
 #pragma once
 // A clustering file read against a graph: UTF-8 lines "node_name cluster_id"
-// (further tokens ignored). Per cluster id, one line naming a node the graph
-// does not know is skipped; a second such line for the same cluster id fails.
-// Clusters left with a single member are dropped. Clusters may overlap.
+// (further tokens ignored), tokenised like the edge list. Per cluster id, one
+// line naming a node the graph does not know is skipped; a second such line
+// for the same cluster id fails (lines are counted, not names). Clusters left
+// with a single distinct member are dropped. Clusters may overlap. The cluster
+// id of a line is checked before its node name. The file is streamed: memory
+// grows with the clusters and their members, not with the file. Runs on the
+// caller's thread only and reads the graph without locking.
 //
 // Error messages (exact): "missing node_name", "missing cluster_id",
 // "invalid cluster_id", "invalid digit found in string", "number too large to
@@ -17,6 +21,7 @@
 
 #include "base/graph.h"
 #include "runtime/result.h"
+#include "utils/byte_source.h"
 
 namespace quelmar {
 
@@ -35,6 +40,7 @@ struct Clustering {
     std::vector<std::pair<ClusterId, Cluster>> clusters;
 
     static Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
+    static Result<Clustering> parse_from_reader(const Graph& graph, ByteSource& input);
 };
 
 }  // namespace quelmar

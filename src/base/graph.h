@@ -11,20 +11,19 @@
 //     exactly when u is a neighbour of v;
 //   * a self-loop is stored once, as the node's own id in its own list;
 //   * m_cache() == S / 2 rounded down (a lone self-loop counts for nothing).
-// Immutable once built; shared read-only by every worker thread.
+// Immutable once built; shared read-only by every worker thread. The
+// neighbour array lives in mapped memory (utils/mapped_vector.h).
 
 #include <cstdint>
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "utils/graph_parts.h"
 #include "utils/name_set.h"
+#include "utils/node_id.h"
 
 namespace quelmar {
-
-// Node ids are stored in 32 bits: graphs hold at most 2^32 nodes.
-using NodeId = std::uint32_t;
-inline constexpr std::uint64_t kMaxNodes = std::uint64_t{1} << 32;
 
 // A view of one node of a finished graph: its id and its neighbour ids.
 struct Node {
@@ -36,11 +35,18 @@ class Graph {
 public:
     // The graph with no nodes.
     Graph() : offsets_{0} {}
-    Graph(NameSet name_set, std::vector<std::uint64_t> offsets, std::vector<NodeId> neighbours,
-          std::uint64_t m_cache)
+    // Adopts the pieces made by a loader, which has checked them.
+    explicit Graph(GraphParts parts)
+        : name_set_(std::move(parts.name_set)),
+          offsets_(std::move(parts.offsets)),
+          neighbours_(std::move(parts.neighbours)),
+          m_cache_(parts.m_cache) {}
+    // From parts that satisfy the invariants above (the neighbours are copied).
+    Graph(NameSet name_set, std::vector<std::uint64_t> offsets,
+          const std::vector<NodeId>& neighbours, std::uint64_t m_cache)
         : name_set_(std::move(name_set)),
           offsets_(std::move(offsets)),
-          neighbours_(std::move(neighbours)),
+          neighbours_(std::span<const NodeId>(neighbours)),
           m_cache_(m_cache) {}
 
     // Large: moved into its EnrichedGraph, never copied.
@@ -67,7 +73,7 @@ public:
 private:
     NameSet name_set_;
     std::vector<std::uint64_t> offsets_;
-    std::vector<NodeId> neighbours_;
+    NeighbourArray neighbours_;
     std::uint64_t m_cache_ = 0;
 };
 

@@ -6,6 +6,7 @@
 // Invariant: next_id() == size of the name map == id_to_name().size(), and
 // the map sends id_to_name()[i] back to i for every id i.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -25,6 +26,23 @@ public:
     // invariant (the snapshot reader checks it before calling this).
     NameSet(Map name_to_id, std::vector<NodeName> id_to_name)
         : name_to_id_(std::move(name_to_id)), id_to_name_(std::move(id_to_name)) {}
+
+    // The name set whose ids are the positions in `id_to_name`; empty when a
+    // name occurs twice. Names are inserted in prefetched batches, since with
+    // random names every insertion misses the cache.
+    static std::optional<NameSet> from_id_order(std::vector<NodeName> id_to_name) {
+        constexpr std::size_t kBatch = 16;
+        Map name_to_id;
+        name_to_id.reserve(id_to_name.size());
+        for (std::size_t begin = 0; begin < id_to_name.size(); begin += kBatch) {
+            const std::size_t end = std::min(id_to_name.size(), begin + kBatch);
+            for (std::size_t id = begin; id < end; ++id) name_to_id.prefetch(id_to_name[id]);
+            for (std::size_t id = begin; id < end; ++id) {
+                if (!name_to_id.try_emplace(id_to_name[id], id).second) return std::nullopt;
+            }
+        }
+        return NameSet(std::move(name_to_id), std::move(id_to_name));
+    }
 
     // Large: moved, never copied.
     NameSet(const NameSet&) = delete;

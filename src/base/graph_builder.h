@@ -1,0 +1,113 @@
+#pragma once
+// A graph under construction from edges between named nodes. Names get dense
+// ids in order of first appearance (from before to), through the builder's
+// own name table (base/name_index.h); the graph's NameSet is built from them
+// once, at its final size. Edges are kept as (from, to) id pairs in chunks
+// (no doubling copies of one huge array) and turned into the compact
+// finished form once, by into_permanent: degrees (tallied while names are
+// looked up) are prefix-summed into offsets, both ends of every pair are laid
+// out by bucket of node ids and then scattered within their bucket, and each
+// node's list is sorted and deduplicated as the array is compacted in place.
+// Repeated and reversed edges collapse to one; a self-loop is kept once, in
+// its node's own list.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "base/graph.h"
+#include "base/name_index.h"
+#include "utils/page_memory.h"
+
+namespace quelmar {
+
+class GraphBuilder {
+public:
+    static constexpr std::string_view kTooManyNodes =
+        "graph has more than 4294967296 nodes (node ids are 32-bit)";
+
+    struct Limits {
+        std::uint64_t max_nodes = kMaxNodes;
+        // Edge ends tallied per node while loading; a node past it has its
+        // degree recounted from the pairs. Lowered only by tests.
+        std::uint32_t max_tally = UINT32_MAX - 1;
+    };
+
+    GraphBuilder() : GraphBuilder(Limits{}) {}
+    explicit GraphBuilder(Limits limits) : limits_(limits) {}
+
+    // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
+    void prefetch(NodeName name) const { index_.prefetch(name); }
+
+    // Registers the names (from first) and records the undirected edge.
+    // False when the graph would exceed max_nodes; the builder must then be
+    // dropped.
+    bool add_edge(NodeName from, NodeName to) {
+        NodeId u, v;
+        if (!request_and_tally(from, u)) return false;
+        NameIndex::Slot* to_slot;
+        if (!request(to, v, to_slot)) return false;
+        if (v != u) tally(*to_slot);
+        if (next_ == limit_) [[unlikely]]
+            add_chunk();
+        *next_++ = {u, v};
+        return true;
+    }
+
+    std::uint64_t node_count() const noexcept { return names_.size(); }
+
+    Graph into_permanent() &&;
+
+private:
+    struct EdgePair {
+        NodeId from;
+        NodeId to;
+    };
+    struct Chunk {
+        PageArray<EdgePair> pairs;
+        std::size_t size;  // up to date once sealed
+    };
+
+    bool request(NodeName name, NodeId& id, NameIndex::Slot*& slot) {
+        if (names_.size() >= limits_.max_nodes) [[unlikely]] {
+            // Only a known name may still be looked up.
+            bool claimed;
+            slot = &index_.find_or_claim(name, 0, claimed);
+            if (claimed) return false;
+        } else {
+            bool claimed;
+            slot = &index_.find_or_claim(name, static_cast<NodeId>(names_.size()), claimed);
+            if (claimed) names_.push_back(name);
+        }
+        id = slot->id;
+        return true;
+    }
+    bool request_and_tally(NodeName name, NodeId& id) {
+        NameIndex::Slot* slot;
+        if (!request(name, id, slot)) return false;
+        tally(*slot);
+        return true;
+    }
+    void tally(NameIndex::Slot& slot) {
+        if (slot.tag <= limits_.max_tally) [[likely]] {
+            ++slot.tag;
+        } else {
+            tallies_overflowed_ = true;
+        }
+    }
+
+    void add_chunk();
+    void seal_last_chunk();
+    std::vector<std::uint64_t> degrees_from_pairs(std::uint64_t node_count) const;
+
+    Limits limits_;
+    NameIndex index_;
+    std::vector<NodeName> names_;
+    bool tallies_overflowed_ = false;
+    std::vector<Chunk> chunks_;
+    EdgePair* next_ = nullptr;
+    EdgePair* limit_ = nullptr;
+};
+
+}  // namespace quelmar

@@ -1,0 +1,188 @@
+#include "base/line_reader.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+
+namespace quelmar {
+namespace {
+
+constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
+
+inline bool is_ascii_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
+
+// Whether the 8 bytes at `p` are all ASCII digits.
+inline bool eight_digits(std::uint64_t chunk) {
+    return ((chunk & 0xF0F0F0F0F0F0F0F0ULL) |
+            (((chunk + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) ==
+           0x3333333333333333ULL;
+}
+
+// The value of 8 ASCII digits, first digit in the lowest byte.
+inline std::uint64_t eight_digit_value(std::uint64_t chunk) {
+    chunk -= 0x3030303030303030ULL;
+    chunk = chunk * 10 + (chunk >> 8);
+    chunk = (((chunk & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+             (((chunk >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+            32;
+    return chunk;
+}
+
+// Reads the token starting at `p` (not white space). Returns the end of the
+// token, or nullptr when it holds a byte that is not ASCII. Plain tokens of
+// up to 20 digits take the fast way: the first 16 digits eight at a time
+// where the line has room, the rest one by one, checking overflow only at the
+// 20th digit (19 digits never overflow). Anything else is judged character by
+// character.
+inline const unsigned char* scan_ascii_token(const unsigned char* p, const unsigned char* end,
+                                             NumberToken& token) {
+    constexpr std::size_t kSafeDigits = 19;
+    const unsigned char* const start = p;
+    const bool plus = *p == '+';
+    p += plus;
+    const unsigned char* const digits = p;
+    std::uint64_t value = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (int round = 0; round < 2 && end - p >= 8; ++round) {
+            std::uint64_t chunk;
+            std::memcpy(&chunk, p, sizeof chunk);
+            if (!eight_digits(chunk)) break;
+            value = value * 100000000 + eight_digit_value(chunk);
+            p += 8;
+        }
+    }
+    const unsigned char* const safe_end =
+        static_cast<std::size_t>(end - digits) > kSafeDigits ? digits + kSafeDigits : end;
+    std::uint32_t d;
+    for (; p < safe_end && (d = *p - '0') <= 9; ++p) value = value * 10 + d;
+    bool fits = true;
+    if (p == safe_end && p < end && (d = *p - '0') <= 9) {
+        fits = !__builtin_mul_overflow(value, std::uint64_t{10}, &value) &&
+               !__builtin_add_overflow(value, std::uint64_t{d}, &value);
+        ++p;
+    }
+    if (fits && p > digits && (p == end || is_ascii_space(*p))) [[likely]] {
+        token.status = NumberToken::Status::kValid;
+        token.plus = plus;
+        token.value = value;
+        token.digits = p - digits;
+        return p;
+    }
+    if (*start >= 0x80) return nullptr;
+    token.begin(*start);
+    for (p = start + 1; p < end && !is_ascii_space(*p); ++p) {
+        if (*p >= 0x80) return nullptr;
+        token.push(*p);
+    }
+    return p;
+}
+
+// The fast path: tokens of a line made of ASCII bytes only. False, with
+// `tokens` unspecified, when the line holds any other byte.
+inline bool scan_ascii_line(const unsigned char* p, const unsigned char* end, LineTokens& tokens) {
+    tokens.count = 0;
+    while (p < end && is_ascii_space(*p)) ++p;
+    if (p == end) return true;
+    tokens.count = 1;
+    if (!(p = scan_ascii_token(p, end, tokens.first))) return false;
+    while (p < end && is_ascii_space(*p)) ++p;
+    if (p == end) return true;
+    tokens.count = 2;
+    if (!(p = scan_ascii_token(p, end, tokens.second))) return false;
+    // Later tokens are ignored, but must still be checked for UTF-8.
+    for (; p < end; ++p) {
+        if (*p >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+LineReader::LineReader(ByteSource& source, std::size_t buffer_size)
+    : source_(source),
+      capacity_(buffer_size == 0 ? 1 : buffer_size),
+      buffer_(new unsigned char[capacity_]) {}
+
+Error LineReader::take_error() {
+    Error error = std::move(*error_);
+    error_.reset();
+    return error;
+}
+
+LineReader::Step LineReader::fail(Error error) {
+    error_ = std::move(error);
+    return Step::kFailed;
+}
+
+bool LineReader::read_more() {
+    auto got = source_.read(reinterpret_cast<char*>(buffer_.get()) + end_, capacity_ - end_);
+    if (!got) {
+        error_ = std::move(got).error();
+        return false;
+    }
+    if (got.value() == 0) {
+        input_ended_ = true;
+        return false;
+    }
+    end_ += got.value();
+    return true;
+}
+
+LineReader::Step LineReader::next(LineTokens& tokens) {
+    for (;;) {
+        unsigned char* begin = buffer_.get() + pos_;
+        unsigned char* end = buffer_.get() + end_;
+        if (auto* feed = static_cast<unsigned char*>(std::memchr(begin, '\n', end - begin))) {
+            pos_ = feed + 1 - buffer_.get();
+            return whole_line(begin, feed, tokens);
+        }
+        if (input_ended_) {
+            if (begin == end) return Step::kEnd;
+            pos_ = end_;
+            return whole_line(begin, end, tokens);
+        }
+        // Keep the started line and read the rest of it behind.
+        if (pos_ > 0) {
+            std::memmove(buffer_.get(), begin, end - begin);
+            end_ -= pos_;
+            pos_ = 0;
+        }
+        if (end_ == capacity_) return long_line(tokens);
+        if (!read_more() && error_) return Step::kFailed;
+    }
+}
+
+LineReader::Step LineReader::whole_line(const unsigned char* begin, const unsigned char* end,
+                                        LineTokens& tokens) {
+    if (scan_ascii_line(begin, end, tokens)) [[likely]] return Step::kLine;
+    scanner_.reset();
+    scanner_.feed(begin, end - begin);
+    return end_scanned_line(tokens);
+}
+
+// The buffer is full and holds no line feed: scan the line piece by piece.
+LineReader::Step LineReader::long_line(LineTokens& tokens) {
+    scanner_.reset();
+    for (;;) {
+        scanner_.feed(buffer_.get(), end_);
+        pos_ = end_ = 0;
+        if (!read_more()) {
+            if (error_) return Step::kFailed;
+            return end_scanned_line(tokens);
+        }
+        if (auto* feed = static_cast<unsigned char*>(std::memchr(buffer_.get(), '\n', end_))) {
+            scanner_.feed(buffer_.get(), feed - buffer_.get());
+            pos_ = feed + 1 - buffer_.get();
+            return end_scanned_line(tokens);
+        }
+    }
+}
+
+LineReader::Step LineReader::end_scanned_line(LineTokens& tokens) {
+    if (!scanner_.finish(tokens)) return fail(Error(std::string(kInvalidUtf8)));
+    return Step::kLine;
+}
+
+}  // namespace quelmar

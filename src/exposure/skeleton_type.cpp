@@ -1,0 +1,45 @@
+// ClusterSkeleton: the five counts of one packed cluster, handed to the
+// predicate of Clustering.select. A copy: it does not refer to the cluster.
+
+#include "exposure/classes.h"
+#include "exposure/native_object.h"
+
+namespace quelmar::exposure {
+namespace {
+
+template <std::uint64_t ClusterCounts::*field>
+PyObject* get_count(PyObject* self, void*) {
+    return PyLong_FromUnsignedLongLong(native_value<ClusterCounts>(self).*field);
+}
+
+PyGetSetDef properties[] = {
+    {"n", get_count<&ClusterCounts::n>, nullptr, nullptr, nullptr},
+    {"m", get_count<&ClusterCounts::m>, nullptr, nullptr, nullptr},
+    {"c", get_count<&ClusterCounts::c>, nullptr, nullptr, nullptr},
+    {"mcd", get_count<&ClusterCounts::mcd>, nullptr, nullptr, nullptr},
+    {"vol", get_count<&ClusterCounts::vol>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<ClusterCounts>)},
+    {Py_tp_getset, properties},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0,
+                    kNativeTypeFlags, slots};
+
+PyTypeObject* cached = nullptr;
+
+}  // namespace
+
+PyTypeObject* skeleton_type() { return cached_type(cached, spec); }
+
+PyObject* new_skeleton(const ClusterCounts& counts) {
+    PyTypeObject* type = skeleton_type();
+    return type ? make_instance(type, counts) : nullptr;
+}
+
+}  // namespace quelmar::exposure

@@ -1,0 +1,29 @@
+#include "utils/page_memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <new>
+
+namespace quelmar {
+
+void release_pages(void* begin, std::size_t bytes) {
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(begin);
+    const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (start + bytes) & ~(page - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+void* map_pages(std::size_t bytes, bool huge) {
+    void* data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) throw std::bad_alloc();
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (huge && bytes >= 2 * kHugePage) ::madvise(data, bytes, MADV_HUGEPAGE);
+    return data;
+}
+
+void unmap_pages(void* data, std::size_t bytes) noexcept { ::munmap(data, bytes); }
+
+}  // namespace quelmar
