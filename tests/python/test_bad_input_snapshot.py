@@ -9,10 +9,8 @@ import lz4.frame
 import pytest
 
 import quelmar
-from test_reliability_support import (io_error, loader_error, pack_values, require_module_surface,
-                                      run_measured, write_bytes, write_text)
-
-require_module_surface()
+from test_reliability_support import (io_error, loader_error, pack_values, run_measured,
+                                      write_bytes, write_text)
 
 INVALID = "invalid snapshot: "
 
@@ -149,7 +147,8 @@ class TestContent:
         (SINGLE_EDGE[:5], None),
         ((), None),
         ((2 ** 32 + 1, 2 ** 32 + 1), "more than 4294967296 nodes (node ids are 32-bit)"),
-        ((2, 3, *SINGLE_EDGE[2:]), "name_to_id count differs from next_id"),
+        ((2, 1, 10, 0, *SINGLE_EDGE[6:]), "name_to_id holds fewer entries than next_id"),
+        ((2, 3, 10, 0, 20, 1, 30, 2, *SINGLE_EDGE[6:]), "name_to_id holds an id not below next_id"),
         ((2, 2, 10, 0, 20, 7, *SINGLE_EDGE[6:]), "name_to_id holds an id not below next_id"),
         ((2, 2, 10, 0, 10, 1, *SINGLE_EDGE[6:]), None),
         ((2, 2, 10, 0, 20, 1, 2, 10, 21, *SINGLE_EDGE[9:]), None),
@@ -163,7 +162,7 @@ class TestContent:
         ((*SINGLE_EDGE[:10], 0, 2, 1, 1, 1, 1, 0, 1), "a neighbour list is not strictly ascending"),
         ((*SINGLE_EDGE[:10], 0, 1, 1, 1, 0, 0), "neighbour lists are not symmetric"),
         ((*SINGLE_EDGE[:-1], 2), "m_cache is not half the number of neighbour entries"),
-    ], ids=["no-m_cache", "no-nodes", "empty-content", "too-many-nodes", "map-count",
+    ], ids=["no-m_cache", "no-nodes", "empty-content", "too-many-nodes", "map-count", "map-extra",
             "map-id-out-of-range", "name-twice", "names-disagree", "name-count", "node-count",
             "record-id", "degree-above-n", "neighbour-out-of-range", "neighbours-unsorted",
             "asymmetric", "m_cache"])
@@ -176,6 +175,10 @@ class TestContent:
                 report.startswith(INVALID), report
         else:
             assert report == INVALID + message
+
+    def test_a_repeated_map_name_takes_its_last_id(self, tmp_path):
+        values = (2, 4, 10, 1, 20, 0, 10, 0, 20, 1, *SINGLE_EDGE[6:])
+        assert shape(load(tmp_path, frame(values)), tmp_path) == (1, 2, 1, 2, 1)
 
     def test_isolated_nodes_load(self, tmp_path):
         # Nodes without neighbours cannot come from an edge list but are a

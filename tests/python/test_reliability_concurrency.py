@@ -10,10 +10,7 @@ import threading
 import pytest
 
 import quelmar
-from test_reliability_support import (PANIC_PREFIX, panic_message, require_module_surface,
-                                      run_python, write_text)
-
-require_module_surface()
+from test_reliability_support import PANIC_PREFIX, panic_message, run_python, write_text
 
 NODES = 100_000
 CLUSTERS = 10_000

@@ -12,10 +12,7 @@ import time
 import pytest
 
 import quelmar
-from test_reliability_support import (native_heap_bytes, require_module_surface, run_python,
-                                      write_text)
-
-require_module_surface()
+from test_reliability_support import native_heap_bytes, run_python, write_text
 
 GRAPH = "".join(f"{i} {i + 1}\n{i} {i + 2}\n" for i in range(0, 60)) + "0 59\n"
 CLUSTERS = "".join(f"{i} {i // 6}\n{i} {100 + (i + 3) // 6}\n" for i in range(60))
