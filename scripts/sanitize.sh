@@ -3,10 +3,14 @@
 #   asan  every C++ test under AddressSanitizer (leaks included) and
 #         UndefinedBehaviorSanitizer;
 #   tsan  the worker pool and the parallel passes (the tests of runtime/ and
-#         src/quelmar/) under ThreadSanitizer.
-# Usage: scripts/sanitize.sh [asan] [tsan]   (both when none is named)
-# Builds go to build/asan and build/tsan, with Ninja, QUELMAR_JOBS (default 2)
-# jobs at a time; the Python module is not part of these builds.
+#         src/quelmar/) under ThreadSanitizer;
+#   python  (on request only) the Python module built with AddressSanitizer
+#         and UndefinedBehaviorSanitizer, and every Python test run against it
+#         with the sanitizer runtimes preloaded into the interpreter.
+# Usage: scripts/sanitize.sh [asan] [tsan] [python]   (asan and tsan when none
+# is named). Builds go to build/asan, build/tsan and build/asan-module, with
+# Ninja, QUELMAR_JOBS (default 2) jobs at a time. The module of .venv is never
+# touched: the python run loads its own build through PYTHONPATH.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -68,8 +72,28 @@ for kind in "${kinds[@]}"; do
         TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:history_size=4 \
             run_tests build/tsan
         ;;
+    python)
+        echo "== AddressSanitizer + UndefinedBehaviorSanitizer: the module under the Python tests"
+        # Not through QUELMAR_SANITIZE, which keeps sanitizers out of module
+        # builds: this build exists only to be loaded with the runtimes below.
+        flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
+        cmake -S . -B build/asan-module -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+            -DCMAKE_CXX_FLAGS_DEBUG="-Og -g1" -DCMAKE_CXX_FLAGS="$flags" \
+            -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" \
+            -DQUELMAR_BUILD_MODULE=ON -DQUELMAR_BUILD_TESTS=OFF \
+            -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+        cmake --build build/asan-module -j "$jobs"
+        module_dir=$(dirname "$(find build/asan-module/src/exposure -name 'quelmar*.so' | head -1)")
+        # CPython keeps objects alive until exit by design: leaks are not
+        # reported here (the leak checks of the Python tests still run).
+        LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)" \
+        ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        PYTHONPATH="$root/$module_dir" \
+            .venv/bin/python -m pytest -q -p no:cacheprovider tests/python
+        ;;
     *)
-        echo "unknown sanitizer run '$kind' (asan, tsan)" >&2
+        echo "unknown sanitizer run '$kind' (asan, tsan, python)" >&2
         exit 2
         ;;
     esac
