@@ -1,0 +1,162 @@
+// The clustering loader against the plain model of text_reference.h, on a
+// small fixed graph; the input is the clustering file's content. The load must
+// give the model's clusters (ids ascending, members ascending and distinct,
+// single-member clusters dropped) or exactly the model's error message, also
+// when the input arrives in small pieces. A loaded clustering is then packed
+// on the worker pool and its counts and coverage are recomputed by brute
+// force from the graph's adjacency.
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "base/clustering.h"
+#include "base/graph_loader.h"
+#include "fuzz_check.h"
+#include "quelmar/clustering_handle.h"
+#include "quelmar/enriched_graph.h"
+#include "quelmar/rich_clustering.h"
+#include "text_reference.h"
+#include "utils/byte_source.h"
+
+namespace {
+
+using quelmar::fuzz::check;
+using quelmar::fuzz::fail;
+using quelmar::fuzz::ReferenceClustering;
+
+// A triangle with a tail into a ring that has a self-loop, the extreme names
+// 0 and 2^64 - 1, and a node whose only edge is a self-loop.
+constexpr std::string_view kGraphText =
+    "1 2\n2 3\n3 1\n3 4\n4 5\n5 5\n5 6\n6 7\n7 4\n"
+    "0 18446744073709551615\n18446744073709551615 42\n100 7\n77 77\n";
+
+const quelmar::SharedGraph& fixed_graph() {
+    static const quelmar::SharedGraph graph = [] {
+        quelmar::MemorySource source(kGraphText);
+        auto loaded = quelmar::parse_edgelist_from_reader(source);
+        if (!loaded.ok()) fail("the fixed graph does not load", loaded.error().message());
+        return std::make_shared<const quelmar::EnrichedGraph>(
+            quelmar::EnrichedGraph::from_graph(std::move(loaded).value()));
+    }();
+    return graph;
+}
+
+void check_same_clusters(const quelmar::Clustering& loaded, const ReferenceClustering& expected) {
+    check(loaded.clusters.size() == expected.size(), "cluster count");
+    auto wanted = expected.begin();
+    for (const auto& [id, cluster] : loaded.clusters) {
+        check(id == wanted->first, "cluster ids");
+        check(std::equal(cluster.core.begin(), cluster.core.end(), wanted->second.begin(),
+                         wanted->second.end()),
+              "cluster members");
+        ++wanted;
+    }
+}
+
+// Counts of one cluster straight from the adjacency.
+void check_packed(const quelmar::Graph& graph, const quelmar::RichCluster& packed,
+                  const std::set<std::uint64_t>& members) {
+    std::uint64_t inside = 0, outside = 0, volume = 0;
+    std::uint64_t smallest = UINT64_MAX;
+    for (const std::uint64_t u : members) {
+        const auto node = static_cast<quelmar::NodeId>(u);
+        volume += graph.degree(node);
+        smallest = std::min<std::uint64_t>(smallest, graph.degree(node));
+        for (const quelmar::NodeId v : graph.neighbours(node)) {
+            (members.count(v) ? inside : outside) += 1;
+        }
+    }
+    check(packed.n == members.size() && packed.members.cardinality() == members.size(), "n");
+    for (const std::uint64_t u : members) {
+        check(packed.members.contains(static_cast<std::uint32_t>(u)), "member bitmap");
+    }
+    check(packed.m == inside / 2, "m");
+    check(packed.c == outside, "c");
+    check(packed.vol == volume, "vol");
+    check(packed.mcd == smallest, "mcd");
+}
+
+void check_coverage(const quelmar::SharedClustering& packed, const ReferenceClustering& expected,
+                    const std::vector<std::uint64_t>& ids) {
+    const quelmar::Graph& graph = packed->graph->graph();
+    const auto offsets = graph.offsets();
+    std::set<std::uint64_t> nodes;
+    std::set<std::uint64_t> slots;
+    std::uint64_t found = 0;
+    for (const std::uint64_t id : ids) {
+        const auto cluster = expected.find(id);
+        if (cluster == expected.end()) continue;
+        ++found;
+        for (const std::uint64_t u : cluster->second) {
+            nodes.insert(u);
+            const auto adjacent = graph.neighbours(static_cast<quelmar::NodeId>(u));
+            for (std::size_t j = 0; j < adjacent.size(); ++j) {
+                if (cluster->second.count(adjacent[j])) slots.insert(offsets[u] + j);
+            }
+        }
+    }
+    const auto handle = quelmar::ClusteringHandle::select_ids(packed, ids);
+    const quelmar::GraphStats stats = handle.stats();
+    check(stats.num_clusters == found, "num_clusters");
+    check(stats.covered_nodes == nodes.size(), "covered_nodes");
+    check(stats.covered_edges == slots.size() / 2, "covered_edges");
+    check(stats.total_nodes == graph.node_count() && stats.total_edges == graph.m_cache(),
+          "graph totals");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const quelmar::SharedGraph& shared = fixed_graph();
+    const quelmar::Graph& graph = shared->graph();
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const auto expected = quelmar::fuzz::reference_clustering(
+        text, [&](std::uint64_t name) { return graph.name_set().retrieve(name); });
+
+    quelmar::MemorySource pieces(text, 1 + size % 11);
+    const auto in_pieces = quelmar::Clustering::parse_from_reader(graph, pieces);
+    quelmar::MemorySource whole(text);
+    auto loaded = quelmar::Clustering::parse_from_reader(graph, whole);
+
+    if (const auto* message = std::get_if<std::string>(&expected)) {
+        for (const auto* outcome : {&std::as_const(loaded), &in_pieces}) {
+            if (outcome->ok()) fail("loaded a file the model refuses", *message);
+            check(outcome->error().message() == *message, "error message",
+                  outcome->error().message() + " instead of " + *message);
+        }
+        return 0;
+    }
+    const auto& clusters = std::get<ReferenceClustering>(expected);
+    for (const auto* outcome : {&std::as_const(loaded), &in_pieces}) {
+        if (!outcome->ok()) fail("refused a file the model loads", outcome->error().message());
+        check_same_clusters(outcome->value(), clusters);
+    }
+
+    const auto packed = std::make_shared<const quelmar::RichClustering>(
+        quelmar::RichClustering::pack_from_clustering(shared, std::move(loaded).value()));
+    check(packed->clusters.size() == clusters.size(), "packed cluster count");
+    auto wanted = clusters.begin();
+    for (const auto& [id, cluster] : packed->clusters) {
+        check(id == wanted->first, "packed cluster ids");
+        check_packed(graph, cluster, wanted->second);
+        ++wanted;
+    }
+
+    std::vector<std::uint64_t> every_id;
+    std::vector<std::uint64_t> every_other_id;
+    for (const auto& [id, members] : clusters) {
+        if (every_id.size() % 2 == 0) every_other_id.push_back(id);
+        every_id.push_back(id);
+    }
+    every_other_id.push_back(UINT64_MAX);  // names no cluster unless the file made one
+    check_coverage(packed, clusters, every_id);
+    check_coverage(packed, clusters, every_other_id);
+    return 0;
+}
