@@ -30,21 +30,35 @@ fi
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
 mkdir -p "$build/logs"
-failed=()
-for target in "${targets[@]}"; do
-    seeds=fuzz/corpus/$target
-    work=$build/work/$target
-    findings=$build/findings/$target
-    log=$build/logs/$target.log
+
+fuzz_one() {  # target; writes libFuzzer's exit status to logs/<target>.status
+    local target=$1
+    local seeds=fuzz/corpus/$target work=$build/work/$target findings=$build/findings/$target
     mkdir -p "$seeds" "$work" "$findings"
     # The work folder comes first: libFuzzer writes new inputs only there.
-    if "$build/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+    local status=0
+    "$build/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
         -max_len=16384 -print_final_stats=1 -artifact_prefix="$findings/" \
-        "$work" "$seeds" >"$log" 2>&1; then
+        "$work" "$seeds" >"$build/logs/$target.log" 2>&1 || status=$?
+    echo "$status" >"$build/logs/$target.status"
+}
+
+# Each target is one process; QUELMAR_JOBS of them run side by side.
+for target in "${targets[@]}"; do
+    rm -f "$build/logs/$target.status"
+    while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
+    fuzz_one "$target" &
+done
+wait
+
+failed=()
+for target in "${targets[@]}"; do
+    log=$build/logs/$target.log
+    if [ "$(cat "$build/logs/$target.status" 2>/dev/null)" = 0 ]; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         echo "fuzz $target: ${runs:-?} inputs in ${seconds}s, no finding"
     else
-        echo "fuzz $target: FAILED (log $log, inputs in $findings/)" >&2
+        echo "fuzz $target: FAILED (log $log, inputs in $build/findings/$target/)" >&2
         grep -E 'ERROR|fuzz check failed|SUMMARY|runtime error|Test unit written' "$log" |
             head -20 >&2 || tail -40 "$log" >&2
         failed+=("$target")

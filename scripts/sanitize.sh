@@ -9,8 +9,9 @@
 #         with the sanitizer runtimes preloaded into the interpreter.
 # Usage: scripts/sanitize.sh [asan] [tsan] [python]   (asan and tsan when none
 # is named). Builds go to build/asan, build/tsan and build/asan-module, with
-# Ninja, QUELMAR_JOBS (default 2) jobs at a time. The module of .venv is never
-# touched: the python run loads its own build through PYTHONPATH.
+# Ninja, QUELMAR_JOBS (default 2) jobs at a time. The python run needs .venv
+# (scripts/setup.sh) but never touches its module: it loads its own build
+# through PYTHONPATH.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -83,13 +84,15 @@ for kind in "${kinds[@]}"; do
             -DQUELMAR_BUILD_MODULE=ON -DQUELMAR_BUILD_TESTS=OFF \
             -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
         cmake --build build/asan-module -j "$jobs"
-        module_dir=$(dirname "$(find build/asan-module/src/exposure -name 'quelmar*.so' | head -1)")
+        # Laid out as the package installs it (module and type stubs).
+        rm -rf build/asan-module/site
+        cmake --install build/asan-module --prefix build/asan-module/site >/dev/null
         # CPython keeps objects alive until exit by design: leaks are not
         # reported here (the leak checks of the Python tests still run).
         LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)" \
         ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        PYTHONPATH="$root/$module_dir" \
+        PYTHONPATH="$root/build/asan-module/site" \
             .venv/bin/python -m pytest -q -p no:cacheprovider tests/python
         ;;
     *)
