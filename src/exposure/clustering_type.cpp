@@ -127,14 +127,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.Clustering", sizeof(NativeObject<SharedClustering>), 0,
+PyType_Spec type_spec = {"builtins.Clustering", sizeof(NativeObject<SharedClustering>), 0,
                     kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
 }  // namespace
 
-PyTypeObject* clustering_type() { return cached_type(cached, spec); }
+PyTypeObject* clustering_type() { return cached_type(cached, type_spec); }
 
 const SharedClustering& clustering_of(PyObject* clustering) {
     return native_value<SharedClustering>(clustering);

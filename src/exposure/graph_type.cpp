@@ -44,14 +44,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0,
+PyType_Spec type_spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0,
                     kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
 }  // namespace
 
-PyTypeObject* graph_type() { return cached_type(cached, spec); }
+PyTypeObject* graph_type() { return cached_type(cached, type_spec); }
 
 const SharedGraph& graph_of(PyObject* graph) { return native_value<SharedGraph>(graph); }
 

@@ -9,8 +9,8 @@ PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
     return nullptr;
 }
 
-PyTypeObject* build_type(PyType_Spec& spec) {
-    PyRef type = PyRef::steal(PyType_FromSpec(&spec));
+PyTypeObject* build_type(PyType_Spec& type_spec) {
+    PyRef type = PyRef::steal(PyType_FromSpec(&type_spec));
     if (!type) return nullptr;
     auto* made = reinterpret_cast<PyTypeObject*>(type.get());
     // Written into the class dictionary directly, as the class is immutable
@@ -21,9 +21,9 @@ PyTypeObject* build_type(PyType_Spec& spec) {
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
-PyTypeObject* cached_type(PyTypeObject*& slot, PyType_Spec& spec) {
+PyTypeObject* cached_type(PyTypeObject*& slot, PyType_Spec& type_spec) {
     if (slot) return slot;
-    PyTypeObject* made = build_type(spec);
+    PyTypeObject* made = build_type(type_spec);
     if (!made) return nullptr;
     // Building a class may run arbitrary code (garbage collection) and let
     // another thread build it too; the first one stays.

@@ -54,11 +54,11 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject* args, PyObject* kwar
 // "builtins.<Name>": the class reports `builtins` as its module (a name
 // without a module part would be deprecated for classes made from specs).
 // Null with the error set on failure.
-PyTypeObject* build_type(PyType_Spec& spec);
+PyTypeObject* build_type(PyType_Spec& type_spec);
 
 // The class behind `slot`, built on the first call and kept for the process.
 // Borrowed; null with the error set when it cannot be built.
-PyTypeObject* cached_type(PyTypeObject*& slot, PyType_Spec& spec);
+PyTypeObject* cached_type(PyTypeObject*& slot, PyType_Spec& type_spec);
 
 // The method table's view of a function that takes keyword arguments.
 inline PyCFunction with_keywords(PyCFunctionWithKeywords function) {

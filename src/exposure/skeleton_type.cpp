@@ -28,14 +28,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0,
+PyType_Spec type_spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0,
                     kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
 }  // namespace
 
-PyTypeObject* skeleton_type() { return cached_type(cached, spec); }
+PyTypeObject* skeleton_type() { return cached_type(cached, type_spec); }
 
 PyObject* new_skeleton(const ClusterCounts& counts) {
     PyTypeObject* type = skeleton_type();

@@ -49,7 +49,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.ClusteringStats", sizeof(NativeObject<StatsRecord>), 0,
+PyType_Spec type_spec = {"builtins.ClusteringStats", sizeof(NativeObject<StatsRecord>), 0,
                     kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
@@ -79,7 +79,7 @@ StatsRecord StatsRecord::from_graph_stats(GraphStats stats) {
     return record;
 }
 
-PyTypeObject* stats_type() { return cached_type(cached, spec); }
+PyTypeObject* stats_type() { return cached_type(cached, type_spec); }
 
 PyObject* new_stats(StatsRecord record) {
     PyTypeObject* type = stats_type();

@@ -79,14 +79,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.ClusteringSubset", sizeof(NativeObject<ClusteringHandle>), 0,
+PyType_Spec type_spec = {"builtins.ClusteringSubset", sizeof(NativeObject<ClusteringHandle>), 0,
                     kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
 }  // namespace
 
-PyTypeObject* subset_type() { return cached_type(cached, spec); }
+PyTypeObject* subset_type() { return cached_type(cached, type_spec); }
 
 PyObject* new_subset(ClusteringHandle handle) {
     PyTypeObject* type = subset_type();

@@ -47,14 +47,14 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0,
+PyType_Spec type_spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0,
                     kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
 }  // namespace
 
-PyTypeObject* summary_type() { return cached_type(cached, spec); }
+PyTypeObject* summary_type() { return cached_type(cached, type_spec); }
 
 PyObject* new_summary(SummarizedDistribution summary) {
     PyTypeObject* type = summary_type();
