@@ -34,7 +34,7 @@ TEST(GlobalPool, ConcurrentCreationInstallsExactlyOnePool) {
     std::atomic<int> built{0};
     std::vector<std::thread> racers;
     for (int i = 0; i < 4; ++i) {
-        racers.emplace_back([&] {
+        racers.emplace_back([&, i] {
             if (i % 2 == 0) {
                 global_pool();
             } else if (build_global_pool(2).ok()) {
