@@ -1,0 +1,41 @@
+// quelmar_tools._native: entry point. Initialisation is a chain of steps that
+// each leave the Python error set when they fail.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "count_recorder.h"
+
+namespace quelmar::exposure::tools {
+namespace {
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "quelmar_tools._native",
+    "Native helpers of quelmar_tools, built on the quelmar libraries.",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+bool add_type(PyObject* module, const char* name, PyTypeObject* type) {
+    return type && PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) == 0;
+}
+
+PyObject* create_module() {
+    PyObject* module = PyModule_Create(&definition);
+    if (!module) return nullptr;
+    if (!add_type(module, "CountRecorder", count_recorder_type())) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+
+}  // namespace
+}  // namespace quelmar::exposure::tools
+
+PyMODINIT_FUNC PyInit__native() { return quelmar::exposure::tools::create_module(); }
