@@ -39,15 +39,14 @@ def as_uint64(values: Any, what: str) -> UInt64Array:
         if array.size and array.min() < 0:
             raise ValueError(f"{what} {int(array[array < 0].flat[0])} is outside [0, 2**64)")
         return array.astype(np.uint64)
-    if kind == "O":
-        flat = [as_integer(value, what) for value in array.flat]
-        return np.array(flat, dtype=np.uint64).reshape(array.shape)
-    if array.size == 0 and kind == "f":
-        return array.astype(np.uint64)  # np.asarray([]) is float64
-    if kind == "f" and array.size:
-        raise TypeError(f"{what}s must be integers, got {array.dtype} values such as "
-                        f"{array.flat[0]!r}")
-    raise TypeError(f"{what}s must be integers, got an array of {array.dtype}")
+    if array.size == 0:
+        return np.empty(array.shape, dtype=np.uint64)
+    # Anything else is checked value by value, which names the first bad one
+    # (numpy turns a list mixing names above 2**63 with others into floats).
+    if not isinstance(values, np.ndarray) or kind != "O":
+        array = np.asarray(values, dtype=object)
+    flat = [as_integer(value, what) for value in array.flat]
+    return np.array(flat, dtype=np.uint64).reshape(array.shape)
 
 
 def as_pairs(values: Any, what: str) -> UInt64Array:

@@ -86,7 +86,7 @@ def _edges_of(source: Any) -> tuple[UInt64Array, Optional[UInt64Array]]:
         pairs = np.array(source.get_edgelist(), dtype=np.uint64).reshape(-1, 2)
         return pairs, np.arange(source.vcount(), dtype=np.uint64)
     if isinstance(source, pd.DataFrame):
-        return as_pairs(_two_columns(source), "node name"), None
+        return _two_columns(source, "node name"), None
     if isinstance(source, (bytes, Mapping, set, frozenset)) or not _array_like(source):
         raise TypeError(f"cannot make a graph from {type(source).__name__}: expected an "
                         "(k, 2) array of node names, a DataFrame, a networkx or igraph graph, "
@@ -108,10 +108,13 @@ def _networkx_edges(graph: Any) -> tuple[UInt64Array, UInt64Array]:
     return flat.reshape(-1, 2), np.array(names, dtype=np.uint64)
 
 
-def _two_columns(frame: pd.DataFrame) -> Any:
+def _two_columns(frame: pd.DataFrame, what: str) -> UInt64Array:
+    """The first two columns, each converted on its own (together, numpy
+    would turn a uint64 and an int64 column into floats)."""
     if frame.shape[1] < 2:
         raise ValueError(f"expected a DataFrame with two columns, got {frame.shape[1]}")
-    return frame.iloc[:, :2].to_numpy()
+    columns = [as_uint64(frame.iloc[:, i].to_numpy(), what) for i in (0, 1)]
+    return np.ascontiguousarray(np.stack(columns, axis=1))
 
 
 def _array_like(source: Any) -> bool:
@@ -127,7 +130,7 @@ def _memberships_of(source: Any) -> tuple[UInt64Array, UInt64Array]:
     if isinstance(source, Mapping):
         return _groups(source.items())
     if isinstance(source, pd.DataFrame):
-        pairs = as_pairs(_two_columns(source), "node name or cluster id")
+        pairs = _two_columns(source, "node name or cluster id")
         return np.ascontiguousarray(pairs[:, 0]), np.ascontiguousarray(pairs[:, 1])
     if isinstance(source, np.ndarray):
         pairs = as_pairs(source, "node name or cluster id")
