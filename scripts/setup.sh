@@ -24,10 +24,16 @@ python=${PYTHON:-python3}
 if [ ! -x .venv/bin/python ]; then
     "$python" -m venv .venv
 fi
-python_packages=(scikit-build-core cmake ninja pytest hypothesis lz4 numpy scipy mypy)
-if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy, mypy" 2>/dev/null; then
+python_packages=(scikit-build-core cmake ninja pytest hypothesis lz4 numpy scipy mypy pandas networkx
+                 pandas-stubs types-networkx)
+# igraph is optional: the tests that need it skip without it.
+optional_python_packages=(python-igraph)
+stubs_check="import importlib.util as u; assert u.find_spec('pandas-stubs') and u.find_spec('networkx-stubs')"
+if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy, mypy, pandas, networkx; $stubs_check" 2>/dev/null; then
     .venv/bin/python -m pip install -q --upgrade pip
     .venv/bin/python -m pip install -q "${python_packages[@]}"
+    .venv/bin/python -m pip install -q --only-binary :all: "${optional_python_packages[@]}" ||
+        echo "note: ${optional_python_packages[*]} not installed; the tests that need it will skip"
 fi
 
 .venv/bin/python -m pip install -q --no-build-isolation .

@@ -1,0 +1,54 @@
+"""Companion tools for the ``quelmar`` module: graphs and clusterings from
+memory, per-cluster tables and totals, results as pandas tables or plain
+dicts, and the ``quelmar-stats`` command.
+
+Everything here is built on the public surface of ``quelmar``; where native
+speed is needed, ``quelmar_tools._native`` reuses the project's C++ code.
+
+The per-cluster table (``cluster_table``) has this fixed layout, which every
+producer of such tables follows:
+
+* index ``id``: the cluster ids, ascending, dtype uint64;
+* ``n``, ``m``, ``c``, ``mcd``, ``vol`` (uint64): members, internal edges,
+  cut size, smallest member degree and volume, as ``ClusterSkeleton`` shows
+  them;
+* ``size``, ``density``, ``modularity``, ``deviationtreeness`` (float64)
+  and, only when a CPM resolution is given, ``cpm`` (float64): each cluster's
+  value of that statistic, bit-identical to the value that
+  ``compute_statistics()`` summarises under the same name (its ``mcd``
+  summary is that of the ``mcd`` column as float64).
+
+The value columns are a function of the five counts, the graph's edge count
+and the CPM resolution alone (``cluster_values``), so they can be computed
+for any block of counts.
+"""
+
+from quelmar_tools.sources import clustering_from, graph_from
+from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
+from quelmar_tools.table import (
+    COUNT_COLUMNS,
+    CPM_COLUMN,
+    VALUE_COLUMNS,
+    cluster_counts,
+    cluster_table,
+    cluster_values,
+    table_columns,
+    totals,
+)
+
+__all__ = [
+    "COUNT_COLUMNS",
+    "CPM_COLUMN",
+    "PERCENTILES",
+    "VALUE_COLUMNS",
+    "cluster_counts",
+    "cluster_table",
+    "cluster_values",
+    "clustering_from",
+    "graph_from",
+    "summarize",
+    "summary_table",
+    "table_columns",
+    "to_dict",
+    "totals",
+]
