@@ -114,18 +114,22 @@ PyObject* select(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// clang-format off
 PyMethodDef methods[] = {
     {"select_in", with_keywords(select_in), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"select", with_keywords(select), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
+    {"select",    with_keywords(select),    METH_VARARGS | METH_KEYWORDS, nullptr},
+    {nullptr,     nullptr,                  0,                            nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(construct)},
+    {Py_tp_new,     reinterpret_cast<void*>(construct)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<SharedClustering>)},
     {Py_tp_methods, methods},
-    {0, nullptr},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.Clustering", sizeof(NativeObject<SharedClustering>), 0,
                     kNativeTypeFlags, slots};

@@ -38,11 +38,13 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(construct)},
+    {Py_tp_new,     reinterpret_cast<void*>(construct)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<SharedGraph>)},
-    {0, nullptr},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0,
                     kNativeTypeFlags, slots};

@@ -32,22 +32,26 @@ PyObject* get_distributions(PyObject* self, void*) {
     });
 }
 
+// clang-format off
 PyGetSetDef properties[] = {
-    {"num_clusters", get_count<&StatsRecord::num_clusters>, nullptr, nullptr, nullptr},
+    {"num_clusters",  get_count<&StatsRecord::num_clusters>,  nullptr, nullptr, nullptr},
     {"covered_nodes", get_count<&StatsRecord::covered_nodes>, nullptr, nullptr, nullptr},
     {"covered_edges", get_count<&StatsRecord::covered_edges>, nullptr, nullptr, nullptr},
-    {"total_nodes", get_count<&StatsRecord::total_nodes>, nullptr, nullptr, nullptr},
-    {"total_edges", get_count<&StatsRecord::total_edges>, nullptr, nullptr, nullptr},
-    {"distributions", get_distributions, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"total_nodes",   get_count<&StatsRecord::total_nodes>,   nullptr, nullptr, nullptr},
+    {"total_edges",   get_count<&StatsRecord::total_edges>,   nullptr, nullptr, nullptr},
+    {"distributions", get_distributions,                      nullptr, nullptr, nullptr},
+    {nullptr,         nullptr,                                nullptr, nullptr, nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new,     reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<StatsRecord>)},
-    {Py_tp_getset, properties},
-    {0, nullptr},
+    {Py_tp_getset,  properties},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusteringStats", sizeof(NativeObject<StatsRecord>), 0,
                     kNativeTypeFlags, slots};
