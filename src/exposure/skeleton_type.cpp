@@ -33,7 +33,7 @@ PyType_Slot slots[] = {
 // clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -24,8 +24,8 @@ PyObject* get_distributions(PyObject* self, void*) {
         for (const auto& [name, summary] : native_value<StatsRecord>(self).distributions) {
             PyRef value = PyRef::steal(new_summary(summary));
             if (!value) return nullptr;
-            PyRef key = PyRef::steal(PyUnicode_FromStringAndSize(
-                name.data(), static_cast<Py_ssize_t>(name.size())));
+            PyRef key = PyRef::steal(
+                PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
             if (!key || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
         }
         return dict.release();
@@ -54,7 +54,7 @@ PyType_Slot slots[] = {
 // clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusteringStats", sizeof(NativeObject<StatsRecord>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

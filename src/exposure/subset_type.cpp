@@ -12,9 +12,7 @@
 namespace quelmar::exposure {
 namespace {
 
-const ClusteringHandle& handle_of(PyObject* self) {
-    return native_value<ClusteringHandle>(self);
-}
+const ClusteringHandle& handle_of(PyObject* self) { return native_value<ClusteringHandle>(self); }
 
 PyObject* get_keys(PyObject* self, void*) {
     const std::vector<base::ClusterId>& keys = handle_of(self).keys;
@@ -86,7 +84,7 @@ PyType_Slot slots[] = {
 // clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusteringSubset", sizeof(NativeObject<ClusteringHandle>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

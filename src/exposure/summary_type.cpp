@@ -52,7 +52,7 @@ PyType_Slot slots[] = {
 // clang-format on
 
 PyType_Spec type_spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
