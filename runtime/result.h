@@ -3,7 +3,9 @@
 // Error carrying one message and, optionally, the chain of underlying causes
 // (outermost first). Only the Python binding turns an Error into an exception.
 
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -40,6 +42,11 @@ public:
     T& value() & { return std::get<0>(state_); }
     const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
+    // The value, which must be there.
+    T& operator*() & noexcept { return *std::get_if<0>(&state_); }
+    const T& operator*() const& noexcept { return *std::get_if<0>(&state_); }
+    T* operator->() noexcept { return std::get_if<0>(&state_); }
+    const T* operator->() const noexcept { return std::get_if<0>(&state_); }
     const Error& error() const& { return std::get<1>(state_); }
     Error&& error() && { return std::get<1>(std::move(state_)); }
 
@@ -47,20 +54,48 @@ private:
     std::variant<T, Error> state_;
 };
 
+// Small plain values (counts, flags, decoded words) skip the variant: a
+// success is then the value and an empty optional, which keeps the hot
+// per-value paths of the readers as cheap as a bool and an out-parameter.
+template <class T>
+requires std::is_trivially_copyable_v<T> && std::is_default_constructible_v<T>
+class [[nodiscard]] Result<T> {
+public:
+    Result(T value) : value_(value) {}
+    Result(Error error) : error_(std::move(error)) {}
+
+    bool ok() const noexcept { return !error_; }
+    explicit operator bool() const noexcept { return ok(); }
+
+    T& value() & { return value_; }
+    const T& value() const& { return value_; }
+    T value() && { return value_; }
+    T& operator*() & noexcept { return value_; }
+    const T& operator*() const& noexcept { return value_; }
+    T* operator->() noexcept { return &value_; }
+    const T* operator->() const noexcept { return &value_; }
+    const Error& error() const& { return *error_; }
+    Error&& error() && { return std::move(*error_); }
+
+private:
+    T value_{};
+    std::optional<Error> error_;
+};
+
 template <>
 class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(Error error) : error_(std::move(error)), failed_(true) {}
+    Result(Error error) : error_(std::move(error)) {}
 
-    bool ok() const noexcept { return !failed_; }
+    bool ok() const noexcept { return !error_; }
     explicit operator bool() const noexcept { return ok(); }
-    const Error& error() const& { return error_; }
-    Error&& error() && { return std::move(error_); }
+    const Error& error() const& { return *error_; }
+    Error&& error() && { return std::move(*error_); }
 
 private:
-    Error error_{std::string()};
-    bool failed_ = false;
+    // Empty on success, so that succeeding costs no more than a flag.
+    std::optional<Error> error_;
 };
 
 // The operating system's description of errno value `code`, followed by

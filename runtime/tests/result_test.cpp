@@ -31,6 +31,7 @@ TEST(ResultType, HoldsValueOrError) {
     Result<int> good(7);
     ASSERT_TRUE(good.ok());
     EXPECT_EQ(good.value(), 7);
+    EXPECT_EQ(*good, 7);
     Result<int> bad(Error("nope"));
     ASSERT_FALSE(bad.ok());
     EXPECT_EQ(bad.error().message(), "nope");
