@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "src/utils/lz4_error.h"
+
 namespace quelmar::utils {
 namespace {
 
@@ -16,11 +18,10 @@ constexpr std::size_t kStagingBufferSize = 256 * 1024;
 
 constexpr std::string_view kFailedToFill = "failed to fill whole buffer";
 
-// liblz4's name of an error code, in the "ERROR_..." form.
-std::string lz4_error_name(std::size_t code) {
-    std::string_view name = LZ4F_getErrorName(code);
-    if (const auto at = name.find("ERROR_"); at != std::string_view::npos) name.remove_prefix(at);
-    return std::string("LZ4 error: ").append(name);
+// "io error: X" with the single cause X.
+runtime::Error io_error(std::string cause) {
+    std::string message = "io error: " + cause;
+    return runtime::Error(std::move(message), {std::move(cause)});
 }
 
 }  // namespace
@@ -32,7 +33,7 @@ struct Lz4FrameReader::Context {
 runtime::Result<Lz4FrameReader> Lz4FrameReader::create(ByteSource& source) {
     LZ4F_dctx* dctx = nullptr;
     const std::size_t code = LZ4F_createDecompressionContext(&dctx, LZ4F_VERSION);
-    if (LZ4F_isError(code)) return runtime::Error(lz4_error_name(code));
+    if (LZ4F_isError(code)) return runtime::Error(lz4_error_text(code));
     return Lz4FrameReader(source, new Context{dctx});
 }
 
@@ -55,8 +56,7 @@ Lz4FrameReader::Lz4FrameReader(Lz4FrameReader&& other) noexcept
       next_input_hint_(other.next_input_hint_),
       output_pending_(other.output_pending_),
       frame_ended_(other.frame_ended_),
-      source_ended_(other.source_ended_),
-      error_(std::move(other.error_)) {}
+      source_ended_(other.source_ended_) {}
 
 Lz4FrameReader::~Lz4FrameReader() {
     if (context_) {
@@ -65,76 +65,66 @@ Lz4FrameReader::~Lz4FrameReader() {
     }
 }
 
-runtime::Error Lz4FrameReader::io_error(std::string cause) {
-    std::string message = "io error: " + cause;
-    return runtime::Error(std::move(message), {std::move(cause)});
-}
-
-runtime::Error Lz4FrameReader::take_error() {
-    runtime::Error error = error_ ? std::move(*error_) : io_error(std::string(kFailedToFill));
-    error_.reset();
-    return error;
-}
-
-bool Lz4FrameReader::fail(std::string cause) {
-    if (!error_) error_ = io_error(std::move(cause));
-    return false;
-}
-
 std::uint64_t Lz4FrameReader::byteswap(std::uint64_t value) { return __builtin_bswap64(value); }
 
-bool Lz4FrameReader::read_u64_across_refill(std::uint64_t& value) {
-    unsigned char bytes[sizeof value];
+runtime::Result<std::uint64_t> Lz4FrameReader::read_u64_across_refill() {
+    unsigned char bytes[sizeof(std::uint64_t)];
     std::size_t have = 0;
-    while (have < sizeof value) {
-        if (staged_pos_ == staged_end_ && !refill()) {
-            return error_ ? false : fail(std::string(kFailedToFill));
+    while (have < sizeof bytes) {
+        if (staged_pos_ == staged_end_) {
+            runtime::Result<bool> refilled = refill();
+            if (!refilled) return std::move(refilled).error();
+            if (!*refilled) return io_error(std::string(kFailedToFill));
         }
-        const std::size_t take = std::min(sizeof value - have, staged_end_ - staged_pos_);
+        const std::size_t take = std::min(sizeof bytes - have, staged_end_ - staged_pos_);
         std::memcpy(bytes + have, staging_.get() + staged_pos_, take);
         staged_pos_ += take;
         have += take;
     }
-    value = 0;
-    for (std::size_t i = sizeof value; i-- > 0;) value = (value << 8) | bytes[i];
-    return true;
+    std::uint64_t value = 0;
+    for (std::size_t i = sizeof bytes; i-- > 0;) value = (value << 8) | bytes[i];
+    return value;
 }
 
-bool Lz4FrameReader::drain() {
-    staged_pos_ = staged_end_;
-    while (refill()) staged_pos_ = staged_end_;
-    if (error_) return false;
-    if (!frame_ended_) return fail(std::string(kFailedToFill));
-    return true;
+runtime::Result<void> Lz4FrameReader::drain() {
+    for (;;) {
+        staged_pos_ = staged_end_;
+        runtime::Result<bool> refilled = refill();
+        if (!refilled) return std::move(refilled).error();
+        if (!*refilled) break;
+    }
+    if (!frame_ended_) return io_error(std::string(kFailedToFill));
+    return {};
 }
 
-bool Lz4FrameReader::read_input() {
+runtime::Result<bool> Lz4FrameReader::read_input() {
     const std::size_t wanted =
         std::min(kInputBufferSize, std::max<std::size_t>(next_input_hint_, 1));
-    auto got = source_->read(input_.get(), wanted);
-    if (!got) return fail(got.error().message());
-    if (got.value() == 0) {
+    runtime::Result<std::size_t> got = source_->read(input_.get(), wanted);
+    if (!got) return io_error(got.error().message());
+    if (*got == 0) {
         source_ended_ = true;
         return false;
     }
     input_pos_ = 0;
-    input_end_ = got.value();
+    input_end_ = *got;
     return true;
 }
 
-// Makes the next decoded bytes available in the staging buffer. False at the
-// end of the frame, at the end of the source, or on failure (error_ set).
-bool Lz4FrameReader::refill() {
+runtime::Result<bool> Lz4FrameReader::refill() {
     staged_pos_ = staged_end_ = 0;
     for (;;) {
-        if (frame_ended_ || source_ended_ || error_) return false;
+        if (frame_ended_ || source_ended_) return false;
         // liblz4 may still hold decoded output from input it already took.
-        if (input_pos_ == input_end_ && !output_pending_ && !read_input()) return false;
+        if (input_pos_ == input_end_ && !output_pending_) {
+            runtime::Result<bool> read = read_input();
+            if (!read || !*read) return read;
+        }
         std::size_t produced = kStagingBufferSize;
         std::size_t consumed = input_end_ - input_pos_;
         const std::size_t hint = LZ4F_decompress(context_->dctx, staging_.get(), &produced,
                                                  input_.get() + input_pos_, &consumed, nullptr);
-        if (LZ4F_isError(hint)) return fail(lz4_error_name(hint));
+        if (LZ4F_isError(hint)) return io_error(lz4_error_text(hint));
         input_pos_ += consumed;
         output_pending_ = produced == kStagingBufferSize;
         if (hint == 0) {

@@ -19,8 +19,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "runtime/result.h"
 #include "src/utils/byte_source.h"
@@ -39,37 +37,33 @@ public:
     Lz4FrameReader& operator=(const Lz4FrameReader&) = delete;
     ~Lz4FrameReader();
 
-    // The next 8 content bytes as a little-endian value. False on failure.
-    bool read_u64(std::uint64_t& value) {
-        if (staged_end_ - staged_pos_ >= sizeof value) [[likely]] {
+    // The next 8 content bytes as a little-endian value.
+    runtime::Result<std::uint64_t> read_u64() {
+        if (staged_end_ - staged_pos_ >= sizeof(std::uint64_t)) [[likely]] {
+            std::uint64_t value;
             std::memcpy(&value, staging_.get() + staged_pos_, sizeof value);
             staged_pos_ += sizeof value;
             if constexpr (std::endian::native == std::endian::big) value = byteswap(value);
-            return true;
+            return value;
         }
-        return read_u64_across_refill(value);
+        return read_u64_across_refill();
     }
 
     // Decodes and discards the rest of the frame, so that its end mark and
     // content checksum are verified. A file that ends before the end mark
-    // fails with "failed to fill whole buffer". False on failure.
-    bool drain();
-
-    // The failure of the last call that returned false.
-    runtime::Error take_error();
-
-    // Errors other than those of decoding are reported by the caller with the
-    // same "io error: X" shape.
-    static runtime::Error io_error(std::string cause);
+    // fails with "failed to fill whole buffer".
+    runtime::Result<void> drain();
 
 private:
     struct Context;
     Lz4FrameReader(ByteSource& source, Context* context);
 
-    bool read_u64_across_refill(std::uint64_t& value);
-    bool refill();
-    bool read_input();
-    bool fail(std::string cause);
+    runtime::Result<std::uint64_t> read_u64_across_refill();
+    // Makes the next decoded bytes available in the staging buffer: false at
+    // the end of the frame or of the source.
+    runtime::Result<bool> refill();
+    // Reads the next piece of compressed input: false at the end of the source.
+    runtime::Result<bool> read_input();
 
     static std::uint64_t byteswap(std::uint64_t value);
 
@@ -85,7 +79,6 @@ private:
     bool output_pending_ = false;
     bool frame_ended_ = false;
     bool source_ended_ = false;
-    std::optional<runtime::Error> error_;
 };
 
 }  // namespace quelmar::utils

@@ -1,6 +1,8 @@
 #include "src/utils/snapshot_reader.h"
 
 #include <algorithm>
+#include <optional>
+#include <span>
 #include <utility>
 
 #include "src/utils/keyed_hash.h"
@@ -12,29 +14,20 @@ namespace {
 
 using namespace snapshot_errors;
 
-// The decoding state: the frame, and the first broken invariant if any.
-class Decoder {
-public:
-    explicit Decoder(Lz4FrameReader& frame) : frame_(frame) {}
+// Decoding stops at the first failure of the frame, an error, or at the
+// first invariant the content breaks, a verdict: the text naming it (empty
+// while the content holds them all). The two stay apart because a damaged
+// frame explains broken content better than the content does.
+using Verdict = std::string_view;
+constexpr Verdict kSound;
+using Decoded = runtime::Result<Verdict>;
 
-    bool value(std::uint64_t& out) {
-        if (frame_.read_u64(out)) [[likely]]
-            return true;
-        frame_failed_ = true;
-        return false;
-    }
-    bool reject(std::string_view why) {
-        invalid_ = why;
-        return false;
-    }
+// Whether decoding stops here: the frame failed or the content is broken.
+bool stops(const Decoded& part) { return !part || !part->empty(); }
 
-    bool frame_failed() const { return frame_failed_; }
-    std::string_view invalid() const { return invalid_; }
-
-private:
-    Lz4FrameReader& frame_;
-    bool frame_failed_ = false;
-    std::string_view invalid_;
+struct NamePair {
+    NodeName name;
+    std::uint64_t id;
 };
 
 // A stated count is trusted for reserving memory only once data already read
@@ -47,46 +40,45 @@ private:
 // the array. A name may come more than once, as in any map written entry by
 // entry; its last pair is the one that counts, as if inserted in order. The
 // resulting map must be exactly the inverse of the array.
-bool read_name_set(Decoder& in, NameSet& name_set) {
-    std::uint64_t next_id, map_count;
-    if (!in.value(next_id)) return false;
-    if (next_id > kMaxNodes) return in.reject(kTooManyNodes);
-    if (!in.value(map_count)) return false;
-    if (map_count < next_id) return in.reject(kMapCount);
-
-    struct Pair {
-        NodeName name;
-        std::uint64_t id;
-    };
-    MappedVector<Pair> pairs;
-    for (std::uint64_t i = 0; i < map_count; ++i) {
-        Pair pair;
-        if (!in.value(pair.name) || !in.value(pair.id)) return false;
-        if (pair.id >= next_id) return in.reject(kMapIdOutOfRange);
-        pairs.push_back(pair);
+Decoded read_map_pairs(Lz4FrameReader& in, std::uint64_t next_id, MappedVector<NamePair>& pairs) {
+    const auto count = in.read_u64();
+    if (!count) return count.error();
+    if (*count < next_id) return kMapCount;
+    for (std::uint64_t i = 0; i < *count; ++i) {
+        const auto name = in.read_u64();
+        if (!name) return name.error();
+        const auto id = in.read_u64();
+        if (!id) return id.error();
+        if (*id >= next_id) return kMapIdOutOfRange;
+        pairs.push_back({*name, *id});
     }
+    return kSound;
+}
 
-    std::uint64_t name_count;
-    if (!in.value(name_count)) return false;
-    if (name_count != next_id) return in.reject(kNameCount);
+Decoded read_id_order(Lz4FrameReader& in, std::uint64_t next_id, std::optional<NameSet>& names) {
+    const auto count = in.read_u64();
+    if (!count) return count.error();
+    if (*count != next_id) return kNameCount;
     std::vector<NodeName> id_to_name;
-    id_to_name.reserve(name_count);
-    for (std::uint64_t i = 0; i < name_count; ++i) {
-        std::uint64_t name;
-        if (!in.value(name)) return false;
-        id_to_name.push_back(name);
+    id_to_name.reserve(*count);
+    for (std::uint64_t i = 0; i < *count; ++i) {
+        const auto name = in.read_u64();
+        if (!name) return name.error();
+        id_to_name.push_back(*name);
     }
-    auto built = NameSet::from_id_order(std::move(id_to_name));
-    if (!built) return in.reject(kDuplicateName);
-    const NameSet& names = *built;
+    names = NameSet::from_id_order(std::move(id_to_name));
+    if (!names) return kDuplicateName;
+    return kSound;
+}
 
-    // Walking the pairs backwards meets each name's last pair first. A pair
-    // that agrees with the array settles its id; one that disagrees is fine
-    // only when a later pair of the same name already settled it.
-    std::vector<bool> settled(name_count, false);
+// Walking the pairs backwards meets each name's last pair first. A pair that
+// agrees with the array settles its id; one that disagrees is fine only when
+// a later pair of the same name already settled it.
+Verdict check_map_agrees(std::span<const NamePair> pairs, const NameSet& names) {
+    std::vector<bool> settled(names.next_id(), false);
     std::uint64_t settled_count = 0;
     for (std::size_t i = pairs.size(); i-- > 0;) {
-        const Pair& pair = pairs[i];
+        const NamePair& pair = pairs[i];
         if (names.id_to_name()[pair.id] == pair.name) {
             if (!settled[pair.id]) {
                 settled[pair.id] = true;
@@ -95,12 +87,23 @@ bool read_name_set(Decoder& in, NameSet& name_set) {
             continue;
         }
         auto true_id = names.retrieve(pair.name);
-        if (!true_id || !settled[*true_id]) return in.reject(kMapDisagrees);
+        if (!true_id || !settled[*true_id]) return kMapDisagrees;
     }
-    if (settled_count != name_count) return in.reject(kMapDisagrees);
-    pairs = MappedVector<Pair>();
-    name_set = std::move(*built);
-    return true;
+    if (settled_count != names.next_id()) return kMapDisagrees;
+    return kSound;
+}
+
+Decoded read_name_set(Lz4FrameReader& in, NameSet& name_set) {
+    const auto next_id = in.read_u64();
+    if (!next_id) return next_id.error();
+    if (*next_id > kMaxNodes) return kTooManyNodes;
+    MappedVector<NamePair> pairs;
+    if (Decoded part = read_map_pairs(in, *next_id, pairs); stops(part)) return part;
+    std::optional<NameSet> names;
+    if (Decoded part = read_id_order(in, *next_id, names); stops(part)) return part;
+    if (Verdict agrees = check_map_agrees(pairs, *names); !agrees.empty()) return agrees;
+    name_set = std::move(*names);
+    return kSound;
 }
 
 // Symmetry means the set of entries (u, v) equals the set of (v, u), so over
@@ -127,41 +130,51 @@ private:
     std::uint64_t balance_ = 0;
 };
 
-bool read_nodes(Decoder& in, GraphParts& parts) {
-    std::uint64_t node_count;
-    if (!in.value(node_count)) return false;
-    if (node_count != parts.name_set.next_id()) return in.reject(kNodeCount);
+// Node record u: its id, its degree, then its neighbour ids.
+Decoded read_node(Lz4FrameReader& in, std::uint64_t u, std::uint64_t node_count,
+                  SymmetryBalance& symmetry, NeighbourArray& neighbours) {
+    const auto id = in.read_u64();
+    if (!id) return id.error();
+    if (*id != u) return kNodeIdMismatch;
+    const auto degree = in.read_u64();
+    if (!degree) return degree.error();
+    if (*degree > node_count) return kDegreeTooLarge;
+    std::uint64_t previous = 0;
+    for (std::uint64_t j = 0; j < *degree; ++j) {
+        const auto v = in.read_u64();
+        if (!v) return v.error();
+        if (*v >= node_count) return kNeighbourOutOfRange;
+        if (j > 0 && *v <= previous) return kNeighboursUnsorted;
+        previous = *v;
+        symmetry.add(static_cast<NodeId>(u), static_cast<NodeId>(*v));
+        neighbours.push_back(static_cast<NodeId>(*v));
+    }
+    return kSound;
+}
 
-    auto& offsets = parts.offsets;
+Decoded read_nodes(Lz4FrameReader& in, GraphParts& parts) {
+    const auto node_count = in.read_u64();
+    if (!node_count) return node_count.error();
+    if (*node_count != parts.name_set.next_id()) return kNodeCount;
+
     // The neighbour count is only known at the end; the array grows with the
     // ids that arrive, by remapping rather than copying.
-    auto& neighbours = parts.neighbours;
-    offsets.reserve(node_count + 1);
+    NeighbourArray& neighbours = parts.neighbours;
+    parts.offsets.reserve(*node_count + 1);
     SymmetryBalance symmetry;
-    for (std::uint64_t u = 0; u < node_count; ++u) {
-        std::uint64_t id, degree;
-        if (!in.value(id)) return false;
-        if (id != u) return in.reject(kNodeIdMismatch);
-        if (!in.value(degree)) return false;
-        if (degree > node_count) return in.reject(kDegreeTooLarge);
-        std::uint64_t previous = 0;
-        for (std::uint64_t j = 0; j < degree; ++j) {
-            std::uint64_t v;
-            if (!in.value(v)) return false;
-            if (v >= node_count) return in.reject(kNeighbourOutOfRange);
-            if (j > 0 && v <= previous) return in.reject(kNeighboursUnsorted);
-            previous = v;
-            symmetry.add(static_cast<NodeId>(u), static_cast<NodeId>(v));
-            neighbours.push_back(static_cast<NodeId>(v));
-        }
-        offsets.push_back(neighbours.size());
+    for (std::uint64_t u = 0; u < *node_count; ++u) {
+        Decoded node = read_node(in, u, *node_count, symmetry, neighbours);
+        if (stops(node)) return node;
+        parts.offsets.push_back(neighbours.size());
     }
     neighbours.resize(neighbours.size());  // trims the doubling's spare room
 
-    if (!in.value(parts.m_cache)) return false;
-    if (parts.m_cache != neighbours.size() / 2) return in.reject(kEdgeCount);
-    if (!symmetry.balanced()) return in.reject(kAsymmetric);
-    return true;
+    const auto m_cache = in.read_u64();
+    if (!m_cache) return m_cache.error();
+    parts.m_cache = *m_cache;
+    if (parts.m_cache != neighbours.size() / 2) return kEdgeCount;
+    if (!symmetry.balanced()) return kAsymmetric;
+    return kSound;
 }
 
 }  // namespace
@@ -169,16 +182,17 @@ bool read_nodes(Decoder& in, GraphParts& parts) {
 runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source) {
     auto created = Lz4FrameReader::create(source);
     if (!created) return std::move(created).error();
-    Lz4FrameReader& frame = created.value();
+    Lz4FrameReader& frame = *created;
 
-    Decoder in(frame);
     GraphParts parts;
-    const bool complete = read_name_set(in, parts.name_set) && read_nodes(in, parts);
-    if (in.frame_failed()) return frame.take_error();
-    if (!complete) parts = GraphParts();
+    Decoded verdict = read_name_set(frame, parts.name_set);
+    if (!stops(verdict)) verdict = read_nodes(frame, parts);
+    if (!verdict) return std::move(verdict).error();
+    const bool sound = verdict->empty();
+    if (!sound) parts = GraphParts();
     // A damaged frame explains broken content better than the content does.
-    if (!frame.drain()) return frame.take_error();
-    if (!complete) return runtime::Error(std::string(in.invalid()));
+    if (auto drained = frame.drain(); !drained) return std::move(drained).error();
+    if (!sound) return runtime::Error(std::string(*verdict));
     return parts;
 }
 

@@ -9,9 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <random>
 #include <utility>
+
+#include "src/utils/lz4_error.h"
 
 namespace quelmar::utils {
 namespace {
@@ -20,12 +21,6 @@ namespace {
 constexpr std::size_t kStagedBytes = std::size_t{1} << 20;
 
 runtime::Error interrupted() { return runtime::Error(std::string(TaskMonitor::kInterrupted)); }
-
-std::string lz4_error_name(std::size_t code) {
-    std::string_view name = LZ4F_getErrorName(code);
-    if (const auto at = name.find("ERROR_"); at != std::string_view::npos) name.remove_prefix(at);
-    return std::string("LZ4 error: ").append(name);
-}
 
 // A new file beside the target, removed again unless commit() renamed it
 // into place.
@@ -83,8 +78,9 @@ private:
 };
 
 // The frame under construction: values are staged, compressed a staging
-// buffer at a time and written out. The first failure sticks; put() stays
-// cheap and callers look at failed() at their checkpoints.
+// buffer at a time and written out, with a checkpoint of the monitor every
+// few MiB. A failure is returned by the call that meets it (the put() that
+// flushes, or finish()); the writer is not used after that.
 class FrameWriter {
 public:
     FrameWriter(int fd, TaskMonitor& monitor, std::uint64_t content_size)
@@ -93,15 +89,6 @@ public:
         preferences_.frameInfo.blockMode = LZ4F_blockLinked;
         preferences_.frameInfo.contentChecksumFlag = LZ4F_contentChecksumEnabled;
         preferences_.frameInfo.contentSize = content_size;
-        const std::size_t code = LZ4F_createCompressionContext(&context_, LZ4F_VERSION);
-        if (LZ4F_isError(code)) {
-            context_ = nullptr;
-            fail(runtime::Error(lz4_error_name(code)));
-            return;
-        }
-        compressed_size_ = LZ4F_compressBound(kStagedBytes, &preferences_);
-        compressed_.reset(new char[compressed_size_]);
-        emit(LZ4F_compressBegin(context_, compressed_.get(), compressed_size_, &preferences_));
     }
     ~FrameWriter() {
         if (context_) LZ4F_freeCompressionContext(context_);
@@ -109,68 +96,82 @@ public:
     FrameWriter(const FrameWriter&) = delete;
     FrameWriter& operator=(const FrameWriter&) = delete;
 
-    void put(std::uint64_t value) {
-        if (staged_count_ + sizeof value > kStagedBytes) [[unlikely]]
-            flush();
-        if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
-        std::memcpy(staged_.get() + staged_count_, &value, sizeof value);
-        staged_count_ += sizeof value;
+    // Creates liblz4's context and writes the frame header.
+    runtime::Result<void> begin() {
+        const std::size_t code = LZ4F_createCompressionContext(&context_, LZ4F_VERSION);
+        if (LZ4F_isError(code)) {
+            context_ = nullptr;
+            return runtime::Error(lz4_error_text(code));
+        }
+        compressed_size_ = LZ4F_compressBound(kStagedBytes, &preferences_);
+        compressed_.reset(new char[compressed_size_]);
+        return emit(
+            LZ4F_compressBegin(context_, compressed_.get(), compressed_size_, &preferences_));
     }
 
-    // False once the write failed or the monitor said stop.
-    bool ok() const noexcept { return !error_; }
+    // Stages the values in order, stopping at the first failure.
+    template <class... Values>
+    runtime::Result<void> put(Values... values) {
+        runtime::Result<void> staged;
+        ((staged = put_one(static_cast<std::uint64_t>(values))) && ...);
+        return staged;
+    }
 
     // Compresses what is staged and ends the frame.
     runtime::Result<void> finish() {
-        flush();
-        if (error_) return take_error();
-        emit(LZ4F_compressEnd(context_, compressed_.get(), compressed_size_, nullptr));
-        if (error_) return take_error();
+        if (auto flushed = flush(); !flushed) return flushed;
+        return emit(LZ4F_compressEnd(context_, compressed_.get(), compressed_size_, nullptr));
+    }
+
+private:
+    runtime::Result<void> put_one(std::uint64_t value) {
+        if (staged_count_ + sizeof value > kStagedBytes) [[unlikely]] {
+            if (auto flushed = flush(); !flushed) return flushed;
+        }
+        if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+        std::memcpy(staged_.get() + staged_count_, &value, sizeof value);
+        staged_count_ += sizeof value;
         return {};
     }
 
-    runtime::Error take_error() { return std::move(*error_); }
-
-private:
-    void fail(runtime::Error error) {
-        if (!error_) error_ = std::move(error);
-    }
-
-    void flush() {
-        if (error_) staged_count_ = 0;  // nothing more goes out
-        if (staged_count_ == 0) return;
-        emit(LZ4F_compressUpdate(context_, compressed_.get(), compressed_size_, staged_.get(),
-                                 staged_count_, nullptr));
+    runtime::Result<void> flush() {
+        if (staged_count_ == 0) return {};
+        if (auto emitted = emit(LZ4F_compressUpdate(context_, compressed_.get(), compressed_size_,
+                                                    staged_.get(), staged_count_, nullptr));
+            !emitted) {
+            return emitted;
+        }
         staged_total_ += staged_count_;
         staged_count_ = 0;
         if (staged_total_ >= next_checkpoint_) {
             next_checkpoint_ = staged_total_ + TaskMonitor::kCheckpointBytes;
             if (!monitor_.checkpoint(
                     {TaskProgress::Stage::kWriting, staged_total_, content_size_})) {
-                fail(interrupted());
+                return interrupted();
             }
         }
+        return {};
     }
 
-    // Writes the first `size` bytes of the compressed buffer, or records
-    // liblz4's error code.
-    void emit(std::size_t size) {
-        if (error_) return;
-        if (LZ4F_isError(size)) return fail(runtime::Error(lz4_error_name(size)));
+    // Writes the first `size` bytes of the compressed buffer, unless `size`
+    // is liblz4's error code.
+    runtime::Result<void> emit(std::size_t size) {
+        if (LZ4F_isError(size)) return runtime::Error(lz4_error_text(size));
         const char* data = compressed_.get();
         while (size > 0) {
             const ssize_t wrote = ::write(fd_, data, size);
             if (wrote < 0) {
-                if (errno != EINTR) return fail(runtime::Error(runtime::os_error_text(errno)));
+                if (errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
                 if (!monitor_.checkpoint(
                         {TaskProgress::Stage::kWriting, staged_total_, content_size_})) {
-                    return fail(interrupted());
+                    return interrupted();
                 }
                 continue;
             }
             data += wrote;
             size -= static_cast<std::size_t>(wrote);
         }
+        return {};
     }
 
     int fd_;
@@ -184,7 +185,6 @@ private:
     std::uint64_t next_checkpoint_ = TaskMonitor::kCheckpointBytes;
     std::unique_ptr<char[]> compressed_;
     std::size_t compressed_size_ = 0;
-    std::optional<runtime::Error> error_;
 };
 
 bool consistent(const SnapshotContent& content) {
@@ -193,33 +193,40 @@ bool consistent(const SnapshotContent& content) {
            content.offsets.back() == content.neighbours.size();
 }
 
-// Checkpoints come from the writer's flushes; between them the loops only
-// stage values, and they give up at the next node once the writer failed.
-runtime::Result<void> write_values(FrameWriter& out, const SnapshotContent& content) {
-    const std::vector<NodeName>& names = content.name_set.id_to_name();
+// next_id, N, the N (name, id) pairs in id order, K and the K names.
+runtime::Result<void> write_names(FrameWriter& out, const std::vector<NodeName>& names) {
     const std::uint64_t n = names.size();
-    out.put(n);  // next_id
-    out.put(n);
+    if (auto put = out.put(n, n); !put) return put;
     for (std::uint64_t id = 0; id < n; ++id) {
-        out.put(names[id]);
-        out.put(id);
-        if ((id & 0xFFFF) == 0 && !out.ok()) return out.take_error();
+        if (auto put = out.put(names[id], id); !put) return put;
     }
-    out.put(n);
+    if (auto put = out.put(n); !put) return put;
     for (std::uint64_t id = 0; id < n; ++id) {
-        out.put(names[id]);
-        if ((id & 0xFFFF) == 0 && !out.ok()) return out.take_error();
+        if (auto put = out.put(names[id]); !put) return put;
     }
-    out.put(n);
+    return {};
+}
+
+// n, then per node its id, its degree and its neighbour ids.
+runtime::Result<void> write_nodes(FrameWriter& out, const SnapshotContent& content) {
+    const std::uint64_t n = content.offsets.size() - 1;
+    if (auto put = out.put(n); !put) return put;
     for (std::uint64_t u = 0; u < n; ++u) {
         const std::uint64_t begin = content.offsets[u];
         const std::uint64_t end = content.offsets[u + 1];
-        out.put(u);
-        out.put(end - begin);
-        for (std::uint64_t k = begin; k < end; ++k) out.put(content.neighbours[k]);
-        if ((u & 0xFFFF) == 0 && !out.ok()) return out.take_error();
+        if (auto put = out.put(u, end - begin); !put) return put;
+        for (std::uint64_t k = begin; k < end; ++k) {
+            if (auto put = out.put(content.neighbours[k]); !put) return put;
+        }
     }
-    out.put(content.m_cache);
+    return {};
+}
+
+runtime::Result<void> write_frame(FrameWriter& out, const SnapshotContent& content) {
+    if (auto begun = out.begin(); !begun) return begun;
+    if (auto names = write_names(out, content.name_set.id_to_name()); !names) return names;
+    if (auto nodes = write_nodes(out, content); !nodes) return nodes;
+    if (auto put = out.put(content.m_cache); !put) return put;
     return out.finish();
 }
 
@@ -238,7 +245,7 @@ runtime::Result<void> write_compressed_bincode(const std::string& path,
     if (!file) return std::move(file).error();
     {
         FrameWriter out(file.value().fd(), monitor, snapshot_content_size(content));
-        runtime::Result<void> written = write_values(out, content);
+        runtime::Result<void> written = write_frame(out, content);
         if (!written) return written;
     }
     return file.value().commit(path);
