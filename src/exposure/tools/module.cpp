@@ -15,7 +15,7 @@ namespace {
      METH_VARARGS | METH_KEYWORDS, nullptr}
 
 PyMethodDef functions[] = {
-    TOOLS_FUNCTION(write_graph_snapshot),
+    TOOLS_FUNCTION(load_graph_through_pipe),
     TOOLS_FUNCTION(write_memberships),
     TOOLS_FUNCTION(cluster_values),
     TOOLS_FUNCTION(summarize),
