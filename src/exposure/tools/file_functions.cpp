@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "buffer_view.h"
-#include "errors.h"
-#include "functions.h"
-#include "membership_file.h"
-#include "pair_graph.h"
-#include "snapshot_pipe.h"
+#include "src/exposure/tools/buffer_view.h"
+#include "src/exposure/tools/errors.h"
+#include "src/exposure/tools/functions.h"
+#include "src/exposure/tools/membership_file.h"
+#include "src/exposure/tools/pair_graph.h"
+#include "src/exposure/tools/snapshot_pipe.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -50,12 +50,12 @@ PyObject* load_graph_through_pipe(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         // A handler that raised stops the build; its exception is the result.
-        TaskMonitor monitor([](const TaskProgress&) { return PyErr_CheckSignals() == 0; });
-        Result<PairGraph> graph = PairGraph::build(pairs.uint64s(), extra.uint64s(), monitor);
+        utils::TaskMonitor monitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        runtime::Result<PairGraph> graph = PairGraph::build(pairs.uint64s(), extra.uint64s(), monitor);
         if (!graph) return raise_error(graph.error(), path);
         SnapshotPipeWriter writer(path, graph.value().content());
         PyObject* loaded = PyObject_CallOneArg(load, path_object);
-        Result<void> written = writer.finish();
+        runtime::Result<void> written = writer.finish();
         // The reader's failure comes first: the writer's is then mostly a
         // consequence (the reader went away).
         if (!loaded) return nullptr;
@@ -87,7 +87,7 @@ PyObject* write_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, "nodes and clusters differ in length");
             return nullptr;
         }
-        Result<void> written;
+        runtime::Result<void> written;
         Py_BEGIN_ALLOW_THREADS
         written = tools::write_memberships(path, nodes.uint64s(), clusters.uint64s());
         Py_END_ALLOW_THREADS

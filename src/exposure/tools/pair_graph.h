@@ -6,7 +6,7 @@
 // `extra_names` that no pair mentions become nodes without edges, with the
 // next ids in their order (an edge list cannot hold such nodes).
 //
-// Errors: GraphBuilder::kTooManyNodes, and TaskMonitor::kInterrupted when
+// Errors: base::GraphBuilder::kTooManyNodes, and TaskMonitor::kInterrupted when
 // the monitor says stop (asked every kPairsPerCheckpoint pairs as well as
 // at the builder's own checkpoints).
 
@@ -15,10 +15,10 @@
 #include <span>
 #include <vector>
 
-#include "base/graph.h"
+#include "src/base/graph.h"
 #include "runtime/result.h"
-#include "utils/snapshot_writer.h"
-#include "utils/task_monitor.h"
+#include "src/utils/snapshot_writer.h"
+#include "src/utils/task_monitor.h"
 
 namespace quelmar::exposure::tools {
 
@@ -27,20 +27,20 @@ inline constexpr std::size_t kPairsPerCheckpoint = std::size_t{1} << 20;
 class PairGraph {
 public:
     // `pairs` holds 2k names: from, to, from, to, ...
-    static Result<PairGraph> build(std::span<const std::uint64_t> pairs,
+    static runtime::Result<PairGraph> build(std::span<const std::uint64_t> pairs,
                                    std::span<const std::uint64_t> extra_names,
-                                   TaskMonitor& monitor);
+                                   utils::TaskMonitor& monitor);
 
     // Borrows from this object.
-    SnapshotContent content() const;
+    utils::SnapshotContent content() const;
 
 private:
-    explicit PairGraph(Graph graph) : graph_(std::move(graph)) {}
+    explicit PairGraph(base::Graph graph) : graph_(std::move(graph)) {}
 
-    Graph graph_;
+    base::Graph graph_;
     // Set only when there are nodes without edges: the graph's names and
     // offsets extended by them (the neighbour array stays the graph's).
-    std::optional<NameSet> names_;
+    std::optional<utils::NameSet> names_;
     std::vector<std::uint64_t> offsets_;
 };
 

@@ -1,4 +1,4 @@
-#include "snapshot_pipe.h"
+#include "src/exposure/tools/snapshot_pipe.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -10,7 +10,7 @@
 
 namespace quelmar::exposure::tools {
 
-SnapshotPipeWriter::SnapshotPipeWriter(std::string path, SnapshotContent content)
+SnapshotPipeWriter::SnapshotPipeWriter(std::string path, utils::SnapshotContent content)
     : path_(std::move(path)), content_(content) {
     // The new thread inherits the signal mask.
     sigset_t all, previous;
@@ -30,7 +30,7 @@ SnapshotPipeWriter::~SnapshotPipeWriter() {
     if (thread_.joinable()) thread_.join();
 }
 
-Result<void> SnapshotPipeWriter::finish() {
+runtime::Result<void> SnapshotPipeWriter::finish() {
     stopped_ = true;
     if (thread_.joinable()) thread_.join();
     if (error_) return *error_;
@@ -47,19 +47,19 @@ int SnapshotPipeWriter::open_when_read() {
             return fd;
         }
         if (errno != ENXIO && errno != EINTR) {
-            error_ = Error(os_error_text(errno));
+            error_ = runtime::Error(runtime::os_error_text(errno));
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    error_ = Error(std::string(TaskMonitor::kInterrupted));
+    error_ = runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
     return -1;
 }
 
 void SnapshotPipeWriter::run() {
     const int fd = open_when_read();
     if (fd < 0) return;
-    Result<void> written = write_bincode_frame(fd, content_, SnapshotCompression::kFastest);
+    runtime::Result<void> written = utils::write_bincode_frame(fd, content_, utils::SnapshotCompression::kFastest);
     ::close(fd);
     if (!written) error_ = std::move(written).error();
 }

@@ -16,30 +16,30 @@
 #include <thread>
 
 #include "runtime/result.h"
-#include "utils/snapshot_writer.h"
+#include "src/utils/snapshot_writer.h"
 
 namespace quelmar::exposure::tools {
 
 class SnapshotPipeWriter {
 public:
     // `content` must outlive the writer.
-    SnapshotPipeWriter(std::string path, SnapshotContent content);
+    SnapshotPipeWriter(std::string path, utils::SnapshotContent content);
     ~SnapshotPipeWriter();
     SnapshotPipeWriter(const SnapshotPipeWriter&) = delete;
     SnapshotPipeWriter& operator=(const SnapshotPipeWriter&) = delete;
 
     // Stops waiting for a reader (the write itself ends when the reader
     // closes its end), waits for the thread, and tells how the write went.
-    Result<void> finish();
+    runtime::Result<void> finish();
 
 private:
     void run();
     int open_when_read();
 
     const std::string path_;
-    const SnapshotContent content_;
+    const utils::SnapshotContent content_;
     std::atomic<bool> stopped_{false};
-    std::optional<Error> error_;
+    std::optional<runtime::Error> error_;
     std::thread thread_;
 };
 
