@@ -50,8 +50,10 @@ PyObject* load_graph_through_pipe(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         // A handler that raised stops the build; its exception is the result.
-        utils::TaskMonitor monitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
-        runtime::Result<PairGraph> graph = PairGraph::build(pairs.uint64s(), extra.uint64s(), monitor);
+        utils::TaskMonitor monitor(
+            [](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        runtime::Result<PairGraph> graph =
+            PairGraph::build(pairs.uint64s(), extra.uint64s(), monitor);
         if (!graph) return raise_error(graph.error(), path);
         SnapshotPipeWriter writer(path, graph.value().content());
         PyObject* loaded = PyObject_CallOneArg(load, path_object);
@@ -88,10 +90,9 @@ PyObject* write_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         runtime::Result<void> written;
-        Py_BEGIN_ALLOW_THREADS
-        written = tools::write_memberships(path, nodes.uint64s(), clusters.uint64s());
-        Py_END_ALLOW_THREADS
-        if (!written) return raise_error(written.error(), path);
+        Py_BEGIN_ALLOW_THREADS written =
+            tools::write_memberships(path, nodes.uint64s(), clusters.uint64s());
+        Py_END_ALLOW_THREADS if (!written) return raise_error(written.error(), path);
         Py_RETURN_NONE;
     });
 }

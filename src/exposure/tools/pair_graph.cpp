@@ -16,7 +16,8 @@ namespace {
 // batch of pairs ahead of adding them, as the edge-list loader does.
 constexpr std::size_t kPrefetchPairs = 32;
 
-runtime::Result<base::Graph> build_graph(std::span<const std::uint64_t> pairs, utils::TaskMonitor& monitor) {
+runtime::Result<base::Graph> build_graph(std::span<const std::uint64_t> pairs,
+                                         utils::TaskMonitor& monitor) {
     base::GraphBuilder builder;
     const std::size_t count = pairs.size() / 2;
     for (std::size_t i = 0; i < count; ++i) {
@@ -37,8 +38,8 @@ runtime::Result<base::Graph> build_graph(std::span<const std::uint64_t> pairs, u
 
 // The names of `graph` followed by those of `extra_names` it lacks, in
 // order; nothing when there are none.
-std::optional<std::vector<utils::NodeName>> names_with_extras(const base::Graph& graph,
-                                                       std::span<const std::uint64_t> extra_names) {
+std::optional<std::vector<utils::NodeName>> names_with_extras(
+    const base::Graph& graph, std::span<const std::uint64_t> extra_names) {
     std::optional<std::vector<utils::NodeName>> names;
     absl::flat_hash_set<utils::NodeName> added;
     for (std::uint64_t name : extra_names) {
@@ -52,14 +53,16 @@ std::optional<std::vector<utils::NodeName>> names_with_extras(const base::Graph&
 }  // namespace
 
 runtime::Result<PairGraph> PairGraph::build(std::span<const std::uint64_t> pairs,
-                                   std::span<const std::uint64_t> extra_names,
-                                   utils::TaskMonitor& monitor) {
+                                            std::span<const std::uint64_t> extra_names,
+                                            utils::TaskMonitor& monitor) {
     runtime::Result<base::Graph> built = build_graph(pairs, monitor);
     if (!built) return std::move(built).error();
     PairGraph result(std::move(built).value());
-    std::optional<std::vector<utils::NodeName>> names = names_with_extras(result.graph_, extra_names);
+    std::optional<std::vector<utils::NodeName>> names =
+        names_with_extras(result.graph_, extra_names);
     if (!names) return result;
-    if (names->size() > utils::kMaxNodes) return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
+    if (names->size() > utils::kMaxNodes)
+        return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
     // Nodes without edges: the last offset repeated.
     const std::span<const std::uint64_t> offsets = result.graph_.offsets();
     result.offsets_.assign(offsets.begin(), offsets.end());

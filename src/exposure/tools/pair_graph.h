@@ -15,8 +15,8 @@
 #include <span>
 #include <vector>
 
-#include "src/base/graph.h"
 #include "runtime/result.h"
+#include "src/base/graph.h"
 #include "src/utils/snapshot_writer.h"
 #include "src/utils/task_monitor.h"
 
@@ -28,8 +28,8 @@ class PairGraph {
 public:
     // `pairs` holds 2k names: from, to, from, to, ...
     static runtime::Result<PairGraph> build(std::span<const std::uint64_t> pairs,
-                                   std::span<const std::uint64_t> extra_names,
-                                   utils::TaskMonitor& monitor);
+                                            std::span<const std::uint64_t> extra_names,
+                                            utils::TaskMonitor& monitor);
 
     // Borrows from this object.
     utils::SnapshotContent content() const;

@@ -59,7 +59,8 @@ int SnapshotPipeWriter::open_when_read() {
 void SnapshotPipeWriter::run() {
     const int fd = open_when_read();
     if (fd < 0) return;
-    runtime::Result<void> written = utils::write_bincode_frame(fd, content_, utils::SnapshotCompression::kFastest);
+    runtime::Result<void> written =
+        utils::write_bincode_frame(fd, content_, utils::SnapshotCompression::kFastest);
     ::close(fd);
     if (!written) error_ = std::move(written).error();
 }
