@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace quelmar::log {
+namespace quelmar::runtime::log {
 namespace {
 
 struct Installed {
@@ -19,8 +19,7 @@ Installed& installed() {
 
 void set_sink(Sink sink, Level max_level) noexcept {
     installed().sink.store(sink, std::memory_order_release);
-    installed().max_level.store(sink ? static_cast<int>(max_level) : 0,
-                                std::memory_order_release);
+    installed().max_level.store(sink ? static_cast<int>(max_level) : 0, std::memory_order_release);
 }
 
 bool enabled(Level level) noexcept {
@@ -32,4 +31,4 @@ void emit(Level level, std::string_view target, std::string_view message) {
     if (sink && enabled(level)) sink(level, target, message);
 }
 
-}  // namespace quelmar::log
+}  // namespace quelmar::runtime::log

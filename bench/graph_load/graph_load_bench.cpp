@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "base/clustering.h"
-#include "base/graph_loader.h"
+#include "src/base/clustering.h"
+#include "src/base/graph_loader.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ int child_floor(const char* path) {
 
 int child_graph(const char* path) {
     const auto start = Clock::now();
-    auto graph = quelmar::parse_from_file(path);
+    auto graph = quelmar::base::parse_from_file(path);
     const double elapsed = seconds_since(start);
     if (!graph) {
         std::fprintf(stderr, "%s\n", graph.error().report().c_str());
@@ -81,10 +81,10 @@ int child_graph(const char* path) {
 }
 
 int child_clusters(const char* graph_path, const char* clusters_path) {
-    auto graph = quelmar::parse_from_file(graph_path);
+    auto graph = quelmar::base::parse_from_file(graph_path);
     if (!graph) return 1;
     const auto start = Clock::now();
-    auto clustering = quelmar::Clustering::parse_from_file(graph.value(), clusters_path);
+    auto clustering = quelmar::base::Clustering::parse_from_file(graph.value(), clusters_path);
     const double elapsed = seconds_since(start);
     if (!clustering) {
         std::fprintf(stderr, "%s\n", clustering.error().report().c_str());
@@ -164,9 +164,8 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> options;
     for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
     if (!options.count("--edges") || !options.count("--snapshot")) {
-        std::fprintf(stderr,
-                     "usage: quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 "
-                     "[--clusters C.txt] [--repeat R]\n");
+        std::fprintf(stderr, "usage: quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 "
+                             "[--clusters C.txt] [--repeat R]\n");
         return 2;
     }
     const std::string edges = options["--edges"];

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quelmar {
+namespace quelmar::runtime {
 namespace {
 
 TEST(ErrorReport, MessageAloneWithoutCauses) {
@@ -13,8 +13,9 @@ TEST(ErrorReport, MessageAloneWithoutCauses) {
 
 TEST(ErrorReport, OneCauseIsIndentedWithoutNumber) {
     Error error("io error: failed to fill whole buffer", {"failed to fill whole buffer"});
-    EXPECT_EQ(error.report(),
-              "io error: failed to fill whole buffer\n\nCaused by:\n    failed to fill whole buffer");
+    EXPECT_EQ(
+        error.report(),
+        "io error: failed to fill whole buffer\n\nCaused by:\n    failed to fill whole buffer");
 }
 
 TEST(ErrorReport, SeveralCausesAreNumberedFromZero) {
@@ -40,4 +41,4 @@ TEST(ResultType, HoldsValueOrError) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::runtime

@@ -7,9 +7,9 @@
 
 #include <cstdint>
 
-#include "base/number_token.h"
+#include "src/base/number_token.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 struct LineTokens {
     std::uint8_t count = 0;
@@ -30,11 +30,9 @@ constexpr bool is_white_space(char32_t c) {
         case 0x2029:
         case 0x202F:
         case 0x205F:
-        case 0x3000:
-            return true;
-        default:
-            return c >= 0x2000 && c <= 0x200A;
+        case 0x3000: return true;
+        default: return c >= 0x2000 && c <= 0x200A;
     }
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -4,21 +4,22 @@
 // addressing with linear probing over 16-byte slots that hold the name, its
 // id and a tally of the node's recorded edge ends: a lookup usually touches
 // one cache line, and counting degrees costs nothing extra. The table grows
-// by doubling past 70% load; its hash is seeded once per process, so ids and
-// results never depend on it.
+// by doubling past 70% load; its hash is keyed once per process
+// (src/utils/keyed_hash.h), so ids and results never depend on it.
 
 #include <cstddef>
 #include <cstdint>
 
-#include "utils/name_set.h"
-#include "utils/page_memory.h"
+#include "src/utils/keyed_hash.h"
+#include "src/utils/name_set.h"
+#include "src/utils/page_memory.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 class NameIndex {
 public:
     struct Slot {
-        NodeName name;
+        utils::NodeName name;
         std::uint32_t id;
         // 0 marks an empty slot; otherwise 1 + the tally.
         std::uint32_t tag;
@@ -26,11 +27,11 @@ public:
 
     NameIndex();
 
-    void prefetch(NodeName name) const { __builtin_prefetch(&slots_[home(name)]); }
+    void prefetch(utils::NodeName name) const { __builtin_prefetch(&slots_[home(name)]); }
 
     // The slot of `name`; when absent, a new one claimed with `id` (and
     // `claimed` set). Valid until the next claim.
-    Slot& find_or_claim(NodeName name, std::uint32_t id, bool& claimed) {
+    Slot& find_or_claim(utils::NodeName name, std::uint32_t id, bool& claimed) {
         for (std::size_t i = home(name);; i = (i + 1) & mask_) {
             Slot& slot = slots_[i];
             if (slot.tag == 0) {
@@ -62,20 +63,17 @@ public:
     void clear();
 
 private:
-    std::size_t home(NodeName name) const {
-        std::uint64_t x = name ^ seed_;
-        x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDULL;
-        x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ULL;
-        return static_cast<std::size_t>((x ^ (x >> 33)) & mask_);
+    std::size_t home(utils::NodeName name) const {
+        return static_cast<std::size_t>(utils::mix_bits(name ^ key_) & mask_);
     }
     void allocate(std::size_t capacity);
     void grow();
 
-    PageArray<Slot> slots_;
+    utils::PageArray<Slot> slots_;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
     std::size_t grow_at_ = 0;
-    std::uint64_t seed_;
+    std::uint64_t key_;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,4 +1,4 @@
-#include "exposure/panic.h"
+#include "src/exposure/panic.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "exposure/py_ref.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -61,8 +61,8 @@ PyObject* raise_panic(std::string_view message, std::source_location where) {
     PyObject* type = panic_exception_type();
     if (!type) return nullptr;
     write_failure_report(message, where);
-    PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(),
-                                                          static_cast<Py_ssize_t>(message.size())));
+    PyRef text = PyRef::steal(
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     if (!text) return nullptr;
     PyErr_SetObject(type, text.get());
     return nullptr;
@@ -74,7 +74,7 @@ std::string unwrap_failure_message(std::string_view description) {
     return message;
 }
 
-PyObject* raise_unwrapped(const Error& error, std::source_location where) {
+PyObject* raise_unwrapped(const runtime::Error& error, std::source_location where) {
     return raise_panic(unwrap_failure_message(error.report()), where);
 }
 

@@ -2,22 +2,20 @@
 // and keeps alive, the packed clustering and the graph. compute_statistics
 // runs without the interpreter lock; compute_size_diff keeps it.
 
-#include "exposure/arguments.h"
-#include "exposure/classes.h"
-#include "exposure/gil.h"
-#include "exposure/native_object.h"
-#include "exposure/panic.h"
-#include "exposure/py_ref.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/gil.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/panic.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {
 
-const ClusteringHandle& handle_of(PyObject* self) {
-    return native_value<ClusteringHandle>(self);
-}
+const ClusteringHandle& handle_of(PyObject* self) { return native_value<ClusteringHandle>(self); }
 
 PyObject* get_keys(PyObject* self, void*) {
-    const std::vector<ClusterId>& keys = handle_of(self).keys;
+    const std::vector<base::ClusterId>& keys = handle_of(self).keys;
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -50,7 +48,7 @@ PyObject* compute_size_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!Py_IS_TYPE(rhs, clustering)) {
             return raise_argument_type_error("rhs", rhs, "Clustering");
         }
-        Result<SizeDiff> diff = handle_of(self).size_diff(*clustering_of(rhs));
+        runtime::Result<SizeDiff> diff = handle_of(self).size_diff(*clustering_of(rhs));
         if (!diff) return raise_panic(diff.error().report());
         PyRef changes = PyRef::steal(new_summary(std::move(diff.value().changes)));
         if (!changes) return nullptr;
@@ -60,27 +58,33 @@ PyObject* compute_size_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// clang-format off
 PyMethodDef methods[] = {
-    {"compute_statistics", compute_statistics, METH_NOARGS, nullptr},
-    {"compute_size_diff", with_keywords(compute_size_diff), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
+    {"compute_statistics", compute_statistics,               METH_NOARGS,                  nullptr},
+    {"compute_size_diff",  with_keywords(compute_size_diff), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {nullptr,              nullptr,                          0,                            nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyGetSetDef properties[] = {
-    {"keys", get_keys, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"keys",  get_keys, nullptr, nullptr, nullptr},
+    {nullptr, nullptr,  nullptr, nullptr, nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new,     reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<ClusteringHandle>)},
     {Py_tp_methods, methods},
-    {Py_tp_getset, properties},
-    {0, nullptr},
+    {Py_tp_getset,  properties},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusteringSubset", sizeof(NativeObject<ClusteringHandle>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -1,14 +1,14 @@
 // SummarizedDistribution: a 21-point summary of one distribution. Each object
 // owns its own copy of the entries; every read of `percentiles` is a new list.
 
-#include "exposure/classes.h"
-#include "exposure/native_object.h"
-#include "exposure/py_ref.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {
 
-using Summary = SummarizedDistribution;
+using Summary = quality::SummarizedDistribution;
 
 PyObject* get_percentiles(PyObject* self, void*) {
     const auto entries = native_value<Summary>(self).percentiles();
@@ -32,23 +32,27 @@ PyObject* get_maximum(PyObject* self, void*) {
     return PyFloat_FromDouble(native_value<Summary>(self).maximum());
 }
 
+// clang-format off
 PyGetSetDef properties[] = {
     {"percentiles", get_percentiles, nullptr, nullptr, nullptr},
-    {"minimum", get_minimum, nullptr, nullptr, nullptr},
-    {"median", get_median, nullptr, nullptr, nullptr},
-    {"maximum", get_maximum, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"minimum",     get_minimum,     nullptr, nullptr, nullptr},
+    {"median",      get_median,      nullptr, nullptr, nullptr},
+    {"maximum",     get_maximum,     nullptr, nullptr, nullptr},
+    {nullptr,       nullptr,         nullptr, nullptr, nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new,     reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<Summary>)},
-    {Py_tp_getset, properties},
-    {0, nullptr},
+    {Py_tp_getset,  properties},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 
@@ -56,7 +60,7 @@ PyTypeObject* cached = nullptr;
 
 PyTypeObject* summary_type() { return cached_type(cached, type_spec); }
 
-PyObject* new_summary(SummarizedDistribution summary) {
+PyObject* new_summary(quality::SummarizedDistribution summary) {
     PyTypeObject* type = summary_type();
     return type ? make_instance(type, std::move(summary)) : nullptr;
 }

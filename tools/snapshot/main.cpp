@@ -17,18 +17,20 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
-#include "base/graph_loader.h"
-#include "base/path_extension.h"
-#include "status_line.h"
-#include "utils/snapshot_writer.h"
+#include "src/base/graph_loader.h"
+#include "src/base/path_extension.h"
+#include "src/utils/snapshot_writer.h"
+#include "tools/snapshot/status_line.h"
 
+namespace quelmar::tools {
 namespace {
 
-using quelmar::TaskMonitor;
-using quelmar::TaskProgress;
-using quelmar::tools::StatusLine;
+using utils::TaskMonitor;
+using utils::TaskProgress;
 
 constexpr std::string_view kProgram = "quelmar-snapshot";
 constexpr std::string_view kUsage =
@@ -63,29 +65,31 @@ void catch_stop_signals() {
     std::_Exit(128 + signal);
 }
 
-void print_error(std::string_view what, const std::string& path, const quelmar::Error& error) {
+void print_error(std::string_view what, const std::string& path, const runtime::Error& error) {
     std::fprintf(stderr, "%.*s: %.*s %s: %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
-                 static_cast<int>(what.size()), what.data(), path.c_str(),
-                 error.report().c_str());
+                 static_cast<int>(what.size()), what.data(), path.c_str(), error.report().c_str());
 }
 
 int usage_error(const char* message) {
     const std::string_view first_line = kUsage.substr(0, kUsage.find('\n') + 1);
     std::fprintf(stderr, "%.*s: %s\n%.*s(--help tells more)\n", static_cast<int>(kProgram.size()),
-                 kProgram.data(), message, static_cast<int>(first_line.size()),
-                 first_line.data());
+                 kProgram.data(), message, static_cast<int>(first_line.size()), first_line.data());
     return 2;
 }
 
 struct Arguments {
     bool quiet = false;
-    std::vector<std::string> paths;
+    std::string input;
+    std::string output;
 };
 
-}  // namespace
+// What the command line asks for: a conversion, or leaving at once with this
+// exit status (after --help, --version or a usage error, already reported).
+using Request = std::variant<Arguments, int>;
 
-int main(int argc, char** argv) {
+Request parse_arguments(int argc, char** argv) {
     Arguments arguments;
+    std::vector<std::string> paths;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -103,22 +107,23 @@ int main(int argc, char** argv) {
         } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
             return usage_error(("unknown option " + std::string(arg)).c_str());
         } else {
-            arguments.paths.emplace_back(arg);
+            paths.emplace_back(arg);
         }
     }
-    if (arguments.paths.size() != 2) return usage_error("expected a graph file and an output file");
-    const std::string& input = arguments.paths[0];
-    const std::string& output = arguments.paths[1];
+    if (paths.size() != 2) return usage_error("expected a graph file and an output file");
     // quelmar.Graph picks the format by this extension: any other name would
     // be read back as an edge list.
-    if (quelmar::path_extension(output) != "lz4") {
+    if (base::path_extension(paths[1]) != "lz4") {
         return usage_error("the output file name must end in .lz4");
     }
+    arguments.input = std::move(paths[0]);
+    arguments.output = std::move(paths[1]);
+    return arguments;
+}
 
-    catch_stop_signals();
-    const auto start = std::chrono::steady_clock::now();
-    StatusLine status(STDERR_FILENO, !arguments.quiet);
-    TaskMonitor monitor([&status](const TaskProgress& progress) {
+// Draws each stage's progress; says stop once a stop signal arrived.
+TaskMonitor::Callback show_progress(StatusLine& status) {
+    return [&status](const TaskProgress& progress) {
         if (g_signal != 0) return false;
         switch (progress.stage) {
             case TaskProgress::Stage::kReading:
@@ -132,31 +137,51 @@ int main(int argc, char** argv) {
                 break;
         }
         return true;
-    });
+    };
+}
 
-    auto loaded = quelmar::parse_from_file(input, monitor);
-    if (!loaded) {
-        status.clear();
-        if (g_signal != 0) die_of_signal(g_signal);
-        print_error("cannot load", input, loaded.error());
-        return 1;
-    }
-    const quelmar::Graph& graph = loaded.value();
-    const quelmar::SnapshotContent content{graph.name_set(), graph.offsets(),
-                                           graph.all_neighbours(), graph.m_cache()};
-    auto written = quelmar::write_compressed_bincode(output, content, monitor);
+// Ends a failed run: of the stop signal when one arrived, else with the
+// reason on standard error and exit status 1.
+int give_up(StatusLine& status, std::string_view what, const std::string& path,
+            const runtime::Error& error) {
     status.clear();
-    if (!written) {
-        if (g_signal != 0) die_of_signal(g_signal);
-        print_error("cannot write", output, written.error());
-        return 1;
-    }
-    if (!arguments.quiet) {
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%s: %llu nodes, %llu edges (%.1f s)\n", output.c_str(),
-                    static_cast<unsigned long long>(graph.node_count()),
-                    static_cast<unsigned long long>(graph.m_cache()), seconds);
-    }
+    if (g_signal != 0) die_of_signal(g_signal);
+    print_error(what, path, error);
+    return 1;
+}
+
+void print_summary(const std::string& output, const base::Graph& graph,
+                   std::chrono::steady_clock::time_point start) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s: %llu nodes, %llu edges (%.1f s)\n", output.c_str(),
+                static_cast<unsigned long long>(graph.node_count()),
+                static_cast<unsigned long long>(graph.m_cache()), seconds);
+}
+
+int convert(const Arguments& arguments) {
+    catch_stop_signals();
+    const auto start = std::chrono::steady_clock::now();
+    StatusLine status(STDERR_FILENO, !arguments.quiet);
+    TaskMonitor monitor(show_progress(status));
+
+    auto loaded = base::parse_from_file(arguments.input, monitor);
+    if (!loaded) return give_up(status, "cannot load", arguments.input, loaded.error());
+    const base::Graph& graph = loaded.value();
+    const utils::SnapshotContent content{graph.name_set(), graph.offsets(), graph.all_neighbours(),
+                                         graph.m_cache()};
+    auto written = utils::write_compressed_bincode(arguments.output, content, monitor);
+    status.clear();
+    if (!written) return give_up(status, "cannot write", arguments.output, written.error());
+    if (!arguments.quiet) print_summary(arguments.output, graph, start);
     return 0;
+}
+
+}  // namespace
+}  // namespace quelmar::tools
+
+int main(int argc, char** argv) {
+    const quelmar::tools::Request request = quelmar::tools::parse_arguments(argc, argv);
+    if (const int* exit_status = std::get_if<int>(&request)) return *exit_status;
+    return quelmar::tools::convert(std::get<quelmar::tools::Arguments>(request));
 }

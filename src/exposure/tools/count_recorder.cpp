@@ -1,4 +1,4 @@
-#include "count_recorder.h"
+#include "src/exposure/tools/count_recorder.h"
 
 #include <cstdint>
 #include <cstring>
@@ -29,8 +29,7 @@ bool intern_field_names() {
 }
 
 PyObject* make(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    if (!PyArg_ParseTuple(args, ":CountRecorder") ||
-        (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
+    if (!PyArg_ParseTuple(args, ":CountRecorder") || (kwargs && PyDict_GET_SIZE(kwargs) != 0)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "CountRecorder takes no arguments");
         return nullptr;
     }

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "quelmar/cluster_statistics.h"
-#include "quelmar/clustering_handle.h"
+#include "src/quelmar/cluster_statistics.h"
+#include "src/quelmar/clustering_handle.h"
 
 namespace quelmar::exposure::tools {
 
@@ -21,7 +21,7 @@ struct CountColumns {
 std::vector<StatisticsType> computed_statistics(bool with_cpm);
 
 // out has the columns' length.
-void fill_statistic(StatisticsType type, const CountColumns& counts,
-                    const StatisticInputs& inputs, std::span<double> out);
+void fill_statistic(StatisticsType type, const CountColumns& counts, const StatisticInputs& inputs,
+                    std::span<double> out);
 
 }  // namespace quelmar::exposure::tools

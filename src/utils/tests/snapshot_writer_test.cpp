@@ -1,8 +1,10 @@
-#include "utils/snapshot_writer.h"
+#include "src/utils/snapshot_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <lz4frame.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -11,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "utils/snapshot_reader.h"
-#include "utils/tests/snapshot_test_writer.h"
+#include "src/utils/snapshot_reader.h"
+#include "src/utils/tests/snapshot_test_writer.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 namespace fs = std::filesystem;
@@ -58,8 +60,8 @@ GraphParts ring(std::uint64_t n) {
     for (std::uint64_t id = 0; id < n; ++id) names[id] = id * 0x9E3779B97F4A7C15ULL;
     parts.name_set = std::move(*NameSet::from_id_order(std::move(names)));
     for (std::uint64_t u = 0; u < n; ++u) {
-        std::vector<NodeId> list{NodeId((u + 1) % n), NodeId((u + n - 1) % n),
-                                 NodeId((u + 7) % n), NodeId((u + n - 7) % n)};
+        std::vector<NodeId> list{NodeId((u + 1) % n), NodeId((u + n - 1) % n), NodeId((u + 7) % n),
+                                 NodeId((u + n - 7) % n)};
         std::sort(list.begin(), list.end());
         for (NodeId v : list) parts.neighbours.push_back(v);
         parts.offsets.push_back(parts.neighbours.size());
@@ -69,7 +71,9 @@ GraphParts ring(std::uint64_t n) {
 }
 
 SnapshotContent content_of(const GraphParts& parts) {
-    return {parts.name_set, parts.offsets, {parts.neighbours.data(), parts.neighbours.size()},
+    return {parts.name_set,
+            parts.offsets,
+            {parts.neighbours.data(), parts.neighbours.size()},
             parts.m_cache};
 }
 
@@ -154,6 +158,23 @@ TEST_F(SnapshotWriter, LargeGraphRoundTripsAndReportsProgress) {
     expect_same_graph(back.value(), parts);
 }
 
+TEST_F(SnapshotWriter, FrameOnAnOpenDescriptorReadsBackAtEitherCompression) {
+    const GraphParts parts = ring(100'000);
+    for (SnapshotCompression compression :
+         {SnapshotCompression::kCompact, SnapshotCompression::kFastest}) {
+        const std::string target = path("fd.lz4");
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(write_bincode_frame(fd, content_of(parts), compression).ok());
+        // The descriptor stays open for the caller.
+        EXPECT_EQ(::write(fd, "", 0), 0);
+        ::close(fd);
+        auto back = read_compressed_bincode(target);
+        ASSERT_TRUE(back.ok()) << back.error().report();
+        expect_same_graph(back.value(), parts);
+    }
+}
+
 TEST_F(SnapshotWriter, OverwritesAnExistingTargetInOneStep) {
     testing::write_file(path("g.lz4"), "old");
     const GraphParts parts = ring(50);
@@ -219,4 +240,4 @@ TEST_F(SnapshotWriter, RefusesPartsThatDoNotFit) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils
