@@ -5,19 +5,14 @@
 namespace quelmar::base {
 namespace {
 
-constexpr std::size_t kFirstCapacity = 1024;
-
-std::uint64_t process_seed() {
-    static const std::uint64_t seed = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device();
-    }();
-    return seed;
-}
+constexpr std::size_t kFirstCapacity = 256;
 
 }  // namespace
 
-NameIndex::NameIndex() : seed_(process_seed()) { allocate(kFirstCapacity); }
+const std::uint64_t NameIndex::kSeed = [] {
+    std::random_device device;
+    return (std::uint64_t{device()} << 32) ^ device();
+}();
 
 // Fresh pages are zero: every slot starts empty. Lookups land on random
 // slots, so huge pages spare a page-table walk on nearly every one.
@@ -30,8 +25,8 @@ void NameIndex::allocate(std::size_t capacity) {
 
 void NameIndex::grow() {
     const utils::PageArray<Slot> old = std::move(slots_);
-    const std::size_t old_capacity = mask_ + 1;
-    allocate(2 * old_capacity);
+    const std::size_t old_capacity = old.size();
+    allocate(old_capacity == 0 ? kFirstCapacity : 2 * old_capacity);
     for (std::size_t i = 0; i < old_capacity; ++i) {
         const Slot& slot = old[i];
         if (slot.tag == 0) continue;
@@ -42,6 +37,6 @@ void NameIndex::grow() {
     }
 }
 
-void NameIndex::clear() { allocate(kFirstCapacity); }
+void NameIndex::clear() { *this = NameIndex(); }
 
 }  // namespace quelmar::base
