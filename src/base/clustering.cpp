@@ -9,9 +9,9 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/parallel.h"
 #include "src/base/line_blocks.h"
 #include "src/base/lookahead.h"
-#include "runtime/parallel.h"
 
 namespace quelmar::base {
 namespace {
@@ -170,7 +170,8 @@ Clustering ClusteringBuilder::finish(runtime::WorkerPool* pool) && {
     std::vector<std::uint64_t> runs_by_rank(runs_.size());
     {
         std::vector<std::uint64_t> cursor(first_run.begin(), first_run.end() - 1);
-        for (std::size_t r = 0; r < runs_.size(); ++r) runs_by_rank[cursor[rank[cluster_of_run[r]]]++] = r;
+        for (std::size_t r = 0; r < runs_.size(); ++r)
+            runs_by_rank[cursor[rank[cluster_of_run[r]]]++] = r;
     }
 
     std::vector<Cluster> cores = runtime::parallel_map(pool, ids.size(), [&](std::size_t k) {
@@ -190,15 +191,17 @@ Clustering ClusteringBuilder::finish(runtime::WorkerPool* pool) && {
 
     Clustering result;
     for (std::size_t k = 0; k < cores.size(); ++k) {
-        if (!cores[k].core.empty()) result.clusters.emplace_back(ids[by_id[k]], std::move(cores[k]));
+        if (!cores[k].core.empty())
+            result.clusters.emplace_back(ids[by_id[k]], std::move(cores[k]));
     }
     return result;
 }
 
 }  // namespace
 
-runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, utils::ByteSource& input,
-                                                 const TextLoadOptions& options) {
+runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
+                                                          utils::ByteSource& input,
+                                                          const TextLoadOptions& options) {
     const LoadPool pool(options.pool);
     const utils::NameSet& names = graph.name_set();
     LineChunkReader reader(input, options.buffer_bytes);
@@ -226,7 +229,8 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ut
     return std::move(builder).finish(pool.get());
 }
 
-runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph, const std::string& path) {
+runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph,
+                                                        const std::string& path) {
     auto file = utils::FileSource::open(path);
     if (!file) return std::move(file).error();
     return parse_from_reader(graph, file.value());

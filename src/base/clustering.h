@@ -20,9 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/result.h"
 #include "src/base/graph.h"
 #include "src/base/text_load.h"
-#include "runtime/result.h"
 #include "src/utils/byte_source.h"
 
 namespace quelmar::base {
@@ -40,7 +40,8 @@ struct Clustering {
     std::vector<std::pair<ClusterId, Cluster>> clusters;
 
     static runtime::Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
-    static runtime::Result<Clustering> parse_from_reader(const Graph& graph, utils::ByteSource& input,
+    static runtime::Result<Clustering> parse_from_reader(const Graph& graph,
+                                                         utils::ByteSource& input,
                                                          const TextLoadOptions& options = {});
 };
 

@@ -49,9 +49,7 @@ public:
     }
     std::uint64_t count() const { return count_; }
     std::uint64_t of(utils::NodeId node) const { return node >> shift_; }
-    std::uint64_t first_node(std::uint64_t b) const {
-        return std::min(node_count_, b << shift_);
-    }
+    std::uint64_t first_node(std::uint64_t b) const { return std::min(node_count_, b << shift_); }
     // Entries [start(b), start(b + 1)) belong to bucket b.
     std::uint64_t start(std::uint64_t b) const { return starts_[b]; }
 
@@ -116,7 +114,8 @@ std::vector<std::uint64_t> GraphBuilder::start_offsets() {
         offsets = degrees_from_pairs(node_count);
     } else {
         offsets.assign(node_count + 1, 0);
-        names_index_.for_each([&](utils::NodeId id, std::uint32_t tally) { offsets[id + 1] = tally; });
+        names_index_.for_each(
+            [&](utils::NodeId id, std::uint32_t tally) { offsets[id + 1] = tally; });
     }
     names_index_.clear();
     std::partial_sum(offsets.begin(), offsets.end(), offsets.begin());
@@ -180,7 +179,8 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
 // list, compacting towards the bucket's front; offsets[u] is read as u's old
 // end before it is overwritten with u's new start. Returns the entries kept.
 std::uint64_t GraphBuilder::fill_bucket(const Buckets& buckets, std::uint64_t b,
-                                        utils::PageArray<HalfEdge>& ends, utils::GraphParts& parts) {
+                                        utils::PageArray<HalfEdge>& ends,
+                                        utils::GraphParts& parts) {
     auto& offsets = parts.offsets;
     utils::NodeId* const neighbours = parts.neighbours.data();
     const std::uint64_t first_end = buckets.start(b);
@@ -252,8 +252,8 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     const Buckets buckets(parts.offsets);
     utils::PageArray<HalfEdge> ends(parts.offsets.back());
     BuildProgress progress{monitor, 0, part_count() + buckets.count()};
-    const bool done = lay_out_ends(buckets, ends, progress) &&
-                      fill_buckets(buckets, ends, parts, progress);
+    const bool done =
+        lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, progress);
     pairs_ = {};
     if (!done) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
     parts.m_cache = parts.offsets.back() / 2;

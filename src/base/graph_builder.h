@@ -21,10 +21,10 @@
 #include <string_view>
 #include <vector>
 
-#include "src/base/graph.h"
-#include "src/base/name_shards.h"
 #include "runtime/result.h"
 #include "runtime/worker_pool.h"
+#include "src/base/graph.h"
+#include "src/base/name_shards.h"
 #include "src/utils/mapped_vector.h"
 #include "src/utils/page_memory.h"
 #include "src/utils/task_monitor.h"
@@ -93,10 +93,10 @@ private:
     std::size_t part_count() const;
     bool lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
                       BuildProgress& progress);
-    std::uint64_t fill_bucket(const Buckets& buckets, std::uint64_t b, utils::PageArray<HalfEdge>& ends,
-                              utils::GraphParts& parts);
-    bool fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends, utils::GraphParts& parts,
-                      BuildProgress& progress);
+    std::uint64_t fill_bucket(const Buckets& buckets, std::uint64_t b,
+                              utils::PageArray<HalfEdge>& ends, utils::GraphParts& parts);
+    bool fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+                      utils::GraphParts& parts, BuildProgress& progress);
 
     Limits limits_;
     runtime::WorkerPool* pool_;

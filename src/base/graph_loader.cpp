@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/log.h"
+#include "runtime/parallel.h"
 #include "src/base/graph_builder.h"
 #include "src/base/line_blocks.h"
 #include "src/base/path_extension.h"
-#include "runtime/log.h"
-#include "runtime/parallel.h"
 #include "src/utils/snapshot_reader.h"
 
 namespace quelmar::base {
@@ -63,8 +63,9 @@ private:
 // Hands the builder the lines of `readers` up to the first failing one,
 // gathered in `names`. The error of the first failing line, counting the node
 // limit.
-runtime::Result<void> add_read_lines(std::span<BlockReader> readers, std::vector<utils::NodeName>& names,
-                            GraphBuilder& builder, runtime::WorkerPool* pool) {
+runtime::Result<void> add_read_lines(std::span<BlockReader> readers,
+                                     std::vector<utils::NodeName>& names, GraphBuilder& builder,
+                                     runtime::WorkerPool* pool) {
     std::vector<std::size_t> start{0};
     std::optional<std::string_view> failure;
     for (BlockReader& reader : readers) {
@@ -83,13 +84,15 @@ runtime::Result<void> add_read_lines(std::span<BlockReader> readers, std::vector
 
 }  // namespace
 
-runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, std::uint64_t max_nodes) {
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
+                                                  std::uint64_t max_nodes) {
     return parse_edgelist_from_reader(input, utils::TaskMonitor::unwatched(), max_nodes);
 }
 
-runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, utils::TaskMonitor& monitor,
-                                         std::uint64_t max_nodes,
-                                         const TextLoadOptions& options) {
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
+                                                  utils::TaskMonitor& monitor,
+                                                  std::uint64_t max_nodes,
+                                                  const TextLoadOptions& options) {
     const LoadPool pool(options.pool);
     LineChunkReader reader(input, options.buffer_bytes);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes}, pool.get());

@@ -22,8 +22,8 @@ inline std::vector<TextBlock> cut_into_blocks(TextBlock text, std::size_t block_
     while (begin < end) {
         const unsigned char* cut = end;
         if (static_cast<std::size_t>(end - begin) > block_bytes) {
-            const void* feed = std::memchr(begin + block_bytes - 1, '\n',
-                                           end - (begin + block_bytes - 1));
+            const void* feed =
+                std::memchr(begin + block_bytes - 1, '\n', end - (begin + block_bytes - 1));
             if (feed) cut = static_cast<const unsigned char*>(feed) + 1;
         }
         blocks.emplace_back(begin, cut);

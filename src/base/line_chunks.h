@@ -18,8 +18,8 @@
 #include <optional>
 #include <span>
 
-#include "src/base/line_tokens.h"
 #include "runtime/result.h"
+#include "src/base/line_tokens.h"
 #include "src/utils/byte_source.h"
 
 namespace quelmar::base {
@@ -39,7 +39,8 @@ public:
         bool at_end() const { return lines.empty() && !long_line; }
     };
 
-    explicit LineChunkReader(utils::ByteSource& source, std::size_t buffer_size = kDefaultBufferSize);
+    explicit LineChunkReader(utils::ByteSource& source,
+                             std::size_t buffer_size = kDefaultBufferSize);
 
     // The next piece; at_end() once the input is exhausted. The bytes stay
     // valid until the next call.

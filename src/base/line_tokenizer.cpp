@@ -99,7 +99,8 @@ inline bool scan_ascii_line(const unsigned char* p, const unsigned char* end, Li
 }  // namespace
 
 bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens) {
-    if (scan_ascii_line(begin, end, tokens)) [[likely]] return true;
+    if (scan_ascii_line(begin, end, tokens)) [[likely]]
+        return true;
     LineScanner scanner;
     scanner.feed(begin, end - begin);
     return scanner.finish(tokens);

@@ -69,7 +69,9 @@ public:
 private:
     static const std::uint64_t kSeed;
 
-    std::size_t home(utils::NodeName name) const { return static_cast<std::size_t>(hash(name) & mask_); }
+    std::size_t home(utils::NodeName name) const {
+        return static_cast<std::size_t>(hash(name) & mask_);
+    }
     void allocate(std::size_t capacity);
     void grow();
 

@@ -19,8 +19,8 @@
 #include <span>
 #include <vector>
 
-#include "src/base/name_index.h"
 #include "runtime/worker_pool.h"
+#include "src/base/name_index.h"
 #include "src/utils/name_set.h"
 #include "src/utils/node_id.h"
 

@@ -13,8 +13,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "src/base/line_chunks.h"
 #include "runtime/worker_pool.h"
+#include "src/base/line_chunks.h"
 
 namespace quelmar::base {
 

@@ -66,7 +66,9 @@ TEST(ClusteringLoader, ClustersMayOverlap) {
 TEST(ClusteringLoader, TokensLikeTheEdgeList) {
     const Graph graph = small_graph();
     EXPECT_EQ(members(load(graph, "7 3 two more\n+8\t003\n")), (Members{{3, {2, 3}}}));
-    EXPECT_EQ(members(load(graph, "\xC2\xA0" "5\xE3\x80\x80" "4\n6 4 \xC3\xA9\n")),
+    EXPECT_EQ(members(load(graph, "\xC2\xA0"
+                                  "5\xE3\x80\x80"
+                                  "4\n6 4 \xC3\xA9\n")),
               (Members{{4, {0, 1}}}));
 }
 
@@ -145,8 +147,8 @@ TEST(ClusteringLoader, RandomFilesMatchTheModel) {
                                  " not found in graph, and is not singleton";
             }
         }
-        auto result = load(graph, text,
-                           testing::cut_load(round, 8 + random() % 64, 1 + random() % 32));
+        auto result =
+            load(graph, text, testing::cut_load(round, 8 + random() % 64, 1 + random() % 32));
         if (!expected_error.empty()) {
             EXPECT_EQ(error_of(result), expected_error);
             continue;

@@ -11,10 +11,11 @@
 namespace quelmar::testing {
 
 inline base::TextLoadOptions cut_load(std::size_t round, std::size_t buffer_bytes,
-                                std::size_t block_bytes) {
+                                      std::size_t block_bytes) {
     static runtime::WorkerPool* const one = runtime::WorkerPool::start(1).value().release();
     static runtime::WorkerPool* const three = runtime::WorkerPool::start(3).value().release();
-    return {.pool = round % 2 ? one : three, .buffer_bytes = buffer_bytes, .block_bytes = block_bytes};
+    return {
+        .pool = round % 2 ? one : three, .buffer_bytes = buffer_bytes, .block_bytes = block_bytes};
 }
 
 }  // namespace quelmar::testing

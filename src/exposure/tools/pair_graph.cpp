@@ -13,7 +13,8 @@
 namespace quelmar::exposure::tools {
 namespace {
 
-runtime::Result<base::Graph> build(std::span<const std::uint64_t> pairs, utils::TaskMonitor& monitor) {
+runtime::Result<base::Graph> build(std::span<const std::uint64_t> pairs,
+                                   utils::TaskMonitor& monitor) {
     base::GraphBuilder builder;
     std::vector<utils::NodeName> batch;  // the builder's scratch
     const std::size_t count = pairs.size() / 2;
@@ -32,8 +33,8 @@ runtime::Result<base::Graph> build(std::span<const std::uint64_t> pairs, utils::
 
 // The names of `graph` followed by those of `extra_names` it lacks, in
 // order; nothing when there are none.
-std::optional<std::vector<utils::NodeName>> names_with_extras(const base::Graph& graph,
-                                                       std::span<const std::uint64_t> extra_names) {
+std::optional<std::vector<utils::NodeName>> names_with_extras(
+    const base::Graph& graph, std::span<const std::uint64_t> extra_names) {
     std::optional<std::vector<utils::NodeName>> names;
     absl::flat_hash_set<utils::NodeName> added;
     for (std::uint64_t name : extra_names) {
@@ -47,9 +48,9 @@ std::optional<std::vector<utils::NodeName>> names_with_extras(const base::Graph&
 }  // namespace
 
 runtime::Result<void> write_pair_graph_snapshot(const std::string& path,
-                                       std::span<const std::uint64_t> pairs,
-                                       std::span<const std::uint64_t> extra_names,
-                                       utils::TaskMonitor& monitor) {
+                                                std::span<const std::uint64_t> pairs,
+                                                std::span<const std::uint64_t> extra_names,
+                                                utils::TaskMonitor& monitor) {
     runtime::Result<base::Graph> built = build(pairs, monitor);
     if (!built) return std::move(built).error();
     const base::Graph& graph = built.value();
@@ -59,7 +60,8 @@ runtime::Result<void> write_pair_graph_snapshot(const std::string& path,
             path, {graph.name_set(), graph.offsets(), graph.all_neighbours(), graph.m_cache()},
             monitor);
     }
-    if (names->size() > utils::kMaxNodes) return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
+    if (names->size() > utils::kMaxNodes)
+        return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
     // Nodes without edges: the same neighbour array, the last offset repeated.
     std::vector<std::uint64_t> offsets(graph.offsets().begin(), graph.offsets().end());
     offsets.resize(names->size() + 1, offsets.back());
