@@ -1,7 +1,5 @@
 #include "src/base/name_index.h"
 
-#include <random>
-
 namespace quelmar::base {
 namespace {
 
@@ -9,10 +7,7 @@ constexpr std::size_t kFirstCapacity = 256;
 
 }  // namespace
 
-const std::uint64_t NameIndex::kSeed = [] {
-    std::random_device device;
-    return (std::uint64_t{device()} << 32) ^ device();
-}();
+const std::uint64_t NameIndex::kKey = utils::process_key();
 
 // Fresh pages are zero: every slot starts empty. Lookups land on random
 // slots, so huge pages spare a page-table walk on nearly every one.

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "src/utils/keyed_hash.h"
 #include "src/utils/name_set.h"
 #include "src/utils/page_memory.h"
 
@@ -56,18 +57,13 @@ public:
     // Releases the table's memory; the index is empty afterwards.
     void clear();
 
-    // The seeded hash of a name: its shard is taken from the high bits, its
-    // home slot from the low ones. Seeded once per process, so ids and
-    // results never depend on it.
-    static std::uint64_t hash(utils::NodeName name) {
-        std::uint64_t x = name ^ kSeed;
-        x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDULL;
-        x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ULL;
-        return x ^ (x >> 33);
-    }
+    // The keyed hash of a name (src/utils/keyed_hash.h): its shard is taken
+    // from the high bits, its home slot from the low ones. Ids and results
+    // never depend on the key.
+    static std::uint64_t hash(utils::NodeName name) { return utils::mix_bits(name ^ kKey); }
 
 private:
-    static const std::uint64_t kSeed;
+    static const std::uint64_t kKey;
 
     std::size_t home(utils::NodeName name) const {
         return static_cast<std::size_t>(hash(name) & mask_);
