@@ -23,6 +23,32 @@ and the CPM resolution alone (``cluster_values``), so they can be computed
 for any block of counts.
 """
 
-from quelmar_tools.table import CPM_COLUMN, COUNT_COLUMNS, VALUE_COLUMNS, table_columns
+from quelmar_tools.sources import clustering_from, graph_from
+from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
+from quelmar_tools.table import (
+    COUNT_COLUMNS,
+    CPM_COLUMN,
+    VALUE_COLUMNS,
+    cluster_counts,
+    cluster_table,
+    cluster_values,
+    table_columns,
+    totals,
+)
 
-__all__ = ["COUNT_COLUMNS", "CPM_COLUMN", "VALUE_COLUMNS", "table_columns"]
+__all__ = [
+    "COUNT_COLUMNS",
+    "CPM_COLUMN",
+    "PERCENTILES",
+    "VALUE_COLUMNS",
+    "cluster_counts",
+    "cluster_table",
+    "cluster_values",
+    "clustering_from",
+    "graph_from",
+    "summarize",
+    "summary_table",
+    "table_columns",
+    "to_dict",
+    "totals",
+]

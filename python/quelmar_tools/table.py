@@ -1,13 +1,126 @@
-"""Per-cluster tables: the five counts of every cluster and the values of
-the statistics computed from them."""
+"""Per-cluster tables and totals: the five counts of every cluster, read
+through Clustering.select, and the values of the statistics computed from
+them by the same native code that compute_statistics() runs."""
 
 from __future__ import annotations
+
+import math
+from collections.abc import Iterable
+from typing import Any, Optional, Union
+
+import numpy as np
+import numpy.typing as npt
+import pandas as pd
+
+import quelmar
+from quelmar_tools import _native
+from quelmar_tools.names import UInt64Array, as_uint64
 
 COUNT_COLUMNS = ("n", "m", "c", "mcd", "vol")
 VALUE_COLUMNS = ("size", "density", "modularity", "deviationtreeness")
 CPM_COLUMN = "cpm"
+#: The counts that ClusteringStats reports, under their own names.
+STATS_COUNTS = ("num_clusters", "covered_nodes", "covered_edges", "total_nodes", "total_edges")
+
+FloatArray = npt.NDArray[np.float64]
+Ids = Union[Iterable[int], npt.NDArray[Any]]
 
 
 def table_columns(with_cpm: bool) -> list[str]:
     """The columns of a cluster table, in order (the index ``id`` aside)."""
     return [*COUNT_COLUMNS, *VALUE_COLUMNS, *([CPM_COLUMN] if with_cpm else [])]
+
+
+def cluster_values(n: Any, m: Any, c: Any, mcd: Any, vol: Any, *, total_edges: int,
+                   cpm: Optional[float] = None) -> dict[str, FloatArray]:
+    """The value columns of a cluster table (``size``, ``density``,
+    ``modularity``, ``deviationtreeness``, and ``cpm`` when a resolution is
+    given) for clusters with these counts, in a graph of `total_edges`
+    edges. Each count is a 1-d array-like of equal length."""
+    columns = [np.ascontiguousarray(as_uint64(values, "count"))
+               for values in (n, m, c, mcd, vol)]
+    if any(column.ndim != 1 or len(column) != len(columns[0]) for column in columns):
+        raise ValueError("the counts must be 1-d arrays of one length")
+    n_, m_, c_, mcd_, vol_ = columns
+    computed = _native.cluster_values(n_, m_, c_, mcd_, vol_, total_edges, cpm)
+    names = [*VALUE_COLUMNS, *([CPM_COLUMN] if cpm is not None else [])]
+    return {name: np.frombuffer(computed[name], dtype=np.float64) for name in names}
+
+
+def cluster_table(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None,
+                  cpm: Optional[float] = None) -> pd.DataFrame:
+    """One row per cluster of `clustering` (or per cluster named by `ids`),
+    indexed by cluster id; see the package documentation for the columns.
+    Pass the clustering's own `cpm` resolution to get the ``cpm`` column: the
+    module does not tell what it was built with."""
+    keys, counts = cluster_counts(clustering, ids)
+    values = cluster_values(*counts, total_edges=_total_edges(clustering), cpm=cpm)
+    columns: dict[str, Any] = dict(zip(COUNT_COLUMNS, counts))
+    columns.update(values)
+    return pd.DataFrame(columns, index=pd.Index(keys, name="id", dtype=np.uint64), copy=False)
+
+
+def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict[str, Any]:
+    """Clustering-wide figures of all clusters, or of those named by `ids`:
+    ``modularity`` (the sum of the per-cluster modularity contributions),
+    ``node_coverage`` and ``edge_coverage`` (covered over total, 0.0 for an
+    empty graph) and the five counts of ClusteringStats."""
+    recorder = _native.CountRecorder()
+    everything = clustering.select(recorder)
+    keys, counts = _recorded(everything, recorder)
+    if ids is None:
+        subset = everything
+    else:
+        wanted = _wanted_ids(ids)
+        subset = clustering.select_in(wanted.tolist())
+        keys, counts = _restrict(keys, counts, wanted)
+    stats = subset.compute_statistics()
+    values = cluster_values(*counts, total_edges=stats.total_edges)
+    result: dict[str, Any] = {
+        "modularity": math.fsum(values["modularity"].tolist()),
+        "node_coverage": _fraction(stats.covered_nodes, stats.total_nodes),
+        "edge_coverage": _fraction(stats.covered_edges, stats.total_edges),
+    }
+    result.update({name: getattr(stats, name) for name in STATS_COUNTS})
+    return result
+
+
+def cluster_counts(clustering: quelmar.Clustering,
+                   ids: Optional[Ids] = None) -> tuple[UInt64Array, list[UInt64Array]]:
+    """The ascending ids of the clusters (all, or those named by `ids`) and
+    their five counts as uint64 arrays, in COUNT_COLUMNS order."""
+    if not isinstance(clustering, quelmar.Clustering):
+        raise TypeError(f"expected a quelmar.Clustering, got {type(clustering).__name__}")
+    recorder = _native.CountRecorder()
+    keys, counts = _recorded(clustering.select(recorder), recorder)
+    if ids is not None:
+        keys, counts = _restrict(keys, counts, _wanted_ids(ids))
+    return keys, counts
+
+
+def _recorded(subset: Any, recorder: Any) -> tuple[UInt64Array, list[UInt64Array]]:
+    # select asks its predicate in ascending id order: record i is keys[i].
+    keys = np.array(subset.keys, dtype=np.uint64)
+    rows = np.frombuffer(recorder.take(), dtype=np.uint64).reshape(-1, len(COUNT_COLUMNS))
+    by_column = np.ascontiguousarray(rows.T)
+    return keys, list(by_column)
+
+
+def _wanted_ids(ids: Ids) -> UInt64Array:
+    values = ids if isinstance(ids, np.ndarray) else list(ids)
+    return np.unique(as_uint64(values, "cluster id").ravel())
+
+
+def _restrict(keys: UInt64Array, counts: list[UInt64Array],
+              wanted: UInt64Array) -> tuple[UInt64Array, list[UInt64Array]]:
+    keep = np.isin(keys, wanted, assume_unique=True)
+    return keys[keep], [np.ascontiguousarray(column[keep]) for column in counts]
+
+
+def _total_edges(clustering: quelmar.Clustering) -> int:
+    # Statistics of an empty selection cost nothing and report the totals.
+    return int(clustering.select_in([]).compute_statistics().total_edges)
+
+
+def _fraction(part: int, whole: int) -> float:
+    return part / whole if whole else 0.0

@@ -1,29 +1,39 @@
+import os
+import threading
+
 import pytest
 
-import graph_files
+import support
 
 
 @pytest.fixture
 def files(tmp_path):
     """Writes input files into the test's temporary folder by name."""
+    return support.Files(tmp_path)
 
-    class Files:
-        def edges(self, edges, name="graph.txt"):
-            return graph_files.write_edges(tmp_path / name, edges)
 
-        def clusters(self, clusters, name="clusters.txt"):
-            return graph_files.write_clusters(tmp_path / name, clusters)
+@pytest.fixture
+def pipe(tmp_path):
+    """Makes named pipes fed from threads: pipe(name, start, chunk) writes
+    `start`, then `chunk` over and over until the reader goes away (start
+    None: no writer at all). Returns the pipe's path."""
+    stop = threading.Event()
+    made = []
 
-        def memberships(self, memberships, name="clusters.txt"):
-            return graph_files.write_memberships(tmp_path / name, memberships)
+    def make(name, start=b"", chunk=b""):
+        path = tmp_path / name
+        os.mkfifo(path)
+        made.append(path)
+        if start is not None:
+            threading.Thread(target=support.feed, args=(path, start, chunk, stop),
+                             daemon=True).start()
+        return str(path)
 
-        def lines(self, lines, name):
-            return graph_files.write_lines(tmp_path / name, lines)
-
-        def snapshot(self, values, name="graph.lz4", compress=True):
-            return graph_files.write_snapshot(tmp_path / name, values, compress)
-
-        def path(self, name):
-            return str(tmp_path / name)
-
-    return Files()
+    yield make
+    stop.set()
+    # A writer still waiting for a reader is released by opening the pipe.
+    for path in made:
+        try:
+            os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
+        except OSError:
+            pass

@@ -1,29 +1,56 @@
-"""The interpreter lock is released during the long native work, shared
-objects are safe across threads, and subsets outlive what they came from."""
+"""Threads: the interpreter lock is released during packing and statistics
+only; many Python threads building clusterings on one graph and computing
+statistics on shared subsets at once get exactly the single-threaded
+results; results do not depend on the worker count; and selection
+predicates may call back into the module from many threads."""
 
-import gc
+import json
+import random
 import sys
 import threading
 import time
+from pathlib import Path
 
 import pytest
 
 import quelmar
+from support import fingerprint, run_python, run_threads
+
+NODES = 100_000
+CLUSTERS = 10_000
 
 
 @pytest.fixture(scope="module")
-def large_inputs(tmp_path_factory):
-    # A ring of 200 000 nodes; every node in five overlapping clusters of ten.
-    folder = tmp_path_factory.mktemp("large")
-    nodes = 200_000
-    graph = folder / "ring.txt"
-    graph.write_text("".join(f"{i} {(i + 1) % nodes}\n" for i in range(nodes)))
-    clusters = folder / "clusters.txt"
-    with open(clusters, "w") as out:
-        for shift in range(5):
-            out.write("".join(f"{i} {shift * nodes + (i + 2 * shift) // 10}\n"
-                              for i in range(nodes)))
-    return str(graph), str(clusters)
+def inputs(tmp_path_factory):
+    """A sparse random graph with overlapping clusterings of varied sizes;
+    the three files share their cluster ids, so sizes can be compared."""
+    folder = tmp_path_factory.mktemp("concurrency")
+    rng = random.Random(11)
+    edges = {(i, (i + 1) % NODES) for i in range(NODES)}
+    edges |= {(rng.randrange(NODES), rng.randrange(NODES)) for _ in range(3 * NODES)}
+    graph = folder / "graph.txt"
+    graph.write_text("".join(f"{a} {b}\n" for a, b in sorted(edges)))
+    clusterings = []
+    for index in range(3):
+        lines = []
+        for cluster in range(CLUSTERS):
+            start = rng.randrange(NODES)
+            size = rng.choice([2, 3, 5, 8, 20, 60]) + index
+            lines += [f"{(start + k) % NODES} {cluster}\n" for k in range(size)]
+        rng.shuffle(lines)
+        clusterings.append(folder / f"clusters{index}.txt")
+        clusterings[-1].write_text("".join(lines))
+    return str(graph), [str(path) for path in clusterings]
+
+
+@pytest.fixture(scope="module")
+def graph(inputs):
+    return quelmar.Graph(inputs[0])
+
+
+@pytest.fixture(scope="module")
+def clustering(inputs, graph):
+    return quelmar.Clustering(graph, inputs[1][0], cpm=0.5)
 
 
 def ticks_during(call):
@@ -55,99 +82,125 @@ def ticks_during(call):
     return sum(1 for t in ticks if start < t < end)
 
 
-def test_no_other_thread_runs_while_a_graph_loads(large_inputs):
-    graph_path, _ = large_inputs
-    assert ticks_during(lambda: quelmar.Graph(graph_path)) == 0
+class TestInterpreterLock:
+    def test_no_other_thread_runs_while_a_graph_loads(self, inputs):
+        assert ticks_during(lambda: quelmar.Graph(inputs[0])) == 0
+
+    def test_other_threads_run_while_a_clustering_packs(self, inputs, graph):
+        assert ticks_during(lambda: quelmar.Clustering(graph, inputs[1][0])) > 0
+
+    def test_other_threads_run_while_statistics_are_computed(self, clustering):
+        assert ticks_during(clustering.select(lambda c: True).compute_statistics) > 0
 
 
-def test_other_threads_run_while_a_clustering_packs(large_inputs):
-    graph_path, clusters_path = large_inputs
-    graph = quelmar.Graph(graph_path)
-    assert ticks_during(lambda: quelmar.Clustering(graph, clusters_path)) > 0
-
-
-def test_other_threads_run_while_statistics_are_computed(large_inputs):
-    graph_path, clusters_path = large_inputs
-    subset = quelmar.Clustering(quelmar.Graph(graph_path), clusters_path).select_in(
-        list(range(500_000)))
-    assert ticks_during(subset.compute_statistics) > 0
-
-
-def summary_of(stats):
-    return (stats.num_clusters, stats.covered_nodes, stats.covered_edges,
-            {k: v.percentiles for k, v in stats.distributions.items()})
-
-
-def test_threads_share_graphs_clusterings_and_subsets(large_inputs):
-    graph_path, clusters_path = large_inputs
-    graph = quelmar.Graph(graph_path)
-    results, errors = [], []
-
-    def build_and_compute(index):
-        try:
-            clustering = quelmar.Clustering(graph, clusters_path, cpm=0.5)
-            subset = clustering.select_in(list(range(index % 3, 1_000_000, 3)))
-            results.append((index % 3, summary_of(subset.compute_statistics())))
-        except BaseException as error:  # noqa: B036 - reported below
-            errors.append(error)
-
-    threads = [threading.Thread(target=build_and_compute, args=(i,)) for i in range(6)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert not errors
-    by_selection = {}
-    for selection, summary in results:
-        by_selection.setdefault(selection, []).append(summary)
-    assert len(by_selection) == 3
-    for summaries in by_selection.values():
-        assert all(s == summaries[0] for s in summaries)
-
-
-def test_statistics_of_one_subset_from_many_threads(large_inputs):
-    graph_path, clusters_path = large_inputs
-    subset = quelmar.Clustering(quelmar.Graph(graph_path), clusters_path).select(
-        lambda c: c.m >= 9)
-    expected = summary_of(subset.compute_statistics())
+def full_job(graph, clusterings):
+    """Everything a user does with one graph: build each clustering, select
+    three ways, compute statistics and size differences."""
+    built = [quelmar.Clustering(graph, path, cpm=0.05 * (i + 1))
+             for i, path in enumerate(clusterings)]
     results = []
-    threads = [threading.Thread(target=lambda: results.append(
-        summary_of(subset.compute_statistics()))) for _ in range(4)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert results == [expected] * 4
+    for index, clustering in enumerate(built):
+        everything = clustering.select(lambda c: True)
+        some = clustering.select_in(list(range(index, CLUSTERS, 3)))
+        large = clustering.select(lambda c: c.n >= 20 and c.m > c.n // 2)
+        results.append([len(everything.keys),
+                        fingerprint(everything.compute_statistics()),
+                        fingerprint(some.compute_statistics()),
+                        fingerprint(large.compute_statistics()), large.keys])
+        count, summary = some.compute_size_diff(built[(index + 1) % len(built)])
+        results.append([count, summary.percentiles])
+    return results
 
 
-def test_subsets_outlive_their_clustering_and_graph(files):
-    graph = quelmar.Graph(files.edges([(1, 2), (2, 3), (3, 1), (3, 4)]))
-    clustering = quelmar.Clustering(graph, files.clusters({1: [1, 2, 3], 2: [3, 4]}))
-    subset = clustering.select_in([1, 2])
-    other = clustering.select(lambda c: c.n == 2)
-    expected = summary_of(subset.compute_statistics())
-    del graph, clustering
-    gc.collect()
-    assert summary_of(subset.compute_statistics()) == expected
-    assert other.keys == [2]
-    count, _ = subset.compute_size_diff(quelmar.Clustering(
-        quelmar.Graph(files.edges([(1, 2), (2, 3), (3, 4)], "g2.txt")),
-        files.clusters({1: [1, 2], 2: [2, 3, 4]}, "c2.txt")))
-    assert count == 1
+@pytest.fixture(scope="module")
+def baseline(inputs, graph):
+    return full_job(graph, inputs[1])
 
 
-def test_objects_released_on_another_thread(files):
-    graph = quelmar.Graph(files.edges([(1, 2), (2, 3)]))
-    clustering = quelmar.Clustering(graph, files.clusters({1: [1, 2, 3]}))
-    objects = [graph, clustering, clustering.select_in([1])]
-    objects.append(objects[-1].compute_statistics())
-    del graph, clustering
+def test_many_threads_build_and_compute_on_one_graph(inputs, graph, baseline):
+    _, clusterings = inputs
+    shared = [quelmar.Clustering(graph, path).select(lambda c: c.n > 4) for path in clusterings]
+    shared_expected = [fingerprint(subset.compute_statistics()) for subset in shared]
+    start = threading.Barrier(8)
+    outcomes, problems = [], []
 
-    def release():
-        objects.clear()
-        gc.collect()
+    def builder():
+        start.wait()
+        for _ in range(2):
+            outcomes.append(full_job(graph, clusterings))
 
-    thread = threading.Thread(target=release)
-    thread.start()
-    thread.join()
-    assert objects == []
+    def reader(offset):
+        def run():
+            start.wait()
+            for round_ in range(12):
+                index = (round_ + offset) % len(shared)
+                if fingerprint(shared[index].compute_statistics()) != shared_expected[index]:
+                    problems.append("shared subset statistics changed")
+        return run
+
+    run_threads([builder] * 6 + [reader(0), reader(1)])
+    assert problems == []
+    assert outcomes == [baseline] * 12
+
+
+@pytest.mark.parametrize("workers", [1, 3])
+def test_results_do_not_depend_on_the_worker_count(inputs, baseline, workers):
+    graph_path, clusterings = inputs
+    result = run_python(f"""
+        import json, quelmar, sys
+        sys.path.insert(0, {str(Path(__file__).parent)!r})
+        quelmar.set_nthreads({workers})
+        from test_concurrency import full_job
+        print(json.dumps(full_job(quelmar.Graph({graph_path!r}), {clusterings!r})))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert json.loads(result.stdout) == json.loads(json.dumps(baseline))
+
+
+def test_predicate_uses_the_module_while_selecting(inputs, graph, clustering):
+    inner = clustering.select_in([1, 2, 3])
+    inner_expected = fingerprint(inner.compute_statistics())
+    seen = []
+
+    def predicate(skeleton):
+        # A selection in progress on this clustering does not stop any of
+        # these: nested selections, statistics (which let go of the
+        # interpreter lock), packing a new clustering on the worker pool.
+        if skeleton.n % 7 == 0 or len(seen) < 3:
+            same_size = clustering.select(lambda c: c.n == skeleton.n)
+            built = quelmar.Clustering(graph, inputs[1][1])
+            seen.append((len(same_size.keys), fingerprint(inner.compute_statistics()),
+                         len(built.select_in([0, 1]).keys)))
+        return skeleton.n >= 20
+
+    chosen = clustering.select(predicate)
+    assert chosen.keys == clustering.select(lambda c: c.n >= 20).keys
+    assert seen
+    for same_size, statistics, built_keys in seen:
+        assert same_size >= 1
+        assert statistics == inner_expected
+        assert built_keys == 2
+
+
+def test_predicates_on_many_threads_with_statistics_in_them(clustering):
+    shared = clustering.select_in(list(range(0, CLUSTERS, 2)))
+    expected_stats = fingerprint(shared.compute_statistics())
+    expected_keys = clustering.select(lambda c: c.vol > 40).keys
+    problems = []
+
+    def selector():
+        for _ in range(3):
+            checks = []
+
+            def predicate(skeleton):
+                if len(checks) < 4:
+                    checks.append(fingerprint(shared.compute_statistics()))
+                return skeleton.vol > 40
+
+            if clustering.select(predicate).keys != expected_keys:
+                problems.append("selection changed")
+            if any(check != expected_stats for check in checks):
+                problems.append("statistics changed")
+
+    run_threads([selector] * 5)
+    assert problems == []

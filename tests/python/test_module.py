@@ -1,4 +1,5 @@
-"""The module object, the traits shared by its classes, and set_nthreads."""
+"""The module object, the traits shared by its classes, PanicException,
+set_nthreads, and the environment read when the module is imported."""
 
 import importlib
 import sys
@@ -7,7 +8,7 @@ import weakref
 import pytest
 
 import quelmar
-from graph_files import run_python
+from support import PANIC_PREFIX, run_python, snapshot_values
 
 NAMES = ["Graph", "ClusterSkeleton", "Clustering", "SummarizedDistribution", "set_nthreads"]
 
@@ -143,7 +144,7 @@ class TestPanicException:
             quelmar.Graph(files.path("missing.txt"))
         err = capfd.readouterr().err
         assert "thread 'main' panicked at src/exposure/" in err
-        assert "(os error 2)" in err
+        assert PANIC_PREFIX + "No such file or directory (os error 2)" in err
 
 
 class TestSetNthreads:
@@ -177,8 +178,7 @@ class TestSetNthreads:
         assert result.returncode == 0, result.stderr
         assert result.stdout.splitlines() == [
             "PanicException",
-            "called `Result::unwrap()` on an `Err` value: "
-            "ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }",
+            PANIC_PREFIX + "ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }",
         ]
         assert "panicked at" in result.stderr
 
@@ -281,3 +281,50 @@ class TestSetNthreads:
             """)
         assert result.returncode == 0, result.stderr
         assert result.stdout.split() == ["PanicException"]
+
+
+class TestLogging:
+    """QUELMAR_LOG: the library's events on stderr when asked for, nothing otherwise."""
+
+    EVENTS = [
+        "[DEBUG orvanthel::base] loading from edgelist",
+        "[DEBUG orvanthel::quelmar] covered nodes: 3",
+        "[DEBUG orvanthel::base] loading from bincode.lz4",
+    ]
+
+    @pytest.fixture
+    def script(self, files):
+        edges = [(1, 2), (2, 3), (3, 1), (3, 4), (4, 5)]
+        return f"""
+import quelmar
+graph = quelmar.Graph({files.edges(edges)!r})
+clustering = quelmar.Clustering(graph, {files.clusters({1: [1, 2, 3], 2: [4, 5]})!r})
+clustering.select(lambda c: c.n >= 3).compute_statistics()
+quelmar.Graph({files.snapshot(snapshot_values(edges))!r})
+"""
+
+    @pytest.mark.parametrize("value", ["debug", "DEBUG", "Trace"])
+    def test_debug_events_go_to_stderr_with_their_targets(self, script, value):
+        done = run_python(script, env={"QUELMAR_LOG": value})
+        assert done.returncode == 0, done.stderr
+        assert done.stderr.splitlines() == self.EVENTS
+
+    @pytest.mark.parametrize("env", [{}, {"QUELMAR_LOG": "info"}, {"QUELMAR_LOG": "off"},
+                                     {"QUELMAR_LOG": ""}])
+    def test_nothing_without_a_debug_level(self, script, env):
+        done = run_python(script, env=env)
+        assert done.returncode == 0, done.stderr
+        assert done.stderr == ""
+
+    def test_unknown_level_is_reported_once_and_ignored(self, script):
+        done = run_python("import quelmar, sys\ndel sys.modules['quelmar']\n" + script,
+                          env={"QUELMAR_LOG": "verbose"})
+        assert done.returncode == 0, done.stderr
+        assert done.stderr == ("quelmar: ignoring QUELMAR_LOG=verbose (expected off, error, "
+                               "warn, info, debug or trace)\n")
+
+    def test_variable_is_read_at_import_only(self, script):
+        late = "import os\nimport quelmar\nos.environ['QUELMAR_LOG'] = 'debug'\n"
+        done = run_python(late + script)
+        assert done.returncode == 0, done.stderr
+        assert done.stderr == ""

@@ -1,21 +1,17 @@
 """quelmar-snapshot: an edge list through a snapshot loads into the same graph;
 failures and interruptions leave no output behind."""
 
-import fcntl
 import os
 import random
 import signal
-import struct
 import subprocess
 import sys
-import termios
-import threading
 import time
 
 import pytest
 
 import quelmar
-from graph_files import write_lines
+from support import run_on_terminal, skeleton_counts
 
 TOOL = os.path.join(os.path.dirname(sys.executable), "quelmar-snapshot")
 
@@ -36,19 +32,13 @@ def everything_about(graph, clustering_path, other_path):
         "counts": (stats.num_clusters, stats.covered_nodes, stats.covered_edges,
                    stats.total_nodes, stats.total_edges),
         "distributions": {k: v.percentiles for k, v in stats.distributions.items()},
-        "skeletons": [(s.n, s.m, s.c, s.mcd, s.vol) for s in collect_skeletons(clustering)],
+        "skeletons": skeleton_counts(clustering),
         "size_diff": (grown, changes.percentiles),
     }
 
 
-def collect_skeletons(clustering):
-    seen = []
-    clustering.select(lambda skeleton: seen.append(skeleton) or True)
-    return seen
-
-
 @pytest.fixture
-def messy_graph(tmp_path):
+def messy_graph(files):
     """An edge list with what real files hold: repeats, reversals, self-loops,
     extreme names, extra tokens, tabs and CRLF endings; two clusterings."""
     rng = random.Random(11)
@@ -58,14 +48,10 @@ def messy_graph(tmp_path):
         a, b = rng.choice(names), rng.choice(names)
         lines.append(rng.choice([f"{a} {b}", f"{b}\t{a}", f"+{a} {b} 3.5 x", f"{a} {b}\r"]))
     lines += [f"{names[0]} {names[0]}", f"{2**64 - 1} 0"]
-    graph = write_lines(tmp_path / "graph.txt", lines)
     clusters = {k: rng.sample(names, rng.randrange(2, 40)) for k in range(1, 60)}
     other = {k: rng.sample(names, rng.randrange(2, 40)) for k in range(1, 60)}
-    clustering = write_lines(tmp_path / "clusters.txt",
-                             [f"{n} {k}" for k, ns in clusters.items() for n in ns])
-    other_clustering = write_lines(tmp_path / "other.txt",
-                                   [f"{n} {k}" for k, ns in other.items() for n in ns])
-    return graph, clustering, other_clustering
+    return (files.lines(lines, "graph.txt"), files.clusters(clusters),
+            files.clusters(other, "other.txt"))
 
 
 class TestRoundTrip:
@@ -147,35 +133,12 @@ class TestFailures:
         assert convert("--version").stdout.startswith("quelmar-snapshot ")
 
 
-def feed_forever(path, stop, chunk):
-    """Writes `chunk` into the pipe at `path` until the reader goes away."""
-    try:
-        with open(path, "wb", buffering=0) as pipe:
-            while not stop.is_set():
-                pipe.write(chunk)
-                time.sleep(0.005)
-    except (BrokenPipeError, OSError):
-        pass
-
-
-@pytest.fixture
-def endless_edge_list(tmp_path):
-    """A named pipe that yields edge lines until the reader closes it."""
-    path = tmp_path / "endless.txt"
-    os.mkfifo(path)
-    stop = threading.Event()
-    # Long lines of ignored tokens: much input, little memory.
-    chunk = ("1 2 " + "0" * 120 + "\n").encode() * 8000
-    feeder = threading.Thread(target=feed_forever, args=(path, stop, chunk), daemon=True)
-    feeder.start()
-    yield str(path)
-    stop.set()
-
-
-def test_interrupt_leaves_no_file(endless_edge_list, tmp_path):
+def test_interrupt_leaves_no_file(pipe, tmp_path):
+    # Long lines of ignored tokens, endlessly: much input, little memory.
+    endless = pipe("endless.txt", b"", ("1 2 " + "0" * 120 + "\n").encode() * 8000)
     out = tmp_path / "out.lz4"
     out.write_bytes(b"previous")
-    process = subprocess.Popen([TOOL, endless_edge_list, str(out)], stdout=subprocess.PIPE,
+    process = subprocess.Popen([TOOL, endless, str(out)], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
     time.sleep(0.5)
     assert process.poll() is None
@@ -186,27 +149,6 @@ def test_interrupt_leaves_no_file(endless_edge_list, tmp_path):
     assert sorted(os.listdir(tmp_path)) == ["endless.txt", "out.lz4"]
 
 
-def run_on_terminal(args):
-    """Runs the tool with stderr on a pseudo-terminal; returns (status, stdout, drawn)."""
-    primary, secondary = os.openpty()
-    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
-    process = subprocess.Popen([TOOL, *map(str, args)], stdout=subprocess.PIPE, stderr=secondary,
-                               stdin=subprocess.DEVNULL)
-    os.close(secondary)
-    drawn = b""
-    while True:
-        try:
-            piece = os.read(primary, 65536)
-        except OSError:  # the terminal closes with the child
-            break
-        if not piece:
-            break
-        drawn += piece
-    os.close(primary)
-    out, _ = process.communicate(timeout=60)
-    return process.returncode, out.decode(), drawn.decode("utf-8", errors="replace")
-
-
 def test_progress_is_shown_on_a_terminal_only(tmp_path):
     # Over 4 MiB of input and output, so that every stage reaches a checkpoint.
     rng = random.Random(5)
@@ -214,7 +156,7 @@ def test_progress_is_shown_on_a_terminal_only(tmp_path):
     source = tmp_path / "graph.txt"
     source.write_text("".join(f"{names[i]} {names[i - 1]}\n" for i in range(1, len(names))))
 
-    status, out, drawn = run_on_terminal([source, tmp_path / "a.lz4"])
+    status, out, drawn = run_on_terminal([TOOL, source, tmp_path / "a.lz4"], columns=100)
     assert status == 0
     for stage in ("reading", "building", "writing"):
         assert stage in drawn
@@ -222,7 +164,7 @@ def test_progress_is_shown_on_a_terminal_only(tmp_path):
     assert drawn.endswith("\r\x1b[K")  # the line is cleared at the end
     assert "400000 nodes, 399999 edges" in out
 
-    status, out, drawn = run_on_terminal(["-q", source, tmp_path / "b.lz4"])
+    status, out, drawn = run_on_terminal([TOOL, "-q", source, tmp_path / "b.lz4"])
     assert (status, out, drawn) == (0, "", "")
 
     piped = convert(source, tmp_path / "c.lz4")

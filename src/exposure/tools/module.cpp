@@ -5,16 +5,31 @@
 #include <Python.h>
 
 #include "count_recorder.h"
+#include "functions.h"
 
 namespace quelmar::exposure::tools {
 namespace {
+
+#define TOOLS_FUNCTION(name) \
+    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)), \
+     METH_VARARGS | METH_KEYWORDS, nullptr}
+
+PyMethodDef functions[] = {
+    TOOLS_FUNCTION(write_graph_snapshot),
+    TOOLS_FUNCTION(write_memberships),
+    TOOLS_FUNCTION(cluster_values),
+    TOOLS_FUNCTION(summarize),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#undef TOOLS_FUNCTION
 
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "quelmar_tools._native",
     "Native helpers of quelmar_tools, built on the quelmar libraries.",
     0,
-    nullptr,
+    functions,
     nullptr,
     nullptr,
     nullptr,

@@ -12,7 +12,7 @@ import time
 import pytest
 
 import quelmar
-from test_reliability_support import native_heap_bytes, run_python, write_text
+from support import Files, fingerprint, native_heap_bytes, run_python
 
 GRAPH = "".join(f"{i} {i + 1}\n{i} {i + 2}\n" for i in range(0, 60)) + "0 59\n"
 CLUSTERS = "".join(f"{i} {i // 6}\n{i} {100 + (i + 3) // 6}\n" for i in range(60))
@@ -21,13 +21,13 @@ OTHER_CLUSTERS = "".join(f"{i} {i // 5}\n" for i in range(60))
 
 @pytest.fixture(scope="module")
 def paths(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("lifetime")
+    files = Files(tmp_path_factory.mktemp("lifetime"))
     return {
-        "graph": write_text(folder, "graph.txt", GRAPH),
-        "clusters": write_text(folder, "clusters.txt", CLUSTERS),
-        "other": write_text(folder, "other.txt", OTHER_CLUSTERS),
-        "bad_clusters": write_text(folder, "bad.txt", "0 1\n\n"),
-        "missing": str(folder / "missing.txt"),
+        "graph": files.text(GRAPH, "graph.txt"),
+        "clusters": files.text(CLUSTERS, "clusters.txt"),
+        "other": files.text(OTHER_CLUSTERS, "other.txt"),
+        "bad_clusters": files.text("0 1\n\n", "bad.txt"),
+        "missing": files.path("missing.txt"),
     }
 
 
@@ -170,11 +170,6 @@ def test_arguments_keep_their_reference_counts(paths, objects):
     assert [sys.getrefcount(item) for item in watched] == before
 
 
-def fingerprint(stats):
-    return (stats.num_clusters, stats.covered_nodes, stats.covered_edges, stats.total_nodes,
-            stats.total_edges, sorted((k, v.percentiles) for k, v in stats.distributions.items()))
-
-
 def test_results_outlive_everything_that_made_them(paths):
     def make():
         graph = quelmar.Graph(paths["graph"])
@@ -207,11 +202,11 @@ def test_results_outlive_everything_that_made_them(paths):
     ("subset", "clustering", "graph"), ("graph", "clustering", "subset"),
     ("clustering", "subset", "graph"),
 ])
-def test_memory_returns_when_the_last_holder_goes(tmp_path, order):
+def test_memory_returns_when_the_last_holder_goes(files, order):
     edges = "".join(f"{i} {(i * 7 + 1) % 40000}\n{i} {(i + 1) % 40000}\n" for i in range(40000))
     clusters = "".join(f"{i} {i // 10}\n" for i in range(40000))
-    graph_path = write_text(tmp_path, "g.txt", edges)
-    clusters_path = write_text(tmp_path, "c.txt", clusters)
+    graph_path = files.text(edges, "g.txt")
+    clusters_path = files.text(clusters, "c.txt")
     gc.collect()
     before = native_heap_bytes()
     held = {"graph": quelmar.Graph(graph_path)}
@@ -273,13 +268,12 @@ def test_objects_released_on_other_threads(paths):
 
 
 @pytest.mark.parametrize("seconds", [0.05, 0.3])
-def test_interpreter_exits_cleanly_while_threads_compute(tmp_path, seconds):
+def test_interpreter_exits_cleanly_while_threads_compute(files, seconds):
     # Daemon threads still inside the module (packing, statistics, selection)
     # when the interpreter shuts down: the process exits normally.
     edges = "".join(f"{i} {(i + 1) % 50000}\n{i} {(i * 3 + 7) % 50000}\n" for i in range(50000))
-    graph_path = write_text(tmp_path, "g.txt", edges)
-    clusters_path = write_text(tmp_path, "c.txt",
-                               "".join(f"{i} {i // 25}\n" for i in range(50000)))
+    graph_path = files.text(edges, "g.txt")
+    clusters_path = files.text("".join(f"{i} {i // 25}\n" for i in range(50000)), "c.txt")
     result = run_python(f"""
         import threading, time, quelmar
         graph = quelmar.Graph({graph_path!r})

@@ -1,0 +1,77 @@
+#include "pair_graph.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <absl/container/flat_hash_set.h>
+
+#include "base/graph_builder.h"
+#include "utils/snapshot_writer.h"
+
+namespace quelmar::exposure::tools {
+namespace {
+
+// With random names every lookup misses the cache: prefetch the names of a
+// batch of pairs ahead of adding them, as the edge-list loader does.
+constexpr std::size_t kPrefetchPairs = 32;
+
+Result<Graph> build(std::span<const std::uint64_t> pairs, TaskMonitor& monitor) {
+    GraphBuilder builder;
+    const std::size_t count = pairs.size() / 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i % kPairsPerCheckpoint == 0 &&
+            !monitor.checkpoint({TaskProgress::Stage::kReading, i, count})) {
+            return Error(std::string(TaskMonitor::kInterrupted));
+        }
+        if (i % kPrefetchPairs == 0) {
+            const std::size_t end = std::min(count, i + kPrefetchPairs);
+            for (std::size_t name = 2 * i; name < 2 * end; ++name) builder.prefetch(pairs[name]);
+        }
+        if (!builder.add_edge(pairs[2 * i], pairs[2 * i + 1])) {
+            return Error(std::string(GraphBuilder::kTooManyNodes));
+        }
+    }
+    return std::move(builder).into_permanent(monitor);
+}
+
+// The names of `graph` followed by those of `extra_names` it lacks, in
+// order; nothing when there are none.
+std::optional<std::vector<NodeName>> names_with_extras(const Graph& graph,
+                                                       std::span<const std::uint64_t> extra_names) {
+    std::optional<std::vector<NodeName>> names;
+    absl::flat_hash_set<NodeName> added;
+    for (std::uint64_t name : extra_names) {
+        if (graph.name_set().retrieve(name) || !added.insert(name).second) continue;
+        if (!names) names = graph.name_set().id_to_name();
+        names->push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+Result<void> write_pair_graph_snapshot(const std::string& path,
+                                       std::span<const std::uint64_t> pairs,
+                                       std::span<const std::uint64_t> extra_names,
+                                       TaskMonitor& monitor) {
+    Result<Graph> built = build(pairs, monitor);
+    if (!built) return std::move(built).error();
+    const Graph& graph = built.value();
+    std::optional<std::vector<NodeName>> names = names_with_extras(graph, extra_names);
+    if (!names) {
+        return write_compressed_bincode(
+            path, {graph.name_set(), graph.offsets(), graph.all_neighbours(), graph.m_cache()},
+            monitor);
+    }
+    if (names->size() > kMaxNodes) return Error(std::string(GraphBuilder::kTooManyNodes));
+    // Nodes without edges: the same neighbour array, the last offset repeated.
+    std::vector<std::uint64_t> offsets(graph.offsets().begin(), graph.offsets().end());
+    offsets.resize(names->size() + 1, offsets.back());
+    std::optional<NameSet> name_set = NameSet::from_id_order(std::move(*names));
+    return write_compressed_bincode(
+        path, {*name_set, offsets, graph.all_neighbours(), graph.m_cache()}, monitor);
+}
+
+}  // namespace quelmar::exposure::tools
