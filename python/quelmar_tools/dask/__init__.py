@@ -31,12 +31,13 @@ import pandas as pd
 
 from quelmar_tools.dask import _inputs, _pipeline, _results
 from quelmar_tools.dask._inputs import LineError, Source
+from quelmar_tools.dask._pipeline import Options
 
 if TYPE_CHECKING:
     import dask.dataframe as dd
     from distributed import Client
 
-__all__ = ["LineError", "Statistics", "cluster_table", "size_diff", "statistics"]
+__all__ = ["LineError", "Options", "Statistics", "cluster_table", "size_diff", "statistics"]
 
 
 @dataclass(frozen=True)
@@ -71,7 +72,7 @@ def _prepare(edges: Source, clustering: Source, ids: Sequence[int] | None,
 
 def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
                ids: Sequence[int] | None = None, client: Client | None = None,
-               options: _pipeline.Options = _pipeline.Options()) -> Statistics:
+               options: Options = Options()) -> Statistics:
     """``Clustering(Graph(edges), clustering, cpm=cpm)`` selected by ``ids``
     (all clusters when None) and ``compute_statistics()`` on it."""
     graph, edge_paths, member_paths, selected = _prepare(edges, clustering, ids, options)
@@ -100,7 +101,7 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
 
 def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None,
                   ids: Sequence[int] | None = None, client: Client | None = None,
-                  options: _pipeline.Options = _pipeline.Options()) -> dd.DataFrame:
+                  options: Options = Options()) -> dd.DataFrame:
     """The companion's per-cluster table as a Dask dataframe: index ``id``
     (uint64; ascending within each partition, partitions keyed by a hash of
     the id), the columns of ``quelmar_tools.cluster_table``. Nothing is
@@ -119,7 +120,7 @@ def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None
 
 def size_diff(edges: Source, clustering: Source, other: Source, *,
               ids: Sequence[int] | None = None, client: Client | None = None,
-              options: _pipeline.Options = _pipeline.Options()) -> tuple[int, list[float]]:
+              options: Options = Options()) -> tuple[int, list[float]]:
     """``compute_size_diff`` of the clusters selected by ``ids`` (all when
     None) against the clustering ``other`` of the same graph: the number of
     grown clusters and the 21 percentiles of the relative size changes."""

@@ -33,12 +33,19 @@ from quelmar_tools.dask._names import scramble
 # Bytes of edge-list text per shuffle partition.
 PARTITION_BYTES = 48 << 20
 CHECKED_KEYS = 16
+SMALL_INPUT_BYTES = 64 << 20
 
 
 @dataclass(frozen=True)
 class Options:
+    """How the work is cut: bytes of text per parsing task, the number of
+    partitions of every shuffle (by default one per 48 MB of edge-list text,
+    at least 2), and Dask's shuffle method (by default "tasks" for inputs
+    under 64 MB, where it starts faster, else Dask's own default)."""
+
     block_bytes: int = _inputs.BLOCK_BYTES
     partitions: int | None = None
+    shuffle_method: str | None = None
 
 
 def _read(paths: list[str], kind: _inputs.Kind, options: Options) -> dd.DataFrame:
@@ -56,6 +63,12 @@ def _partition_count(edge_paths: list[str], options: Options) -> int:
     return max(2, math.ceil(size / PARTITION_BYTES))
 
 
+def _shuffle_method(edge_paths: list[str], options: Options) -> str | None:
+    if options.shuffle_method or sum(_size(p) for p in edge_paths) >= SMALL_INPUT_BYTES:
+        return options.shuffle_method
+    return "tasks"
+
+
 def _size(path: str) -> int:
     import os
 
@@ -64,10 +77,11 @@ def _size(path: str) -> int:
     return os.path.getsize(path) * (3 if path.endswith((".parquet", ".pq")) else 1)
 
 
-def _keyed(frame: dd.DataFrame, column: str, partitions: int) -> list[Any]:
+def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
     """The frame hash-shuffled by one column, as one delayed part per
     partition."""
-    return list(frame.shuffle(column, npartitions=partitions).to_delayed())
+    shuffled = frame.shuffle(column, npartitions=partitions, shuffle_method=method)
+    return list(shuffled.to_delayed())
 
 
 def _check(frame: pd.DataFrame, column: str, number: int, partitions: int) -> None:
@@ -120,6 +134,7 @@ class Graph:
     """Delayed per-node-partition parts of the graph."""
 
     partitions: int
+    method: str | None  # of the shuffles
     nodes: list[Any]  # degrees() frames
     hi_rows: list[Any] | None  # hi-keyed rows, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
@@ -137,8 +152,9 @@ class Clustering:
 def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
           options: Options) -> Graph:
     partitions = _partition_count(edges, options)
-    lo_parts = _keyed(_read(edges, "edges", options), "lo", partitions)
-    member_parts = (_keyed(members, "node", partitions) if members is not None
+    method = _shuffle_method(edges, options)
+    lo_parts = _keyed(_read(edges, "edges", options), "lo", partitions, method)
+    member_parts = (_keyed(members, "node", partitions, method) if members is not None
                     else [None] * partitions)
     lo_sides = [
         dask.delayed(_lo_side, nout=2)(e, m, selected, i, partitions)
@@ -146,11 +162,11 @@ def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
     ]
     hi_frame = dd.from_delayed([s[1] for s in lo_sides], meta=_stages.HI_META,
                                verify_meta=False)
-    hi_parts = _keyed(hi_frame, "hi", partitions)
+    hi_parts = _keyed(hi_frame, "hi", partitions, method)
     nodes = [dask.delayed(_degrees)(s[0], h, i, partitions)
              for i, (s, h) in enumerate(zip(lo_sides, hi_parts))]
     totals = [dask.delayed(_graph_totals)(n) for n in nodes]
-    return Graph(partitions, nodes, hi_parts if members is not None else None, totals,
+    return Graph(partitions, method, nodes, hi_parts if members is not None else None, totals,
                  member_parts if members is not None else None)
 
 
@@ -166,7 +182,7 @@ def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Cluster
         assert g.members is not None and g.hi_rows is not None
         parts, hi = g.members, g.hi_rows
     else:
-        parts, hi = _keyed(members, "node", g.partitions), [None] * g.partitions
+        parts, hi = _keyed(members, "node", g.partitions, g.method), [None] * g.partitions
     node_sides = [
         dask.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions)
         for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi))
@@ -174,7 +190,7 @@ def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Cluster
     partials = dd.from_delayed([s[0] for s in node_sides], meta=_stages.PARTIAL_META,
                                verify_meta=False)
     cluster_sides = [dask.delayed(_stages.cluster_side, nout=3)(p)
-                     for p in _keyed(partials, "cluster", g.partitions)]
+                     for p in _keyed(partials, "cluster", g.partitions, g.method)]
     return Clustering(node_sides, cluster_sides)
 
 
@@ -183,4 +199,4 @@ def coverage(g: Graph, c: Clustering) -> list[Any]:
                               verify_meta=False)
     return [dask.delayed(_covered)(s[1], single, i, g.partitions)
             for i, (s, single) in enumerate(zip(c.node_sides, _keyed(singles, "node",
-                                                                     g.partitions)))]
+                                                                     g.partitions, g.method)))]

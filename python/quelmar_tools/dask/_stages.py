@@ -48,21 +48,34 @@ PARTIAL_META = pd.DataFrame(
 SINGLE_META = pd.DataFrame({"node": np.array([], np.uint64)})
 
 
+def _fingerprint(a: U64, b: U64) -> U64:
+    """A 64-bit fingerprint of a pair of scrambled values."""
+    with np.errstate(over="ignore"):
+        return a ^ (b * np.uint64(0x9E3779B97F4A7C15))
+
+
 def _distinct_pairs(a: U64, b: U64) -> tuple[U64, U64]:
-    """The distinct pairs, sorted by a then b."""
-    order = np.lexsort((b, a))
+    """The distinct pairs, sorted by a. Duplicates are found by sorting one
+    64-bit fingerprint per pair (one key sorts several times faster than
+    two); a collision of distinct pairs falls back to sorting both keys."""
+    order = np.argsort(_fingerprint(a, b))
     a, b = a[order], b[order]
-    keep = np.ones(a.size, bool)
-    keep[1:] = (a[1:] != a[:-1]) | (b[1:] != b[:-1])
-    return a[keep], b[keep]
+    f = _fingerprint(a, b)
+    same = f[1:] == f[:-1]
+    if (same & ((a[1:] != a[:-1]) | (b[1:] != b[:-1]))).any():
+        order = np.lexsort((b, a))
+        a, b = a[order], b[order]
+        same = (a[1:] == a[:-1]) & (b[1:] == b[:-1])
+    keep = np.r_[True, ~same] if a.size else np.zeros(0, bool)
+    a, b = a[keep], b[keep]
+    order = np.argsort(a)
+    return a[order], b[order]
 
 
 def _selected(clusters: U64, selected: U64 | None) -> npt.NDArray[np.bool_]:
     if selected is None:
         return np.ones(clusters.size, bool)
-    at = np.searchsorted(selected, clusters)
-    at[at == selected.size] = 0
-    return selected[at] == clusters if selected.size else np.zeros(clusters.size, bool)
+    return pd.Index(selected).get_indexer(clusters) >= 0
 
 
 def _runs(sorted_keys: U64) -> tuple[U64, npt.NDArray[np.intp]]:
@@ -132,11 +145,6 @@ def degrees(lo_nodes: pd.DataFrame, hi_rows: pd.DataFrame) -> pd.DataFrame:
     )
 
 
-def _fingerprint(node: U64, cluster: U64) -> U64:
-    with np.errstate(over="ignore"):
-        return node ^ (cluster * np.uint64(0x9E3779B97F4A7C15))
-
-
 def _internal(
     hi_rows: pd.DataFrame, m_node: U64, m_cluster: U64
 ) -> tuple[U64, U64, U64]:
@@ -179,10 +187,8 @@ def node_side(
     of selected clusters it is in."""
     node = members["node"].to_numpy(np.uint64)
     cluster = members["cluster"].to_numpy(np.uint64)
-    g_node = graph_nodes["node"].to_numpy(np.uint64)
-    at = np.searchsorted(g_node, node)
-    at[at == g_node.size] = 0
-    known = g_node[at] == node if g_node.size else np.zeros(node.size, bool)
+    g_index = pd.Index(graph_nodes["node"].to_numpy(np.uint64))
+    known = g_index.get_indexer(node) >= 0
 
     unknown = ~known
     unknown_rows = _partial_rows(
@@ -192,7 +198,7 @@ def node_side(
 
     keep = known & _selected(cluster, selected)
     m_cluster, m_node = _distinct_pairs(cluster[keep], node[keep])  # by cluster
-    g_at = np.searchsorted(g_node, m_node)
+    g_at = g_index.get_indexer(m_node)
     degree = graph_nodes["deg"].to_numpy(np.uint64)[g_at]
     loop = graph_nodes["loop"].to_numpy(np.uint64)[g_at]
     clusters, starts = _runs(m_cluster)
