@@ -16,14 +16,14 @@
 #include <variant>
 #include <vector>
 
-#include "base/clustering.h"
-#include "base/graph_loader.h"
-#include "fuzz_check.h"
-#include "quelmar/clustering_handle.h"
-#include "quelmar/enriched_graph.h"
-#include "quelmar/rich_clustering.h"
-#include "text_reference.h"
-#include "utils/byte_source.h"
+#include "src/base/clustering.h"
+#include "src/base/graph_loader.h"
+#include "fuzz/fuzz_check.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/rich_clustering.h"
+#include "fuzz/text_reference.h"
+#include "src/utils/byte_source.h"
 
 namespace {
 
@@ -39,8 +39,8 @@ constexpr std::string_view kGraphText =
 
 const quelmar::SharedGraph& fixed_graph() {
     static const quelmar::SharedGraph graph = [] {
-        quelmar::MemorySource source(kGraphText);
-        auto loaded = quelmar::parse_edgelist_from_reader(source);
+        quelmar::utils::MemorySource source(kGraphText);
+        auto loaded = quelmar::base::parse_edgelist_from_reader(source);
         if (!loaded.ok()) fail("the fixed graph does not load", loaded.error().message());
         return std::make_shared<const quelmar::EnrichedGraph>(
             quelmar::EnrichedGraph::from_graph(std::move(loaded).value()));
@@ -48,7 +48,7 @@ const quelmar::SharedGraph& fixed_graph() {
     return graph;
 }
 
-void check_same_clusters(const quelmar::Clustering& loaded, const ReferenceClustering& expected) {
+void check_same_clusters(const quelmar::base::Clustering& loaded, const ReferenceClustering& expected) {
     check(loaded.clusters.size() == expected.size(), "cluster count");
     auto wanted = expected.begin();
     for (const auto& [id, cluster] : loaded.clusters) {
@@ -61,15 +61,15 @@ void check_same_clusters(const quelmar::Clustering& loaded, const ReferenceClust
 }
 
 // Counts of one cluster straight from the adjacency.
-void check_packed(const quelmar::Graph& graph, const quelmar::RichCluster& packed,
+void check_packed(const quelmar::base::Graph& graph, const quelmar::RichCluster& packed,
                   const std::set<std::uint64_t>& members) {
     std::uint64_t inside = 0, outside = 0, volume = 0;
     std::uint64_t smallest = UINT64_MAX;
     for (const std::uint64_t u : members) {
-        const auto node = static_cast<quelmar::NodeId>(u);
+        const auto node = static_cast<quelmar::utils::NodeId>(u);
         volume += graph.degree(node);
         smallest = std::min<std::uint64_t>(smallest, graph.degree(node));
-        for (const quelmar::NodeId v : graph.neighbours(node)) {
+        for (const quelmar::utils::NodeId v : graph.neighbours(node)) {
             (members.count(v) ? inside : outside) += 1;
         }
     }
@@ -85,7 +85,7 @@ void check_packed(const quelmar::Graph& graph, const quelmar::RichCluster& packe
 
 void check_coverage(const quelmar::SharedClustering& packed, const ReferenceClustering& expected,
                     const std::vector<std::uint64_t>& ids) {
-    const quelmar::Graph& graph = packed->graph->graph();
+    const quelmar::base::Graph& graph = packed->graph->graph();
     const auto offsets = graph.offsets();
     std::set<std::uint64_t> nodes;
     std::set<std::uint64_t> slots;
@@ -96,7 +96,7 @@ void check_coverage(const quelmar::SharedClustering& packed, const ReferenceClus
         ++found;
         for (const std::uint64_t u : cluster->second) {
             nodes.insert(u);
-            const auto adjacent = graph.neighbours(static_cast<quelmar::NodeId>(u));
+            const auto adjacent = graph.neighbours(static_cast<quelmar::utils::NodeId>(u));
             for (std::size_t j = 0; j < adjacent.size(); ++j) {
                 if (cluster->second.count(adjacent[j])) slots.insert(offsets[u] + j);
             }
@@ -115,15 +115,15 @@ void check_coverage(const quelmar::SharedClustering& packed, const ReferenceClus
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const quelmar::SharedGraph& shared = fixed_graph();
-    const quelmar::Graph& graph = shared->graph();
+    const quelmar::base::Graph& graph = shared->graph();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto expected = quelmar::fuzz::reference_clustering(
         text, [&](std::uint64_t name) { return graph.name_set().retrieve(name); });
 
-    quelmar::MemorySource pieces(text, 1 + size % 11);
-    const auto in_pieces = quelmar::Clustering::parse_from_reader(graph, pieces);
-    quelmar::MemorySource whole(text);
-    auto loaded = quelmar::Clustering::parse_from_reader(graph, whole);
+    quelmar::utils::MemorySource pieces(text, 1 + size % 11);
+    const auto in_pieces = quelmar::base::Clustering::parse_from_reader(graph, pieces);
+    quelmar::utils::MemorySource whole(text);
+    auto loaded = quelmar::base::Clustering::parse_from_reader(graph, whole);
 
     if (const auto* message = std::get_if<std::string>(&expected)) {
         for (const auto* outcome : {&std::as_const(loaded), &in_pieces}) {

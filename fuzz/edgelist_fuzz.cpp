@@ -11,11 +11,11 @@
 #include <string_view>
 #include <variant>
 
-#include "base/graph_builder.h"
-#include "base/graph_loader.h"
-#include "fuzz_check.h"
-#include "text_reference.h"
-#include "utils/byte_source.h"
+#include "src/base/graph_builder.h"
+#include "src/base/graph_loader.h"
+#include "fuzz/fuzz_check.h"
+#include "fuzz/text_reference.h"
+#include "src/utils/byte_source.h"
 
 namespace {
 
@@ -23,18 +23,18 @@ using quelmar::fuzz::check;
 using quelmar::fuzz::fail;
 using quelmar::fuzz::ReferenceGraph;
 
-void check_same_graph(const quelmar::Graph& graph, const ReferenceGraph& expected) {
+void check_same_graph(const quelmar::base::Graph& graph, const ReferenceGraph& expected) {
     check(graph.node_count() == expected.id_to_name.size(), "node count");
     check(graph.m_cache() == expected.m_cache, "edge count");
-    const quelmar::NameSet& names = graph.name_set();
+    const quelmar::utils::NameSet& names = graph.name_set();
     check(names.next_id() == expected.id_to_name.size(), "next_id");
     check(names.id_to_name() == expected.id_to_name, "names out of first-appearance order");
     check(names.name_to_id().size() == expected.id_to_name.size(), "name map size");
     for (std::uint64_t id = 0; id < expected.id_to_name.size(); ++id) {
         check(names.retrieve(expected.id_to_name[id]) == id, "name map disagrees with the names");
-        const auto actual = graph.neighbours(static_cast<quelmar::NodeId>(id));
+        const auto actual = graph.neighbours(static_cast<quelmar::utils::NodeId>(id));
         const auto& wanted = expected.neighbours[id];
-        check(actual.size() == wanted.size() && graph.degree(static_cast<quelmar::NodeId>(id)) ==
+        check(actual.size() == wanted.size() && graph.degree(static_cast<quelmar::utils::NodeId>(id)) ==
                                                     wanted.size(),
               "degree");
         std::size_t at = 0;
@@ -44,7 +44,7 @@ void check_same_graph(const quelmar::Graph& graph, const ReferenceGraph& expecte
     }
 }
 
-void check_outcome(const quelmar::Result<quelmar::Graph>& loaded,
+void check_outcome(const quelmar::runtime::Result<quelmar::base::Graph>& loaded,
                    const std::variant<ReferenceGraph, std::string>& expected) {
     if (const auto* message = std::get_if<std::string>(&expected)) {
         if (loaded.ok()) fail("loaded a file the model refuses", *message);
@@ -62,22 +62,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto expected = quelmar::fuzz::reference_edge_list(text);
 
-    quelmar::MemorySource whole(text);
-    check_outcome(quelmar::parse_edgelist_from_reader(whole), expected);
+    quelmar::utils::MemorySource whole(text);
+    check_outcome(quelmar::base::parse_edgelist_from_reader(whole), expected);
 
-    quelmar::MemorySource pieces(text, 1 + size % 13);
-    check_outcome(quelmar::parse_edgelist_from_reader(pieces), expected);
+    quelmar::utils::MemorySource pieces(text, 1 + size % 13);
+    check_outcome(quelmar::base::parse_edgelist_from_reader(pieces), expected);
 
     constexpr std::uint64_t kFewNodes = 5;
-    quelmar::MemorySource limited(text);
-    const auto capped = quelmar::parse_edgelist_from_reader(limited, kFewNodes);
+    quelmar::utils::MemorySource limited(text);
+    const auto capped = quelmar::base::parse_edgelist_from_reader(limited, kFewNodes);
     const auto* graph = std::get_if<ReferenceGraph>(&expected);
     if (graph && graph->id_to_name.size() <= kFewNodes) {
         check_outcome(capped, expected);
     } else {
         check(!capped.ok(), "node limit ignored");
         const std::string& message = capped.error().message();
-        const bool limit = message == quelmar::GraphBuilder::kTooManyNodes;
+        const bool limit = message == quelmar::base::GraphBuilder::kTooManyNodes;
         check(limit || (!graph && message == std::get<std::string>(expected)),
               "error message under the node limit", message);
     }

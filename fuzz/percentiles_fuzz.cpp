@@ -27,10 +27,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "percentiles/percentiles.h"
 #include "percentiles/selection.h"
-#include "quality/distribution_summary.h"
+#include "src/quality/distribution_summary.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ Expected expect(const std::vector<double>& sorted, std::span<const double> fract
     return expected;
 }
 
-void check_request(percentiles::Percentiles& engine, const std::vector<double>& sorted,
+void check_request(quelmar::percentiles::Percentiles& engine, const std::vector<double>& sorted,
                    std::span<const double> fractions) {
     const Expected expected = expect(sorted, fractions);
     auto outcome = engine.percentiles(fractions);
@@ -152,9 +152,9 @@ void check_request(percentiles::Percentiles& engine, const std::vector<double>& 
 }
 
 void check_summary(const std::vector<double>& values, const std::vector<double>& sorted) {
-    const auto summary = quelmar::DistributionSummary::from_values(values);
+    const auto summary = quelmar::quality::DistributionSummary::from_values(values);
     const auto entries = summary.percentiles();
-    const auto& fractions = quelmar::DistributionSummary::fractions();
+    const auto& fractions = quelmar::quality::DistributionSummary::fractions();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const double expected = sorted.empty() ? 0.0 : reference_percentile(sorted, fractions[i]);
         if (!same_result(entries[i], expected)) {
@@ -226,11 +226,11 @@ void run_direct(FuzzedDataProvider& input) {
         (input.ConsumeBool() ? first : later).push_back(consume_value(input));
     }
 
-    percentiles::Percentiles engine;
+    quelmar::percentiles::Percentiles engine;
     if (feeding % 3 == 0) {
         for (const double v : first) engine.add(v);
     } else if (feeding % 3 == 1) {
-        engine = percentiles::Percentiles::from_values(first);
+        engine = quelmar::percentiles::Percentiles::from_values(first);
     } else {
         for (std::size_t i = 0; i < first.size() / 2; ++i) engine.add(first[i]);
         engine.adopt(std::vector<double>(first.begin() + first.size() / 2, first.end()));
@@ -245,7 +245,7 @@ void run_direct(FuzzedDataProvider& input) {
     everything.insert(everything.end(), later.begin(), later.end());
     sorted = sorted_usable(everything);
     check_request(engine, sorted, fractions);
-    check_request(engine, sorted, quelmar::DistributionSummary::fractions());
+    check_request(engine, sorted, quelmar::quality::DistributionSummary::fractions());
     check_summary(everything, sorted);
 }
 
@@ -253,7 +253,7 @@ void run_expanded(FuzzedDataProvider& input) {
     std::vector<double> fractions = consume_fractions(input);
     const std::vector<double> values = expand_values(input);
     const std::vector<double> sorted = sorted_usable(values);
-    auto engine = percentiles::Percentiles::from_values(values);
+    auto engine = quelmar::percentiles::Percentiles::from_values(values);
     check_request(engine, sorted, fractions);
     check_summary(values, sorted);
 }
@@ -276,7 +276,7 @@ void run_narrowing(FuzzedDataProvider& input) {
     std::vector<double> sorted = values;
     std::sort(sorted.begin(), sorted.end());
 
-    percentiles::select_nth_between(values, k, lower, upper);
+    quelmar::percentiles::select_nth_between(values, k, lower, upper);
     check(values[k] == sorted[k], "narrowing selected the wrong value");
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (i < k) check(!(values[k] < values[i]), "a greater value before the selected one");

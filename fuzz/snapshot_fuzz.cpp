@@ -24,9 +24,9 @@
 #include <utility>
 #include <vector>
 
-#include "fuzz_check.h"
-#include "utils/byte_source.h"
-#include "utils/snapshot_reader.h"
+#include "fuzz/fuzz_check.h"
+#include "src/utils/byte_source.h"
+#include "src/utils/snapshot_reader.h"
 
 namespace {
 
@@ -120,12 +120,12 @@ bool is_valid_graph(const Content& c) {
 }
 
 // Every invariant of a finished graph, on what the reader produced.
-void check_invariants(const quelmar::GraphParts& parts) {
+void check_invariants(const quelmar::utils::GraphParts& parts) {
     const auto& offsets = parts.offsets;
     check(!offsets.empty() && offsets.front() == 0, "offsets start at 0");
     const std::uint64_t n = offsets.size() - 1;
     check(n <= kMaxNodes, "more nodes than 32-bit ids can name");
-    const quelmar::NameSet& names = parts.name_set;
+    const quelmar::utils::NameSet& names = parts.name_set;
     check(names.next_id() == n && names.id_to_name().size() == n &&
               names.name_to_id().size() == n,
           "name set size");
@@ -147,7 +147,7 @@ void check_invariants(const quelmar::GraphParts& parts) {
     check(parts.m_cache == parts.neighbours.size() / 2, "m_cache");
 }
 
-void check_same_graph(const quelmar::GraphParts& parts, const Content& content) {
+void check_same_graph(const quelmar::utils::GraphParts& parts, const Content& content) {
     check(parts.name_set.id_to_name() == content.names, "names differ from the content");
     check(parts.m_cache == content.m_cache, "m_cache differs from the content");
     for (std::uint64_t u = 0; u < content.neighbours.size(); ++u) {
@@ -177,9 +177,9 @@ std::string make_frame(std::string_view content, std::uint8_t options) {
     return frame;
 }
 
-quelmar::Result<quelmar::GraphParts> read(std::string_view file, std::size_t piece) {
-    quelmar::MemorySource source(file, piece);
-    return quelmar::read_compressed_bincode(source);
+quelmar::runtime::Result<quelmar::utils::GraphParts> read(std::string_view file, std::size_t piece) {
+    quelmar::utils::MemorySource source(file, piece);
+    return quelmar::utils::read_compressed_bincode(source);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "percentiles/selection.h"
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 void CachedOrdering::add(double value) {
     if (std::isnan(value)) return;
@@ -38,4 +38,4 @@ std::optional<double> CachedOrdering::order_index(std::uint64_t k) {
     return values_[k];
 }
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

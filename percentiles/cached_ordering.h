@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 class CachedOrdering {
 public:
@@ -46,4 +46,4 @@ private:
     std::set<std::uint64_t> settled_;
 };
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -3,7 +3,7 @@
 #include <bit>
 #include <limits>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 std::optional<std::uint64_t> checked_step(std::uint64_t n) noexcept {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
@@ -16,4 +16,4 @@ std::optional<std::uint64_t> checked_step(std::uint64_t n) noexcept {
     return power * 2;
 }
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

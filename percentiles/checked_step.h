@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 std::optional<std::uint64_t> checked_step(std::uint64_t n) noexcept;
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

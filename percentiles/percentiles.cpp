@@ -8,7 +8,7 @@
 #include "percentiles/checked_step.h"
 #include "percentiles/shortest_decimal.h"
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 constexpr const char* kNanFraction = "percentiles can't be nan";
@@ -90,4 +90,4 @@ double Percentiles::evaluate(double fraction) {
     return upper_part + lower_part;
 }
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -21,7 +21,7 @@
 #include "percentiles/cached_ordering.h"
 #include "percentiles/stats_error.h"
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 class Percentiles {
 public:
@@ -56,4 +56,4 @@ private:
     CachedOrdering ordering_;
 };
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 // Below this size std::nth_element alone is as fast as narrowing first.
@@ -172,4 +172,4 @@ void select_nth(std::span<double> range, std::size_t k) {
     }
 }
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

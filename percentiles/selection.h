@@ -13,7 +13,7 @@
 #include <optional>
 #include <span>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 void select_nth(std::span<double> range, std::size_t k);
 
@@ -23,4 +23,4 @@ void select_nth(std::span<double> range, std::size_t k);
 void select_nth_between(std::span<double> range, std::size_t k, std::optional<double> lower,
                         std::optional<double> upper);
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 std::string shortest_decimal(double value) {
     if (std::isnan(value)) return "NaN";
@@ -49,4 +49,4 @@ std::string shortest_decimal(double value) {
     return out;
 }
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -6,8 +6,8 @@
 
 #include <string>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 std::string shortest_decimal(double value);
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 
 class StatsError {
 public:
@@ -43,4 +43,4 @@ private:
     std::variant<T, StatsError> state_;
 };
 
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace quelmar::log {
+namespace quelmar::runtime::log {
 namespace {
 
 struct Installed {
@@ -32,4 +32,4 @@ void emit(Level level, std::string_view target, std::string_view message) {
     if (sink && enabled(level)) sink(level, target, message);
 }
 
-}  // namespace quelmar::log
+}  // namespace quelmar::runtime::log

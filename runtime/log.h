@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace quelmar::log {
+namespace quelmar::runtime::log {
 
 enum class Level { Error = 1, Warn, Info, Debug, Trace };
 
@@ -32,4 +32,4 @@ void debug_with(std::string_view target, MakeMessage&& make_message) {
     if (enabled(Level::Debug)) emit(Level::Debug, target, make_message());
 }
 
-}  // namespace quelmar::log
+}  // namespace quelmar::runtime::log

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace quelmar {
+namespace quelmar::runtime {
 
 std::string Error::report() const {
     std::string out = message_;
@@ -25,4 +25,4 @@ std::string os_error_text(int code) {
     return std::string(text) + " (os error " + std::to_string(code) + ")";
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::runtime

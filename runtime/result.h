@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-namespace quelmar {
+namespace quelmar::runtime {
 
 class Error {
 public:
@@ -67,4 +67,4 @@ private:
 // " (os error <code>)".
 std::string os_error_text(int code);
 
-}  // namespace quelmar
+}  // namespace quelmar::runtime

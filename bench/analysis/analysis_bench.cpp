@@ -22,10 +22,10 @@
 #include <random>
 #include <vector>
 
-#include "base/clustering.h"
-#include "quelmar/clustering_handle.h"
-#include "quelmar/covered_slots.h"
-#include "quelmar/rich_clustering.h"
+#include "src/base/clustering.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/covered_slots.h"
+#include "src/quelmar/rich_clustering.h"
 #include "runtime/parallel.h"
 
 namespace quelmar {
@@ -45,8 +45,8 @@ double peak_rss_mib() {
 
 struct Synthetic {
     SharedGraph graph;
-    std::vector<std::pair<ClusterId, std::vector<NodeId>>> clusters;
-    ClusterId first_level_end = 0;  // ids below belong to the partition
+    std::vector<std::pair<base::ClusterId, std::vector<utils::NodeId>>> clusters;
+    base::ClusterId first_level_end = 0;  // ids below belong to the partition
 };
 
 // Cluster sizes follow a power law (exponent ~2.1, at least 2, at most 50000);
@@ -57,29 +57,29 @@ Synthetic make_synthetic(std::uint64_t target_edges, std::uint64_t seed) {
     const double average_degree = 20.0;
     const auto node_count = static_cast<std::uint64_t>(2.0 * target_edges / average_degree);
 
-    std::vector<NodeId> permutation(node_count);
+    std::vector<utils::NodeId> permutation(node_count);
     std::iota(permutation.begin(), permutation.end(), 0);
     std::shuffle(permutation.begin(), permutation.end(), rng);
 
     Synthetic synthetic;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::vector<std::pair<NodeId, NodeId>> edges;
+    std::vector<std::pair<utils::NodeId, utils::NodeId>> edges;
     edges.reserve(target_edges + target_edges / 10);
     std::uint64_t next = 0;
-    ClusterId id = 0;
+    base::ClusterId id = 0;
     while (next < node_count) {
         double u = unit(rng);
         auto size = static_cast<std::uint64_t>(2.0 * std::pow(1.0 - u, -1.0 / 1.1));
         size = std::clamp<std::uint64_t>(size, 2, 50000);
         size = std::min(size, node_count - next);
-        std::vector<NodeId> members(permutation.begin() + next,
+        std::vector<utils::NodeId> members(permutation.begin() + next,
                                     permutation.begin() + next + size);
         // Inside edges: 7 per member on average (a clique when the cluster is tiny).
         std::uint64_t inside = std::min<std::uint64_t>(size * 7, size * (size - 1) / 2);
         std::uniform_int_distribution<std::uint64_t> pick(0, size - 1);
         for (std::uint64_t e = 0; e < inside; ++e) {
-            NodeId a = members[pick(rng)];
-            NodeId b = members[pick(rng)];
+            utils::NodeId a = members[pick(rng)];
+            utils::NodeId b = members[pick(rng)];
             if (a != b) edges.push_back({a, b});
         }
         std::sort(members.begin(), members.end());
@@ -92,13 +92,13 @@ Synthetic make_synthetic(std::uint64_t target_edges, std::uint64_t seed) {
     const std::size_t first_level = synthetic.clusters.size();
     synthetic.first_level_end = id;
     for (std::size_t i = 0; i + 1 < first_level; i += 2) {
-        std::vector<NodeId> merged = synthetic.clusters[i].second;
+        std::vector<utils::NodeId> merged = synthetic.clusters[i].second;
         const auto& next = synthetic.clusters[i + 1].second;
         merged.insert(merged.end(), next.begin(), next.end());
         std::sort(merged.begin(), merged.end());
         synthetic.clusters.push_back({id + i, std::move(merged)});
     }
-    std::uniform_int_distribution<NodeId> any(0, static_cast<NodeId>(node_count - 1));
+    std::uniform_int_distribution<utils::NodeId> any(0, static_cast<utils::NodeId>(node_count - 1));
     while (edges.size() < target_edges) edges.push_back({any(rng), any(rng)});
 
     // Compact symmetric adjacency: counting sort, then sort and dedupe each list.
@@ -108,13 +108,13 @@ Synthetic make_synthetic(std::uint64_t target_edges, std::uint64_t seed) {
         if (a != b) ++offsets[b + 1];
     }
     for (std::uint64_t v = 0; v < node_count; ++v) offsets[v + 1] += offsets[v];
-    std::vector<NodeId> neighbours(offsets.back());
+    std::vector<utils::NodeId> neighbours(offsets.back());
     std::vector<std::uint64_t> fill(offsets.begin(), offsets.end() - 1);
     for (auto [a, b] : edges) {
         neighbours[fill[a]++] = b;
         if (a != b) neighbours[fill[b]++] = a;
     }
-    std::vector<std::pair<NodeId, NodeId>>().swap(edges);
+    std::vector<std::pair<utils::NodeId, utils::NodeId>>().swap(edges);
     std::uint64_t write = 0;
     std::uint64_t begin = 0;
     for (std::uint64_t v = 0; v < node_count; ++v) {
@@ -131,20 +131,20 @@ Synthetic make_synthetic(std::uint64_t target_edges, std::uint64_t seed) {
     neighbours.resize(write);
     neighbours.shrink_to_fit();
 
-    NameSet names;
-    names.reserve(node_count);
-    for (std::uint64_t v = 0; v < node_count; ++v) names.request(v);
+    std::vector<utils::NodeName> id_to_name(node_count);
+    std::iota(id_to_name.begin(), id_to_name.end(), utils::NodeName{0});
+    utils::NameSet names = *utils::NameSet::from_id_order(std::move(id_to_name));
     std::uint64_t m_cache = write / 2;
     synthetic.graph = std::make_shared<const EnrichedGraph>(EnrichedGraph::from_graph(
-        Graph(std::move(names), std::move(offsets), std::move(neighbours), m_cache)));
+        base::Graph(std::move(names), std::move(offsets), std::move(neighbours), m_cache)));
     return synthetic;
 }
 
-Clustering loaded_copy(const Synthetic& synthetic) {
-    Clustering clustering;
+base::Clustering loaded_copy(const Synthetic& synthetic) {
+    base::Clustering clustering;
     clustering.clusters.reserve(synthetic.clusters.size());
     for (const auto& [id, members] : synthetic.clusters) {
-        clustering.clusters.push_back({id, Cluster{members}});
+        clustering.clusters.push_back({id, base::Cluster{members}});
     }
     return clustering;
 }
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
 
     auto start = Clock::now();
     Synthetic synthetic = make_synthetic(static_cast<std::uint64_t>(edges_millions * 1e6), seed);
-    const Graph& graph = synthetic.graph->graph();
+    const base::Graph& graph = synthetic.graph->graph();
     std::printf("graph: %llu nodes, %llu edges, %zu clusters (built in %.2f s)\n",
                 static_cast<unsigned long long>(graph.node_count()),
                 static_cast<unsigned long long>(graph.m_cache()), synthetic.clusters.size(),
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     std::printf("workers: %zu\n", runtime::worker_count());
 
     // Packing, end to end (the copy of the loaded clustering is not timed).
-    Clustering clustering = loaded_copy(synthetic);
+    base::Clustering clustering = loaded_copy(synthetic);
     start = Clock::now();
     RichClustering packed = RichClustering::pack_from_clustering(synthetic.graph, std::move(clustering));
     std::printf("pack_from_clustering: %.3f s\n", seconds_since(start));
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     }
 
     // A partition (first level only) and an overlapping selection (both levels).
-    std::vector<ClusterId> first_level, all;
+    std::vector<base::ClusterId> first_level, all;
     for (const auto& entry : shared->clusters) {
         all.push_back(entry.first);
         if (entry.first < synthetic.first_level_end) first_level.push_back(entry.first);

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "base/clustering.h"
-#include "base/graph_loader.h"
+#include "src/base/clustering.h"
+#include "src/base/graph_loader.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ int child_floor(const char* path) {
 
 int child_graph(const char* path) {
     const auto start = Clock::now();
-    auto graph = quelmar::parse_from_file(path);
+    auto graph = quelmar::base::parse_from_file(path);
     const double elapsed = seconds_since(start);
     if (!graph) {
         std::fprintf(stderr, "%s\n", graph.error().report().c_str());
@@ -81,10 +81,10 @@ int child_graph(const char* path) {
 }
 
 int child_clusters(const char* graph_path, const char* clusters_path) {
-    auto graph = quelmar::parse_from_file(graph_path);
+    auto graph = quelmar::base::parse_from_file(graph_path);
     if (!graph) return 1;
     const auto start = Clock::now();
-    auto clustering = quelmar::Clustering::parse_from_file(graph.value(), clusters_path);
+    auto clustering = quelmar::base::Clustering::parse_from_file(graph.value(), clusters_path);
     const double elapsed = seconds_since(start);
     if (!clustering) {
         std::fprintf(stderr, "%s\n", clustering.error().report().c_str());

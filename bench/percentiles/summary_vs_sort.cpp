@@ -18,17 +18,17 @@
 #include <span>
 #include <vector>
 
-#include "quality/distribution_summary.h"
+#include "src/quality/distribution_summary.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Entries = quelmar::DistributionSummary::Entries;
+using Entries = quelmar::quality::DistributionSummary::Entries;
 
 Entries summary_by_full_sort(std::vector<double>& values) {
     std::sort(values.begin(), values.end());
     Entries entries{};
-    const auto& fractions = quelmar::DistributionSummary::fractions();
+    const auto& fractions = quelmar::quality::DistributionSummary::fractions();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const double rank = fractions[i] * static_cast<double>(values.size() - 1);
         const auto lo = static_cast<std::size_t>(std::floor(rank));
@@ -70,12 +70,12 @@ bool compare(const char* label, const std::vector<double>& data, int rounds) {
 
         // Alternate which method runs first, so cache and frequency effects
         // do not favour one of them.
-        quelmar::DistributionSummary summary;
+        quelmar::quality::DistributionSummary summary;
         Entries sorted_entries{};
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + round) % 2 == 0) {
                 const auto start = Clock::now();
-                summary = quelmar::DistributionSummary::from_values(std::move(for_summary));
+                summary = quelmar::quality::DistributionSummary::from_values(std::move(for_summary));
                 best_summary = std::min(best_summary, seconds_since(start));
             } else {
                 const auto start = Clock::now();

@@ -16,10 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "base/clustering.h"
-#include "base/graph_loader.h"
-#include "quelmar/clustering_handle.h"
-#include "quelmar/rich_clustering.h"
+#include "src/base/clustering.h"
+#include "src/base/graph_loader.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/rich_clustering.h"
 #include "runtime/worker_pool.h"
 
 namespace {
@@ -49,7 +49,7 @@ auto phase(const char* name, F&& run) {
     return result;
 }
 
-[[noreturn]] void fail(const quelmar::Error& error) {
+[[noreturn]] void fail(const quelmar::runtime::Error& error) {
     std::fprintf(stderr, "%s\n", error.report().c_str());
     std::exit(1);
 }
@@ -67,13 +67,13 @@ int main(int argc, char** argv) {
     std::printf("threads            %zu\n", runtime::global_pool()->size());
 
     SharedGraph graph = phase("graph load", [&] {
-        auto loaded = parse_from_file(argv[1]);
+        auto loaded = base::parse_from_file(argv[1]);
         if (!loaded) fail(loaded.error());
         return std::make_shared<const EnrichedGraph>(
             EnrichedGraph::from_graph(std::move(loaded).value()));
     });
-    Clustering loaded = phase("clustering load", [&] {
-        auto clustering = Clustering::parse_from_file(graph->graph(), argv[2]);
+    base::Clustering loaded = phase("clustering load", [&] {
+        auto clustering = base::Clustering::parse_from_file(graph->graph(), argv[2]);
         if (!clustering) fail(clustering.error());
         return std::move(clustering).value();
     });
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
             RichClustering::pack_from_clustering(graph, std::move(loaded)));
     });
     ClusteringHandle everything = phase("select all", [&] {
-        std::vector<ClusterId> ids;
+        std::vector<base::ClusterId> ids;
         ids.reserve(packed->clusters.size());
         for (const auto& entry : packed->clusters) ids.push_back(entry.first);
         return ClusteringHandle::select_ids(packed, std::move(ids));

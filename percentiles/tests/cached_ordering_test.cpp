@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 // Every settled position holds its sorted value, with nothing greater before
@@ -106,4 +106,4 @@ TEST(CachedOrdering, PositionOutsideTheValuesHasNoValue) {
 }
 
 }  // namespace
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

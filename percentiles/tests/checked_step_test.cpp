@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 TEST(CheckedStep, DoublesTheSmallestPowerOfTwoAboveTheCount) {
@@ -24,4 +24,4 @@ TEST(CheckedStep, AbsentFromTwoToTheSixtySecond) {
 }
 
 }  // namespace
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

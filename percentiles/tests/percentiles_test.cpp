@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -178,4 +178,4 @@ TEST(Percentiles, AdoptedArrayDropsNan) {
 }
 
 }  // namespace
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

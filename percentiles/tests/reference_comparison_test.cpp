@@ -18,7 +18,7 @@
 
 #include "percentiles/percentiles.h"
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -166,4 +166,4 @@ TEST(ReferenceComparison, AddingAfterRequestsStaysCorrect) {
 }
 
 }  // namespace
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -150,4 +150,4 @@ TEST(Selection, AnyPivotsGiveTheRightElement) {
 }
 
 }  // namespace
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace percentiles {
+namespace quelmar::percentiles {
 namespace {
 
 TEST(ShortestDecimal, IntegralValuesHaveNoFractionalPart) {
@@ -49,4 +49,4 @@ TEST(ShortestDecimal, NonFiniteValues) {
 }
 
 }  // namespace
-}  // namespace percentiles
+}  // namespace quelmar::percentiles

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quelmar {
+namespace quelmar::runtime {
 namespace {
 
 TEST(ErrorReport, MessageAloneWithoutCauses) {
@@ -40,4 +40,4 @@ TEST(ResultType, HoldsValueOrError) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::runtime

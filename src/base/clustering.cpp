@@ -1,4 +1,4 @@
-#include "base/clustering.h"
+#include "src/base/clustering.h"
 
 #include <absl/container/flat_hash_map.h>
 #include <absl/container/flat_hash_set.h>
@@ -9,9 +9,9 @@
 #include <string_view>
 #include <utility>
 
-#include "base/line_reader.h"
+#include "src/base/line_reader.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 constexpr std::string_view kMissingNodeName = "missing node_name";
@@ -34,7 +34,7 @@ std::optional<std::string_view> clustering_line_error(const LineTokens& line) {
 
 class ClusteringBuilder {
 public:
-    explicit ClusteringBuilder(const NameSet& names) : names_(names) {}
+    explicit ClusteringBuilder(const utils::NameSet& names) : names_(names) {}
 
     // Name lookups miss the cache with large graphs: lines are parsed in
     // batches, prefetching each name's hash slot, then resolved in order.
@@ -49,14 +49,14 @@ public:
 
     // Resolves the pending lines in order; the error of the first line whose
     // cluster already had an unknown node.
-    std::optional<Error> resolve() {
+    std::optional<runtime::Error> resolve() {
         const std::size_t count = std::exchange(pending_count_, 0);
         for (std::size_t i = 0; i < count; ++i) {
             const auto& [node, cluster] = pending_[i];
             if (const auto id = names_.retrieve(node.value)) {
-                members_of(cluster).push_back(static_cast<NodeId>(*id));
+                members_of(cluster).push_back(static_cast<utils::NodeId>(*id));
             } else if (!unresolved_.insert(cluster).second) {
-                return Error(unresolved_node_message(node, cluster));
+                return runtime::Error(unresolved_node_message(node, cluster));
             }
         }
         return std::nullopt;
@@ -84,7 +84,7 @@ private:
 
     // Lines of one cluster usually come together: the last cluster is kept
     // at hand.
-    std::vector<NodeId>& members_of(ClusterId cluster) {
+    std::vector<utils::NodeId>& members_of(ClusterId cluster) {
         if (clusters_.empty() || clusters_[last_index_].first != cluster) {
             const auto [it, inserted] = index_of_.try_emplace(cluster, clusters_.size());
             if (inserted) clusters_.emplace_back(cluster, Cluster());
@@ -93,7 +93,7 @@ private:
         return clusters_[last_index_].second.core;
     }
 
-    const NameSet& names_;
+    const utils::NameSet& names_;
     std::array<PendingLine, kBatchLines> pending_;
     std::size_t pending_count_ = 0;
     absl::flat_hash_map<ClusterId, std::size_t> index_of_;
@@ -106,7 +106,7 @@ private:
 
 }  // namespace
 
-Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ByteSource& input) {
+runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, utils::ByteSource& input) {
     LineReader reader(input);
     ClusteringBuilder builder(graph.name_set());
     LineTokens line;
@@ -118,7 +118,7 @@ Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ByteSource&
         if (step == LineReader::Step::kFailed || line_error) [[unlikely]] {
             // Lines before the failing one may fail first.
             if (auto earlier = builder.resolve()) return std::move(*earlier);
-            if (line_error) return Error(std::string(*line_error));
+            if (line_error) return runtime::Error(std::string(*line_error));
             return reader.take_error();
         }
         builder.add(line.first, line.second.value);
@@ -130,10 +130,10 @@ Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ByteSource&
     return std::move(builder).finish();
 }
 
-Result<Clustering> Clustering::parse_from_file(const Graph& graph, const std::string& path) {
-    auto file = FileSource::open(path);
+runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph, const std::string& path) {
+    auto file = utils::FileSource::open(path);
     if (!file) return std::move(file).error();
     return parse_from_reader(graph, file.value());
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -19,19 +19,17 @@
 #include <utility>
 #include <vector>
 
-#include "base/graph.h"
+#include "src/base/graph.h"
 #include "runtime/result.h"
-#include "utils/byte_source.h"
+#include "src/utils/byte_source.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 using ClusterId = std::uint64_t;
 
 struct Cluster {
     // Distinct member node ids, ascending once loading has finished.
-    std::vector<NodeId> core;
-
-    bool is_singleton() const noexcept { return core.size() == 1; }
+    std::vector<utils::NodeId> core;
 };
 
 // Transient: produced by the loader, consumed by packing.
@@ -39,8 +37,8 @@ struct Clustering {
     // Every surviving cluster (at least two members), ascending by id.
     std::vector<std::pair<ClusterId, Cluster>> clusters;
 
-    static Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
-    static Result<Clustering> parse_from_reader(const Graph& graph, ByteSource& input);
+    static runtime::Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
+    static runtime::Result<Clustering> parse_from_reader(const Graph& graph, utils::ByteSource& input);
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

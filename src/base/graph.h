@@ -12,41 +12,35 @@
 //   * a self-loop is stored once, as the node's own id in its own list;
 //   * m_cache() == S / 2 rounded down (a lone self-loop counts for nothing).
 // Immutable once built; shared read-only by every worker thread. The
-// neighbour array lives in mapped memory (utils/mapped_vector.h).
+// neighbour array lives in mapped memory (src/utils/mapped_vector.h).
 
 #include <cstdint>
 #include <span>
 #include <utility>
 #include <vector>
 
-#include "utils/graph_parts.h"
-#include "utils/name_set.h"
-#include "utils/node_id.h"
+#include "src/utils/graph_parts.h"
+#include "src/utils/name_set.h"
+#include "src/utils/node_id.h"
 
-namespace quelmar {
-
-// A view of one node of a finished graph: its id and its neighbour ids.
-struct Node {
-    std::uint64_t id;
-    std::span<const NodeId> edges;
-};
+namespace quelmar::base {
 
 class Graph {
 public:
     // The graph with no nodes.
     Graph() : offsets_{0} {}
     // Adopts the pieces made by a loader, which has checked them.
-    explicit Graph(GraphParts parts)
+    explicit Graph(utils::GraphParts parts)
         : name_set_(std::move(parts.name_set)),
           offsets_(std::move(parts.offsets)),
           neighbours_(std::move(parts.neighbours)),
           m_cache_(parts.m_cache) {}
     // From parts that satisfy the invariants above (the neighbours are copied).
-    Graph(NameSet name_set, std::vector<std::uint64_t> offsets,
-          const std::vector<NodeId>& neighbours, std::uint64_t m_cache)
+    Graph(utils::NameSet name_set, std::vector<std::uint64_t> offsets,
+          const std::vector<utils::NodeId>& neighbours, std::uint64_t m_cache)
         : name_set_(std::move(name_set)),
           offsets_(std::move(offsets)),
-          neighbours_(std::span<const NodeId>(neighbours)),
+          neighbours_(std::span<const utils::NodeId>(neighbours)),
           m_cache_(m_cache) {}
 
     // Large: moved into its EnrichedGraph, never copied.
@@ -55,26 +49,25 @@ public:
     Graph(Graph&&) noexcept = default;
     Graph& operator=(Graph&&) noexcept = default;
 
-    const NameSet& name_set() const noexcept { return name_set_; }
+    const utils::NameSet& name_set() const noexcept { return name_set_; }
     std::uint64_t node_count() const noexcept { return offsets_.size() - 1; }
     // Number of undirected edges.
     std::uint64_t m_cache() const noexcept { return m_cache_; }
 
-    std::span<const NodeId> neighbours(NodeId u) const noexcept {
+    std::span<const utils::NodeId> neighbours(utils::NodeId u) const noexcept {
         return {neighbours_.data() + offsets_[u], neighbours_.data() + offsets_[u + 1]};
     }
-    std::uint64_t degree(NodeId u) const noexcept { return offsets_[u + 1] - offsets_[u]; }
-    Node node(NodeId u) const noexcept { return {u, neighbours(u)}; }
+    std::uint64_t degree(utils::NodeId u) const noexcept { return offsets_[u + 1] - offsets_[u]; }
 
     // Running degree sums (n + 1 entries) and the flat neighbour array.
     std::span<const std::uint64_t> offsets() const noexcept { return offsets_; }
-    std::span<const NodeId> all_neighbours() const noexcept { return neighbours_; }
+    std::span<const utils::NodeId> all_neighbours() const noexcept { return neighbours_; }
 
 private:
-    NameSet name_set_;
+    utils::NameSet name_set_;
     std::vector<std::uint64_t> offsets_;
-    NeighbourArray neighbours_;
+    utils::NeighbourArray neighbours_;
     std::uint64_t m_cache_ = 0;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,10 +1,10 @@
-#include "base/graph_builder.h"
+#include "src/base/graph_builder.h"
 
 #include <algorithm>
 
-#include "utils/page_memory.h"
+#include "src/utils/page_memory.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 // Small inputs stay small; large ones get 8 MiB chunks.
@@ -24,7 +24,7 @@ void GraphBuilder::add_chunk() {
         seal_last_chunk();
         capacity = std::min(kLargestChunkPairs, 2 * chunks_.back().pairs.size());
     }
-    chunks_.push_back({PageArray<EdgePair>(capacity), 0});
+    chunks_.push_back({utils::PageArray<EdgePair>(capacity), 0});
     next_ = chunks_.back().pairs.data();
     limit_ = next_ + capacity;
 }
@@ -54,8 +54,8 @@ std::vector<std::uint64_t> GraphBuilder::degrees_from_pairs(std::uint64_t node_c
 namespace {
 
 struct HalfEdge {
-    NodeId owner;
-    NodeId other;
+    utils::NodeId owner;
+    utils::NodeId other;
 };
 
 // Buckets are runs of 2^shift consecutive node ids whose lists hold about
@@ -76,15 +76,15 @@ int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
 }  // namespace
 
 Graph GraphBuilder::into_permanent() && {
-    return std::move(std::move(*this).into_permanent(TaskMonitor::unwatched())).value();
+    return std::move(std::move(*this).into_permanent(utils::TaskMonitor::unwatched())).value();
 }
 
-Result<Graph> GraphBuilder::into_permanent(TaskMonitor& monitor) && {
+runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor) && {
     const std::uint64_t node_count = names_.size();
     seal_last_chunk();
 
     // Degrees with repeats, shifted by one so that the prefix sum yields starts.
-    GraphParts parts;
+    utils::GraphParts parts;
     auto& offsets = parts.offsets;
     if (tallies_overflowed_) {
         offsets = degrees_from_pairs(node_count);
@@ -106,11 +106,11 @@ Result<Graph> GraphBuilder::into_permanent(TaskMonitor& monitor) && {
     const std::uint64_t bucket_count = node_count == 0 ? 0 : ((node_count - 1) >> shift) + 1;
     std::vector<std::uint64_t> bucket_end(bucket_count);
     for (std::uint64_t b = 0; b < bucket_count; ++b) bucket_end[b] = offsets[b << shift];
-    PageArray<HalfEdge> ends(entries);
+    utils::PageArray<HalfEdge> ends(entries);
     const std::uint64_t steps = chunks_.size() + bucket_count;
     std::uint64_t step = 0;
     auto proceed = [&] {
-        return monitor.checkpoint({TaskProgress::Stage::kBuilding, ++step, steps});
+        return monitor.checkpoint({utils::TaskProgress::Stage::kBuilding, ++step, steps});
     };
     for (Chunk& chunk : chunks_) {
         const EdgePair* pairs = chunk.pairs.data();
@@ -124,7 +124,7 @@ Result<Graph> GraphBuilder::into_permanent(TaskMonitor& monitor) && {
     }
     chunks_.clear();
     next_ = limit_ = nullptr;
-    if (monitor.stopped()) return Error(std::string(TaskMonitor::kInterrupted));
+    if (monitor.stopped()) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
 
     // Per bucket: scatter (offsets[u] serves as u's write cursor and ends as
     // u's end), then sort and deduplicate each list, compacting towards the
@@ -146,20 +146,20 @@ Result<Graph> GraphBuilder::into_permanent(TaskMonitor& monitor) && {
 
         for (std::uint64_t u = first_node; u < last_node; ++u) {
             const std::uint64_t end = offsets[u];
-            NodeId* first = neighbours.data() + begin;
-            NodeId* last = neighbours.data() + end;
+            utils::NodeId* first = neighbours.data() + begin;
+            utils::NodeId* last = neighbours.data() + end;
             std::sort(first, last);
             offsets[u] = write;
             if (first != last) {
-                NodeId previous = *first;
+                utils::NodeId previous = *first;
                 neighbours[write++] = previous;
-                for (const NodeId* p = first + 1; p != last; ++p) {
+                for (const utils::NodeId* p = first + 1; p != last; ++p) {
                     if (*p != previous) neighbours[write++] = previous = *p;
                 }
             }
             begin = end;
         }
-        if (!proceed()) return Error(std::string(TaskMonitor::kInterrupted));
+        if (!proceed()) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
     }
     ends.reset();
     offsets[node_count] = write;
@@ -168,8 +168,8 @@ Result<Graph> GraphBuilder::into_permanent(TaskMonitor& monitor) && {
 
     parts.m_cache = write / 2;
     // Names are distinct by construction.
-    parts.name_set = std::move(*NameSet::from_id_order(std::move(names_)));
+    parts.name_set = std::move(*utils::NameSet::from_id_order(std::move(names_)));
     return Graph(std::move(parts));
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,7 +1,7 @@
 #pragma once
 // A graph under construction from edges between named nodes. Names get dense
 // ids in order of first appearance (from before to), through the builder's
-// own name table (base/name_index.h); the graph's NameSet is built from them
+// own name table (src/base/name_index.h); the graph's NameSet is built from them
 // once, at its final size. Edges are kept as (from, to) id pairs in chunks
 // (no doubling copies of one huge array) and turned into the compact
 // finished form once, by into_permanent: degrees (tallied while names are
@@ -17,13 +17,13 @@
 #include <string_view>
 #include <vector>
 
-#include "base/graph.h"
-#include "base/name_index.h"
+#include "src/base/graph.h"
+#include "src/base/name_index.h"
 #include "runtime/result.h"
-#include "utils/page_memory.h"
-#include "utils/task_monitor.h"
+#include "src/utils/page_memory.h"
+#include "src/utils/task_monitor.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 class GraphBuilder {
 public:
@@ -31,7 +31,7 @@ public:
         "graph has more than 4294967296 nodes (node ids are 32-bit)";
 
     struct Limits {
-        std::uint64_t max_nodes = kMaxNodes;
+        std::uint64_t max_nodes = utils::kMaxNodes;
         // Edge ends tallied per node while loading; a node past it has its
         // degree recounted from the pairs. Lowered only by tests.
         std::uint32_t max_tally = UINT32_MAX - 1;
@@ -41,13 +41,13 @@ public:
     explicit GraphBuilder(Limits limits) : limits_(limits) {}
 
     // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
-    void prefetch(NodeName name) const { index_.prefetch(name); }
+    void prefetch(utils::NodeName name) const { index_.prefetch(name); }
 
     // Registers the names (from first) and records the undirected edge.
     // False when the graph would exceed max_nodes; the builder must then be
     // dropped.
-    bool add_edge(NodeName from, NodeName to) {
-        NodeId u, v;
+    bool add_edge(utils::NodeName from, utils::NodeName to) {
+        utils::NodeId u, v;
         if (!request_and_tally(from, u)) return false;
         NameIndex::Slot* to_slot;
         if (!request(to, v, to_slot)) return false;
@@ -63,19 +63,19 @@ public:
     Graph into_permanent() &&;
     // Fails with TaskMonitor::kInterrupted when the monitor says stop; the
     // builder's memory is released either way.
-    Result<Graph> into_permanent(TaskMonitor& monitor) &&;
+    runtime::Result<Graph> into_permanent(utils::TaskMonitor& monitor) &&;
 
 private:
     struct EdgePair {
-        NodeId from;
-        NodeId to;
+        utils::NodeId from;
+        utils::NodeId to;
     };
     struct Chunk {
-        PageArray<EdgePair> pairs;
+        utils::PageArray<EdgePair> pairs;
         std::size_t size;  // up to date once sealed
     };
 
-    bool request(NodeName name, NodeId& id, NameIndex::Slot*& slot) {
+    bool request(utils::NodeName name, utils::NodeId& id, NameIndex::Slot*& slot) {
         if (names_.size() >= limits_.max_nodes) [[unlikely]] {
             // Only a known name may still be looked up.
             bool claimed;
@@ -83,13 +83,13 @@ private:
             if (claimed) return false;
         } else {
             bool claimed;
-            slot = &index_.find_or_claim(name, static_cast<NodeId>(names_.size()), claimed);
+            slot = &index_.find_or_claim(name, static_cast<utils::NodeId>(names_.size()), claimed);
             if (claimed) names_.push_back(name);
         }
         id = slot->id;
         return true;
     }
-    bool request_and_tally(NodeName name, NodeId& id) {
+    bool request_and_tally(utils::NodeName name, utils::NodeId& id) {
         NameIndex::Slot* slot;
         if (!request(name, id, slot)) return false;
         tally(*slot);
@@ -109,11 +109,11 @@ private:
 
     Limits limits_;
     NameIndex index_;
-    std::vector<NodeName> names_;
+    std::vector<utils::NodeName> names_;
     bool tallies_overflowed_ = false;
     std::vector<Chunk> chunks_;
     EdgePair* next_ = nullptr;
     EdgePair* limit_ = nullptr;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

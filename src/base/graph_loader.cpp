@@ -1,17 +1,17 @@
-#include "base/graph_loader.h"
+#include "src/base/graph_loader.h"
 
 #include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
 
-#include "base/graph_builder.h"
-#include "base/line_reader.h"
-#include "base/path_extension.h"
+#include "src/base/graph_builder.h"
+#include "src/base/line_reader.h"
+#include "src/base/path_extension.h"
 #include "runtime/log.h"
-#include "utils/snapshot_reader.h"
+#include "src/utils/snapshot_reader.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 constexpr std::string_view kMissingFrom = "missing from";
@@ -24,7 +24,7 @@ constexpr std::size_t kBatchLines = 32;
 class PendingEdges {
 public:
     bool full() const { return count_ == names_.size(); }
-    void add(NodeName from, NodeName to) {
+    void add(utils::NodeName from, utils::NodeName to) {
         names_[count_++] = from;
         names_[count_++] = to;
     }
@@ -39,7 +39,7 @@ public:
     }
 
 private:
-    std::array<NodeName, 2 * kBatchLines> names_;
+    std::array<utils::NodeName, 2 * kBatchLines> names_;
     std::size_t count_ = 0;
 };
 
@@ -53,11 +53,11 @@ std::optional<std::string_view> edge_line_error(const LineTokens& line) {
 
 }  // namespace
 
-Result<Graph> parse_edgelist_from_reader(ByteSource& input, std::uint64_t max_nodes) {
-    return parse_edgelist_from_reader(input, TaskMonitor::unwatched(), max_nodes);
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, std::uint64_t max_nodes) {
+    return parse_edgelist_from_reader(input, utils::TaskMonitor::unwatched(), max_nodes);
 }
 
-Result<Graph> parse_edgelist_from_reader(ByteSource& input, TaskMonitor& monitor,
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, utils::TaskMonitor& monitor,
                                          std::uint64_t max_nodes) {
     LineReader reader(input);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes});
@@ -70,32 +70,32 @@ Result<Graph> parse_edgelist_from_reader(ByteSource& input, TaskMonitor& monitor
         if (step == LineReader::Step::kLine) line_error = edge_line_error(line);
         if (step == LineReader::Step::kFailed || line_error) [[unlikely]] {
             // Lines before the failing one may fail first.
-            if (!pending.resolve(builder)) return Error(std::string(GraphBuilder::kTooManyNodes));
-            if (line_error) return Error(std::string(*line_error));
+            if (!pending.resolve(builder)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+            if (line_error) return runtime::Error(std::string(*line_error));
             return reader.take_error();
         }
         builder.prefetch(line.first.value);
         builder.prefetch(line.second.value);
         pending.add(line.first.value, line.second.value);
         if (pending.full() && !pending.resolve(builder)) {
-            return Error(std::string(GraphBuilder::kTooManyNodes));
+            return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
         }
     }
-    if (!pending.resolve(builder)) return Error(std::string(GraphBuilder::kTooManyNodes));
+    if (!pending.resolve(builder)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
     return std::move(builder).into_permanent(monitor);
 }
 
-Result<Graph> parse_from_file(const std::string& path, TaskMonitor& monitor) {
+runtime::Result<Graph> parse_from_file(const std::string& path, utils::TaskMonitor& monitor) {
     if (path_extension(path) == "lz4") {
-        log::debug(log::kTargetBase, "loading from bincode.lz4");
-        auto parts = read_compressed_bincode(path, monitor);
+        runtime::log::debug(runtime::log::kTargetBase, "loading from bincode.lz4");
+        auto parts = utils::read_compressed_bincode(path, monitor);
         if (!parts) return std::move(parts).error();
         return Graph(std::move(parts).value());
     }
-    log::debug(log::kTargetBase, "loading from edgelist");
-    auto file = FileSource::open(path, monitor);
+    runtime::log::debug(runtime::log::kTargetBase, "loading from edgelist");
+    auto file = utils::FileSource::open(path, monitor);
     if (!file) return std::move(file).error();
     return parse_edgelist_from_reader(file.value(), monitor);
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,4 +1,4 @@
-#include "base/line_reader.h"
+#include "src/base/line_reader.h"
 
 #include <bit>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
@@ -100,18 +100,18 @@ inline bool scan_ascii_line(const unsigned char* p, const unsigned char* end, Li
 
 }  // namespace
 
-LineReader::LineReader(ByteSource& source, std::size_t buffer_size)
+LineReader::LineReader(utils::ByteSource& source, std::size_t buffer_size)
     : source_(source),
       capacity_(buffer_size == 0 ? 1 : buffer_size),
       buffer_(new unsigned char[capacity_]) {}
 
-Error LineReader::take_error() {
-    Error error = std::move(*error_);
+runtime::Error LineReader::take_error() {
+    runtime::Error error = std::move(*error_);
     error_.reset();
     return error;
 }
 
-LineReader::Step LineReader::fail(Error error) {
+LineReader::Step LineReader::fail(runtime::Error error) {
     error_ = std::move(error);
     return Step::kFailed;
 }
@@ -181,8 +181,8 @@ LineReader::Step LineReader::long_line(LineTokens& tokens) {
 }
 
 LineReader::Step LineReader::end_scanned_line(LineTokens& tokens) {
-    if (!scanner_.finish(tokens)) return fail(Error(std::string(kInvalidUtf8)));
+    if (!scanner_.finish(tokens)) return fail(runtime::Error(std::string(kInvalidUtf8)));
     return Step::kLine;
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -14,18 +14,18 @@
 #include <memory>
 #include <optional>
 
-#include "base/line_scanner.h"
-#include "base/line_tokens.h"
+#include "src/base/line_scanner.h"
+#include "src/base/line_tokens.h"
 #include "runtime/result.h"
-#include "utils/byte_source.h"
+#include "src/utils/byte_source.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 class LineReader {
 public:
     static constexpr std::size_t kDefaultBufferSize = 64 * 1024;
 
-    explicit LineReader(ByteSource& source, std::size_t buffer_size = kDefaultBufferSize);
+    explicit LineReader(utils::ByteSource& source, std::size_t buffer_size = kDefaultBufferSize);
 
     enum class Step { kLine, kEnd, kFailed };
 
@@ -33,7 +33,7 @@ public:
     Step next(LineTokens& tokens);
 
     // The failure after next() returned kFailed.
-    Error take_error();
+    runtime::Error take_error();
 
 private:
     Step whole_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens);
@@ -41,16 +41,16 @@ private:
     Step end_scanned_line(LineTokens& tokens);
     // Reads more bytes after end_; false at the end of input or on failure.
     bool read_more();
-    Step fail(Error error);
+    Step fail(runtime::Error error);
 
-    ByteSource& source_;
+    utils::ByteSource& source_;
     std::size_t capacity_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     bool input_ended_ = false;
     LineScanner scanner_;
-    std::optional<Error> error_;
+    std::optional<runtime::Error> error_;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,6 +1,6 @@
-#include "base/line_scanner.h"
+#include "src/base/line_scanner.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 void LineScanner::reset() { *this = LineScanner(); }
 
@@ -70,4 +70,4 @@ bool LineScanner::finish(LineTokens& tokens) {
     return true;
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/line_tokens.h"
+#include "src/base/line_tokens.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 class LineScanner {
 public:
@@ -34,4 +34,4 @@ private:
     std::uint8_t next_highest_ = 0xBF;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

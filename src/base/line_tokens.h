@@ -7,9 +7,9 @@
 
 #include <cstdint>
 
-#include "base/number_token.h"
+#include "src/base/number_token.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 struct LineTokens {
     std::uint8_t count = 0;
@@ -37,4 +37,4 @@ constexpr bool is_white_space(char32_t c) {
     }
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,8 +1,8 @@
-#include "base/name_index.h"
+#include "src/base/name_index.h"
 
 #include <random>
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 constexpr std::size_t kFirstCapacity = 1024;
@@ -22,14 +22,14 @@ NameIndex::NameIndex() : seed_(process_seed()) { allocate(kFirstCapacity); }
 // Fresh pages are zero: every slot starts empty. Lookups land on random
 // slots, so huge pages spare a page-table walk on nearly every one.
 void NameIndex::allocate(std::size_t capacity) {
-    slots_ = PageArray<Slot>::with_huge_pages(capacity);
+    slots_ = utils::PageArray<Slot>::with_huge_pages(capacity);
     mask_ = capacity - 1;
     grow_at_ = capacity / 10 * 7;
     size_ = 0;
 }
 
 void NameIndex::grow() {
-    const PageArray<Slot> old = std::move(slots_);
+    const utils::PageArray<Slot> old = std::move(slots_);
     const std::size_t old_capacity = mask_ + 1;
     allocate(2 * old_capacity);
     for (std::size_t i = 0; i < old_capacity; ++i) {
@@ -44,4 +44,4 @@ void NameIndex::grow() {
 
 void NameIndex::clear() { allocate(kFirstCapacity); }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -10,15 +10,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "utils/name_set.h"
-#include "utils/page_memory.h"
+#include "src/utils/name_set.h"
+#include "src/utils/page_memory.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 class NameIndex {
 public:
     struct Slot {
-        NodeName name;
+        utils::NodeName name;
         std::uint32_t id;
         // 0 marks an empty slot; otherwise 1 + the tally.
         std::uint32_t tag;
@@ -26,11 +26,11 @@ public:
 
     NameIndex();
 
-    void prefetch(NodeName name) const { __builtin_prefetch(&slots_[home(name)]); }
+    void prefetch(utils::NodeName name) const { __builtin_prefetch(&slots_[home(name)]); }
 
     // The slot of `name`; when absent, a new one claimed with `id` (and
     // `claimed` set). Valid until the next claim.
-    Slot& find_or_claim(NodeName name, std::uint32_t id, bool& claimed) {
+    Slot& find_or_claim(utils::NodeName name, std::uint32_t id, bool& claimed) {
         for (std::size_t i = home(name);; i = (i + 1) & mask_) {
             Slot& slot = slots_[i];
             if (slot.tag == 0) {
@@ -62,7 +62,7 @@ public:
     void clear();
 
 private:
-    std::size_t home(NodeName name) const {
+    std::size_t home(utils::NodeName name) const {
         std::uint64_t x = name ^ seed_;
         x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDULL;
         x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ULL;
@@ -71,11 +71,11 @@ private:
     void allocate(std::size_t capacity);
     void grow();
 
-    PageArray<Slot> slots_;
+    utils::PageArray<Slot> slots_;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
     std::size_t grow_at_ = 0;
     std::uint64_t seed_;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

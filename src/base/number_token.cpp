@@ -1,6 +1,6 @@
-#include "base/number_token.h"
+#include "src/base/number_token.h"
 
-namespace quelmar {
+namespace quelmar::base {
 
 std::string_view NumberToken::error_message() const {
     if (status == Status::kTooLarge) return "number too large to fit in target type";
@@ -16,4 +16,4 @@ std::string NumberToken::as_written() const {
     return text;
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

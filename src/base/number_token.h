@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace quelmar {
+namespace quelmar::base {
 
 struct NumberToken {
     enum class Status : std::uint8_t { kValid, kInvalidDigit, kTooLarge };
@@ -60,4 +60,4 @@ struct NumberToken {
     std::string as_written() const;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::base

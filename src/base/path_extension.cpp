@@ -1,6 +1,6 @@
-#include "base/path_extension.h"
+#include "src/base/path_extension.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 // The last component that names something, skipping "." and empty ones.
@@ -29,4 +29,4 @@ std::optional<std::string_view> path_extension(std::string_view path) {
     return name->substr(dot + 1);
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::base

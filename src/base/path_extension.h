@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-namespace quelmar {
+namespace quelmar::base {
 
 std::optional<std::string_view> path_extension(std::string_view path);
 
-}  // namespace quelmar
+}  // namespace quelmar::base

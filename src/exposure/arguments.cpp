@@ -1,4 +1,4 @@
-#include "exposure/arguments.h"
+#include "src/exposure/arguments.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,7 +14,7 @@
 #include <span>
 #include <string>
 
-#include "exposure/py_ref.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "quality/distribution_summary.h"
-#include "quelmar/clustering_handle.h"
-#include "quelmar/enriched_graph.h"
-#include "quelmar/rich_clustering.h"
+#include "src/quality/distribution_summary.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/rich_clustering.h"
 
 namespace quelmar::exposure {
 
@@ -54,7 +54,7 @@ struct StatsRecord {
     std::uint64_t covered_edges = 0;
     std::uint64_t total_nodes = 0;
     std::uint64_t total_edges = 0;
-    std::vector<std::pair<std::string, SummarizedDistribution>> distributions;
+    std::vector<std::pair<std::string, quality::SummarizedDistribution>> distributions;
 
     static StatsRecord from_graph_stats(GraphStats stats);
 };
@@ -62,7 +62,7 @@ struct StatsRecord {
 // New instances (null with the Python error set on failure).
 PyObject* new_subset(ClusteringHandle handle);
 PyObject* new_stats(StatsRecord record);
-PyObject* new_summary(SummarizedDistribution summary);
+PyObject* new_summary(quality::SummarizedDistribution summary);
 PyObject* new_skeleton(const ClusterCounts& counts);
 
 }  // namespace quelmar::exposure

@@ -6,14 +6,14 @@
 #include <optional>
 #include <string>
 
-#include "base/clustering.h"
-#include "exposure/arguments.h"
-#include "exposure/classes.h"
-#include "exposure/gil.h"
-#include "exposure/native_object.h"
-#include "exposure/panic.h"
-#include "exposure/predicate.h"
-#include "exposure/py_ref.h"
+#include "src/base/clustering.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/gil.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/panic.h"
+#include "src/exposure/predicate.h"
+#include "src/exposure/py_ref.h"
 #include "runtime/worker_pool.h"
 
 namespace quelmar::exposure {
@@ -30,9 +30,9 @@ bool read_cpm(PyObject* extra_keywords, std::optional<double>* cpm) {
     return true;
 }
 
-Result<SharedClustering> load_and_pack(const SharedGraph& graph, const std::string& path,
+runtime::Result<SharedClustering> load_and_pack(const SharedGraph& graph, const std::string& path,
                                        std::optional<double> cpm) {
-    Result<Clustering> loaded = Clustering::parse_from_file(graph->graph(), path);
+    runtime::Result<base::Clustering> loaded = base::Clustering::parse_from_file(graph->graph(), path);
     if (!loaded) return std::move(loaded).error();
     // A clustering always settles the pool, even one without clusters, so
     // that set_nthreads afterwards fails the same way whatever the file held.
@@ -62,7 +62,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
         // Taken while the lock is held; the Graph object may go away meanwhile.
         SharedGraph graph = graph_of(bound[0]);
-        Result<SharedClustering> clustering =
+        runtime::Result<SharedClustering> clustering =
             without_gil([&] { return load_and_pack(graph, path, cpm); });
         if (!clustering) return raise_unwrapped(clustering.error());
         return make_instance(type, std::move(clustering).value());
@@ -76,7 +76,7 @@ PyObject* select_in(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* list = nullptr;
         if (!bind_arguments(select_in_signature, args, kwargs, {&list, 1})) return nullptr;
         if (!PyList_Check(list)) return raise_argument_type_error("ids", list, "PyList");
-        std::vector<ClusterId> ids;
+        std::vector<base::ClusterId> ids;
         ids.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
         // The size is read again on every step: converting an element may run
         // Python code that changes the list.
@@ -103,7 +103,7 @@ PyObject* select(PyObject* self, PyObject* args, PyObject* kwargs) {
         // A copy: the predicate may run any code, but the packing it walks
         // stays alive and unchanged.
         const SharedClustering clustering = clustering_of(self);
-        std::vector<ClusterId> chosen;
+        std::vector<base::ClusterId> chosen;
         for (const auto& [id, cluster] : clustering->clusters) {
             const ClusterCounts counts{cluster.n, cluster.m, cluster.c, cluster.mcd, cluster.vol};
             const Verdict verdict = ask_predicate(predicate, counts);

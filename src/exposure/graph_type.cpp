@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "base/graph_loader.h"
-#include "exposure/arguments.h"
-#include "exposure/classes.h"
-#include "exposure/native_object.h"
-#include "exposure/panic.h"
+#include "src/base/graph_loader.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/panic.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -26,8 +26,8 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         std::string path;
         if (!text_argument("filepath", filepath, &path)) return nullptr;
         // A handler that raised stops the load; its exception is the result.
-        TaskMonitor monitor([](const TaskProgress&) { return PyErr_CheckSignals() == 0; });
-        Result<Graph> loaded = parse_from_file(path, monitor);
+        utils::TaskMonitor monitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        runtime::Result<base::Graph> loaded = base::parse_from_file(path, monitor);
         if (!loaded) {
             if (PyErr_Occurred()) return nullptr;
             return raise_unwrapped(loaded.error());

@@ -1,4 +1,4 @@
-#include "exposure/log_sink.h"
+#include "src/exposure/log_sink.h"
 
 #include <unistd.h>
 
@@ -22,15 +22,15 @@ constexpr const char* kLogVariable = "QUELMAR_LOG";
 struct LevelName {
     std::string_view lower;
     std::string_view upper;
-    log::Level level;
+    runtime::log::Level level;
 };
 
 constexpr std::array<LevelName, 5> kLevels{{
-    {"error", "ERROR", log::Level::Error},
-    {"warn", "WARN", log::Level::Warn},
-    {"info", "INFO", log::Level::Info},
-    {"debug", "DEBUG", log::Level::Debug},
-    {"trace", "TRACE", log::Level::Trace},
+    {"error", "ERROR", runtime::log::Level::Error},
+    {"warn", "WARN", runtime::log::Level::Warn},
+    {"info", "INFO", runtime::log::Level::Info},
+    {"debug", "DEBUG", runtime::log::Level::Debug},
+    {"trace", "TRACE", runtime::log::Level::Trace},
 }};
 
 void write_all(std::string_view text) noexcept {
@@ -45,7 +45,7 @@ void write_all(std::string_view text) noexcept {
 }
 
 // One write per event, so that lines from several threads stay whole.
-void write_event(log::Level level, std::string_view target, std::string_view message) {
+void write_event(runtime::log::Level level, std::string_view target, std::string_view message) {
     std::string_view name = "?";
     for (const LevelName& known : kLevels) {
         if (known.level == level) name = known.upper;
@@ -63,7 +63,7 @@ void write_event(log::Level level, std::string_view target, std::string_view mes
 
 // The most verbose level a QUELMAR_LOG value asks for: nullopt for "off",
 // and for values that name no level (then `known` is false).
-std::optional<log::Level> log_level_from(std::string_view value, bool* known) {
+std::optional<runtime::log::Level> log_level_from(std::string_view value, bool* known) {
     std::string lower(value);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -85,13 +85,13 @@ void install_log_sink_from_environment() noexcept {
         if (!value || *value == '\0') return;
         try {
             bool known = false;
-            const std::optional<log::Level> level = log_level_from(value, &known);
+            const std::optional<runtime::log::Level> level = log_level_from(value, &known);
             if (!known) {
                 write_all(std::string("quelmar: ignoring ") + kLogVariable + "=" + value +
                           " (expected off, error, warn, info, debug or trace)\n");
                 return;
             }
-            if (level) log::set_sink(write_event, *level);
+            if (level) runtime::log::set_sink(write_event, *level);
         } catch (...) {
             // Out of memory at import: logging stays off.
         }

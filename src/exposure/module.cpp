@@ -6,10 +6,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "exposure/classes.h"
-#include "exposure/log_sink.h"
-#include "exposure/py_ref.h"
-#include "exposure/set_nthreads.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/log_sink.h"
+#include "src/exposure/py_ref.h"
+#include "src/exposure/set_nthreads.h"
 
 namespace quelmar::exposure {
 namespace {

@@ -1,6 +1,6 @@
-#include "exposure/native_object.h"
+#include "src/exposure/native_object.h"
 
-#include "exposure/py_ref.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 

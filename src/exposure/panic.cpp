@@ -1,4 +1,4 @@
-#include "exposure/panic.h"
+#include "src/exposure/panic.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "exposure/py_ref.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -74,7 +74,7 @@ std::string unwrap_failure_message(std::string_view description) {
     return message;
 }
 
-PyObject* raise_unwrapped(const Error& error, std::source_location where) {
+PyObject* raise_unwrapped(const runtime::Error& error, std::source_location where) {
     return raise_panic(unwrap_failure_message(error.report()), where);
 }
 

@@ -37,7 +37,7 @@ PyObject* raise_panic(std::string_view message,
                       std::source_location where = std::source_location::current());
 
 // A library error as seen by Python: the unwrap prefix and the error's report.
-PyObject* raise_unwrapped(const Error& error,
+PyObject* raise_unwrapped(const runtime::Error& error,
                           std::source_location where = std::source_location::current());
 
 // The message "called `Result::unwrap()` on an `Err` value: " + description.

@@ -1,10 +1,10 @@
-#include "exposure/predicate.h"
+#include "src/exposure/predicate.h"
 
 #include <string>
 
-#include "exposure/arguments.h"
-#include "exposure/panic.h"
-#include "exposure/py_ref.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/panic.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {

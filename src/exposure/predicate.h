@@ -12,7 +12,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "exposure/classes.h"
+#include "src/exposure/classes.h"
 
 namespace quelmar::exposure {
 

@@ -2,11 +2,11 @@
 // and before any parallel work; 0 asks for the default size. Waits until every
 // worker runs. Keeps the interpreter lock throughout.
 
-#include "exposure/set_nthreads.h"
+#include "src/exposure/set_nthreads.h"
 
-#include "exposure/arguments.h"
-#include "exposure/native_object.h"
-#include "exposure/panic.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/panic.h"
 #include "runtime/worker_pool.h"
 
 namespace quelmar::exposure {
@@ -20,7 +20,7 @@ PyObject* set_nthreads(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(signature, args, kwargs, {&argument, 1})) return nullptr;
         std::uint64_t threads = 0;
         if (!u64_argument("nthreads", argument, &threads)) return nullptr;
-        Result<void> built = runtime::build_global_pool(static_cast<std::size_t>(threads));
+        runtime::Result<void> built = runtime::build_global_pool(static_cast<std::size_t>(threads));
         if (!built) return raise_unwrapped(built.error());
         Py_RETURN_NONE;
     });

@@ -1,8 +1,8 @@
 // ClusterSkeleton: the five counts of one packed cluster, handed to the
 // predicate of Clustering.select. A copy: it does not refer to the cluster.
 
-#include "exposure/classes.h"
-#include "exposure/native_object.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/native_object.h"
 
 namespace quelmar::exposure {
 namespace {

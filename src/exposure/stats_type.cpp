@@ -4,10 +4,10 @@
 
 #include <string_view>
 
-#include "exposure/classes.h"
-#include "exposure/native_object.h"
-#include "exposure/panic.h"
-#include "exposure/py_ref.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/panic.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {

@@ -2,12 +2,12 @@
 // and keeps alive, the packed clustering and the graph. compute_statistics
 // runs without the interpreter lock; compute_size_diff keeps it.
 
-#include "exposure/arguments.h"
-#include "exposure/classes.h"
-#include "exposure/gil.h"
-#include "exposure/native_object.h"
-#include "exposure/panic.h"
-#include "exposure/py_ref.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/gil.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/panic.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -17,7 +17,7 @@ const ClusteringHandle& handle_of(PyObject* self) {
 }
 
 PyObject* get_keys(PyObject* self, void*) {
-    const std::vector<ClusterId>& keys = handle_of(self).keys;
+    const std::vector<base::ClusterId>& keys = handle_of(self).keys;
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(keys.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -50,7 +50,7 @@ PyObject* compute_size_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!Py_IS_TYPE(rhs, clustering)) {
             return raise_argument_type_error("rhs", rhs, "Clustering");
         }
-        Result<SizeDiff> diff = handle_of(self).size_diff(*clustering_of(rhs));
+        runtime::Result<SizeDiff> diff = handle_of(self).size_diff(*clustering_of(rhs));
         if (!diff) return raise_panic(diff.error().report());
         PyRef changes = PyRef::steal(new_summary(std::move(diff.value().changes)));
         if (!changes) return nullptr;

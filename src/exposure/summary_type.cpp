@@ -1,14 +1,14 @@
 // SummarizedDistribution: a 21-point summary of one distribution. Each object
 // owns its own copy of the entries; every read of `percentiles` is a new list.
 
-#include "exposure/classes.h"
-#include "exposure/native_object.h"
-#include "exposure/py_ref.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/native_object.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure {
 namespace {
 
-using Summary = SummarizedDistribution;
+using Summary = quality::SummarizedDistribution;
 
 PyObject* get_percentiles(PyObject* self, void*) {
     const auto entries = native_value<Summary>(self).percentiles();
@@ -56,7 +56,7 @@ PyTypeObject* cached = nullptr;
 
 PyTypeObject* summary_type() { return cached_type(cached, type_spec); }
 
-PyObject* new_summary(SummarizedDistribution summary) {
+PyObject* new_summary(quality::SummarizedDistribution summary) {
     PyTypeObject* type = summary_type();
     return type ? make_instance(type, std::move(summary)) : nullptr;
 }

@@ -1,11 +1,11 @@
-#include "quality/distribution_summary.h"
+#include "src/quality/distribution_summary.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "percentiles/percentiles.h"
 
-namespace quelmar {
+namespace quelmar::quality {
 namespace {
 
 DistributionSummary::Entries make_fractions() {
@@ -52,4 +52,4 @@ DistributionSummary DistributionSummary::from_values(std::vector<double> values)
     return DistributionSummary(std::move(entries));
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::quality

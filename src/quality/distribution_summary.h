@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-namespace quelmar {
+namespace quelmar::quality {
 
 class DistributionSummary {
 public:
@@ -46,4 +46,4 @@ private:
 
 using SummarizedDistribution = DistributionSummary;
 
-}  // namespace quelmar
+}  // namespace quelmar::quality

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "quelmar/clustering_handle.h"
-#include "quelmar/rich_cluster.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/rich_cluster.h"
 
 namespace quelmar {
 

@@ -1,4 +1,4 @@
-#include "quelmar/clustering_handle.h"
+#include "src/quelmar/clustering_handle.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,23 +6,23 @@
 namespace quelmar {
 
 ClusteringHandle ClusteringHandle::select_ids(SharedClustering clustering,
-                                              std::vector<ClusterId> ids) {
+                                              std::vector<base::ClusterId> ids) {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     SharedGraph graph = clustering->graph;
     return ClusteringHandle{std::move(graph), std::move(clustering), std::move(ids)};
 }
 
-std::vector<const std::pair<ClusterId, RichCluster>*> ClusteringHandle::selected() const {
-    std::vector<const std::pair<ClusterId, RichCluster>*> kept;
+std::vector<const std::pair<base::ClusterId, RichCluster>*> ClusteringHandle::selected() const {
+    std::vector<const std::pair<base::ClusterId, RichCluster>*> kept;
     const auto& clusters = clustering->clusters;
     const std::size_t lookups_cost = keys.size() * (std::bit_width(clusters.size()) + 1);
     if (lookups_cost < clusters.size()) {
         // Few keys against many clusters: search each one.
         auto from = clusters.begin();
-        for (ClusterId id : keys) {
+        for (base::ClusterId id : keys) {
             from = std::lower_bound(from, clusters.end(), id,
-                                    [](const auto& entry, ClusterId k) { return entry.first < k; });
+                                    [](const auto& entry, base::ClusterId k) { return entry.first < k; });
             if (from == clusters.end()) break;
             if (from->first == id) kept.push_back(&*from);
         }

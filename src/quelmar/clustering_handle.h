@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "quality/distribution_summary.h"
-#include "quelmar/rich_clustering.h"
+#include "src/quality/distribution_summary.h"
+#include "src/quelmar/rich_clustering.h"
 #include "runtime/result.h"
 
 namespace quelmar {
@@ -36,24 +36,24 @@ struct GraphStats {
     std::uint64_t total_edges = 0;  // the graph's m_cache
     // One summary per computed statistic, in computation order: Mcd, Size,
     // Modularity, DeviationTreeness, Density, then Cpm when a resolution is set.
-    std::vector<std::pair<StatisticsType, SummarizedDistribution>> distributions;
+    std::vector<std::pair<StatisticsType, quality::SummarizedDistribution>> distributions;
 };
 
 struct SizeDiff {
     std::uint64_t grown = 0;  // relative changes above 0.0
-    SummarizedDistribution changes;
+    quality::SummarizedDistribution changes;
 };
 
 struct ClusteringHandle {
     SharedGraph graph;
     SharedClustering clustering;
-    std::vector<ClusterId> keys;  // ascending, unique
+    std::vector<base::ClusterId> keys;  // ascending, unique
 
     // Sorts and deduplicates `ids`; the graph is the clustering's own.
-    static ClusteringHandle select_ids(SharedClustering clustering, std::vector<ClusterId> ids);
+    static ClusteringHandle select_ids(SharedClustering clustering, std::vector<base::ClusterId> ids);
 
     // The clusters of `clustering` whose id is in keys, ascending by id.
-    std::vector<const std::pair<ClusterId, RichCluster>*> selected() const;
+    std::vector<const std::pair<base::ClusterId, RichCluster>*> selected() const;
 
     // Coverage and per-cluster statistics of the selected clusters, computed on
     // the worker pool (progress bar on a terminal). Never fails; the result
@@ -63,7 +63,7 @@ struct ClusteringHandle {
     // Relative size change (n_other - n) / n of every selected cluster against
     // the cluster of the same id in `other`, on the calling thread. Fails with
     // kNoEntryFoundForKey when `other` lacks one of them.
-    Result<SizeDiff> size_diff(const RichClustering& other) const;
+    runtime::Result<SizeDiff> size_diff(const RichClustering& other) const;
 };
 
 }  // namespace quelmar

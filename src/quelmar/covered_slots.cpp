@@ -1,4 +1,4 @@
-#include "quelmar/covered_slots.h"
+#include "src/quelmar/covered_slots.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,7 @@
 
 #include <roaring/roaring.hh>
 
-#include "quelmar/node_marks.h"
+#include "src/quelmar/node_marks.h"
 #include "runtime/parallel.h"
 
 namespace quelmar {
@@ -22,7 +22,7 @@ constexpr std::size_t kLookAhead = 8;
 struct WalkScratch {
     explicit WalkScratch(std::uint64_t node_count) : marks(node_count) {}
     NodeMarks marks;
-    std::vector<NodeId> members;
+    std::vector<utils::NodeId> members;
     std::vector<std::uint32_t> low_slots;  // compressed route only
 };
 
@@ -30,14 +30,14 @@ struct WalkScratch {
 template <class Emit>
 void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluster,
                         WalkScratch& scratch, Emit&& emit) {
-    const Graph& graph = enriched.graph();
+    const base::Graph& graph = enriched.graph();
     std::span<const std::uint64_t> offsets = enriched.edge_offsets();
-    std::vector<NodeId>& members = scratch.members;
+    std::vector<utils::NodeId>& members = scratch.members;
     members.resize(cluster.members.cardinality());
     cluster.members.toUint32Array(members.data());
 
     // As in packing: members are scattered, so fetch ahead what the walk needs.
-    const NodeId* lists = graph.all_neighbours().data();
+    const utils::NodeId* lists = graph.all_neighbours().data();
     auto walk = [&](auto is_member) {
         for (std::size_t i = 0; i < members.size(); ++i) {
             if (i + 2 * kLookAhead < members.size()) {
@@ -46,9 +46,9 @@ void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluste
             if (i + kLookAhead < members.size()) {
                 __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
             }
-            const NodeId u = members[i];
+            const utils::NodeId u = members[i];
             const std::uint64_t base = offsets[u];
-            std::span<const NodeId> neighbours = graph.neighbours(u);
+            std::span<const utils::NodeId> neighbours = graph.neighbours(u);
             for (std::size_t j = 0; j < neighbours.size(); ++j) {
                 if (is_member(neighbours[j])) emit(base + j);
             }
@@ -56,10 +56,10 @@ void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluste
     };
     if (NodeMarks::marks_pay_off(graph.node_count(), members.size())) {
         scratch.marks.mark(members);
-        walk([&](NodeId v) { return scratch.marks.marked(v); });
+        walk([&](utils::NodeId v) { return scratch.marks.marked(v); });
         scratch.marks.unmark(members);
     } else {
-        walk([&](NodeId v) { return cluster.members.contains(v); });
+        walk([&](utils::NodeId v) { return cluster.members.contains(v); });
     }
 }
 

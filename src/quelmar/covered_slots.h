@@ -20,9 +20,9 @@
 #include <cstdint>
 #include <span>
 
-#include "quelmar/enriched_graph.h"
-#include "quelmar/progress_bar.h"
-#include "quelmar/rich_cluster.h"
+#include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/progress_bar.h"
+#include "src/quelmar/rich_cluster.h"
 
 namespace quelmar {
 

@@ -14,24 +14,24 @@
 #include <memory>
 #include <span>
 
-#include "base/graph.h"
+#include "src/base/graph.h"
 
 namespace quelmar {
 
 class EnrichedGraph {
 public:
-    static EnrichedGraph from_graph(Graph graph) { return EnrichedGraph(std::move(graph)); }
+    static EnrichedGraph from_graph(base::Graph graph) { return EnrichedGraph(std::move(graph)); }
 
     EnrichedGraph(const EnrichedGraph&) = delete;
     EnrichedGraph& operator=(const EnrichedGraph&) = delete;
     EnrichedGraph(EnrichedGraph&&) noexcept = default;
 
-    const Graph& graph() const noexcept { return graph_; }
+    const base::Graph& graph() const noexcept { return graph_; }
     std::span<const std::uint64_t> edge_offsets() const noexcept { return graph_.offsets(); }
 
 private:
-    explicit EnrichedGraph(Graph graph) : graph_(std::move(graph)) {}
-    Graph graph_;
+    explicit EnrichedGraph(base::Graph graph) : graph_(std::move(graph)) {}
+    base::Graph graph_;
 };
 
 using SharedGraph = std::shared_ptr<const EnrichedGraph>;

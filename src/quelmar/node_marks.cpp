@@ -1,25 +1,25 @@
-#include "quelmar/node_marks.h"
+#include "src/quelmar/node_marks.h"
 
 #include <new>
 
 namespace quelmar {
 
-void NodeMarks::mark(std::span<const NodeId> ids) {
+void NodeMarks::mark(std::span<const utils::NodeId> ids) {
     if (!bits_) {
         void* zeroed = std::calloc(words_ == 0 ? 1 : words_, sizeof(std::uint64_t));
         if (!zeroed) throw std::bad_alloc();
         bits_.reset(static_cast<std::uint64_t*>(zeroed));
     }
     std::uint64_t* bits = bits_.get();
-    for (NodeId v : ids) bits[v >> 6] |= std::uint64_t{1} << (v & 63);
+    for (utils::NodeId v : ids) bits[v >> 6] |= std::uint64_t{1} << (v & 63);
 }
 
-void NodeMarks::unmark(std::span<const NodeId> ids) noexcept {
+void NodeMarks::unmark(std::span<const utils::NodeId> ids) noexcept {
     if (!bits_) return;
     std::uint64_t* bits = bits_.get();
     // Whole words: cheaper than clearing bit by bit and just as exact, since
     // only members were marked.
-    for (NodeId v : ids) bits[v >> 6] = 0;
+    for (utils::NodeId v : ids) bits[v >> 6] = 0;
 }
 
 }  // namespace quelmar

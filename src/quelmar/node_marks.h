@@ -19,7 +19,7 @@
 #include <memory>
 #include <span>
 
-#include "base/graph.h"
+#include "src/base/graph.h"
 
 namespace quelmar {
 
@@ -36,11 +36,11 @@ public:
 
     // Marks every id (each below node_count). Throws std::bad_alloc when the
     // bitset cannot be had.
-    void mark(std::span<const NodeId> ids);
+    void mark(std::span<const utils::NodeId> ids);
     // Clears exactly the marks set by mark(ids), leaving the bitset all zero.
-    void unmark(std::span<const NodeId> ids) noexcept;
+    void unmark(std::span<const utils::NodeId> ids) noexcept;
 
-    bool marked(NodeId v) const noexcept { return (bits_[v >> 6] >> (v & 63)) & 1; }
+    bool marked(utils::NodeId v) const noexcept { return (bits_[v >> 6] >> (v & 63)) & 1; }
 
 private:
     struct Free {

@@ -1,4 +1,4 @@
-#include "quelmar/progress_bar.h"
+#include "src/quelmar/progress_bar.h"
 
 #include <sys/ioctl.h>
 #include <time.h>

@@ -1,4 +1,4 @@
-#include "quelmar/rich_cluster.h"
+#include "src/quelmar/rich_cluster.h"
 
 #include <algorithm>
 #include <limits>
@@ -16,36 +16,36 @@ struct Counts {
 constexpr std::size_t kLookAhead = 8;
 
 template <class IsMember>
-Counts count_entries(const Graph& graph, std::span<const NodeId> ids, IsMember is_member) {
+Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> ids, IsMember is_member) {
     Counts counts;
     std::uint64_t mcd = std::numeric_limits<std::uint64_t>::max();
     // Members are scattered over the node array, so the walk waits on memory:
     // fetch the offsets and then the neighbour lists of members a little ahead.
     const std::uint64_t* offsets = graph.offsets().data();
-    const NodeId* lists = graph.all_neighbours().data();
+    const utils::NodeId* lists = graph.all_neighbours().data();
     for (std::size_t i = 0; i < ids.size(); ++i) {
         if (i + 2 * kLookAhead < ids.size()) __builtin_prefetch(offsets + ids[i + 2 * kLookAhead]);
         if (i + kLookAhead < ids.size()) __builtin_prefetch(lists + offsets[ids[i + kLookAhead]]);
-        const NodeId u = ids[i];
-        std::span<const NodeId> neighbours = graph.neighbours(u);
+        const utils::NodeId u = ids[i];
+        std::span<const utils::NodeId> neighbours = graph.neighbours(u);
         counts.vol += neighbours.size();
         mcd = std::min<std::uint64_t>(mcd, neighbours.size());
         std::uint64_t inside = 0;
-        for (NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
+        for (utils::NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
         counts.inside += inside;
     }
     counts.mcd = ids.empty() ? 0 : mcd;
     return counts;
 }
 
-bool strictly_ascending(std::span<const NodeId> ids) {
-    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<NodeId>()) == ids.end();
+bool strictly_ascending(std::span<const utils::NodeId> ids) {
+    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) == ids.end();
 }
 
-RichCluster pack(const EnrichedGraph& enriched, std::span<const NodeId> ids, NodeMarks* scratch) {
+RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> ids, NodeMarks* scratch) {
     // The loader hands over ascending distinct ids; anything else is brought
     // to that form so that a repeated id can neither inflate n nor the counts.
-    std::vector<NodeId> sorted;
+    std::vector<utils::NodeId> sorted;
     if (!strictly_ascending(ids)) {
         sorted.assign(ids.begin(), ids.end());
         std::sort(sorted.begin(), sorted.end());
@@ -55,16 +55,16 @@ RichCluster pack(const EnrichedGraph& enriched, std::span<const NodeId> ids, Nod
 
     RichCluster cluster;
     cluster.members.addMany(ids.size(), ids.data());
-    const Graph& graph = enriched.graph();
+    const base::Graph& graph = enriched.graph();
 
     Counts counts;
     if (scratch && NodeMarks::marks_pay_off(graph.node_count(), ids.size())) {
         scratch->mark(ids);
-        counts = count_entries(graph, ids, [scratch](NodeId v) { return scratch->marked(v); });
+        counts = count_entries(graph, ids, [scratch](utils::NodeId v) { return scratch->marked(v); });
         scratch->unmark(ids);
     } else {
         const Roaring& members = cluster.members;
-        counts = count_entries(graph, ids, [&members](NodeId v) { return members.contains(v); });
+        counts = count_entries(graph, ids, [&members](utils::NodeId v) { return members.contains(v); });
     }
 
     // Run containers pay for clusters of consecutive ids; the bitmap lives as

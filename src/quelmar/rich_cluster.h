@@ -16,8 +16,8 @@
 
 #include <roaring/roaring.hh>
 
-#include "quelmar/enriched_graph.h"
-#include "quelmar/node_marks.h"
+#include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/node_marks.h"
 
 namespace quelmar {
 

@@ -1,22 +1,22 @@
-#include "quelmar/rich_clustering.h"
+#include "src/quelmar/rich_clustering.h"
 
 #include <algorithm>
 #include <memory>
 
-#include "quelmar/node_marks.h"
-#include "quelmar/progress_bar.h"
+#include "src/quelmar/node_marks.h"
+#include "src/quelmar/progress_bar.h"
 #include "runtime/parallel.h"
 
 namespace quelmar {
 namespace {
 
-bool id_less(const std::pair<ClusterId, RichCluster>& entry, ClusterId id) {
+bool id_less(const std::pair<base::ClusterId, RichCluster>& entry, base::ClusterId id) {
     return entry.first < id;
 }
 
 }  // namespace
 
-RichClustering RichClustering::pack_from_clustering(SharedGraph graph, Clustering clustering) {
+RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clustering clustering) {
     auto& loaded = clustering.clusters;
     // The loader yields ascending ids; the lookup by id relies on that order.
     auto by_id = [](const auto& a, const auto& b) { return a.first < b.first; };
@@ -38,17 +38,17 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, Clusterin
         progress.advance();
         auto& marks = scratch[worker];
         if (!marks) marks = std::make_unique<NodeMarks>(node_count);
-        std::vector<NodeId>& core = loaded[i].second.core;
+        std::vector<utils::NodeId>& core = loaded[i].second.core;
         packed.clusters[i] = {loaded[i].first, RichCluster::load_from_slice(enriched, core, *marks)};
         // Loaded member lists are dead weight once packed; dropping them as we
         // go keeps the peak near one copy of the clustering.
-        std::vector<NodeId>().swap(core);
+        std::vector<utils::NodeId>().swap(core);
     });
     progress.finish();
     return packed;
 }
 
-const RichCluster* RichClustering::find(ClusterId id) const noexcept {
+const RichCluster* RichClustering::find(base::ClusterId id) const noexcept {
     auto it = std::lower_bound(clusters.begin(), clusters.end(), id, id_less);
     if (it == clusters.end() || it->first != id) return nullptr;
     return &it->second;

@@ -10,24 +10,24 @@
 #include <utility>
 #include <vector>
 
-#include "base/clustering.h"
-#include "quelmar/enriched_graph.h"
-#include "quelmar/rich_cluster.h"
+#include "src/base/clustering.h"
+#include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/rich_cluster.h"
 
 namespace quelmar {
 
 struct RichClustering {
     SharedGraph graph;
     // Ascending by id, ids unique.
-    std::vector<std::pair<ClusterId, RichCluster>> clusters;
+    std::vector<std::pair<base::ClusterId, RichCluster>> clusters;
     std::optional<double> cpm_resolution;
 
     // Packs every cluster on the worker pool (progress bar on a terminal);
     // the result does not depend on the number of workers.
-    static RichClustering pack_from_clustering(SharedGraph graph, Clustering clustering);
+    static RichClustering pack_from_clustering(SharedGraph graph, base::Clustering clustering);
 
     // The cluster with this id, or null.
-    const RichCluster* find(ClusterId id) const noexcept;
+    const RichCluster* find(base::ClusterId id) const noexcept;
 };
 
 using SharedClustering = std::shared_ptr<const RichClustering>;

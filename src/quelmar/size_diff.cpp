@@ -1,22 +1,22 @@
 #include <string>
 #include <vector>
 
-#include "quelmar/clustering_handle.h"
+#include "src/quelmar/clustering_handle.h"
 
 namespace quelmar {
 
-Result<SizeDiff> ClusteringHandle::size_diff(const RichClustering& other) const {
+runtime::Result<SizeDiff> ClusteringHandle::size_diff(const RichClustering& other) const {
     std::vector<double> changes;
     for (const auto* entry : selected()) {
         const RichCluster* counterpart = other.find(entry->first);
-        if (!counterpart) return Error(std::string(kNoEntryFoundForKey));
+        if (!counterpart) return runtime::Error(std::string(kNoEntryFoundForKey));
         const double before = static_cast<double>(entry->second.n);
         const double after = static_cast<double>(counterpart->n);
         changes.push_back((after - before) / before);
     }
     SizeDiff diff;
     for (double change : changes) diff.grown += change > 0.0 ? 1 : 0;
-    diff.changes = DistributionSummary::from_values(std::move(changes));
+    diff.changes = quality::DistributionSummary::from_values(std::move(changes));
     return diff;
 }
 

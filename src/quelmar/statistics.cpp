@@ -3,10 +3,10 @@
 
 #include <roaring/roaring.hh>
 
-#include "quelmar/cluster_statistics.h"
-#include "quelmar/clustering_handle.h"
-#include "quelmar/covered_slots.h"
-#include "quelmar/progress_bar.h"
+#include "src/quelmar/cluster_statistics.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/covered_slots.h"
+#include "src/quelmar/progress_bar.h"
 #include "runtime/log.h"
 #include "runtime/parallel.h"
 
@@ -35,7 +35,7 @@ GraphStats ClusteringHandle::stats() const {
     GraphStats stats;
     stats.num_clusters = clusters.size();
     stats.covered_nodes = count_covered_nodes(clusters);
-    log::debug_with(log::kTargetQuelmar, [&] {
+    runtime::log::debug_with(runtime::log::kTargetQuelmar, [&] {
         return "covered nodes: " + std::to_string(stats.covered_nodes);
     });
 
@@ -62,7 +62,7 @@ GraphStats ClusteringHandle::stats() const {
         std::vector<double> values = runtime::parallel_map(clusters.size(), [&](std::size_t i) {
             return statistic_value(type, *clusters[i], inputs);
         });
-        stats.distributions.emplace_back(type, DistributionSummary::from_values(std::move(values)));
+        stats.distributions.emplace_back(type, quality::DistributionSummary::from_values(std::move(values)));
     }
 
     stats.total_nodes = enriched.graph().node_count();

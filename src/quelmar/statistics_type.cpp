@@ -1,4 +1,4 @@
-#include "quelmar/clustering_handle.h"
+#include "src/quelmar/clustering_handle.h"
 
 namespace quelmar {
 

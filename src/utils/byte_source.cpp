@@ -1,4 +1,4 @@
-#include "utils/byte_source.h"
+#include "src/utils/byte_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,19 +9,19 @@
 #include <cstring>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::utils {
 
-Result<FileSource> FileSource::open(const std::string& path, TaskMonitor& monitor) {
+runtime::Result<FileSource> FileSource::open(const std::string& path, TaskMonitor& monitor) {
     int fd;
     for (;;) {
         // Opening a pipe blocks until a writer comes.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0 || errno != EINTR) break;
         if (!monitor.checkpoint({TaskProgress::Stage::kReading, 0, 0})) {
-            return Error(std::string(TaskMonitor::kInterrupted));
+            return runtime::Error(std::string(TaskMonitor::kInterrupted));
         }
     }
-    if (fd < 0) return Error(os_error_text(errno));
+    if (fd < 0) return runtime::Error(runtime::os_error_text(errno));
     struct stat status;
     const bool sized = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     return FileSource(fd, sized ? static_cast<std::uint64_t>(status.st_size) : 0, monitor);
@@ -54,11 +54,11 @@ bool FileSource::checkpoint() {
     return monitor_->checkpoint({TaskProgress::Stage::kReading, bytes_read_, size_});
 }
 
-Result<std::size_t> FileSource::read(char* buffer, std::size_t capacity) {
-    if (monitor_->stopped()) return Error(std::string(TaskMonitor::kInterrupted));
+runtime::Result<std::size_t> FileSource::read(char* buffer, std::size_t capacity) {
+    if (monitor_->stopped()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
     if (bytes_read_ >= next_checkpoint_) {
         next_checkpoint_ = bytes_read_ + TaskMonitor::kCheckpointBytes;
-        if (!checkpoint()) return Error(std::string(TaskMonitor::kInterrupted));
+        if (!checkpoint()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
     }
     for (;;) {
         const ssize_t got = ::read(fd_, buffer, capacity);
@@ -66,16 +66,16 @@ Result<std::size_t> FileSource::read(char* buffer, std::size_t capacity) {
             bytes_read_ += static_cast<std::uint64_t>(got);
             return static_cast<std::size_t>(got);
         }
-        if (errno != EINTR) return Error(os_error_text(errno));
-        if (!checkpoint()) return Error(std::string(TaskMonitor::kInterrupted));
+        if (errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
+        if (!checkpoint()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
     }
 }
 
-Result<std::size_t> MemorySource::read(char* buffer, std::size_t capacity) {
+runtime::Result<std::size_t> MemorySource::read(char* buffer, std::size_t capacity) {
     const std::size_t count = std::min({capacity, max_piece_, data_.size() - position_});
     std::memcpy(buffer, data_.data() + position_, count);
     position_ += count;
     return count;
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

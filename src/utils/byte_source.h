@@ -13,23 +13,23 @@
 #include <string_view>
 
 #include "runtime/result.h"
-#include "utils/task_monitor.h"
+#include "src/utils/task_monitor.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
     // Reads at most `capacity` bytes into `buffer`; 0 means end of input.
     // On failure the error message is the operating system's error text.
-    virtual Result<std::size_t> read(char* buffer, std::size_t capacity) = 0;
+    virtual runtime::Result<std::size_t> read(char* buffer, std::size_t capacity) = 0;
 };
 
 // An open file, closed when the object is destroyed.
 class FileSource final : public ByteSource {
 public:
     // `monitor` must outlive the source.
-    static Result<FileSource> open(const std::string& path,
+    static runtime::Result<FileSource> open(const std::string& path,
                                    TaskMonitor& monitor = TaskMonitor::unwatched());
 
     FileSource(FileSource&& other) noexcept;
@@ -38,7 +38,7 @@ public:
     FileSource& operator=(const FileSource&) = delete;
     ~FileSource() override;
 
-    Result<std::size_t> read(char* buffer, std::size_t capacity) override;
+    runtime::Result<std::size_t> read(char* buffer, std::size_t capacity) override;
 
 private:
     FileSource(int fd, std::uint64_t size, TaskMonitor& monitor)
@@ -59,7 +59,7 @@ public:
     explicit MemorySource(std::string_view data, std::size_t max_piece = SIZE_MAX)
         : data_(data), max_piece_(max_piece == 0 ? 1 : max_piece) {}
 
-    Result<std::size_t> read(char* buffer, std::size_t capacity) override;
+    runtime::Result<std::size_t> read(char* buffer, std::size_t capacity) override;
 
 private:
     std::string_view data_;
@@ -67,4 +67,4 @@ private:
     std::size_t position_ = 0;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -2,16 +2,16 @@
 // The pieces of a finished graph as the snapshot reader produces them, before
 // the graph model (which lives above this library) adopts them: the name set,
 // the running degree sums (n + 1 entries, starting at 0), the flat neighbour
-// array and the edge count. See base/graph.h for what they mean.
+// array and the edge count. See src/base/graph.h for what they mean.
 
 #include <cstdint>
 #include <vector>
 
-#include "utils/name_set.h"
-#include "utils/neighbour_array.h"
-#include "utils/node_id.h"
+#include "src/utils/name_set.h"
+#include "src/utils/neighbour_array.h"
+#include "src/utils/node_id.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 
 struct GraphParts {
     NameSet name_set;
@@ -20,4 +20,4 @@ struct GraphParts {
     std::uint64_t m_cache = 0;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,4 +1,4 @@
-#include "utils/lz4_frame_reader.h"
+#include "src/utils/lz4_frame_reader.h"
 
 #include <lz4frame.h>
 
@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 constexpr std::size_t kInputBufferSize = 32 * 1024;
@@ -29,10 +29,10 @@ struct Lz4FrameReader::Context {
     LZ4F_dctx* dctx;
 };
 
-Result<Lz4FrameReader> Lz4FrameReader::create(ByteSource& source) {
+runtime::Result<Lz4FrameReader> Lz4FrameReader::create(ByteSource& source) {
     LZ4F_dctx* dctx = nullptr;
     const std::size_t code = LZ4F_createDecompressionContext(&dctx, LZ4F_VERSION);
-    if (LZ4F_isError(code)) return Error(lz4_error_name(code));
+    if (LZ4F_isError(code)) return runtime::Error(lz4_error_name(code));
     return Lz4FrameReader(source, new Context{dctx});
 }
 
@@ -65,13 +65,13 @@ Lz4FrameReader::~Lz4FrameReader() {
     }
 }
 
-Error Lz4FrameReader::io_error(std::string cause) {
+runtime::Error Lz4FrameReader::io_error(std::string cause) {
     std::string message = "io error: " + cause;
-    return Error(std::move(message), {std::move(cause)});
+    return runtime::Error(std::move(message), {std::move(cause)});
 }
 
-Error Lz4FrameReader::take_error() {
-    Error error = error_ ? std::move(*error_) : io_error(std::string(kFailedToFill));
+runtime::Error Lz4FrameReader::take_error() {
+    runtime::Error error = error_ ? std::move(*error_) : io_error(std::string(kFailedToFill));
     error_.reset();
     return error;
 }
@@ -149,4 +149,4 @@ bool Lz4FrameReader::refill() {
     }
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -23,15 +23,15 @@
 #include <string>
 
 #include "runtime/result.h"
-#include "utils/byte_source.h"
+#include "src/utils/byte_source.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 
 class Lz4FrameReader {
 public:
     // Fails with the plain message "LZ4 error: <name>" when liblz4 cannot
     // create its decompression context.
-    static Result<Lz4FrameReader> create(ByteSource& source);
+    static runtime::Result<Lz4FrameReader> create(ByteSource& source);
 
     Lz4FrameReader(Lz4FrameReader&& other) noexcept;
     Lz4FrameReader& operator=(Lz4FrameReader&&) = delete;
@@ -56,11 +56,11 @@ public:
     bool drain();
 
     // The failure of the last call that returned false.
-    Error take_error();
+    runtime::Error take_error();
 
     // Errors other than those of decoding are reported by the caller with the
     // same "io error: X" shape.
-    static Error io_error(std::string cause);
+    static runtime::Error io_error(std::string cause);
 
 private:
     struct Context;
@@ -85,7 +85,7 @@ private:
     bool output_pending_ = false;
     bool frame_ended_ = false;
     bool source_ended_ = false;
-    std::optional<Error> error_;
+    std::optional<runtime::Error> error_;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,11 +1,11 @@
-#include "utils/mapped_vector.h"
+#include "src/utils/mapped_vector.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <new>
 
-namespace quelmar::mapped_memory {
+namespace quelmar::utils::mapped_memory {
 
 std::size_t round_to_pages(std::size_t bytes) {
     static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
@@ -28,4 +28,4 @@ void unmap(void* data, std::size_t bytes) noexcept {
     if (data) ::munmap(data, bytes);
 }
 
-}  // namespace quelmar::mapped_memory
+}  // namespace quelmar::utils::mapped_memory

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::utils {
 
 namespace mapped_memory {
 // Whole pages for `bytes`.
@@ -101,4 +101,4 @@ private:
     std::size_t capacity_ = 0;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

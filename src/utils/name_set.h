@@ -13,7 +13,7 @@
 
 #include <absl/container/flat_hash_map.h>
 
-namespace quelmar {
+namespace quelmar::utils {
 
 using NodeName = std::uint64_t;
 
@@ -69,11 +69,6 @@ public:
     // Hint that `name` will be requested or retrieved soon.
     void prefetch(NodeName name) const { name_to_id_.prefetch(name); }
 
-    void reserve(std::size_t names) {
-        name_to_id_.reserve(names);
-        id_to_name_.reserve(names);
-    }
-
     const Map& name_to_id() const noexcept { return name_to_id_; }
     const std::vector<NodeName>& id_to_name() const noexcept { return id_to_name_; }
 
@@ -82,4 +77,4 @@ private:
     std::vector<NodeName> id_to_name_;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,12 +1,12 @@
 #pragma once
-// The flat neighbour array of a graph (see utils/mapped_vector.h for why it
+// The flat neighbour array of a graph (see src/utils/mapped_vector.h for why it
 // is not a std::vector).
 
-#include "utils/mapped_vector.h"
-#include "utils/node_id.h"
+#include "src/utils/mapped_vector.h"
+#include "src/utils/node_id.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 
 using NeighbourArray = MappedVector<NodeId>;
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-namespace quelmar {
+namespace quelmar::utils {
 
 using NodeId = std::uint32_t;
 inline constexpr std::uint64_t kMaxNodes = std::uint64_t{1} << 32;
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,4 +1,4 @@
-#include "utils/page_memory.h"
+#include "src/utils/page_memory.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <new>
 
-namespace quelmar {
+namespace quelmar::utils {
 
 void release_pages(void* begin, std::size_t bytes) {
     static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
@@ -26,4 +26,4 @@ void* map_pages(std::size_t bytes, bool huge) {
 
 void unmap_pages(void* data, std::size_t bytes) noexcept { ::munmap(data, bytes); }
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

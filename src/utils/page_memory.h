@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::utils {
 
 // Hands back the whole pages inside [begin, begin + bytes); they read as
 // zeros if touched again. The surrounding allocation stays valid.
@@ -72,4 +72,4 @@ private:
     std::size_t size_ = 0;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

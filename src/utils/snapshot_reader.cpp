@@ -1,13 +1,13 @@
-#include "utils/snapshot_reader.h"
+#include "src/utils/snapshot_reader.h"
 
 #include <algorithm>
 #include <random>
 #include <utility>
 
-#include "utils/lz4_frame_reader.h"
-#include "utils/mapped_vector.h"
+#include "src/utils/lz4_frame_reader.h"
+#include "src/utils/mapped_vector.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 using namespace snapshot_errors;
@@ -175,7 +175,7 @@ bool read_nodes(Decoder& in, GraphParts& parts) {
 
 }  // namespace
 
-Result<GraphParts> read_compressed_bincode(ByteSource& source) {
+runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source) {
     auto created = Lz4FrameReader::create(source);
     if (!created) return std::move(created).error();
     Lz4FrameReader& frame = created.value();
@@ -187,17 +187,17 @@ Result<GraphParts> read_compressed_bincode(ByteSource& source) {
     if (!complete) parts = GraphParts();
     // A damaged frame explains broken content better than the content does.
     if (!frame.drain()) return frame.take_error();
-    if (!complete) return Error(std::string(in.invalid()));
+    if (!complete) return runtime::Error(std::string(in.invalid()));
     return parts;
 }
 
-Result<GraphParts> read_compressed_bincode(const std::string& path, TaskMonitor& monitor) {
+runtime::Result<GraphParts> read_compressed_bincode(const std::string& path, TaskMonitor& monitor) {
     auto file = FileSource::open(path, monitor);
     if (!file) return std::move(file).error();
     auto parts = read_compressed_bincode(file.value());
     // The read that was stopped surfaces wrapped as an input error.
-    if (monitor.stopped()) return Error(std::string(TaskMonitor::kInterrupted));
+    if (monitor.stopped()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
     return parts;
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

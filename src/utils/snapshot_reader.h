@@ -9,7 +9,7 @@
 // arrive, so a damaged count ends in a read failure, not a huge reservation.
 //
 // Every loaded snapshot is checked against the graph invariants that the
-// analysis relies on (see base/graph.h): the counts agree and stay within
+// analysis relies on (see src/base/graph.h): the counts agree and stay within
 // 2^32 nodes, the name map (a repeated name's last entry counting) and the
 // name array describe the same names, node
 // record i has id i, neighbour ids are in range and strictly ascending, the
@@ -32,15 +32,15 @@
 #include <string_view>
 
 #include "runtime/result.h"
-#include "utils/byte_source.h"
-#include "utils/graph_parts.h"
-#include "utils/task_monitor.h"
+#include "src/utils/byte_source.h"
+#include "src/utils/graph_parts.h"
+#include "src/utils/task_monitor.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 
-Result<GraphParts> read_compressed_bincode(const std::string& path,
+runtime::Result<GraphParts> read_compressed_bincode(const std::string& path,
                                            TaskMonitor& monitor = TaskMonitor::unwatched());
-Result<GraphParts> read_compressed_bincode(ByteSource& source);
+runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source);
 
 namespace snapshot_errors {
 inline constexpr std::string_view kTooManyNodes =
@@ -71,4 +71,4 @@ inline constexpr std::string_view kEdgeCount =
     "invalid snapshot: m_cache is not half the number of neighbour entries";
 }  // namespace snapshot_errors
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,4 +1,4 @@
-#include "utils/snapshot_writer.h"
+#include "src/utils/snapshot_writer.h"
 
 #include <fcntl.h>
 #include <lz4frame.h>
@@ -13,13 +13,13 @@
 #include <random>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 // Content is compressed in pieces of this size: a few 256 KiB blocks.
 constexpr std::size_t kStagedBytes = std::size_t{1} << 20;
 
-Error interrupted() { return Error(std::string(TaskMonitor::kInterrupted)); }
+runtime::Error interrupted() { return runtime::Error(std::string(TaskMonitor::kInterrupted)); }
 
 std::string lz4_error_name(std::size_t code) {
     std::string_view name = LZ4F_getErrorName(code);
@@ -31,7 +31,7 @@ std::string lz4_error_name(std::size_t code) {
 // into place.
 class TemporaryFile {
 public:
-    static Result<TemporaryFile> create(const std::string& target) {
+    static runtime::Result<TemporaryFile> create(const std::string& target) {
         const std::size_t slash = target.rfind('/');
         const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
         const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -46,7 +46,7 @@ public:
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) return TemporaryFile(fd, std::move(path));
             if ((errno != EEXIST && errno != EINTR) || attempt == 100) {
-                return Error(os_error_text(errno));
+                return runtime::Error(runtime::os_error_text(errno));
             }
         }
     }
@@ -65,11 +65,11 @@ public:
 
     // Flushes the file to disk, closes it and renames it onto `target`, so
     // that the target never names a partly written file, even after a crash.
-    Result<void> commit(const std::string& target) {
-        if (::fsync(fd_) != 0) return Error(os_error_text(errno));
+    runtime::Result<void> commit(const std::string& target) {
+        if (::fsync(fd_) != 0) return runtime::Error(runtime::os_error_text(errno));
         const int status = ::close(std::exchange(fd_, -1));
-        if (status != 0 && errno != EINTR) return Error(os_error_text(errno));
-        if (::rename(path_.c_str(), target.c_str()) != 0) return Error(os_error_text(errno));
+        if (status != 0 && errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
+        if (::rename(path_.c_str(), target.c_str()) != 0) return runtime::Error(runtime::os_error_text(errno));
         path_.clear();
         return {};
     }
@@ -98,7 +98,7 @@ public:
         const std::size_t code = LZ4F_createCompressionContext(&context_, LZ4F_VERSION);
         if (LZ4F_isError(code)) {
             context_ = nullptr;
-            fail(Error(lz4_error_name(code)));
+            fail(runtime::Error(lz4_error_name(code)));
             return;
         }
         compressed_size_ = LZ4F_compressBound(kStagedBytes, &preferences_);
@@ -123,7 +123,7 @@ public:
     bool ok() const noexcept { return !error_; }
 
     // Compresses what is staged and ends the frame.
-    Result<void> finish() {
+    runtime::Result<void> finish() {
         flush();
         if (error_) return take_error();
         emit(LZ4F_compressEnd(context_, compressed_.get(), compressed_size_, nullptr));
@@ -131,10 +131,10 @@ public:
         return {};
     }
 
-    Error take_error() { return std::move(*error_); }
+    runtime::Error take_error() { return std::move(*error_); }
 
 private:
-    void fail(Error error) {
+    void fail(runtime::Error error) {
         if (!error_) error_ = std::move(error);
     }
 
@@ -158,12 +158,12 @@ private:
     // liblz4's error code.
     void emit(std::size_t size) {
         if (error_) return;
-        if (LZ4F_isError(size)) return fail(Error(lz4_error_name(size)));
+        if (LZ4F_isError(size)) return fail(runtime::Error(lz4_error_name(size)));
         const char* data = compressed_.get();
         while (size > 0) {
             const ssize_t wrote = ::write(fd_, data, size);
             if (wrote < 0) {
-                if (errno != EINTR) return fail(Error(os_error_text(errno)));
+                if (errno != EINTR) return fail(runtime::Error(runtime::os_error_text(errno)));
                 if (!monitor_.checkpoint(
                         {TaskProgress::Stage::kWriting, staged_total_, content_size_})) {
                     return fail(interrupted());
@@ -186,7 +186,7 @@ private:
     std::uint64_t next_checkpoint_ = TaskMonitor::kCheckpointBytes;
     std::unique_ptr<char[]> compressed_;
     std::size_t compressed_size_ = 0;
-    std::optional<Error> error_;
+    std::optional<runtime::Error> error_;
 };
 
 bool consistent(const SnapshotContent& content) {
@@ -197,7 +197,7 @@ bool consistent(const SnapshotContent& content) {
 
 // Checkpoints come from the writer's flushes; between them the loops only
 // stage values, and they give up at the next node once the writer failed.
-Result<void> write_values(FrameWriter& out, const SnapshotContent& content) {
+runtime::Result<void> write_values(FrameWriter& out, const SnapshotContent& content) {
     const std::vector<NodeName>& names = content.name_set.id_to_name();
     const std::uint64_t n = names.size();
     out.put(n);  // next_id
@@ -232,17 +232,17 @@ std::uint64_t snapshot_content_size(const SnapshotContent& content) {
     return 8 * (5 + 2 * n + n + 2 * n + content.neighbours.size());
 }
 
-Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
+runtime::Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
                                       TaskMonitor& monitor) {
-    if (!consistent(content)) return Error(std::string(kInconsistent));
+    if (!consistent(content)) return runtime::Error(std::string(kInconsistent));
     auto file = TemporaryFile::create(path);
     if (!file) return std::move(file).error();
     {
         FrameWriter out(file.value().fd(), monitor, snapshot_content_size(content));
-        Result<void> written = write_values(out, content);
+        runtime::Result<void> written = write_values(out, content);
         if (!written) return written;
     }
     return file.value().commit(path);
 }
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,5 +1,5 @@
 #pragma once
-// Writing a graph snapshot in the layout that utils/snapshot_reader.h reads:
+// Writing a graph snapshot in the layout that src/utils/snapshot_reader.h reads:
 // one LZ4 frame whose content is the 8-byte little-endian values
 //   next_id, N, N pairs (name, id), K, K names (id order), n,
 //   n node records (id, d, then d neighbour ids), m_cache.
@@ -24,13 +24,13 @@
 #include <string_view>
 
 #include "runtime/result.h"
-#include "utils/name_set.h"
-#include "utils/node_id.h"
-#include "utils/task_monitor.h"
+#include "src/utils/name_set.h"
+#include "src/utils/node_id.h"
+#include "src/utils/task_monitor.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 
-// A finished graph's fields, borrowed for the write (see base/graph.h).
+// A finished graph's fields, borrowed for the write (see src/base/graph.h).
 struct SnapshotContent {
     const NameSet& name_set;
     std::span<const std::uint64_t> offsets;  // n + 1 running degree sums
@@ -44,7 +44,7 @@ inline constexpr std::string_view kInconsistent =
 // Bytes of decompressed content the snapshot of `content` holds.
 std::uint64_t snapshot_content_size(const SnapshotContent& content);
 
-Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
+runtime::Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
                                       TaskMonitor& monitor = TaskMonitor::unwatched());
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <utility>
 
-namespace quelmar {
+namespace quelmar::utils {
 
 struct TaskProgress {
     enum class Stage { kReading, kBuilding, kWriting };
@@ -57,4 +57,4 @@ private:
     bool stopped_ = false;
 };
 
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,6 +1,8 @@
 """Helpers shared by the Python tests (no tests here): input files, failure
 messages, statistics in comparable form, fresh interpreters, memory readings,
-threads, named pipes and terminals."""
+threads, named pipes and terminals. Test files at any depth below this folder
+import them by name (`from support import ...`); conftest.py turns the file
+writers and pipes into the `files` and `pipe` fixtures."""
 
 import ctypes
 import fcntl

@@ -194,24 +194,34 @@ class TestFiles:
             == "stream did not contain valid UTF-8"
 
 
-@pytest.mark.parametrize("line, outcome", [
-    (b"1 5 " + b"y" * 100_000_000 + b"\n2 5\n", "[5]"),
-    (b"1" * 100_000_000 + b"\n", "missing cluster_id"),
-    (b"1 " + b"9" * 100_000_000 + b"\n", "invalid cluster_id"),
+HUGE_LINE_PROGRAM = """
+import quelmar
+graph = quelmar.Graph({graph!r})
+try:
+    print(quelmar.Clustering(graph, {path!r}).select(lambda c: True).keys)
+except BaseException as error:
+    print(error.args[0])
+"""
+
+
+@pytest.fixture(scope="module")
+def baseline_kib(tmp_path_factory, graph_path):
+    """Peak memory of a fresh interpreter loading a two-line clustering."""
+    path = tmp_path_factory.mktemp("tiny") / "tiny.txt"
+    path.write_text("1 5\n2 5\n")
+    return run_measured(HUGE_LINE_PROGRAM.format(graph=graph_path, path=str(path)))[1]
+
+
+@pytest.mark.parametrize("make_line, outcome", [
+    (lambda: b"1 5 " + b"y" * 100_000_000 + b"\n2 5\n", "[5]"),
+    (lambda: b"1" * 100_000_000 + b"\n", "missing cluster_id"),
+    (lambda: b"1 " + b"9" * 100_000_000 + b"\n", "invalid cluster_id"),
 ], ids=["ignored-tail", "one-token", "huge-cluster-id"])
-def test_single_line_of_100_mb(files, graph_path, line, outcome):
-    program = f"""
-        import quelmar
-        graph = quelmar.Graph({graph_path!r})
-        try:
-            print(quelmar.Clustering(graph, PATH).select(lambda c: True).keys)
-        except BaseException as error:
-            print(error.args[0][{len(PANIC_PREFIX)}:])
-    """
-    _, baseline = run_measured(program.replace("PATH", repr(files.text("1 5\n2 5\n", "tiny.txt"))))
-    output, peak = run_measured(program.replace("PATH", repr(files.bytes(line, "c.txt"))))
-    assert output == outcome
-    assert peak - baseline < 32 * 1024, f"peak {peak} KiB against {baseline} KiB"
+def test_single_line_of_100_mb(files, graph_path, baseline_kib, make_line, outcome):
+    path = files.bytes(make_line(), "c.txt")
+    output, peak = run_measured(HUGE_LINE_PROGRAM.format(graph=graph_path, path=path))
+    assert output.removeprefix(PANIC_PREFIX) == outcome
+    assert peak - baseline_kib < 32 * 1024, f"peak {peak} KiB against {baseline_kib} KiB"
 
 
 def test_failing_loads_from_many_threads(files, graph):

@@ -19,16 +19,16 @@
 #include <string_view>
 #include <vector>
 
-#include "base/graph_loader.h"
-#include "base/path_extension.h"
-#include "status_line.h"
-#include "utils/snapshot_writer.h"
+#include "src/base/graph_loader.h"
+#include "src/base/path_extension.h"
+#include "tools/snapshot/status_line.h"
+#include "src/utils/snapshot_writer.h"
 
+namespace quelmar::tools {
 namespace {
 
-using quelmar::TaskMonitor;
-using quelmar::TaskProgress;
-using quelmar::tools::StatusLine;
+using utils::TaskMonitor;
+using utils::TaskProgress;
 
 constexpr std::string_view kProgram = "quelmar-snapshot";
 constexpr std::string_view kUsage =
@@ -63,7 +63,7 @@ void catch_stop_signals() {
     std::_Exit(128 + signal);
 }
 
-void print_error(std::string_view what, const std::string& path, const quelmar::Error& error) {
+void print_error(std::string_view what, const std::string& path, const runtime::Error& error) {
     std::fprintf(stderr, "%.*s: %.*s %s: %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
                  static_cast<int>(what.size()), what.data(), path.c_str(),
                  error.report().c_str());
@@ -82,9 +82,7 @@ struct Arguments {
     std::vector<std::string> paths;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     Arguments arguments;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -111,7 +109,7 @@ int main(int argc, char** argv) {
     const std::string& output = arguments.paths[1];
     // quelmar.Graph picks the format by this extension: any other name would
     // be read back as an edge list.
-    if (quelmar::path_extension(output) != "lz4") {
+    if (base::path_extension(output) != "lz4") {
         return usage_error("the output file name must end in .lz4");
     }
 
@@ -134,17 +132,17 @@ int main(int argc, char** argv) {
         return true;
     });
 
-    auto loaded = quelmar::parse_from_file(input, monitor);
+    auto loaded = base::parse_from_file(input, monitor);
     if (!loaded) {
         status.clear();
         if (g_signal != 0) die_of_signal(g_signal);
         print_error("cannot load", input, loaded.error());
         return 1;
     }
-    const quelmar::Graph& graph = loaded.value();
-    const quelmar::SnapshotContent content{graph.name_set(), graph.offsets(),
+    const base::Graph& graph = loaded.value();
+    const utils::SnapshotContent content{graph.name_set(), graph.offsets(),
                                            graph.all_neighbours(), graph.m_cache()};
-    auto written = quelmar::write_compressed_bincode(output, content, monitor);
+    auto written = utils::write_compressed_bincode(output, content, monitor);
     status.clear();
     if (!written) {
         if (g_signal != 0) die_of_signal(g_signal);
@@ -160,3 +158,8 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace
+}  // namespace quelmar::tools
+
+int main(int argc, char** argv) { return quelmar::tools::run(argc, argv); }

@@ -1,4 +1,4 @@
-#include "status_line.h"
+#include "tools/snapshot/status_line.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "base/clustering.h"
+#include "src/base/clustering.h"
 
 #include <gtest/gtest.h>
 
@@ -8,25 +8,25 @@
 #include <string>
 #include <vector>
 
-#include "base/graph_loader.h"
+#include "src/base/graph_loader.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 // Names 5, 6, 7, 8, 9 get ids 0..4.
 Graph small_graph() {
-    MemorySource source("5 6\n7 8\n9 5\n");
+    utils::MemorySource source("5 6\n7 8\n9 5\n");
     return std::move(parse_edgelist_from_reader(source)).value();
 }
 
-Result<Clustering> load(const Graph& graph, const std::string& text) {
-    MemorySource source(text);
+runtime::Result<Clustering> load(const Graph& graph, const std::string& text) {
+    utils::MemorySource source(text);
     return Clustering::parse_from_reader(graph, source);
 }
 
-using Members = std::map<ClusterId, std::vector<NodeId>>;
+using Members = std::map<ClusterId, std::vector<utils::NodeId>>;
 
-Members members(const Result<Clustering>& result) {
+Members members(const runtime::Result<Clustering>& result) {
     EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().message());
     Members out;
     if (!result.ok()) return out;
@@ -39,7 +39,7 @@ Members members(const Result<Clustering>& result) {
     return out;
 }
 
-std::string error_of(const Result<Clustering>& result) {
+std::string error_of(const runtime::Result<Clustering>& result) {
     return result.ok() ? "<loaded>" : result.error().message();
 }
 
@@ -126,17 +126,17 @@ TEST(ClusteringLoader, RandomFilesMatchTheModel) {
     std::mt19937_64 random(7);
     for (int round = 0; round < 300; ++round) {
         std::string text;
-        std::map<ClusterId, std::set<NodeId>> expected;
+        std::map<ClusterId, std::set<utils::NodeId>> expected;
         std::set<ClusterId> unresolved;
         std::string expected_error;
         const int lines = static_cast<int>(random() % 80);
         for (int i = 0; i < lines; ++i) {
-            const NodeName name = 3 + random() % 8;  // 5..9 known, 3, 4 and 10 not
+            const utils::NodeName name = 3 + random() % 8;  // 5..9 known, 3, 4 and 10 not
             const ClusterId cluster = random() % 6;
             text += std::to_string(name) + " " + std::to_string(cluster) + "\n";
             if (!expected_error.empty()) continue;
             if (const auto id = graph.name_set().retrieve(name)) {
-                expected[cluster].insert(static_cast<NodeId>(*id));
+                expected[cluster].insert(static_cast<utils::NodeId>(*id));
             } else if (!unresolved.insert(cluster).second) {
                 expected_error = "node " + std::to_string(name) + " requested in cluster " +
                                  std::to_string(cluster) +
@@ -150,11 +150,11 @@ TEST(ClusteringLoader, RandomFilesMatchTheModel) {
         }
         Members want;
         for (const auto& [id, set] : expected) {
-            if (set.size() >= 2) want[id] = std::vector<NodeId>(set.begin(), set.end());
+            if (set.size() >= 2) want[id] = std::vector<utils::NodeId>(set.begin(), set.end());
         }
         EXPECT_EQ(members(result), want) << text;
     }
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -9,28 +9,28 @@
 #include <string>
 #include <vector>
 
-#include "base/graph_loader.h"
-#include "base/tests/graph_test_util.h"
+#include "src/base/graph_loader.h"
+#include "src/base/tests/graph_test_util.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 struct Model {
-    std::vector<NodeName> names;  // in order of first appearance
-    std::map<NodeName, NodeId> ids;
-    std::vector<std::set<NodeId>> lists;
+    std::vector<utils::NodeName> names;  // in order of first appearance
+    std::map<utils::NodeName, utils::NodeId> ids;
+    std::vector<std::set<utils::NodeId>> lists;
 
-    NodeId request(NodeName name) {
-        auto [it, inserted] = ids.emplace(name, static_cast<NodeId>(names.size()));
+    utils::NodeId request(utils::NodeName name) {
+        auto [it, inserted] = ids.emplace(name, static_cast<utils::NodeId>(names.size()));
         if (inserted) {
             names.push_back(name);
             lists.emplace_back();
         }
         return it->second;
     }
-    void add(NodeName from, NodeName to) {
-        const NodeId u = request(from);
-        const NodeId v = request(to);
+    void add(utils::NodeName from, utils::NodeName to) {
+        const utils::NodeId u = request(from);
+        const utils::NodeId v = request(to);
         lists[u].insert(v);
         lists[v].insert(u);
     }
@@ -52,7 +52,7 @@ public:
         return spaces[pick(std::size(spaces))];
     }
 
-    std::string name_token(NodeName name) {
+    std::string name_token(utils::NodeName name) {
         std::string text = std::to_string(name);
         if (chance(8)) text = std::string(pick(4), '0') + text;
         if (chance(300)) text = std::string(70000, '0') + text;  // longer than the read buffer
@@ -60,7 +60,7 @@ public:
         return text;
     }
 
-    std::string valid_line(NodeName from, NodeName to) {
+    std::string valid_line(utils::NodeName from, utils::NodeName to) {
         std::string line;
         if (chance(4)) line += space();
         line += name_token(from) + space() + name_token(to);
@@ -95,7 +95,7 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
     InputWriter writer(20240611);
     for (int round = 0; round < 400; ++round) {
         // A small pool makes repeats, reversals and self-loops common.
-        std::vector<NodeName> pool;
+        std::vector<utils::NodeName> pool;
         const std::size_t pool_size = 1 + writer.pick(12);
         for (std::size_t i = 0; i < pool_size; ++i) {
             const std::size_t kind = writer.pick(4);
@@ -113,8 +113,8 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
                 text += line;
                 expected_error = message;
             } else {
-                const NodeName from = pool[writer.pick(pool.size())];
-                const NodeName to = pool[writer.pick(pool.size())];
+                const utils::NodeName from = pool[writer.pick(pool.size())];
+                const utils::NodeName to = pool[writer.pick(pool.size())];
                 text += writer.valid_line(from, to);
                 if (expected_error.empty()) model.add(from, to);
             }
@@ -125,7 +125,7 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
             }
         }
 
-        MemorySource source(text, 1 + writer.pick(100));
+        utils::MemorySource source(text, 1 + writer.pick(100));
         auto graph = parse_edgelist_from_reader(source);
         if (!expected_error.empty()) {
             ASSERT_FALSE(graph.ok()) << text;
@@ -134,7 +134,7 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
         }
         ASSERT_TRUE(graph.ok()) << graph.error().message() << "\n" << text;
         EXPECT_EQ(graph.value().name_set().id_to_name(), model.names);
-        std::vector<std::vector<NodeId>> expected_lists;
+        std::vector<std::vector<utils::NodeId>> expected_lists;
         std::uint64_t entries = 0;
         for (const auto& list : model.lists) {
             expected_lists.emplace_back(list.begin(), list.end());
@@ -146,4 +146,4 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,4 +1,4 @@
-#include "base/graph_builder.h"
+#include "src/base/graph_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,15 +6,15 @@
 #include <random>
 #include <set>
 
-#include "base/tests/graph_test_util.h"
+#include "src/base/tests/graph_test_util.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 using testing::adjacency;
-using Lists = std::vector<std::vector<NodeId>>;
+using Lists = std::vector<std::vector<utils::NodeId>>;
 
-Graph build(const std::vector<std::pair<NodeName, NodeName>>& edges,
+Graph build(const std::vector<std::pair<utils::NodeName, utils::NodeName>>& edges,
             GraphBuilder::Limits limits = {}) {
     GraphBuilder builder(limits);
     for (const auto& [from, to] : edges) EXPECT_TRUE(builder.add_edge(from, to));
@@ -31,7 +31,7 @@ TEST(GraphBuilder, EmptyGraph) {
 
 TEST(GraphBuilder, RepeatedAndReversedEdgesCollapse) {
     Graph graph = build({{1, 2}, {2, 1}, {1, 2}});
-    EXPECT_EQ(graph.name_set().id_to_name(), (std::vector<NodeName>{1, 2}));
+    EXPECT_EQ(graph.name_set().id_to_name(), (std::vector<utils::NodeName>{1, 2}));
     EXPECT_EQ(adjacency(graph), (Lists{{1}, {0}}));
     EXPECT_EQ(graph.m_cache(), 1u);
 }
@@ -57,10 +57,10 @@ TEST(GraphBuilder, ListsAreSortedAndOffsetsAreRunningDegrees) {
 
 TEST(GraphBuilder, ManyEdgesAcrossChunks) {
     // A star plus a path, each edge given three times: more pairs than one chunk.
-    std::vector<std::pair<NodeName, NodeName>> edges;
-    const NodeName n = 5000;
+    std::vector<std::pair<utils::NodeName, utils::NodeName>> edges;
+    const utils::NodeName n = 5000;
     for (int copy = 0; copy < 3; ++copy) {
-        for (NodeName i = 1; i < n; ++i) {
+        for (utils::NodeName i = 1; i < n; ++i) {
             edges.emplace_back(0, i);
             edges.emplace_back(i + 1 < n ? i + 1 : 1, i);
         }
@@ -69,7 +69,7 @@ TEST(GraphBuilder, ManyEdgesAcrossChunks) {
     ASSERT_EQ(graph.node_count(), n);
     EXPECT_EQ(graph.degree(0), n - 1);
     EXPECT_EQ(graph.m_cache(), 2 * (n - 1));  // a star and a cycle over 1 .. n-1
-    for (NodeId u = 1; u < n; ++u) {
+    for (utils::NodeId u = 1; u < n; ++u) {
         const auto list = graph.neighbours(u);
         EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
         EXPECT_EQ(list.front(), 0u);
@@ -80,33 +80,33 @@ TEST(GraphBuilder, ManyEdgesAcrossChunks) {
 // table to grow several times.
 TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
     std::mt19937_64 random(99);
-    std::vector<NodeName> pool(60000);
+    std::vector<utils::NodeName> pool(60000);
     for (auto& name : pool) name = random();
-    std::map<NodeName, NodeId> ids;
-    std::vector<std::set<NodeId>> lists;
-    auto model_id = [&](NodeName name) {
-        auto [it, inserted] = ids.emplace(name, static_cast<NodeId>(lists.size()));
+    std::map<utils::NodeName, utils::NodeId> ids;
+    std::vector<std::set<utils::NodeId>> lists;
+    auto model_id = [&](utils::NodeName name) {
+        auto [it, inserted] = ids.emplace(name, static_cast<utils::NodeId>(lists.size()));
         if (inserted) lists.emplace_back();
         return it->second;
     };
     GraphBuilder builder;
     for (int i = 0; i < 300000; ++i) {
         // Skewed ends: low pool indices are hubs.
-        const NodeName from = pool[random() % (1 + random() % pool.size())];
-        const NodeName to = pool[random() % pool.size()];
+        const utils::NodeName from = pool[random() % (1 + random() % pool.size())];
+        const utils::NodeName to = pool[random() % pool.size()];
         ASSERT_TRUE(builder.add_edge(from, to));
-        const NodeId u = model_id(from);
-        const NodeId v = model_id(to);
+        const utils::NodeId u = model_id(from);
+        const utils::NodeId v = model_id(to);
         lists[u].insert(v);
         lists[v].insert(u);
     }
     const Graph graph = std::move(builder).into_permanent();
     ASSERT_EQ(graph.node_count(), lists.size());
     std::uint64_t entries = 0;
-    for (NodeId u = 0; u < lists.size(); ++u) {
+    for (utils::NodeId u = 0; u < lists.size(); ++u) {
         const auto list = graph.neighbours(u);
-        ASSERT_EQ(std::vector<NodeId>(list.begin(), list.end()),
-                  std::vector<NodeId>(lists[u].begin(), lists[u].end()));
+        ASSERT_EQ(std::vector<utils::NodeId>(list.begin(), list.end()),
+                  std::vector<utils::NodeId>(lists[u].begin(), lists[u].end()));
         entries += lists[u].size();
     }
     EXPECT_EQ(graph.m_cache(), entries / 2);
@@ -125,9 +125,9 @@ TEST(GraphBuilder, RefusesNodesBeyondTheLimit) {
 TEST(GraphBuilder, DegreesAreRecountedWhenATallyOverflows) {
     // A hub with repeated edges and a self-loop, first within the tally
     // limit, then past it: the same graph either way.
-    std::vector<std::pair<NodeName, NodeName>> edges;
+    std::vector<std::pair<utils::NodeName, utils::NodeName>> edges;
     for (int copy = 0; copy < 3; ++copy) {
-        for (NodeName leaf = 1; leaf <= 6; ++leaf) {
+        for (utils::NodeName leaf = 1; leaf <= 6; ++leaf) {
             edges.emplace_back(copy % 2 ? leaf : 0, copy % 2 ? 0 : leaf);
         }
         edges.emplace_back(0, 0);
@@ -135,11 +135,11 @@ TEST(GraphBuilder, DegreesAreRecountedWhenATallyOverflows) {
     const Graph tallied = build(edges);
     const Graph recounted = build(edges, GraphBuilder::Limits{.max_tally = 2});
     EXPECT_EQ(adjacency(recounted), adjacency(tallied));
-    EXPECT_EQ(adjacency(tallied)[0], (std::vector<NodeId>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(adjacency(tallied)[0], (std::vector<utils::NodeId>{0, 1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(recounted.m_cache(), 6u);
     EXPECT_EQ(std::vector<std::uint64_t>(recounted.offsets().begin(), recounted.offsets().end()),
               (std::vector<std::uint64_t>{0, 7, 8, 9, 10, 11, 12, 13}));
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

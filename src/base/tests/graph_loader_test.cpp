@@ -1,4 +1,4 @@
-#include "base/graph_loader.h"
+#include "src/base/graph_loader.h"
 
 #include <gtest/gtest.h>
 
@@ -6,23 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "base/graph_builder.h"
-#include "base/tests/graph_test_util.h"
+#include "src/base/graph_builder.h"
+#include "src/base/tests/graph_test_util.h"
 #include "runtime/log.h"
-#include "utils/tests/snapshot_test_writer.h"
+#include "src/utils/tests/snapshot_test_writer.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 using testing::adjacency;
-using Lists = std::vector<std::vector<NodeId>>;
+using Lists = std::vector<std::vector<utils::NodeId>>;
 
-Result<Graph> load_text(const std::string& text, std::uint64_t max_nodes = kMaxNodes) {
-    MemorySource source(text);
+runtime::Result<Graph> load_text(const std::string& text, std::uint64_t max_nodes = utils::kMaxNodes) {
+    utils::MemorySource source(text);
     return parse_edgelist_from_reader(source, max_nodes);
 }
 
-std::string error_of(const Result<Graph>& result) {
+std::string error_of(const runtime::Result<Graph>& result) {
     return result.ok() ? "<loaded>" : result.error().message();
 }
 
@@ -38,7 +38,7 @@ TEST(EdgeListLoader, EmptyFileGivesEmptyGraph) {
 TEST(EdgeListLoader, IdsFollowFirstAppearance) {
     auto graph = load_text("30 10\n10 20\n");
     ASSERT_TRUE(graph.ok());
-    EXPECT_EQ(graph.value().name_set().id_to_name(), (std::vector<NodeName>{30, 10, 20}));
+    EXPECT_EQ(graph.value().name_set().id_to_name(), (std::vector<utils::NodeName>{30, 10, 20}));
     EXPECT_EQ(adjacency(graph.value()), (Lists{{1}, {0, 2}, {1}}));
 }
 
@@ -56,7 +56,7 @@ TEST(EdgeListLoader, LinesThatLoad) {
     auto extra = load_text("1 2 3.5 foo\n\t 7   9  \r\n+3 4\n18446744073709551615 0\n");
     ASSERT_TRUE(extra.ok());
     EXPECT_EQ(extra.value().name_set().id_to_name(),
-              (std::vector<NodeName>{1, 2, 7, 9, 3, 4, 18446744073709551615ULL, 0}));
+              (std::vector<utils::NodeName>{1, 2, 7, 9, 3, 4, 18446744073709551615ULL, 0}));
 }
 
 TEST(EdgeListLoader, FirstFailingLineDecides) {
@@ -90,7 +90,7 @@ TEST(GraphFile, GoldenEdgeList) {
     ASSERT_TRUE(graph.ok()) << graph.error().report();
     // Names in order of first appearance: 100 7 42 0 18446744073709551615 3
     EXPECT_EQ(graph.value().name_set().id_to_name(),
-              (std::vector<NodeName>{100, 7, 42, 0, 18446744073709551615ULL, 3}));
+              (std::vector<utils::NodeName>{100, 7, 42, 0, 18446744073709551615ULL, 3}));
     EXPECT_EQ(adjacency(graph.value()), (Lists{{1, 2, 3}, {0, 2}, {0, 1, 2}, {0, 4}, {3}, {5}}));
     EXPECT_EQ(graph.value().m_cache(), 6u);
 }
@@ -144,10 +144,10 @@ TEST(GraphFile, SnapshotRoundTrip) {
     values.push_back(names.id_to_name().size());
     values.insert(values.end(), names.id_to_name().begin(), names.id_to_name().end());
     values.push_back(graph.node_count());
-    for (NodeId u = 0; u < graph.node_count(); ++u) {
+    for (utils::NodeId u = 0; u < graph.node_count(); ++u) {
         values.push_back(u);
         values.push_back(graph.degree(u));
-        for (NodeId v : graph.neighbours(u)) values.push_back(v);
+        for (utils::NodeId v : graph.neighbours(u)) values.push_back(v);
     }
     values.push_back(graph.m_cache());
 
@@ -159,28 +159,28 @@ TEST(GraphFile, SnapshotRoundTrip) {
         EXPECT_EQ(reloaded.value().name_set().id_to_name(), names.id_to_name());
         EXPECT_EQ(adjacency(reloaded.value()), adjacency(graph));
         EXPECT_EQ(reloaded.value().m_cache(), graph.m_cache());
-        for (NodeName name : names.id_to_name()) {
+        for (utils::NodeName name : names.id_to_name()) {
             EXPECT_EQ(reloaded.value().name_set().retrieve(name), names.retrieve(name));
         }
     }
 }
 
 std::vector<std::string>* g_events = nullptr;
-void record_event(log::Level, std::string_view target, std::string_view message) {
+void record_event(runtime::log::Level, std::string_view target, std::string_view message) {
     g_events->push_back(std::string(target) + " " + std::string(message));
 }
 
 TEST(GraphFile, LogsTheChosenFormat) {
     std::vector<std::string> events;
     g_events = &events;
-    log::set_sink(record_event, log::Level::Debug);
+    runtime::log::set_sink(record_event, runtime::log::Level::Debug);
     (void)parse_from_file(kData + "/small_edgelist.txt");
     (void)parse_from_file(kData + "/single_edge.bin.lz4");
-    log::set_sink(nullptr, log::Level::Error);
+    runtime::log::set_sink(nullptr, runtime::log::Level::Error);
     g_events = nullptr;
     EXPECT_EQ(events, (std::vector<std::string>{"orvanthel::base loading from edgelist",
                                                 "orvanthel::base loading from bincode.lz4"}));
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/graph.h"
+#include "src/base/graph.h"
 
 namespace quelmar::testing {
 
-inline std::vector<std::vector<NodeId>> adjacency(const Graph& graph) {
-    std::vector<std::vector<NodeId>> lists;
+inline std::vector<std::vector<utils::NodeId>> adjacency(const base::Graph& graph) {
+    std::vector<std::vector<utils::NodeId>> lists;
     for (std::uint64_t u = 0; u < graph.node_count(); ++u) {
-        const auto span = graph.neighbours(static_cast<NodeId>(u));
+        const auto span = graph.neighbours(static_cast<utils::NodeId>(u));
         lists.emplace_back(span.begin(), span.end());
     }
     return lists;

@@ -1,4 +1,4 @@
-#include "base/line_reader.h"
+#include "src/base/line_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 // What the loaders see of one line, or the reader's failure.
@@ -37,7 +37,7 @@ std::ostream& operator<<(std::ostream& out, const Outcome& o) {
     return out << o.count << ":[" << o.first << "][" << o.second << "]";
 }
 
-std::vector<Outcome> read_lines(ByteSource& source, std::size_t buffer_size) {
+std::vector<Outcome> read_lines(utils::ByteSource& source, std::size_t buffer_size) {
     LineReader reader(source, buffer_size);
     std::vector<Outcome> lines;
     LineTokens tokens;
@@ -57,7 +57,7 @@ std::vector<Outcome> read_lines(ByteSource& source, std::size_t buffer_size) {
 
 std::vector<Outcome> read_lines(const std::string& input, std::size_t buffer_size = 1 << 16,
                                 std::size_t piece = SIZE_MAX) {
-    MemorySource source(input, piece);
+    utils::MemorySource source(input, piece);
     return read_lines(source, buffer_size);
 }
 
@@ -150,11 +150,11 @@ TEST(LineReader, HugeLineIsReadInConstantMemory) {
 }
 
 // Serves some bytes, then fails like a broken disk.
-class FailingSource final : public ByteSource {
+class FailingSource final : public utils::ByteSource {
 public:
     explicit FailingSource(std::string data) : data_(std::move(data)) {}
-    Result<std::size_t> read(char* buffer, std::size_t capacity) override {
-        if (served_) return Error(os_error_text(EIO));
+    runtime::Result<std::size_t> read(char* buffer, std::size_t capacity) override {
+        if (served_) return runtime::Error(runtime::os_error_text(EIO));
         served_ = true;
         const std::size_t count = std::min(capacity, data_.size());
         std::copy_n(data_.data(), count, buffer);
@@ -201,4 +201,4 @@ TEST(LineReader, BufferSizeNeverChangesTheOutcome) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "base/graph_loader.h"
-#include "base/tests/graph_test_util.h"
-#include "utils/snapshot_writer.h"
-#include "utils/tests/snapshot_test_writer.h"
+#include "src/base/graph_loader.h"
+#include "src/base/tests/graph_test_util.h"
+#include "src/utils/snapshot_writer.h"
+#include "src/utils/tests/snapshot_test_writer.h"
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
-using Stage = TaskProgress::Stage;
+using Stage = utils::TaskProgress::Stage;
 
 // A file name of this test's own: CTest runs test cases side by side.
 std::string own_file(const std::string& suffix) {
@@ -42,22 +42,22 @@ const std::string& large_edge_list() {
     return path;
 }
 
-SnapshotContent content_of(const Graph& graph) {
+utils::SnapshotContent content_of(const Graph& graph) {
     return {graph.name_set(), graph.offsets(), graph.all_neighbours(), graph.m_cache()};
 }
 
 struct Seen {
-    std::vector<TaskProgress> checkpoints;
+    std::vector<utils::TaskProgress> checkpoints;
     std::size_t count(Stage stage) const {
         return std::count_if(checkpoints.begin(), checkpoints.end(),
-                             [&](const TaskProgress& p) { return p.stage == stage; });
+                             [&](const utils::TaskProgress& p) { return p.stage == stage; });
     }
 };
 
 // A monitor that records every checkpoint and says stop at the n-th one of
 // `stage` (never when n is 0).
-TaskMonitor recording(Seen& seen, Stage stage = Stage::kReading, std::size_t stop_at = 0) {
-    return TaskMonitor([&seen, stage, stop_at](const TaskProgress& progress) {
+utils::TaskMonitor recording(Seen& seen, Stage stage = Stage::kReading, std::size_t stop_at = 0) {
+    return utils::TaskMonitor([&seen, stage, stop_at](const utils::TaskProgress& progress) {
         seen.checkpoints.push_back(progress);
         return stop_at == 0 || seen.count(stage) < stop_at;
     });
@@ -65,7 +65,7 @@ TaskMonitor recording(Seen& seen, Stage stage = Stage::kReading, std::size_t sto
 
 TEST(MonitoredLoad, EdgeListReportsReadingThenBuilding) {
     Seen seen;
-    TaskMonitor monitor = recording(seen);
+    utils::TaskMonitor monitor = recording(seen);
     auto graph = parse_from_file(large_edge_list(), monitor);
     ASSERT_TRUE(graph.ok()) << graph.error().report();
     EXPECT_EQ(graph.value().node_count(), 600'000u);
@@ -75,7 +75,7 @@ TEST(MonitoredLoad, EdgeListReportsReadingThenBuilding) {
     ASSERT_GE(seen.count(Stage::kBuilding), 2u);
     std::uint64_t last_read = 0;
     bool building = false;
-    for (const TaskProgress& p : seen.checkpoints) {
+    for (const utils::TaskProgress& p : seen.checkpoints) {
         if (p.stage == Stage::kReading) {
             EXPECT_FALSE(building) << "reading after building began";
             EXPECT_EQ(p.total, size);
@@ -94,10 +94,10 @@ TEST(MonitoredLoad, EdgeListReportsReadingThenBuilding) {
 TEST(MonitoredLoad, EdgeListStopsWhileReadingOrBuilding) {
     for (Stage stage : {Stage::kReading, Stage::kBuilding}) {
         Seen seen;
-        TaskMonitor monitor = recording(seen, stage, 1);
+        utils::TaskMonitor monitor = recording(seen, stage, 1);
         auto graph = parse_from_file(large_edge_list(), monitor);
         ASSERT_FALSE(graph.ok());
-        EXPECT_EQ(graph.error().message(), TaskMonitor::kInterrupted);
+        EXPECT_EQ(graph.error().message(), utils::TaskMonitor::kInterrupted);
         EXPECT_TRUE(monitor.stopped());
         // Nothing is asked after the stop.
         EXPECT_EQ(seen.checkpoints.back().stage, stage);
@@ -109,11 +109,11 @@ TEST(MonitoredLoad, EdgeListThroughSnapshotGivesTheSameGraph) {
     auto graph = parse_from_file(large_edge_list());
     ASSERT_TRUE(graph.ok());
     const std::string snapshot = own_file(".lz4");
-    ASSERT_TRUE(write_compressed_bincode(snapshot, content_of(graph.value())).ok());
-    ASSERT_GT(std::filesystem::file_size(snapshot), 2 * TaskMonitor::kCheckpointBytes);
+    ASSERT_TRUE(utils::write_compressed_bincode(snapshot, content_of(graph.value())).ok());
+    ASSERT_GT(std::filesystem::file_size(snapshot), 2 * utils::TaskMonitor::kCheckpointBytes);
 
     Seen seen;
-    TaskMonitor monitor = recording(seen);
+    utils::TaskMonitor monitor = recording(seen);
     auto reloaded = parse_from_file(snapshot, monitor);
     ASSERT_TRUE(reloaded.ok()) << reloaded.error().report();
     EXPECT_EQ(reloaded.value().name_set().id_to_name(), graph.value().name_set().id_to_name());
@@ -122,17 +122,17 @@ TEST(MonitoredLoad, EdgeListThroughSnapshotGivesTheSameGraph) {
     EXPECT_GE(seen.count(Stage::kReading), 2u);
 
     Seen stopped_seen;
-    TaskMonitor stopping = recording(stopped_seen, Stage::kReading, 2);
+    utils::TaskMonitor stopping = recording(stopped_seen, Stage::kReading, 2);
     auto stopped = parse_from_file(snapshot, stopping);
     ASSERT_FALSE(stopped.ok());
-    EXPECT_EQ(stopped.error().report(), TaskMonitor::kInterrupted);
+    EXPECT_EQ(stopped.error().report(), utils::TaskMonitor::kInterrupted);
 }
 
 TEST(MonitoredLoad, UnwatchedLoadsNeverStop) {
-    TaskMonitor& unwatched = TaskMonitor::unwatched();
+    utils::TaskMonitor& unwatched = utils::TaskMonitor::unwatched();
     EXPECT_TRUE(unwatched.checkpoint({Stage::kReading, 1, 2}));
     EXPECT_FALSE(unwatched.stopped());
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,8 +1,8 @@
-#include "base/path_extension.h"
+#include "src/base/path_extension.h"
 
 #include <gtest/gtest.h>
 
-namespace quelmar {
+namespace quelmar::base {
 namespace {
 
 using Ext = std::optional<std::string_view>;
@@ -32,4 +32,4 @@ TEST(PathExtension, SeparatorsAndDots) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::base

@@ -1,4 +1,4 @@
-#include "buffer_view.h"
+#include "src/exposure/tools/buffer_view.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "count_recorder.h"
+#include "src/exposure/tools/count_recorder.h"
 
 #include <cstdint>
 #include <cstring>

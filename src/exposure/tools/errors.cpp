@@ -1,10 +1,10 @@
-#include "errors.h"
+#include "src/exposure/tools/errors.h"
 
 #include <regex>
 
 namespace quelmar::exposure::tools {
 
-PyObject* raise_error(const Error& error, const std::string& path) {
+PyObject* raise_error(const runtime::Error& error, const std::string& path) {
     if (PyErr_Occurred()) return nullptr;
     static const std::regex os_error(R"(^(.*) \(os error (\d+)\)$)");
     const std::string report = error.report();

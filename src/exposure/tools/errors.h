@@ -12,7 +12,7 @@ namespace quelmar::exposure::tools {
 
 // OSError(errno, text, path) for "<text> (os error N)", else ValueError with
 // the report. Keeps an exception already set (a signal handler's). Null.
-PyObject* raise_error(const Error& error, const std::string& path);
+PyObject* raise_error(const runtime::Error& error, const std::string& path);
 
 // Runs `body`; a C++ exception escaping it becomes MemoryError or
 // RuntimeError instead of crossing into the interpreter.

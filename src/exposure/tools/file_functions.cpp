@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "buffer_view.h"
-#include "errors.h"
-#include "functions.h"
-#include "membership_file.h"
-#include "pair_graph.h"
+#include "src/exposure/tools/buffer_view.h"
+#include "src/exposure/tools/errors.h"
+#include "src/exposure/tools/functions.h"
+#include "src/exposure/tools/membership_file.h"
+#include "src/exposure/tools/pair_graph.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -49,8 +49,8 @@ PyObject* write_graph_snapshot(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         // A handler that raised stops the work; its exception is the result.
-        TaskMonitor monitor([](const TaskProgress&) { return PyErr_CheckSignals() == 0; });
-        Result<void> written =
+        utils::TaskMonitor monitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        runtime::Result<void> written =
             write_pair_graph_snapshot(path, pairs.uint64s(), extra.uint64s(), monitor);
         if (!written) return raise_error(written.error(), path);
         Py_RETURN_NONE;
@@ -77,7 +77,7 @@ PyObject* write_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, "nodes and clusters differ in length");
             return nullptr;
         }
-        Result<void> written;
+        runtime::Result<void> written;
         Py_BEGIN_ALLOW_THREADS
         written = tools::write_memberships(path, nodes.uint64s(), clusters.uint64s());
         Py_END_ALLOW_THREADS

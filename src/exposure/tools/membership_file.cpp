@@ -1,4 +1,4 @@
-#include "membership_file.h"
+#include "src/exposure/tools/membership_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -66,14 +66,14 @@ private:
 
 }  // namespace
 
-Result<void> write_memberships(const std::string& path, std::span<const std::uint64_t> nodes,
+runtime::Result<void> write_memberships(const std::string& path, std::span<const std::uint64_t> nodes,
                                std::span<const std::uint64_t> clusters) {
     OutputFile file(path);
-    if (!file.opened()) return Error(os_error_text(errno));
+    if (!file.opened()) return runtime::Error(runtime::os_error_text(errno));
     for (std::size_t i = 0; i < nodes.size() && i < clusters.size(); ++i) {
-        if (!file.append_line(nodes[i], clusters[i])) return Error(os_error_text(errno));
+        if (!file.append_line(nodes[i], clusters[i])) return runtime::Error(runtime::os_error_text(errno));
     }
-    if (!file.flush() || !file.close()) return Error(os_error_text(errno));
+    if (!file.flush() || !file.close()) return runtime::Error(runtime::os_error_text(errno));
     return {};
 }
 

@@ -16,7 +16,7 @@
 namespace quelmar::exposure::tools {
 
 // `nodes` and `clusters` have one length.
-Result<void> write_memberships(const std::string& path, std::span<const std::uint64_t> nodes,
+runtime::Result<void> write_memberships(const std::string& path, std::span<const std::uint64_t> nodes,
                                std::span<const std::uint64_t> clusters);
 
 }  // namespace quelmar::exposure::tools

@@ -4,8 +4,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "count_recorder.h"
-#include "functions.h"
+#include "src/exposure/tools/count_recorder.h"
+#include "src/exposure/tools/functions.h"
 
 namespace quelmar::exposure::tools {
 namespace {

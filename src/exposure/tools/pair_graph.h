@@ -17,16 +17,16 @@
 #include <string>
 
 #include "runtime/result.h"
-#include "utils/task_monitor.h"
+#include "src/utils/task_monitor.h"
 
 namespace quelmar::exposure::tools {
 
 inline constexpr std::size_t kPairsPerCheckpoint = std::size_t{1} << 20;
 
 // `pairs` holds 2k names: from, to, from, to, ...
-Result<void> write_pair_graph_snapshot(const std::string& path,
+runtime::Result<void> write_pair_graph_snapshot(const std::string& path,
                                        std::span<const std::uint64_t> pairs,
                                        std::span<const std::uint64_t> extra_names,
-                                       TaskMonitor& monitor);
+                                       utils::TaskMonitor& monitor);
 
 }  // namespace quelmar::exposure::tools

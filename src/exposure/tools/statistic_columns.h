@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "quelmar/cluster_statistics.h"
-#include "quelmar/clustering_handle.h"
+#include "src/quelmar/cluster_statistics.h"
+#include "src/quelmar/clustering_handle.h"
 
 namespace quelmar::exposure::tools {
 

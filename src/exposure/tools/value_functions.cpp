@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "buffer_view.h"
-#include "errors.h"
-#include "functions.h"
-#include "quality/distribution_summary.h"
-#include "statistic_columns.h"
+#include "src/exposure/tools/buffer_view.h"
+#include "src/exposure/tools/errors.h"
+#include "src/exposure/tools/functions.h"
+#include "src/quality/distribution_summary.h"
+#include "src/exposure/tools/statistic_columns.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -100,10 +100,10 @@ PyObject* summarize(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!values.acquire(values_object, "values", BufferView::Item::kFloat64)) return nullptr;
         std::span<const double> items = values.float64s();
         std::vector<double> copy(items.begin(), items.end());
-        DistributionSummary summary = DistributionSummary::from_values(std::move(copy));
-        PyObject* list = PyList_New(DistributionSummary::kEntries);
+        quality::DistributionSummary summary = quality::DistributionSummary::from_values(std::move(copy));
+        PyObject* list = PyList_New(quality::DistributionSummary::kEntries);
         if (!list) return nullptr;
-        for (std::size_t i = 0; i < DistributionSummary::kEntries; ++i) {
+        for (std::size_t i = 0; i < quality::DistributionSummary::kEntries; ++i) {
             PyObject* entry = PyFloat_FromDouble(summary.percentiles()[i]);
             if (!entry) {
                 Py_DECREF(list);

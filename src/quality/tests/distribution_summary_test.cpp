@@ -1,4 +1,4 @@
-#include "quality/distribution_summary.h"
+#include "src/quality/distribution_summary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quelmar {
+namespace quelmar::quality {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -102,4 +102,4 @@ TEST(DistributionSummary, CopiesAreDeepAndIndependent) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::quality

@@ -1,4 +1,4 @@
-#include "quelmar/cluster_statistics.h"
+#include "src/quelmar/cluster_statistics.h"
 
 #include <cmath>
 

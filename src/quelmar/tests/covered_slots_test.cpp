@@ -1,11 +1,11 @@
-#include "quelmar/covered_slots.h"
+#include "src/quelmar/covered_slots.h"
 
 #include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "quelmar/tests/test_graphs.h"
+#include "src/quelmar/tests/test_graphs.h"
 
 namespace quelmar {
 namespace {
@@ -61,7 +61,7 @@ TEST(CoveredSlots, RoutesAgreeWithNaiveCountOnRandomGraphs) {
         std::uint64_t nodes = 2 + rng() % 400;
         auto graph = testing::shared_graph(nodes, testing::random_edges(rng, nodes, rng() % 3000));
         auto clusters = testing::random_clusters(rng, nodes, 1 + rng() % 50, 2 + rng() % 60);
-        std::vector<std::vector<NodeId>> members;
+        std::vector<std::vector<utils::NodeId>> members;
         for (const auto& cluster : clusters) members.push_back(cluster.second);
         auto clustering = testing::packed(graph, clusters);
         expect_both_routes(*clustering, testing::naive_covered_slots(graph->graph(), members));
@@ -75,11 +75,11 @@ TEST(CoveredSlots, DisjointClustersAddTheirInsideEntries) {
         auto graph = testing::shared_graph(nodes, testing::random_edges(rng, nodes, rng() % 2000));
         // A partition of a random prefix of the nodes into runs.
         testing::ClusterList clusters;
-        std::vector<std::vector<NodeId>> members;
-        for (NodeId next = 0; next + 2 <= nodes && rng() % 8 != 0;) {
-            NodeId size = std::min<NodeId>(2 + rng() % 12, nodes - next);
-            std::vector<NodeId> run;
-            for (NodeId k = 0; k < size; ++k) run.push_back(next + k);
+        std::vector<std::vector<utils::NodeId>> members;
+        for (utils::NodeId next = 0; next + 2 <= nodes && rng() % 8 != 0;) {
+            utils::NodeId size = std::min<utils::NodeId>(2 + rng() % 12, nodes - next);
+            std::vector<utils::NodeId> run;
+            for (utils::NodeId k = 0; k < size; ++k) run.push_back(next + k);
             next += size;
             members.push_back(run);
             clusters.push_back({clusters.size(), run});

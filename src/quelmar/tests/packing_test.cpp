@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "quelmar/enriched_graph.h"
-#include "quelmar/node_marks.h"
-#include "quelmar/rich_cluster.h"
-#include "quelmar/rich_clustering.h"
-#include "quelmar/tests/test_graphs.h"
+#include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/node_marks.h"
+#include "src/quelmar/rich_cluster.h"
+#include "src/quelmar/rich_clustering.h"
+#include "src/quelmar/tests/test_graphs.h"
 
 namespace quelmar {
 namespace {
@@ -31,7 +31,7 @@ void expect_counts(const RichCluster& cluster, std::uint64_t n, std::uint64_t m,
 
 // Packs through both membership tests: the cluster's own bitmap and the
 // per-worker marks. They must agree.
-RichCluster pack_both_ways(const EnrichedGraph& graph, const std::vector<NodeId>& ids) {
+RichCluster pack_both_ways(const EnrichedGraph& graph, const std::vector<utils::NodeId>& ids) {
     RichCluster plain = RichCluster::load_from_slice(graph, ids);
     NodeMarks marks(graph.graph().node_count());
     RichCluster marked = RichCluster::load_from_slice(graph, ids, marks);
@@ -45,7 +45,7 @@ RichCluster pack_both_ways(const EnrichedGraph& graph, const std::vector<NodeId>
 }
 
 TEST(EnrichedGraph, OffsetsAreRunningDegreeSums) {
-    auto empty = EnrichedGraph::from_graph(Graph());
+    auto empty = EnrichedGraph::from_graph(base::Graph());
     EXPECT_EQ(offsets_of(empty), (std::vector<std::uint64_t>{0}));
 
     auto path = EnrichedGraph::from_graph(testing::graph_from_edges(3, {{0, 1}, {1, 2}}));
@@ -62,8 +62,8 @@ TEST(LoadFromSlice, HandComputedClusters) {
     expect_counts(pack_both_ways(*path, {0, 1, 2}), 3, 2, 1, 1, 5);
 
     EdgeList clique;
-    for (NodeId u = 0; u < 6; ++u)
-        for (NodeId v = u + 1; v < 6; ++v) clique.push_back({u, v});
+    for (utils::NodeId u = 0; u < 6; ++u)
+        for (utils::NodeId v = u + 1; v < 6; ++v) clique.push_back({u, v});
     auto k6 = testing::shared_graph(6, clique);
     expect_counts(pack_both_ways(*k6, {0, 1, 2, 3, 4, 5}), 6, 15, 0, 5, 30);
 
@@ -100,24 +100,24 @@ TEST(LoadFromSlice, OrderAndRepeatsOfIdsDoNotMatter) {
 TEST(NodeMarks, DenseMarksOnlyWhereTheyPayOff) {
     EXPECT_TRUE(NodeMarks::marks_pay_off(1000, 2));
     EXPECT_TRUE(NodeMarks::marks_pay_off(std::uint64_t{1} << 28, 2));
-    EXPECT_FALSE(NodeMarks::marks_pay_off(kMaxNodes, 1000));
-    EXPECT_TRUE(NodeMarks::marks_pay_off(kMaxNodes, 65536));
+    EXPECT_FALSE(NodeMarks::marks_pay_off(utils::kMaxNodes, 1000));
+    EXPECT_TRUE(NodeMarks::marks_pay_off(utils::kMaxNodes, 65536));
 }
 
 TEST(NodeMarks, UnmarkLeavesNoMarkBehind) {
     NodeMarks marks(200);
-    std::vector<NodeId> first{1, 2, 63, 64, 130};
+    std::vector<utils::NodeId> first{1, 2, 63, 64, 130};
     marks.mark(first);
-    for (NodeId v : first) EXPECT_TRUE(marks.marked(v));
+    for (utils::NodeId v : first) EXPECT_TRUE(marks.marked(v));
     EXPECT_FALSE(marks.marked(0));
     EXPECT_FALSE(marks.marked(65));
     marks.unmark(first);
-    for (NodeId v = 0; v < 200; ++v) EXPECT_FALSE(marks.marked(v)) << v;
+    for (utils::NodeId v = 0; v < 200; ++v) EXPECT_FALSE(marks.marked(v)) << v;
 }
 
 TEST(PackFromClustering, EmptyClusteringGivesEmptyMap) {
     auto graph = testing::shared_graph(3, {{0, 1}});
-    RichClustering packed = RichClustering::pack_from_clustering(graph, Clustering{});
+    RichClustering packed = RichClustering::pack_from_clustering(graph, base::Clustering{});
     EXPECT_TRUE(packed.clusters.empty());
     EXPECT_FALSE(packed.cpm_resolution.has_value());
     EXPECT_EQ(packed.graph, graph);
@@ -148,9 +148,9 @@ TEST(PackFromClustering, MatchesNaiveCountsOnRandomGraphs) {
 
 TEST(PackFromClustering, OutOfOrderClustersComeOutAscending) {
     auto graph = testing::shared_graph(4, {{0, 1}, {2, 3}});
-    Clustering clustering;
-    clustering.clusters.push_back({9, Cluster{{2, 3}}});
-    clustering.clusters.push_back({4, Cluster{{0, 1}}});
+    base::Clustering clustering;
+    clustering.clusters.push_back({9, base::Cluster{{2, 3}}});
+    clustering.clusters.push_back({4, base::Cluster{{0, 1}}});
     RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(clustering));
     ASSERT_EQ(packed.clusters.size(), 2u);
     EXPECT_EQ(packed.clusters[0].first, 4u);

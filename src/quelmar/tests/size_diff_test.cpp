@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "quelmar/clustering_handle.h"
-#include "quelmar/tests/stats_checks.h"
-#include "quelmar/tests/test_graphs.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/tests/stats_checks.h"
+#include "src/quelmar/tests/test_graphs.h"
 
 namespace quelmar {
 namespace {
 
 using testing::all_entries_are;
 
-std::vector<NodeId> first_nodes(NodeId count) {
-    std::vector<NodeId> nodes;
-    for (NodeId v = 0; v < count; ++v) nodes.push_back(v);
+std::vector<utils::NodeId> first_nodes(utils::NodeId count) {
+    std::vector<utils::NodeId> nodes;
+    for (utils::NodeId v = 0; v < count; ++v) nodes.push_back(v);
     return nodes;
 }
 

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "quelmar/clustering_handle.h"
-#include "quelmar/tests/stats_checks.h"
-#include "quelmar/tests/test_graphs.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/tests/stats_checks.h"
+#include "src/quelmar/tests/test_graphs.h"
 #include "runtime/log.h"
 
 namespace quelmar {
@@ -35,7 +35,7 @@ SharedGraph overlap_graph() {
 TEST(ClusteringHandle, SelectIdsSortsDeduplicatesAndShares) {
     auto clustering = testing::packed(overlap_graph(), {{1, {0, 1}}, {3, {2, 3}}, {5, {5, 6}}});
     auto handle = ClusteringHandle::select_ids(clustering, {5, 3, 5, 1, 99});
-    EXPECT_EQ(handle.keys, (std::vector<ClusterId>{1, 3, 5, 99}));
+    EXPECT_EQ(handle.keys, (std::vector<base::ClusterId>{1, 3, 5, 99}));
     EXPECT_EQ(handle.clustering.get(), clustering.get());
     EXPECT_EQ(handle.graph.get(), clustering->graph.get());
 
@@ -46,22 +46,22 @@ TEST(ClusteringHandle, SelectIdsSortsDeduplicatesAndShares) {
 
 TEST(ClusteringHandle, SelectedSkipsUnknownIdsEitherWay) {
     testing::ClusterList clusters;
-    for (ClusterId id = 10; id < 400; id += 3) clusters.push_back({id, {0, 1}});
+    for (base::ClusterId id = 10; id < 400; id += 3) clusters.push_back({id, {0, 1}});
     auto clustering = testing::packed(overlap_graph(), clusters);
     // Few keys (searched one by one) and many keys (one merge walk).
-    for (std::vector<ClusterId> ids :
-         {std::vector<ClusterId>{1, 13, 14, 397, 1000}, std::vector<ClusterId>{}}) {
+    for (std::vector<base::ClusterId> ids :
+         {std::vector<base::ClusterId>{1, 13, 14, 397, 1000}, std::vector<base::ClusterId>{}}) {
         if (ids.empty()) {
-            for (ClusterId id = 0; id < 500; ++id) ids.push_back(id);
+            for (base::ClusterId id = 0; id < 500; ++id) ids.push_back(id);
         }
         auto handle = ClusteringHandle::select_ids(clustering, ids);
-        std::vector<ClusterId> expected;
+        std::vector<base::ClusterId> expected;
         for (const auto& [id, members] : clusters) {
             if (std::binary_search(handle.keys.begin(), handle.keys.end(), id)) {
                 expected.push_back(id);
             }
         }
-        std::vector<ClusterId> got;
+        std::vector<base::ClusterId> got;
         for (const auto* entry : handle.selected()) got.push_back(entry->first);
         EXPECT_EQ(got, expected);
     }
@@ -133,7 +133,7 @@ TEST(Stats, EdgelessGraphHasNoModularityButSizes) {
     GraphStats stats = ClusteringHandle::select_ids(clustering, {1, 2, 3}).stats();
     EXPECT_EQ(stats.covered_edges, 0u);
     EXPECT_TRUE(all_entries_are(*find_summary(stats, StatisticsType::Modularity), 0.0));
-    const SummarizedDistribution& sizes = *find_summary(stats, StatisticsType::Size);
+    const quality::SummarizedDistribution& sizes = *find_summary(stats, StatisticsType::Size);
     EXPECT_EQ(sizes.minimum(), 2.0);
     EXPECT_EQ(sizes.median(), 3.0);
     EXPECT_EQ(sizes.maximum(), 4.0);
@@ -165,8 +165,8 @@ TEST(Stats, CoverageMatchesNaiveCountsOnRandomGraphs) {
         auto graph = testing::shared_graph(nodes, testing::random_edges(rng, nodes, rng() % 2000));
         auto clusters = testing::random_clusters(rng, nodes, 1 + rng() % 40, 2 + rng() % 50);
         auto clustering = testing::packed(graph, clusters);
-        std::vector<ClusterId> ids;
-        std::vector<std::vector<NodeId>> chosen;
+        std::vector<base::ClusterId> ids;
+        std::vector<std::vector<utils::NodeId>> chosen;
         for (const auto& [id, members] : clusters) {
             if (rng() % 3 != 0) {
                 ids.push_back(id);
@@ -187,15 +187,15 @@ std::vector<std::string>& logged() {
     return lines;
 }
 
-void remember(log::Level, std::string_view target, std::string_view message) {
+void remember(runtime::log::Level, std::string_view target, std::string_view message) {
     logged().push_back(std::string(target) + " | " + std::string(message));
 }
 
 TEST(Stats, LogsTheCoveredNodes) {
     auto clustering = testing::packed(overlap_graph(), {{1, {0, 1, 2}}, {2, {1, 2, 3}}});
-    log::set_sink(remember, log::Level::Debug);
+    runtime::log::set_sink(remember, runtime::log::Level::Debug);
     (void)ClusteringHandle::select_ids(clustering, {1, 2}).stats();
-    log::set_sink(nullptr, log::Level::Debug);
+    runtime::log::set_sink(nullptr, runtime::log::Level::Debug);
     EXPECT_EQ(logged(), std::vector<std::string>{"orvanthel::quelmar | covered nodes: 4"});
 }
 
@@ -204,7 +204,7 @@ TEST(Stats, ConcurrentCallersGetIdenticalResults) {
     auto graph = testing::shared_graph(2000, testing::random_edges(rng, 2000, 20000));
     auto clustering = testing::packed(graph, testing::random_clusters(rng, 2000, 300, 80), 0.1);
     std::vector<ClusteringHandle> handles;
-    std::vector<ClusterId> all, odd;
+    std::vector<base::ClusterId> all, odd;
     for (const auto& entry : clustering->clusters) {
         all.push_back(entry.first);
         if (entry.first % 2) odd.push_back(entry.first);

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "quelmar/clustering_handle.h"
+#include "src/quelmar/clustering_handle.h"
 
 namespace quelmar::testing {
 
-inline const SummarizedDistribution* find_summary(const GraphStats& stats, StatisticsType type) {
+inline const quality::SummarizedDistribution* find_summary(const GraphStats& stats, StatisticsType type) {
     for (const auto& [kind, summary] : stats.distributions) {
         if (kind == type) return &summary;
     }
@@ -17,9 +17,9 @@ inline const SummarizedDistribution* find_summary(const GraphStats& stats, Stati
 }
 
 // Bit-for-bit equal entries (so -0.0 and 0.0 differ, as they would in Python).
-inline bool same_entries(const SummarizedDistribution& a, const SummarizedDistribution& b) {
+inline bool same_entries(const quality::SummarizedDistribution& a, const quality::SummarizedDistribution& b) {
     return std::memcmp(a.percentiles().data(), b.percentiles().data(),
-                       sizeof(double) * DistributionSummary::kEntries) == 0;
+                       sizeof(double) * quality::DistributionSummary::kEntries) == 0;
 }
 
 inline void expect_same_stats(const GraphStats& a, const GraphStats& b) {
@@ -36,7 +36,7 @@ inline void expect_same_stats(const GraphStats& a, const GraphStats& b) {
     }
 }
 
-inline bool all_entries_are(const SummarizedDistribution& summary, double value) {
+inline bool all_entries_are(const quality::SummarizedDistribution& summary, double value) {
     for (double entry : summary.percentiles()) {
         if (entry != value) return false;
     }

@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "quelmar/cluster_statistics.h"
-#include "quelmar/clustering_handle.h"
-#include "quelmar/tests/stats_checks.h"
-#include "quelmar/tests/test_graphs.h"
+#include "src/quelmar/cluster_statistics.h"
+#include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/tests/stats_checks.h"
+#include "src/quelmar/tests/test_graphs.h"
 #include "runtime/worker_pool.h"
 
 namespace quelmar {
@@ -28,8 +28,8 @@ void check_against_sequential_reference(std::size_t workers) {
     auto clusters = testing::random_clusters(rng, nodes, 1500, 120);
     auto clustering = testing::packed(graph, clusters, 0.05);
 
-    std::vector<ClusterId> ids;
-    std::vector<std::vector<NodeId>> chosen;
+    std::vector<base::ClusterId> ids;
+    std::vector<std::vector<utils::NodeId>> chosen;
     std::vector<RichCluster> sequential;
     for (const auto& [id, members] : clusters) {
         RichCluster reference = RichCluster::load_from_slice(*graph, members);
@@ -59,7 +59,7 @@ void check_against_sequential_reference(std::size_t workers) {
         for (const RichCluster& cluster : sequential) {
             values.push_back(statistic_value(type, cluster, inputs));
         }
-        EXPECT_TRUE(testing::same_entries(summary, DistributionSummary::from_values(values)))
+        EXPECT_TRUE(testing::same_entries(summary, quality::DistributionSummary::from_values(values)))
             << display_text(type);
     }
 }

@@ -1,11 +1,11 @@
-#include "utils/byte_source.h"
+#include "src/utils/byte_source.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 std::string read_all(ByteSource& source, std::size_t buffer_size) {
@@ -58,4 +58,4 @@ TEST(MemorySource, ServesPiecesNoLargerThanAsked) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,13 +1,13 @@
-#include "utils/mapped_vector.h"
+#include "src/utils/mapped_vector.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "utils/page_memory.h"
+#include "src/utils/page_memory.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 TEST(MappedVector, GrowingKeepsEveryElement) {
@@ -59,4 +59,4 @@ TEST(PageArray, StartsZeroedAndReleasedPagesReadAsZero) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,10 +1,10 @@
-#include "utils/name_set.h"
+#include "src/utils/name_set.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 TEST(NameSet, IdsFollowFirstRequest) {
@@ -30,4 +30,4 @@ TEST(NameSet, RetrieveNeverRegisters) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils

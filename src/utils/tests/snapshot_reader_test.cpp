@@ -1,4 +1,4 @@
-#include "utils/snapshot_reader.h"
+#include "src/utils/snapshot_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "utils/tests/snapshot_test_writer.h"
+#include "src/utils/tests/snapshot_test_writer.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 using testing::FrameOptions;
@@ -19,12 +19,12 @@ using testing::snapshot_values;
 // The graph with the single edge between names 10 and 20.
 const std::vector<std::uint64_t> kSingleEdge{2, 2, 10, 0, 20, 1, 2, 10, 20, 2, 0, 1, 1, 1, 1, 0, 1};
 
-Result<GraphParts> load(const std::string& bytes, std::size_t piece = SIZE_MAX) {
+runtime::Result<GraphParts> load(const std::string& bytes, std::size_t piece = SIZE_MAX) {
     MemorySource source(bytes, piece);
     return read_compressed_bincode(source);
 }
 
-void expect_error(const Result<GraphParts>& result, const std::string& cause) {
+void expect_error(const runtime::Result<GraphParts>& result, const std::string& cause) {
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().message(), "io error: " + cause);
     EXPECT_EQ(result.error().causes(), std::vector<std::string>{cause});
@@ -241,4 +241,4 @@ TEST(SnapshotReader, GoldenFileWrittenByTheLz4Tool) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils

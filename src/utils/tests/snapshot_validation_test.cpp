@@ -5,10 +5,10 @@
 #include <string_view>
 #include <vector>
 
-#include "utils/snapshot_reader.h"
-#include "utils/tests/snapshot_test_writer.h"
+#include "src/utils/snapshot_reader.h"
+#include "src/utils/tests/snapshot_test_writer.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 using namespace snapshot_errors;
@@ -23,7 +23,7 @@ const std::vector<std::vector<std::uint64_t>> kLists{{1}, {0, 2}, {1, 2}};
 constexpr std::size_t kNextId = 0, kMapCountAt = 1, kFirstPair = 2, kNameCountAt = 8,
                       kFirstName = 9, kNodeCountAt = 12, kFirstRecord = 13;
 
-Result<GraphParts> load(const std::vector<std::uint64_t>& values) {
+runtime::Result<GraphParts> load(const std::vector<std::uint64_t>& values) {
     const std::string frame = snapshot_frame(values);
     MemorySource source(frame);
     return read_compressed_bincode(source);
@@ -160,4 +160,4 @@ TEST(SnapshotValidation, EdgeCountMustBeHalfTheEntries) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils

@@ -1,4 +1,4 @@
-#include "utils/snapshot_writer.h"
+#include "src/utils/snapshot_writer.h"
 
 #include <gtest/gtest.h>
 #include <lz4frame.h>
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "utils/snapshot_reader.h"
-#include "utils/tests/snapshot_test_writer.h"
+#include "src/utils/snapshot_reader.h"
+#include "src/utils/tests/snapshot_test_writer.h"
 
-namespace quelmar {
+namespace quelmar::utils {
 namespace {
 
 namespace fs = std::filesystem;
@@ -219,4 +219,4 @@ TEST_F(SnapshotWriter, RefusesPartsThatDoNotFit) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::utils
