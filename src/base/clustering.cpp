@@ -10,30 +10,13 @@
 #include <utility>
 
 #include "src/base/line_reader.h"
+#include "src/base/line_rules.h"
 
 namespace quelmar::base {
 namespace {
 
-constexpr std::string_view kMissingNodeName = "missing node_name";
-constexpr std::string_view kMissingClusterId = "missing cluster_id";
-constexpr std::string_view kInvalidClusterId = "invalid cluster_id";
-
-// The node name exactly as written; the cluster id in decimal.
-std::string unresolved_node_message(const NumberToken& node, ClusterId cluster) {
-    return "node " + node.as_written() + " requested in cluster " + std::to_string(cluster) +
-           " not found in graph, and is not singleton";
-}
-
-std::optional<std::string_view> clustering_line_error(const LineTokens& line) {
-    if (line.count == 0) return kMissingNodeName;
-    if (line.count == 1) return kMissingClusterId;
-    if (!line.second.valid()) return kInvalidClusterId;
-    if (!line.first.valid()) return line.first.error_message();
-    return std::nullopt;
-}
-
 class ClusteringBuilder {
-public:
+  public:
     explicit ClusteringBuilder(const utils::NameSet& names) : names_(names) {}
 
     // Name lookups miss the cache with large graphs: lines are parsed in
@@ -56,7 +39,7 @@ public:
             if (const auto id = names_.retrieve(node.value)) {
                 members_of(cluster).push_back(static_cast<utils::NodeId>(*id));
             } else if (!unresolved_.insert(cluster).second) {
-                return runtime::Error(unresolved_node_message(node, cluster));
+                return runtime::Error(unresolved_node_message(node.as_written(), cluster));
             }
         }
         return std::nullopt;
@@ -76,7 +59,7 @@ public:
         return result;
     }
 
-private:
+  private:
     struct PendingLine {
         NumberToken node;
         ClusterId cluster;
@@ -106,7 +89,8 @@ private:
 
 }  // namespace
 
-runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, utils::ByteSource& input) {
+runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
+                                                          utils::ByteSource& input) {
     LineReader reader(input);
     ClusteringBuilder builder(graph.name_set());
     LineTokens line;
@@ -114,7 +98,7 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ut
         const LineReader::Step step = reader.next(line);
         if (step == LineReader::Step::kEnd) break;
         std::optional<std::string_view> line_error;
-        if (step == LineReader::Step::kLine) line_error = clustering_line_error(line);
+        if (step == LineReader::Step::kLine) line_error = membership_line_error(line);
         if (step == LineReader::Step::kFailed || line_error) [[unlikely]] {
             // Lines before the failing one may fail first.
             if (auto earlier = builder.resolve()) return std::move(*earlier);
@@ -130,7 +114,8 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ut
     return std::move(builder).finish();
 }
 
-runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph, const std::string& path) {
+runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph,
+                                                        const std::string& path) {
     auto file = utils::FileSource::open(path);
     if (!file) return std::move(file).error();
     return parse_from_reader(graph, file.value());

@@ -5,24 +5,22 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/log.h"
 #include "src/base/graph_builder.h"
 #include "src/base/line_reader.h"
+#include "src/base/line_rules.h"
 #include "src/base/path_extension.h"
-#include "runtime/log.h"
 #include "src/utils/snapshot_reader.h"
 
 namespace quelmar::base {
 namespace {
-
-constexpr std::string_view kMissingFrom = "missing from";
-constexpr std::string_view kMissingTo = "missing to";
 
 // With random names every lookup misses the cache: parse a batch of lines,
 // prefetching each name's hash slot, then resolve the names in order.
 constexpr std::size_t kBatchLines = 32;
 
 class PendingEdges {
-public:
+  public:
     bool full() const { return count_ == names_.size(); }
     void add(utils::NodeName from, utils::NodeName to) {
         names_[count_++] = from;
@@ -38,27 +36,21 @@ public:
         return true;
     }
 
-private:
+  private:
     std::array<utils::NodeName, 2 * kBatchLines> names_;
     std::size_t count_ = 0;
 };
 
-std::optional<std::string_view> edge_line_error(const LineTokens& line) {
-    if (line.count == 0) return kMissingFrom;
-    if (line.count == 1) return kMissingTo;
-    if (!line.first.valid()) return line.first.error_message();
-    if (!line.second.valid()) return line.second.error_message();
-    return std::nullopt;
-}
-
 }  // namespace
 
-runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, std::uint64_t max_nodes) {
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
+                                                  std::uint64_t max_nodes) {
     return parse_edgelist_from_reader(input, utils::TaskMonitor::unwatched(), max_nodes);
 }
 
-runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, utils::TaskMonitor& monitor,
-                                         std::uint64_t max_nodes) {
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
+                                                  utils::TaskMonitor& monitor,
+                                                  std::uint64_t max_nodes) {
     LineReader reader(input);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes});
     PendingEdges pending;
@@ -70,7 +62,8 @@ runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, util
         if (step == LineReader::Step::kLine) line_error = edge_line_error(line);
         if (step == LineReader::Step::kFailed || line_error) [[unlikely]] {
             // Lines before the failing one may fail first.
-            if (!pending.resolve(builder)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+            if (!pending.resolve(builder))
+                return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
             if (line_error) return runtime::Error(std::string(*line_error));
             return reader.take_error();
         }

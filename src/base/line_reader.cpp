@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "src/base/line_rules.h"
+
 namespace quelmar::base {
 namespace {
-
-constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 
 inline bool is_ascii_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
 
@@ -156,7 +156,8 @@ LineReader::Step LineReader::next(LineTokens& tokens) {
 
 LineReader::Step LineReader::whole_line(const unsigned char* begin, const unsigned char* end,
                                         LineTokens& tokens) {
-    if (scan_ascii_line(begin, end, tokens)) [[likely]] return Step::kLine;
+    if (scan_ascii_line(begin, end, tokens)) [[likely]]
+        return Step::kLine;
     scanner_.reset();
     scanner_.feed(begin, end - begin);
     return end_scanned_line(tokens);

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import quelmar
+from support import loader_error, skeleton_counts
 
 pytest.importorskip("dask.dataframe")
 distributed = pytest.importorskip("distributed")
@@ -25,16 +26,6 @@ def client():
     with distributed.Client(cluster) as c:
         yield c
     cluster.close()
-
-
-def panic_text(call):
-    try:
-        call()
-    except BaseException as error:  # PanicException is not importable
-        if type(error).__name__ != "PanicException":
-            raise
-        return str(error.args[0])
-    raise AssertionError("no failure")
 
 
 def module_statistics(edges, clusters, cpm, ids):
@@ -75,7 +66,7 @@ def split(files, name, lines, parts):
             enumerate(zip(bounds, bounds[1:]))]
 
 
-@pytest.mark.parametrize("seed", range(8))
+@pytest.mark.parametrize("seed", range(5))
 def test_statistics_equal_the_module(client, files, seed):
     rng = random.Random(seed)
     edges, memberships = random_case(rng)
@@ -85,15 +76,15 @@ def test_statistics_equal_the_module(client, files, seed):
     ids = rng.choice([None, [2, 3, 99, TOP]])
     expected = module_statistics(edge_file, cluster_file, cpm, ids)
 
-    # One file each, and the same lines split over several files.
-    edge_lines = [f"{a} {b}" for a, b in edges]
-    member_lines = [f"{n}\t{c}" for n, c in memberships]
-    for e, c in [(edge_file, cluster_file),
-                 (split(files, "e", edge_lines, 3), split(files, "c", member_lines, 2))]:
-        got = qd.statistics(e, c, cpm=cpm, ids=ids, client=client, options=SMALL_BLOCKS)
-        counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
-                  got.total_edges)
-        assert (counts, got.distributions) == expected
+    # One file each, or the same lines split over several files.
+    if seed % 2:
+        edge_file = split(files, "e", [f"{a} {b}" for a, b in edges], 3)
+        cluster_file = split(files, "c", [f"{n}\t{c}" for n, c in memberships], 2)
+    got = qd.statistics(edge_file, cluster_file, cpm=cpm, ids=ids, client=client,
+                        options=SMALL_BLOCKS)
+    counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
+              got.total_edges)
+    assert (counts, got.distributions) == expected
 
 
 def test_table_and_size_diff_equal_the_module(client, files):
@@ -112,10 +103,8 @@ def test_table_and_size_diff_equal_the_module(client, files):
                              options=SMALL_BLOCKS).compute()
     table = table.sort_index()
     assert table.index.dtype == np.uint64 and list(table.index) == sorted(clusters)
-    skeletons = []
-    clustering.select(lambda c: skeletons.append((c.n, c.m, c.c, c.mcd, c.vol)) or True)
     assert [tuple(r) for r in table[["n", "m", "c", "mcd", "vol"]].itertuples(index=False)] == \
-        skeletons
+        skeleton_counts(clustering)
 
     subset = clustering.select_in([1, 2**63 + 9])
     count, changes = subset.compute_size_diff(quelmar.Clustering(graph, other_file))
@@ -141,8 +130,7 @@ def test_table_and_size_diff_equal_the_module(client, files):
 def test_failures_name_file_and_line(client, files, edge_lines, member_lines, where):
     edges = files.lines(edge_lines, "graph.txt")
     clusters = files.lines(member_lines, "clusters.txt")
-    message = panic_text(lambda: quelmar.Clustering(quelmar.Graph(edges), clusters))
-    message = message.removeprefix("called `Result::unwrap()` on an `Err` value: ")
+    message = loader_error(lambda: quelmar.Clustering(quelmar.Graph(edges), clusters))
     with pytest.raises(qd.LineError) as raised:
         qd.statistics(edges, clusters, client=client, options=SMALL_BLOCKS)
     assert str(raised.value) == f"{files.path(where.split(':')[0])}:{where.split(':')[1]}: " \

@@ -19,7 +19,7 @@ import numpy as np
 import numpy.typing as npt
 import pandas as pd
 
-from quelmar_tools.dask import _provisional as _native
+from quelmar_tools import _native
 from quelmar_tools.dask._names import scramble
 
 Kind = Literal["edges", "clustering"]
@@ -107,12 +107,13 @@ def _read_through_line_feed(file: "os.PathLike[bytes] | object") -> bytes:
 def parse_block(block: Block, kind: Kind) -> pd.DataFrame:
     """Edges as (lo, hi) or memberships as (node, cluster, pos), scrambled."""
     data, begin = read_block(block)
-    first, second, failure = _native.parse_lines(data, kind == "clustering")
+    first_bytes, second_bytes, failure = _native.parse_lines(data, kind == "clustering")
     if failure is not None:
         line_index, message = failure
         raise LineError(f"{block.path}:{_line_number(block.path, begin, data, line_index)}: "
                         f"{message}")
-    first, second = scramble(first), scramble(second)
+    first = scramble(np.frombuffer(first_bytes, np.uint64))
+    second = scramble(np.frombuffer(second_bytes, np.uint64))
     if kind == "edges":
         return pd.DataFrame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
     starts = np.r_[0, np.flatnonzero(np.frombuffer(data, np.uint8) == 10) + 1]
@@ -134,15 +135,14 @@ def _line_number(path: str, begin: int, data: bytes, line_index: int) -> int:
     return before + line_index + 1
 
 
-def line_at(paths: list[str], position: int) -> tuple[str, int, str]:
-    """File, line number and first token of a membership line (text input)."""
+def line_at(paths: list[str], position: int) -> tuple[str, int, bytes]:
+    """File, line number and bytes of a membership line (text input)."""
     path = paths[position >> POSITION_BITS]
     offset = position & ((1 << POSITION_BITS) - 1)
     with open(path, "rb") as file:
         file.seek(offset)
         line = _read_through_line_feed(file)
-    token = line.decode("utf-8").split()[0]
-    return path, _line_number(path, offset, b"", 0), token
+    return path, _line_number(path, offset, b"", 0), line.rstrip(b"\n")
 
 
 def parquet_frame(paths: list[str], kind: Kind) -> "object":
@@ -157,6 +157,14 @@ def parquet_frame(paths: list[str], kind: Kind) -> "object":
             pd.DataFrame({k: np.array([], np.uint64) for k in ("node", "cluster", "pos")}))
     return frame[[first, second]].map_partitions(
         _from_parquet_part, kind, meta=meta, partition_info=True)
+
+
+def parquet_node(paths: list[str], number: int, row: int) -> int:
+    """The node name of a membership row of Parquet input."""
+    import dask.dataframe as dd
+
+    part = dd.read_parquet(paths).partitions[number].compute()
+    return int(part.iloc[row, 0])
 
 
 def _from_parquet_part(part: pd.DataFrame, kind: Kind,

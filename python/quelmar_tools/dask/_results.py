@@ -10,7 +10,7 @@ import pandas as pd
 
 from quelmar_tools.dask import _inputs
 from quelmar_tools.dask._names import unscramble
-from quelmar_tools.dask import _provisional_native as _native
+from quelmar_tools import _native
 
 COUNTS = ("n", "m", "c", "mcd", "vol")
 STATISTICS = ("mcd", "size", "modularity", "deviationtreeness", "density")
@@ -47,8 +47,10 @@ def total_edges(totals: Sequence[tuple[int, int]]) -> int:
 
 
 def _values(table: pd.DataFrame, edges: int, cpm: float | None) -> dict[str, np.ndarray]:
-    columns = {k: table[k].to_numpy(np.uint64) for k in COUNTS}
-    return _native.cluster_values(columns, edges, cpm)
+    """The per-cluster values of the statistics, by the module's own code."""
+    columns = [np.ascontiguousarray(table[k].to_numpy(np.uint64)) for k in COUNTS]
+    values = _native.cluster_values(*columns, edges, cpm)
+    return {name: np.frombuffer(column, np.float64) for name, column in values.items()}
 
 
 def summaries(table: pd.DataFrame, edges: int, cpm: float | None) -> dict[str, list[float]]:
@@ -90,10 +92,11 @@ def raise_unresolved(parts: Sequence[pd.DataFrame], member_paths: list[str]) -> 
     if _inputs.is_parquet(member_paths):
         number = position >> _inputs.POSITION_BITS
         row = position & ((1 << _inputs.POSITION_BITS) - 1)
-        where, token = f"partition {number} row {row}", "?"
-        raise _inputs.LineError(f"{where}: {_native.unresolved_message(token, cluster)}")
-    path, line, token = _inputs.line_at(member_paths, position)
-    raise _inputs.LineError(f"{path}:{line}: {_native.unresolved_message(token, cluster)}")
+        node = _inputs.parquet_node(member_paths, number, row)
+        message = _native.unresolved_message(str(node).encode(), cluster)
+        raise _inputs.LineError(f"partition {number} row {row}: {message}")
+    path, line, text = _inputs.line_at(member_paths, position)
+    raise _inputs.LineError(f"{path}:{line}: {_native.unresolved_message(text, cluster)}")
 
 
 def size_changes(mine: pd.DataFrame, theirs: pd.DataFrame) -> tuple[int, list[float]]:
@@ -101,6 +104,7 @@ def size_changes(mine: pd.DataFrame, theirs: pd.DataFrame) -> tuple[int, list[fl
     after = theirs["n"].reindex(before.index)
     if after.isna().any():
         raise LookupError("no entry found for key")
-    changes = _native.size_changes(before.to_numpy(np.uint64),
-                                   theirs["n"].loc[before.index].to_numpy(np.uint64))
+    changes = np.frombuffer(_native.size_changes(
+        np.ascontiguousarray(before.to_numpy(np.uint64)),
+        np.ascontiguousarray(theirs["n"].loc[before.index].to_numpy(np.uint64))), np.float64)
     return int((changes > 0).sum()), _native.summarize(changes)

@@ -4,22 +4,24 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "src/exposure/tools/block_functions.h"
 #include "src/exposure/tools/count_recorder.h"
 #include "src/exposure/tools/functions.h"
 
 namespace quelmar::exposure::tools {
 namespace {
 
-#define TOOLS_FUNCTION(name) \
-    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)), \
-     METH_VARARGS | METH_KEYWORDS, nullptr}
+#define TOOLS_FUNCTION(name)                                                         \
+    {                                                                                \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
+            METH_VARARGS | METH_KEYWORDS, nullptr                                    \
+    }
 
 PyMethodDef functions[] = {
-    TOOLS_FUNCTION(write_graph_snapshot),
-    TOOLS_FUNCTION(write_memberships),
-    TOOLS_FUNCTION(cluster_values),
-    TOOLS_FUNCTION(summarize),
-    {nullptr, nullptr, 0, nullptr},
+    TOOLS_FUNCTION(write_graph_snapshot), TOOLS_FUNCTION(write_memberships),
+    TOOLS_FUNCTION(cluster_values),       TOOLS_FUNCTION(summarize),
+    TOOLS_FUNCTION(parse_lines),          TOOLS_FUNCTION(unresolved_message),
+    TOOLS_FUNCTION(size_changes),         {nullptr, nullptr, 0, nullptr},
 };
 
 #undef TOOLS_FUNCTION
