@@ -13,10 +13,8 @@ double to_double(std::uint64_t value) noexcept { return static_cast<double>(valu
 double statistic_value(StatisticsType type, const RichCluster& cluster,
                        const StatisticInputs& inputs) noexcept {
     switch (type) {
-        case StatisticsType::Mcd:
-            return to_double(cluster.mcd);
-        case StatisticsType::Size:
-            return to_double(cluster.n);
+        case StatisticsType::Mcd: return to_double(cluster.mcd);
+        case StatisticsType::Size: return to_double(cluster.n);
         case StatisticsType::Cpm: {
             double penalty = to_double(node_pairs(cluster.n)) * inputs.cpm_resolution;
             return to_double(cluster.m) - penalty;
@@ -31,8 +29,8 @@ double statistic_value(StatisticsType type, const RichCluster& cluster,
             return internal_share - expected * kResolution;
         }
         case StatisticsType::DeviationTreeness: {
-            auto excess = static_cast<std::int64_t>(cluster.m) + 1 -
-                          static_cast<std::int64_t>(cluster.n);
+            auto excess =
+                static_cast<std::int64_t>(cluster.m) + 1 - static_cast<std::int64_t>(cluster.n);
             return static_cast<double>(excess) / to_double(cluster.n);
         }
         case StatisticsType::Density:

@@ -16,7 +16,8 @@ struct Counts {
 constexpr std::size_t kLookAhead = 8;
 
 template <class IsMember>
-Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> ids, IsMember is_member) {
+Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> ids,
+                     IsMember is_member) {
     Counts counts;
     std::uint64_t mcd = std::numeric_limits<std::uint64_t>::max();
     // Members are scattered over the node array, so the walk waits on memory:
@@ -39,10 +40,12 @@ Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> id
 }
 
 bool strictly_ascending(std::span<const utils::NodeId> ids) {
-    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) == ids.end();
+    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
+           ids.end();
 }
 
-RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> ids, NodeMarks* scratch) {
+RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> ids,
+                 NodeMarks* scratch) {
     // The loader hands over ascending distinct ids; anything else is brought
     // to that form so that a repeated id can neither inflate n nor the counts.
     std::vector<utils::NodeId> sorted;
@@ -60,11 +63,13 @@ RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> i
     Counts counts;
     if (scratch && NodeMarks::marks_pay_off(graph.node_count(), ids.size())) {
         scratch->mark(ids);
-        counts = count_entries(graph, ids, [scratch](utils::NodeId v) { return scratch->marked(v); });
+        counts =
+            count_entries(graph, ids, [scratch](utils::NodeId v) { return scratch->marked(v); });
         scratch->unmark(ids);
     } else {
         const Roaring& members = cluster.members;
-        counts = count_entries(graph, ids, [&members](utils::NodeId v) { return members.contains(v); });
+        counts =
+            count_entries(graph, ids, [&members](utils::NodeId v) { return members.contains(v); });
     }
 
     // Run containers pay for clusters of consecutive ids; the bitmap lives as

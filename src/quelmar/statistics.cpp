@@ -3,12 +3,12 @@
 
 #include <roaring/roaring.hh>
 
+#include "runtime/log.h"
+#include "runtime/parallel.h"
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/covered_slots.h"
 #include "src/quelmar/progress_bar.h"
-#include "runtime/log.h"
-#include "runtime/parallel.h"
 
 namespace quelmar {
 namespace {
@@ -41,17 +41,15 @@ GraphStats ClusteringHandle::stats() const {
 
     {
         ProgressBar progress(clusters.size());
-        std::uint64_t covered_slots =
-            count_covered_slots(enriched, clusters, stats.covered_nodes,
-                                CoverageRoute::Automatic, progress);
+        std::uint64_t covered_slots = count_covered_slots(enriched, clusters, stats.covered_nodes,
+                                                          CoverageRoute::Automatic, progress);
         progress.finish();
         stats.covered_edges = covered_slots / 2;
     }
 
-    std::vector<StatisticsType> types = {StatisticsType::Mcd, StatisticsType::Size,
-                                         StatisticsType::Modularity,
-                                         StatisticsType::DeviationTreeness,
-                                         StatisticsType::Density};
+    std::vector<StatisticsType> types = {
+        StatisticsType::Mcd, StatisticsType::Size, StatisticsType::Modularity,
+        StatisticsType::DeviationTreeness, StatisticsType::Density};
     StatisticInputs inputs;
     inputs.total_edges = enriched.graph().m_cache();
     if (packed.cpm_resolution) {
@@ -62,7 +60,8 @@ GraphStats ClusteringHandle::stats() const {
         std::vector<double> values = runtime::parallel_map(clusters.size(), [&](std::size_t i) {
             return statistic_value(type, *clusters[i], inputs);
         });
-        stats.distributions.emplace_back(type, quality::DistributionSummary::from_values(std::move(values)));
+        stats.distributions.emplace_back(
+            type, quality::DistributionSummary::from_values(std::move(values)));
     }
 
     stats.total_nodes = enriched.graph().node_count();

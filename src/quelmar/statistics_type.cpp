@@ -4,18 +4,12 @@ namespace quelmar {
 
 std::string_view display_text(StatisticsType type) noexcept {
     switch (type) {
-        case StatisticsType::Mcd:
-            return "Mcd";
-        case StatisticsType::Cpm:
-            return "Cpm";
-        case StatisticsType::Size:
-            return "Size";
-        case StatisticsType::Modularity:
-            return "Modularity";
-        case StatisticsType::DeviationTreeness:
-            return "DeviationTreeness";
-        case StatisticsType::Density:
-            return "Density";
+        case StatisticsType::Mcd: return "Mcd";
+        case StatisticsType::Cpm: return "Cpm";
+        case StatisticsType::Size: return "Size";
+        case StatisticsType::Modularity: return "Modularity";
+        case StatisticsType::DeviationTreeness: return "DeviationTreeness";
+        case StatisticsType::Density: return "Density";
     }
     return {};
 }
