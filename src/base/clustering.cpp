@@ -16,7 +16,7 @@ namespace quelmar::base {
 namespace {
 
 class ClusteringBuilder {
-  public:
+public:
     explicit ClusteringBuilder(const utils::NameSet& names) : names_(names) {}
 
     // Name lookups miss the cache with large graphs: lines are parsed in
@@ -59,7 +59,7 @@ class ClusteringBuilder {
         return result;
     }
 
-  private:
+private:
     struct PendingLine {
         NumberToken node;
         ClusterId cluster;

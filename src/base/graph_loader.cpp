@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t kBatchLines = 32;
 
 class PendingEdges {
-  public:
+public:
     bool full() const { return count_ == names_.size(); }
     void add(utils::NodeName from, utils::NodeName to) {
         names_[count_++] = from;
@@ -36,7 +36,7 @@ class PendingEdges {
         return true;
     }
 
-  private:
+private:
     std::array<utils::NodeName, 2 * kBatchLines> names_;
     std::size_t count_ = 0;
 };

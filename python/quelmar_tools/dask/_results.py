@@ -13,7 +13,6 @@ from quelmar_tools.dask._names import unscramble
 from quelmar_tools import _native
 
 COUNTS = ("n", "m", "c", "mcd", "vol")
-STATISTICS = ("mcd", "size", "modularity", "deviationtreeness", "density")
 
 
 def counts_table(parts: Sequence[pd.DataFrame]) -> pd.DataFrame:
@@ -48,18 +47,13 @@ def total_edges(totals: Sequence[tuple[int, int]]) -> int:
 
 def _values(table: pd.DataFrame, edges: int, cpm: float | None) -> dict[str, np.ndarray]:
     """The per-cluster values of the statistics, by the module's own code."""
-    columns = [np.ascontiguousarray(table[k].to_numpy(np.uint64)) for k in COUNTS]
-    values = _native.cluster_values(*columns, edges, cpm)
+    n, m, c, mcd, vol = (np.ascontiguousarray(table[k].to_numpy(np.uint64)) for k in COUNTS)
+    values = _native.cluster_values(n, m, c, mcd, vol, edges, cpm)
     return {name: np.frombuffer(column, np.float64) for name, column in values.items()}
 
 
 def summaries(table: pd.DataFrame, edges: int, cpm: float | None) -> dict[str, list[float]]:
-    values = _values(table, edges, cpm)
-    out = {"mcd": _native.summarize(table["mcd"].to_numpy(np.uint64).astype(np.float64))}
-    for name in ("size", "modularity", "deviationtreeness", "density", "cpm"):
-        if name in values:
-            out[name] = _native.summarize(values[name])
-    return out
+    return {name: _native.summarize(column) for name, column in _values(table, edges, cpm).items()}
 
 
 def table_meta(with_cpm: bool) -> pd.DataFrame:
@@ -75,8 +69,11 @@ def table_part(counts: pd.DataFrame, unresolved: pd.DataFrame, edges: int,
     raise_unresolved([unresolved], member_paths)
     table = _table(counts)
     for name, column in _values(table, edges, cpm).items():
-        table[name] = column
-    return table
+        if name != "mcd":  # the count column already
+            table[name] = column
+    from quelmar_tools import table_columns
+
+    return table[table_columns(cpm is not None)]
 
 
 def raise_unresolved(parts: Sequence[pd.DataFrame], member_paths: list[str]) -> None:

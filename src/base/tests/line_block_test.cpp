@@ -23,9 +23,8 @@ std::string loader_error(const std::string& text) {
 }
 
 TEST(LineBlock, ValuesInLineOrderWithTheLoadersGrammar) {
-    auto parsed = parse(
-        "1 2\n\t+007   18446744073709551615 x\r\n5\xC2\xA0"
-        "5");
+    auto parsed = parse("1 2\n\t+007   18446744073709551615 x\r\n5\xC2\xA0"
+                        "5");
     ASSERT_FALSE(parsed.failure);
     EXPECT_EQ(parsed.first, (std::vector<std::uint64_t>{1, 7, 5}));
     EXPECT_EQ(parsed.second, (std::vector<std::uint64_t>{2, 18446744073709551615u, 5}));

@@ -24,7 +24,7 @@ PyObject* byte_array(std::span<const T> values) {
 
 // Holds a read-only bytes-like argument.
 class Bytes {
-  public:
+public:
     ~Bytes() {
         if (held_) PyBuffer_Release(&buffer_);
     }
@@ -37,7 +37,7 @@ class Bytes {
                 static_cast<std::size_t>(buffer_.len)};
     }
 
-  private:
+private:
     Py_buffer buffer_{};
     bool held_ = false;
 };
