@@ -1,5 +1,7 @@
 #include "src/base/line_rules.h"
 
+#include "src/base/line_tokenizer.h"
+
 namespace quelmar::base {
 namespace {
 
@@ -11,19 +13,21 @@ constexpr std::string_view kInvalidClusterId = "invalid cluster_id";
 
 }  // namespace
 
-std::optional<std::string_view> edge_line_error(const LineTokens& line) {
-    if (line.count == 0) return kMissingFrom;
-    if (line.count == 1) return kMissingTo;
-    if (!line.first.valid()) return line.first.error_message();
-    if (!line.second.valid()) return line.second.error_message();
+std::optional<std::string_view> edge_line_error(const LineTokens* line) {
+    if (!line) return kInvalidUtf8;
+    if (line->count == 0) return kMissingFrom;
+    if (line->count == 1) return kMissingTo;
+    if (!line->first.valid()) return line->first.error_message();
+    if (!line->second.valid()) return line->second.error_message();
     return std::nullopt;
 }
 
-std::optional<std::string_view> membership_line_error(const LineTokens& line) {
-    if (line.count == 0) return kMissingNodeName;
-    if (line.count == 1) return kMissingClusterId;
-    if (!line.second.valid()) return kInvalidClusterId;
-    if (!line.first.valid()) return line.first.error_message();
+std::optional<std::string_view> membership_line_error(const LineTokens* line) {
+    if (!line) return kInvalidUtf8;
+    if (line->count == 0) return kMissingNodeName;
+    if (line->count == 1) return kMissingClusterId;
+    if (!line->second.valid()) return kInvalidClusterId;
+    if (!line->first.valid()) return line->first.error_message();
     return std::nullopt;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // What a tokenised line means in each text format, and the message of a line
 // that breaks the format. The loaders, and any other reader of these formats,
-// judge lines here, so the rules and their texts exist once.
+// judge lines here, so the rules and their texts exist once. Null tokens
+// stand for a line that is not valid UTF-8 (kInvalidUtf8).
 //
 // Edge list: two names, from and to; no token is "missing from", one token
 // "missing to", then each name's number message, from first.
@@ -18,14 +19,11 @@
 
 namespace quelmar::base {
 
-// The failure of a line that is not valid UTF-8.
-inline constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
-
 // Null when the line is an edge.
-std::optional<std::string_view> edge_line_error(const LineTokens& line);
+std::optional<std::string_view> edge_line_error(const LineTokens* line);
 
 // Null when the line is a membership.
-std::optional<std::string_view> membership_line_error(const LineTokens& line);
+std::optional<std::string_view> membership_line_error(const LineTokens* line);
 
 // The failure of a cluster's second line naming a node the graph lacks: the
 // node name exactly as written, the cluster id in decimal.

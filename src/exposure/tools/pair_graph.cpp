@@ -12,24 +12,18 @@
 namespace quelmar::exposure::tools {
 namespace {
 
-// With random names every lookup misses the cache: prefetch the names of a
-// batch of pairs ahead of adding them, as the edge-list loader does.
-constexpr std::size_t kPrefetchPairs = 32;
-
 runtime::Result<base::Graph> build_graph(std::span<const std::uint64_t> pairs,
                                          utils::TaskMonitor& monitor) {
     base::GraphBuilder builder;
+    std::vector<utils::NodeName> batch;  // the builder's scratch
     const std::size_t count = pairs.size() / 2;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i % kPairsPerCheckpoint == 0 &&
-            !monitor.checkpoint({utils::TaskProgress::Stage::kReading, i, count})) {
+    for (std::size_t i = 0; i < count; i += kPairsPerCheckpoint) {
+        if (!monitor.checkpoint({utils::TaskProgress::Stage::kReading, i, count})) {
             return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
         }
-        if (i % kPrefetchPairs == 0) {
-            const std::size_t end = std::min(count, i + kPrefetchPairs);
-            for (std::size_t name = 2 * i; name < 2 * end; ++name) builder.prefetch(pairs[name]);
-        }
-        if (!builder.add_edge(pairs[2 * i], pairs[2 * i + 1])) {
+        const std::size_t end = std::min(count, i + kPairsPerCheckpoint);
+        batch.assign(pairs.begin() + 2 * i, pairs.begin() + 2 * end);
+        if (!builder.add_lines(batch)) {
             return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
         }
     }
