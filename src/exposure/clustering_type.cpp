@@ -105,8 +105,7 @@ PyObject* select(PyObject* self, PyObject* args, PyObject* kwargs) {
         const SharedClustering clustering = clustering_of(self);
         std::vector<base::ClusterId> chosen;
         for (const auto& [id, cluster] : clustering->clusters) {
-            const ClusterCounts counts{cluster.n, cluster.m, cluster.c, cluster.mcd, cluster.vol};
-            const Verdict verdict = ask_predicate(predicate, counts);
+            const Verdict verdict = ask_predicate(predicate, cluster);
             if (verdict == Verdict::Failed) return nullptr;
             if (verdict == Verdict::Accept) chosen.push_back(id);
         }

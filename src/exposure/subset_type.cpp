@@ -31,11 +31,8 @@ PyObject* get_keys(PyObject* self, void*) {
 PyObject* compute_statistics(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
         const ClusteringHandle& handle = handle_of(self);
-        // The names and summaries are converted before the lock is taken
-        // back, so it is held only to make the result object.
-        StatsRecord record =
-            without_gil([&handle] { return StatsRecord::from_graph_stats(handle.stats()); });
-        return new_stats(std::move(record));
+        GraphStats stats = without_gil([&handle] { return handle.stats(); });
+        return new_stats(std::move(stats));
     });
 }
 

@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "src/quality/distribution_summary.h"
+#include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/rich_clustering.h"
 #include "runtime/result.h"
 
 namespace quelmar {
-
-enum class StatisticsType { Mcd, Cpm, Size, Modularity, DeviationTreeness, Density };
-
-// "Mcd", "Cpm", "Size", "Modularity", "DeviationTreeness", "Density".
-std::string_view display_text(StatisticsType type) noexcept;
 
 // The failure of size_diff when the other clustering lacks a selected id.
 inline constexpr std::string_view kNoEntryFoundForKey = "no entry found for key";
@@ -34,8 +30,8 @@ struct GraphStats {
     std::uint64_t covered_edges = 0;
     std::uint64_t total_nodes = 0;
     std::uint64_t total_edges = 0;  // the graph's m_cache
-    // One summary per computed statistic, in computation order: Mcd, Size,
-    // Modularity, DeviationTreeness, Density, then Cpm when a resolution is set.
+    // One summary per computed statistic, in the order of kStatistics (Cpm
+    // only when the clustering has a resolution).
     std::vector<std::pair<StatisticsType, quality::SummarizedDistribution>> distributions;
 };
 
