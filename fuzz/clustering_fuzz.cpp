@@ -16,13 +16,13 @@
 #include <variant>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
+#include "fuzz/text_reference.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
-#include "fuzz/fuzz_check.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/enriched_graph.h"
 #include "src/quelmar/rich_clustering.h"
-#include "fuzz/text_reference.h"
 #include "src/utils/byte_source.h"
 
 namespace {
@@ -48,7 +48,8 @@ const quelmar::SharedGraph& fixed_graph() {
     return graph;
 }
 
-void check_same_clusters(const quelmar::base::Clustering& loaded, const ReferenceClustering& expected) {
+void check_same_clusters(const quelmar::base::Clustering& loaded,
+                         const ReferenceClustering& expected) {
     check(loaded.clusters.size() == expected.size(), "cluster count");
     auto wanted = expected.begin();
     for (const auto& [id, cluster] : loaded.clusters) {

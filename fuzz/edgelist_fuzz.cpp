@@ -11,10 +11,10 @@
 #include <string_view>
 #include <variant>
 
-#include "src/base/graph_builder.h"
-#include "src/base/graph_loader.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/text_reference.h"
+#include "src/base/graph_builder.h"
+#include "src/base/graph_loader.h"
 #include "src/utils/byte_source.h"
 
 namespace {
@@ -34,8 +34,8 @@ void check_same_graph(const quelmar::base::Graph& graph, const ReferenceGraph& e
         check(names.retrieve(expected.id_to_name[id]) == id, "name map disagrees with the names");
         const auto actual = graph.neighbours(static_cast<quelmar::utils::NodeId>(id));
         const auto& wanted = expected.neighbours[id];
-        check(actual.size() == wanted.size() && graph.degree(static_cast<quelmar::utils::NodeId>(id)) ==
-                                                    wanted.size(),
+        check(actual.size() == wanted.size() &&
+                  graph.degree(static_cast<quelmar::utils::NodeId>(id)) == wanted.size(),
               "degree");
         std::size_t at = 0;
         for (const std::uint64_t neighbour : wanted) {

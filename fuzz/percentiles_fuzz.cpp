@@ -164,7 +164,7 @@ void check_summary(const std::vector<double>& values, const std::vector<double>&
 }
 
 double special_value(std::uint8_t which) {
-    static constexpr double kSpecials[] = {0.0,   -0.0,  kInf, -kInf, kNan,
+    static constexpr double kSpecials[] = {0.0,   -0.0,   kInf,   -kInf,   kNan,
                                            1e308, -1e308, 5e-324, -5e-324, 1.0};
     return kSpecials[which % std::size(kSpecials)];
 }

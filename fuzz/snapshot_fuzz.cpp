@@ -54,7 +54,8 @@ public:
         if (remaining() == 0) return false;
         value = 0;
         for (int i = 7; i >= 0; --i) {
-            value = (value << 8) | static_cast<unsigned char>(bytes_[at_ + static_cast<std::size_t>(i)]);
+            value = (value << 8) |
+                    static_cast<unsigned char>(bytes_[at_ + static_cast<std::size_t>(i)]);
         }
         at_ += 8;
         return true;
@@ -126,8 +127,7 @@ void check_invariants(const quelmar::utils::GraphParts& parts) {
     const std::uint64_t n = offsets.size() - 1;
     check(n <= kMaxNodes, "more nodes than 32-bit ids can name");
     const quelmar::utils::NameSet& names = parts.name_set;
-    check(names.next_id() == n && names.id_to_name().size() == n &&
-              names.name_to_id().size() == n,
+    check(names.next_id() == n && names.id_to_name().size() == n && names.name_to_id().size() == n,
           "name set size");
     for (std::uint64_t id = 0; id < n; ++id) {
         check(names.retrieve(names.id_to_name()[id]) == id, "name map and name array disagree");
@@ -177,7 +177,8 @@ std::string make_frame(std::string_view content, std::uint8_t options) {
     return frame;
 }
 
-quelmar::runtime::Result<quelmar::utils::GraphParts> read(std::string_view file, std::size_t piece) {
+quelmar::runtime::Result<quelmar::utils::GraphParts> read(std::string_view file,
+                                                          std::size_t piece) {
     quelmar::utils::MemorySource source(file, piece);
     return quelmar::utils::read_compressed_bincode(source);
 }

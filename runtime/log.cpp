@@ -19,8 +19,7 @@ Installed& installed() {
 
 void set_sink(Sink sink, Level max_level) noexcept {
     installed().sink.store(sink, std::memory_order_release);
-    installed().max_level.store(sink ? static_cast<int>(max_level) : 0,
-                                std::memory_order_release);
+    installed().max_level.store(sink ? static_cast<int>(max_level) : 0, std::memory_order_release);
 }
 
 bool enabled(Level level) noexcept {

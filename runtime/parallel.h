@@ -4,8 +4,8 @@
 // in index order, so results never depend on the number of workers.
 
 #include <algorithm>
-#include <memory>
 #include <cstddef>
+#include <memory>
 #include <type_traits>
 #include <vector>
 

@@ -110,8 +110,8 @@ std::size_t available_parallelism() noexcept {
 
 std::size_t pool_size_for(std::size_t requested) noexcept {
     if (requested > 0) return requested;
-    return resolve_pool_size(0, std::getenv("RAYON_NUM_THREADS"),
-                             std::getenv("RAYON_RS_NUM_CPUS"), available_parallelism());
+    return resolve_pool_size(0, std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
+                             available_parallelism());
 }
 
 }  // namespace quelmar::runtime

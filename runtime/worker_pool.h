@@ -23,8 +23,7 @@ public:
     // A chunk of a job: items [begin, end) run on worker `worker`
     // (0 <= worker < size()). Never throws across the pool: exceptions are
     // carried back to the caller of run().
-    using ChunkFn = void (*)(void* context, std::size_t begin, std::size_t end,
-                             std::size_t worker);
+    using ChunkFn = void (*)(void* context, std::size_t begin, std::size_t end, std::size_t worker);
 
     // Starts `threads` workers and waits until every one is running. When the
     // operating system refuses a thread, the ones already started are stopped

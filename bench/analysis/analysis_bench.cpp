@@ -7,7 +7,8 @@
 //
 // Run it once per pool size (RAYON_NUM_THREADS=1, then 2) and compare the
 // phase times. The clustering holds a partition (a disjoint selection) and a
-// second level of merged pairs (an overlapping selection, which walks). Side-by-side ratios inside one run (same machine noise):
+// second level of merged pairs (an overlapping selection, which walks). Side-by-side ratios inside
+// one run (same machine noise):
 //   * packing membership test: per-worker dense marks vs Roaring lookups;
 //   * covered slots: dense slot bitset vs compressed per-cluster sets.
 
@@ -22,11 +23,11 @@
 #include <random>
 #include <vector>
 
+#include "runtime/parallel.h"
 #include "src/base/clustering.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/covered_slots.h"
 #include "src/quelmar/rich_clustering.h"
-#include "runtime/parallel.h"
 
 namespace quelmar {
 namespace {
@@ -73,7 +74,7 @@ Synthetic make_synthetic(std::uint64_t target_edges, std::uint64_t seed) {
         size = std::clamp<std::uint64_t>(size, 2, 50000);
         size = std::min(size, node_count - next);
         std::vector<utils::NodeId> members(permutation.begin() + next,
-                                    permutation.begin() + next + size);
+                                           permutation.begin() + next + size);
         // Inside edges: 7 per member on average (a clique when the cluster is tiny).
         std::uint64_t inside = std::min<std::uint64_t>(size * 7, size * (size - 1) / 2);
         std::uniform_int_distribution<std::uint64_t> pick(0, size - 1);
@@ -169,7 +170,8 @@ int main(int argc, char** argv) {
     // Packing, end to end (the copy of the loaded clustering is not timed).
     base::Clustering clustering = loaded_copy(synthetic);
     start = Clock::now();
-    RichClustering packed = RichClustering::pack_from_clustering(synthetic.graph, std::move(clustering));
+    RichClustering packed =
+        RichClustering::pack_from_clustering(synthetic.graph, std::move(clustering));
     std::printf("pack_from_clustering: %.3f s\n", seconds_since(start));
     packed.cpm_resolution = 0.1;
     auto shared = std::make_shared<const RichClustering>(std::move(packed));
@@ -225,7 +227,8 @@ int main(int argc, char** argv) {
     for (int r = 0; r < 2; ++r) {
         ProgressBar quiet(clusters.size(), ProgressBar::Output{});
         start = Clock::now();
-        route_counts[r] = count_covered_slots(*synthetic.graph, clusters, union_nodes, routes[r], quiet);
+        route_counts[r] =
+            count_covered_slots(*synthetic.graph, clusters, union_nodes, routes[r], quiet);
         route_seconds[r] = seconds_since(start);
     }
     std::printf("covered slots: dense %.3f s, compressed %.3f s (x%.2f)%s\n", route_seconds[0],

@@ -164,9 +164,8 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> options;
     for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
     if (!options.count("--edges") || !options.count("--snapshot")) {
-        std::fprintf(stderr,
-                     "usage: quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 "
-                     "[--clusters C.txt] [--repeat R]\n");
+        std::fprintf(stderr, "usage: quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 "
+                             "[--clusters C.txt] [--repeat R]\n");
         return 2;
     }
     const std::string edges = options["--edges"];

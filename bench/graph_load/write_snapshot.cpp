@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     }
     const quelmar::base::Graph& graph = loaded.value();
     const quelmar::utils::SnapshotContent content{graph.name_set(), graph.offsets(),
-                                           graph.all_neighbours(), graph.m_cache()};
+                                                  graph.all_neighbours(), graph.m_cache()};
     if (auto written = quelmar::utils::write_compressed_bincode(argv[2], content); !written) {
         std::fprintf(stderr, "%s\n", written.error().report().c_str());
         return 1;

@@ -75,7 +75,8 @@ bool compare(const char* label, const std::vector<double>& data, int rounds) {
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + round) % 2 == 0) {
                 const auto start = Clock::now();
-                summary = quelmar::quality::DistributionSummary::from_values(std::move(for_summary));
+                summary =
+                    quelmar::quality::DistributionSummary::from_values(std::move(for_summary));
                 best_summary = std::min(best_summary, seconds_since(start));
             } else {
                 const auto start = Clock::now();

@@ -16,11 +16,11 @@
 #include <memory>
 #include <string>
 
+#include "runtime/worker_pool.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/rich_clustering.h"
-#include "runtime/worker_pool.h"
 
 namespace {
 

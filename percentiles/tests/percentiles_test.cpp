@@ -110,8 +110,8 @@ TEST(Percentiles, RangeErrorNamesTheFirstFractionInBisectionOrder) {
 }
 
 TEST(Percentiles, TwentyOneFractionsAreVisitedCoarsestFirst) {
-    const std::vector<std::size_t> visit_order{15, 7,  3,  11, 19, 1,  5, 9, 13, 17, 0,
-                                               2,  4,  6,  8,  10, 12, 14, 16, 18, 20};
+    const std::vector<std::size_t> visit_order{15, 7, 3, 11, 19, 1,  5,  9,  13, 17, 0,
+                                               2,  4, 6, 8,  10, 12, 14, 16, 18, 20};
     // Sorted positions below `low` hold fractions under 0, positions from
     // `high` on fractions above 1, the rest valid ones; each fraction names its
     // position, so the report shows which out-of-range position came first.

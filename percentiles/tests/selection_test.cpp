@@ -5,10 +5,10 @@
 #include <functional>
 #include <limits>
 #include <optional>
-#include <span>
-#include <utility>
 #include <random>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -82,10 +82,8 @@ const std::vector<Pattern>& patterns() {
              const double choices[] = {-0.0, 0.0, kInf, -kInf, 1.0, -1.0};
              return choices[r() % 6];
          }},
-        {"organ pipe",
-         [](std::size_t i, std::size_t n, std::mt19937_64&) {
-             return double(i < n / 2 ? i : n - i);
-         }},
+        {"organ pipe", [](std::size_t i, std::size_t n,
+                          std::mt19937_64&) { return double(i < n / 2 ? i : n - i); }},
     };
     return all;
 }
@@ -111,9 +109,9 @@ TEST(Selection, LargeRangesOfEveryShape) {
             std::vector<double> values(n);
             for (std::size_t i = 0; i < n; ++i) values[i] = pattern.value(i, n, random);
             const std::vector<double> sorted = sorted_copy(values);
-            for (const std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{17}, n / 100,
-                                        n / 20, n / 3, n / 2, n / 2 + 1, 3 * n / 4, n - 300,
-                                        n - 2, n - 1}) {
+            for (const std::size_t k :
+                 {std::size_t{0}, std::size_t{1}, std::size_t{17}, n / 100, n / 20, n / 3, n / 2,
+                  n / 2 + 1, 3 * n / 4, n - 300, n - 2, n - 1}) {
                 expect_selects(values, sorted, k, pattern.name);
             }
         }
@@ -137,8 +135,7 @@ TEST(Selection, AnyPivotsGiveTheRightElement) {
                 for (const auto& [lower, upper] :
                      {Bounds{low, high}, Bounds{high, high}, Bounds{low, low}, Bounds{at_k, at_k},
                       Bounds{std::nullopt, low}, Bounds{high, std::nullopt},
-                      Bounds{std::nullopt, std::nullopt}, Bounds{high, low},
-                      Bounds{-kInf, kInf}}) {
+                      Bounds{std::nullopt, std::nullopt}, Bounds{high, low}, Bounds{-kInf, kInf}}) {
                     expect_selects(values, sorted, k, pattern.name + " between pivots",
                                    [&](std::span<double> range, std::size_t target) {
                                        select_nth_between(range, target, lower, upper);

@@ -13,15 +13,13 @@ TEST(ParseUnsignedEnv, AcceptsDigitsWithOptionalPlus) {
 }
 
 TEST(ParseUnsignedEnv, RejectsEverythingElse) {
-    for (const char* text : {"", "+", "++1", "-1", " 1", "1 ", "1.0", "abc", "0x10",
-                             "18446744073709551616"}) {
+    for (const char* text :
+         {"", "+", "++1", "-1", " 1", "1 ", "1.0", "abc", "0x10", "18446744073709551616"}) {
         EXPECT_FALSE(parse_unsigned_env(text).has_value()) << text;
     }
 }
 
-TEST(ResolvePoolSize, ExplicitRequestWins) {
-    EXPECT_EQ(resolve_pool_size(3, "8", "9", 2), 3u);
-}
+TEST(ResolvePoolSize, ExplicitRequestWins) { EXPECT_EQ(resolve_pool_size(3, "8", "9", 2), 3u); }
 
 TEST(ResolvePoolSize, NumThreadsVariableComesNext) {
     EXPECT_EQ(resolve_pool_size(0, "8", "9", 2), 8u);
@@ -35,9 +33,7 @@ TEST(ResolvePoolSize, InvalidNumThreadsFallsThroughToNumCpus) {
     EXPECT_EQ(resolve_pool_size(0, nullptr, nullptr, 5), 5u);
 }
 
-TEST(AvailableParallelism, IsAtLeastOne) {
-    EXPECT_GE(available_parallelism(), 1u);
-}
+TEST(AvailableParallelism, IsAtLeastOne) { EXPECT_GE(available_parallelism(), 1u); }
 
 }  // namespace
 }  // namespace quelmar::runtime

@@ -13,8 +13,9 @@ TEST(ErrorReport, MessageAloneWithoutCauses) {
 
 TEST(ErrorReport, OneCauseIsIndentedWithoutNumber) {
     Error error("io error: failed to fill whole buffer", {"failed to fill whole buffer"});
-    EXPECT_EQ(error.report(),
-              "io error: failed to fill whole buffer\n\nCaused by:\n    failed to fill whole buffer");
+    EXPECT_EQ(
+        error.report(),
+        "io error: failed to fill whole buffer\n\nCaused by:\n    failed to fill whole buffer");
 }
 
 TEST(ErrorReport, SeveralCausesAreNumberedFromZero) {

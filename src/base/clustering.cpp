@@ -106,7 +106,8 @@ private:
 
 }  // namespace
 
-runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, utils::ByteSource& input) {
+runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
+                                                          utils::ByteSource& input) {
     LineReader reader(input);
     ClusteringBuilder builder(graph.name_set());
     LineTokens line;
@@ -130,7 +131,8 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph, ut
     return std::move(builder).finish();
 }
 
-runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph, const std::string& path) {
+runtime::Result<Clustering> Clustering::parse_from_file(const Graph& graph,
+                                                        const std::string& path) {
     auto file = utils::FileSource::open(path);
     if (!file) return std::move(file).error();
     return parse_from_reader(graph, file.value());

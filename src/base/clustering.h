@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "src/base/graph.h"
 #include "runtime/result.h"
+#include "src/base/graph.h"
 #include "src/utils/byte_source.h"
 
 namespace quelmar::base {
@@ -38,7 +38,8 @@ struct Clustering {
     std::vector<std::pair<ClusterId, Cluster>> clusters;
 
     static runtime::Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
-    static runtime::Result<Clustering> parse_from_reader(const Graph& graph, utils::ByteSource& input);
+    static runtime::Result<Clustering> parse_from_reader(const Graph& graph,
+                                                         utils::ByteSource& input);
 };
 
 }  // namespace quelmar::base

@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/result.h"
 #include "src/base/graph.h"
 #include "src/base/name_index.h"
-#include "runtime/result.h"
 #include "src/utils/page_memory.h"
 #include "src/utils/task_monitor.h"
 

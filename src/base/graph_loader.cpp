@@ -5,10 +5,10 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/log.h"
 #include "src/base/graph_builder.h"
 #include "src/base/line_reader.h"
 #include "src/base/path_extension.h"
-#include "runtime/log.h"
 #include "src/utils/snapshot_reader.h"
 
 namespace quelmar::base {
@@ -53,12 +53,14 @@ std::optional<std::string_view> edge_line_error(const LineTokens& line) {
 
 }  // namespace
 
-runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, std::uint64_t max_nodes) {
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
+                                                  std::uint64_t max_nodes) {
     return parse_edgelist_from_reader(input, utils::TaskMonitor::unwatched(), max_nodes);
 }
 
-runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, utils::TaskMonitor& monitor,
-                                         std::uint64_t max_nodes) {
+runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
+                                                  utils::TaskMonitor& monitor,
+                                                  std::uint64_t max_nodes) {
     LineReader reader(input);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes});
     PendingEdges pending;
@@ -70,7 +72,8 @@ runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input, util
         if (step == LineReader::Step::kLine) line_error = edge_line_error(line);
         if (step == LineReader::Step::kFailed || line_error) [[unlikely]] {
             // Lines before the failing one may fail first.
-            if (!pending.resolve(builder)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+            if (!pending.resolve(builder))
+                return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
             if (line_error) return runtime::Error(std::string(*line_error));
             return reader.take_error();
         }

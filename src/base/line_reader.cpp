@@ -156,7 +156,8 @@ LineReader::Step LineReader::next(LineTokens& tokens) {
 
 LineReader::Step LineReader::whole_line(const unsigned char* begin, const unsigned char* end,
                                         LineTokens& tokens) {
-    if (scan_ascii_line(begin, end, tokens)) [[likely]] return Step::kLine;
+    if (scan_ascii_line(begin, end, tokens)) [[likely]]
+        return Step::kLine;
     scanner_.reset();
     scanner_.feed(begin, end - begin);
     return end_scanned_line(tokens);

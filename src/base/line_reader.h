@@ -14,9 +14,9 @@
 #include <memory>
 #include <optional>
 
+#include "runtime/result.h"
 #include "src/base/line_scanner.h"
 #include "src/base/line_tokens.h"
-#include "runtime/result.h"
 #include "src/utils/byte_source.h"
 
 namespace quelmar::base {

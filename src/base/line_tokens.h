@@ -30,10 +30,8 @@ constexpr bool is_white_space(char32_t c) {
         case 0x2029:
         case 0x202F:
         case 0x205F:
-        case 0x3000:
-            return true;
-        default:
-            return c >= 0x2000 && c <= 0x200A;
+        case 0x3000: return true;
+        default: return c >= 0x2000 && c <= 0x200A;
     }
 }
 

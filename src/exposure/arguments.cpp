@@ -67,8 +67,8 @@ bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs
     int position = 0;
     for (const char* parameter : signature.parameters) {
         if (!bound[position++]) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'",
-                         signature.function, parameter);
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", signature.function,
+                         parameter);
             return false;
         }
     }
@@ -110,8 +110,8 @@ bool text_argument(const char* parameter, PyObject* object, std::string* out) {
 
 bool index_to_u64(PyObject* object, std::uint64_t* out) {
     // Plain ints, by far the common case, need no index conversion.
-    PyRef integer = PyLong_Check(object) ? PyRef::borrow(object)
-                                         : PyRef::steal(PyNumber_Index(object));
+    PyRef integer =
+        PyLong_Check(object) ? PyRef::borrow(object) : PyRef::steal(PyNumber_Index(object));
     if (!integer) return false;
     const unsigned long long value = PyLong_AsUnsignedLongLong(integer.get());
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;

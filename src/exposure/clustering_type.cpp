@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "runtime/worker_pool.h"
 #include "src/base/clustering.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/classes.h"
@@ -14,7 +15,6 @@
 #include "src/exposure/panic.h"
 #include "src/exposure/predicate.h"
 #include "src/exposure/py_ref.h"
-#include "runtime/worker_pool.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -31,14 +31,14 @@ bool read_cpm(PyObject* extra_keywords, std::optional<double>* cpm) {
 }
 
 runtime::Result<SharedClustering> load_and_pack(const SharedGraph& graph, const std::string& path,
-                                       std::optional<double> cpm) {
-    runtime::Result<base::Clustering> loaded = base::Clustering::parse_from_file(graph->graph(), path);
+                                                std::optional<double> cpm) {
+    runtime::Result<base::Clustering> loaded =
+        base::Clustering::parse_from_file(graph->graph(), path);
     if (!loaded) return std::move(loaded).error();
     // A clustering always settles the pool, even one without clusters, so
     // that set_nthreads afterwards fails the same way whatever the file held.
     runtime::global_pool();
-    RichClustering packed =
-        RichClustering::pack_from_clustering(graph, std::move(loaded).value());
+    RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(loaded).value());
     packed.cpm_resolution = cpm;
     return SharedClustering(std::make_shared<const RichClustering>(std::move(packed)));
 }
@@ -113,21 +113,25 @@ PyObject* select(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// clang-format off
 PyMethodDef methods[] = {
     {"select_in", with_keywords(select_in), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {"select", with_keywords(select), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
+    {"select",    with_keywords(select),    METH_VARARGS | METH_KEYWORDS, nullptr},
+    {nullptr,     nullptr,                  0,                            nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(construct)},
+    {Py_tp_new,     reinterpret_cast<void*>(construct)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<SharedClustering>)},
     {Py_tp_methods, methods},
-    {0, nullptr},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.Clustering", sizeof(NativeObject<SharedClustering>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

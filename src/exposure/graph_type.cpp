@@ -26,7 +26,8 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         std::string path;
         if (!text_argument("filepath", filepath, &path)) return nullptr;
         // A handler that raised stops the load; its exception is the result.
-        utils::TaskMonitor monitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        utils::TaskMonitor monitor(
+            [](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
         runtime::Result<base::Graph> loaded = base::parse_from_file(path, monitor);
         if (!loaded) {
             if (PyErr_Occurred()) return nullptr;
@@ -38,14 +39,16 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(construct)},
+    {Py_tp_new,     reinterpret_cast<void*>(construct)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<SharedGraph>)},
-    {0, nullptr},
+    {0,             nullptr},
 };
+// clang-format on
 
-PyType_Spec type_spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0,
-                    kNativeTypeFlags, slots};
+PyType_Spec type_spec = {"builtins.Graph", sizeof(NativeObject<SharedGraph>), 0, kNativeTypeFlags,
+                         slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -61,8 +61,8 @@ PyObject* raise_panic(std::string_view message, std::source_location where) {
     PyObject* type = panic_exception_type();
     if (!type) return nullptr;
     write_failure_report(message, where);
-    PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(),
-                                                          static_cast<Py_ssize_t>(message.size())));
+    PyRef text = PyRef::steal(
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     if (!text) return nullptr;
     PyErr_SetObject(type, text.get());
     return nullptr;

@@ -22,8 +22,8 @@ std::string repr_text(PyObject* object) {
 // "PyErr { type: <class 'ValueError'>, value: ValueError('boom'), traceback:
 // Some(<traceback object at 0x...>) }"
 std::string describe_exception(PyObject* type, PyObject* value, PyObject* traceback) {
-    std::string text = "PyErr { type: " + repr_text(type) + ", value: " + repr_text(value) +
-                       ", traceback: ";
+    std::string text =
+        "PyErr { type: " + repr_text(type) + ", value: " + repr_text(value) + ", traceback: ";
     text += traceback && traceback != Py_None ? "Some(" + repr_text(traceback) + ")" : "None";
     text += " }";
     return text;

@@ -4,10 +4,10 @@
 
 #include "src/exposure/set_nthreads.h"
 
+#include "runtime/worker_pool.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/native_object.h"
 #include "src/exposure/panic.h"
-#include "runtime/worker_pool.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -26,8 +26,8 @@ PyObject* set_nthreads(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyMethodDef definition = {"set_nthreads", with_keywords(set_nthreads),
-                          METH_VARARGS | METH_KEYWORDS, nullptr};
+PyMethodDef definition = {"set_nthreads", with_keywords(set_nthreads), METH_VARARGS | METH_KEYWORDS,
+                          nullptr};
 
 }  // namespace
 

@@ -7,24 +7,28 @@
 namespace quelmar::exposure {
 namespace {
 
+// clang-format off
 PyGetSetDef properties[] = {
-    {"n", get_count<&ClusterCounts::n>, nullptr, nullptr, nullptr},
-    {"m", get_count<&ClusterCounts::m>, nullptr, nullptr, nullptr},
-    {"c", get_count<&ClusterCounts::c>, nullptr, nullptr, nullptr},
-    {"mcd", get_count<&ClusterCounts::mcd>, nullptr, nullptr, nullptr},
-    {"vol", get_count<&ClusterCounts::vol>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"n",     get_count<&ClusterCounts::n>,   nullptr, nullptr, nullptr},
+    {"m",     get_count<&ClusterCounts::m>,   nullptr, nullptr, nullptr},
+    {"c",     get_count<&ClusterCounts::c>,   nullptr, nullptr, nullptr},
+    {"mcd",   get_count<&ClusterCounts::mcd>, nullptr, nullptr, nullptr},
+    {"vol",   get_count<&ClusterCounts::vol>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr,                        nullptr, nullptr, nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new,     reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<ClusterCounts>)},
-    {Py_tp_getset, properties},
-    {0, nullptr},
+    {Py_tp_getset,  properties},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusterSkeleton", sizeof(NativeObject<ClusterCounts>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -12,9 +12,7 @@
 namespace quelmar::exposure {
 namespace {
 
-const ClusteringHandle& handle_of(PyObject* self) {
-    return native_value<ClusteringHandle>(self);
-}
+const ClusteringHandle& handle_of(PyObject* self) { return native_value<ClusteringHandle>(self); }
 
 PyObject* get_keys(PyObject* self, void*) {
     const std::vector<base::ClusterId>& keys = handle_of(self).keys;
@@ -57,27 +55,33 @@ PyObject* compute_size_diff(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+// clang-format off
 PyMethodDef methods[] = {
-    {"compute_statistics", compute_statistics, METH_NOARGS, nullptr},
-    {"compute_size_diff", with_keywords(compute_size_diff), METH_VARARGS | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
+    {"compute_statistics", compute_statistics,               METH_NOARGS,                  nullptr},
+    {"compute_size_diff",  with_keywords(compute_size_diff), METH_VARARGS | METH_KEYWORDS, nullptr},
+    {nullptr,              nullptr,                          0,                            nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyGetSetDef properties[] = {
-    {"keys", get_keys, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"keys",  get_keys, nullptr, nullptr, nullptr},
+    {nullptr, nullptr,  nullptr, nullptr, nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new,     reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<ClusteringHandle>)},
     {Py_tp_methods, methods},
-    {Py_tp_getset, properties},
-    {0, nullptr},
+    {Py_tp_getset,  properties},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.ClusteringSubset", sizeof(NativeObject<ClusteringHandle>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

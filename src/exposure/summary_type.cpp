@@ -32,23 +32,27 @@ PyObject* get_maximum(PyObject* self, void*) {
     return PyFloat_FromDouble(native_value<Summary>(self).maximum());
 }
 
+// clang-format off
 PyGetSetDef properties[] = {
     {"percentiles", get_percentiles, nullptr, nullptr, nullptr},
-    {"minimum", get_minimum, nullptr, nullptr, nullptr},
-    {"median", get_median, nullptr, nullptr, nullptr},
-    {"maximum", get_maximum, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"minimum",     get_minimum,     nullptr, nullptr, nullptr},
+    {"median",      get_median,      nullptr, nullptr, nullptr},
+    {"maximum",     get_maximum,     nullptr, nullptr, nullptr},
+    {nullptr,       nullptr,         nullptr, nullptr, nullptr},
 };
+// clang-format on
 
+// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new,     reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_instance<Summary>)},
-    {Py_tp_getset, properties},
-    {0, nullptr},
+    {Py_tp_getset,  properties},
+    {0,             nullptr},
 };
+// clang-format on
 
 PyType_Spec type_spec = {"builtins.SummarizedDistribution", sizeof(NativeObject<Summary>), 0,
-                    kNativeTypeFlags, slots};
+                         kNativeTypeFlags, slots};
 
 PyTypeObject* cached = nullptr;
 

@@ -21,8 +21,9 @@ std::vector<const std::pair<base::ClusterId, RichCluster>*> ClusteringHandle::se
         // Few keys against many clusters: search each one.
         auto from = clusters.begin();
         for (base::ClusterId id : keys) {
-            from = std::lower_bound(from, clusters.end(), id,
-                                    [](const auto& entry, base::ClusterId k) { return entry.first < k; });
+            from = std::lower_bound(
+                from, clusters.end(), id,
+                [](const auto& entry, base::ClusterId k) { return entry.first < k; });
             if (from == clusters.end()) break;
             if (from->first == id) kept.push_back(&*from);
         }

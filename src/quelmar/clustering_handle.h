@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/result.h"
 #include "src/quality/distribution_summary.h"
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/rich_clustering.h"
-#include "runtime/result.h"
 
 namespace quelmar {
 
@@ -46,7 +46,8 @@ struct ClusteringHandle {
     std::vector<base::ClusterId> keys;  // ascending, unique
 
     // Sorts and deduplicates `ids`; the graph is the clustering's own.
-    static ClusteringHandle select_ids(SharedClustering clustering, std::vector<base::ClusterId> ids);
+    static ClusteringHandle select_ids(SharedClustering clustering,
+                                       std::vector<base::ClusterId> ids);
 
     // The clusters of `clustering` whose id is in keys, ascending by id.
     std::vector<const std::pair<base::ClusterId, RichCluster>*> selected() const;

@@ -8,10 +8,10 @@
 
 #include <roaring/roaring.hh>
 
+#include "runtime/parallel.h"
 #include "src/quelmar/member_walk.h"
 #include "src/quelmar/node_marks.h"
 #include "src/utils/page_memory.h"
-#include "runtime/parallel.h"
 
 namespace quelmar {
 namespace {
@@ -69,8 +69,9 @@ std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluste
         std::uint64_t word = 0;
         std::uint64_t pending = 0;
         auto flush = [&] {
-            if (pending) std::atomic_ref<std::uint64_t>(slots[word]).fetch_or(
-                             pending, std::memory_order_relaxed);
+            if (pending)
+                std::atomic_ref<std::uint64_t>(slots[word])
+                    .fetch_or(pending, std::memory_order_relaxed);
         };
         walk_covered_slots(graph, *clusters[i], scratch, [&](std::uint64_t slot) {
             if ((slot >> 6) != word) {

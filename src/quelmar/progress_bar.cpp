@@ -52,8 +52,7 @@ ProgressBar::Output ProgressBar::Output::standard_error() {
     return output;
 }
 
-ProgressBar::ProgressBar(std::uint64_t length, Output output)
-    : length_(length), output_(output) {
+ProgressBar::ProgressBar(std::uint64_t length, Output output) : length_(length), output_(output) {
     if (!output_.visible) return;
     next_draw_ns_.store(now_ns() + kRedrawIntervalNs, std::memory_order_relaxed);
     draw(false);
@@ -69,8 +68,7 @@ std::string ProgressBar::render(std::uint64_t position, std::uint64_t length, un
     if (length > 0) {
         std::uint64_t shown = std::min(position, length);
         // Exact in integers for any length: shown * width may not fit 64 bits.
-        done = static_cast<std::uint64_t>(
-            (static_cast<unsigned __int128>(shown) * width) / length);
+        done = static_cast<std::uint64_t>((static_cast<unsigned __int128>(shown) * width) / length);
     }
     std::string line;
     line.reserve(width * kDoneCell.size() + counter.size());

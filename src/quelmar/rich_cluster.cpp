@@ -32,10 +32,12 @@ Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> id
 }
 
 bool strictly_ascending(std::span<const utils::NodeId> ids) {
-    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) == ids.end();
+    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
+           ids.end();
 }
 
-RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> ids, NodeMarks* scratch) {
+RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> ids,
+                 NodeMarks* scratch) {
     // The loader hands over ascending distinct ids; anything else is brought
     // to that form so that a repeated id can neither inflate n nor the counts.
     std::vector<utils::NodeId> sorted;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "runtime/parallel.h"
 #include "src/quelmar/node_marks.h"
 #include "src/quelmar/progress_bar.h"
-#include "runtime/parallel.h"
 
 namespace quelmar {
 namespace {
@@ -16,7 +16,8 @@ bool id_less(const std::pair<base::ClusterId, RichCluster>& entry, base::Cluster
 
 }  // namespace
 
-RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clustering clustering) {
+RichClustering RichClustering::pack_from_clustering(SharedGraph graph,
+                                                    base::Clustering clustering) {
     auto& loaded = clustering.clusters;
     // The loader yields ascending ids; the lookup by id relies on that order.
     auto by_id = [](const auto& a, const auto& b) { return a.first < b.first; };
@@ -39,7 +40,8 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
         auto& marks = scratch[worker];
         if (!marks) marks = std::make_unique<NodeMarks>(node_count);
         std::vector<utils::NodeId>& core = loaded[i].second.core;
-        packed.clusters[i] = {loaded[i].first, RichCluster::load_from_slice(enriched, core, *marks)};
+        packed.clusters[i] = {loaded[i].first,
+                              RichCluster::load_from_slice(enriched, core, *marks)};
         // Loaded member lists are dead weight once packed; dropping them as we
         // go keeps the peak near one copy of the clustering.
         std::vector<utils::NodeId>().swap(core);

@@ -3,12 +3,12 @@
 
 #include <roaring/roaring.hh>
 
+#include "runtime/log.h"
+#include "runtime/parallel.h"
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/covered_slots.h"
 #include "src/quelmar/progress_bar.h"
-#include "runtime/log.h"
-#include "runtime/parallel.h"
 
 namespace quelmar {
 namespace {
@@ -31,9 +31,8 @@ void summarise_statistics(
                                  packed.cpm_resolution.value_or(0.0)};
     for (const StatisticDefinition& statistic : kStatistics) {
         if (!is_computed(statistic, packed.cpm_resolution.has_value())) continue;
-        std::vector<double> values = runtime::parallel_map(clusters.size(), [&](std::size_t i) {
-            return statistic.value(*clusters[i], inputs);
-        });
+        std::vector<double> values = runtime::parallel_map(
+            clusters.size(), [&](std::size_t i) { return statistic.value(*clusters[i], inputs); });
         distributions.emplace_back(statistic.type,
                                    quality::DistributionSummary::from_values(std::move(values)));
     }
@@ -58,9 +57,8 @@ GraphStats ClusteringHandle::stats() const {
 
     {
         ProgressBar progress(clusters.size());
-        std::uint64_t covered_slots =
-            count_covered_slots(enriched, clusters, stats.covered_nodes,
-                                CoverageRoute::Automatic, progress);
+        std::uint64_t covered_slots = count_covered_slots(enriched, clusters, stats.covered_nodes,
+                                                          CoverageRoute::Automatic, progress);
         progress.finish();
         stats.covered_edges = covered_slots / 2;
     }

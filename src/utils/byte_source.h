@@ -30,7 +30,7 @@ class FileSource final : public ByteSource {
 public:
     // `monitor` must outlive the source.
     static runtime::Result<FileSource> open(const std::string& path,
-                                   TaskMonitor& monitor = TaskMonitor::unwatched());
+                                            TaskMonitor& monitor = TaskMonitor::unwatched());
 
     FileSource(FileSource&& other) noexcept;
     FileSource& operator=(FileSource&& other) noexcept;

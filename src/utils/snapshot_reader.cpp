@@ -18,7 +18,8 @@ public:
     explicit Decoder(Lz4FrameReader& frame) : frame_(frame) {}
 
     bool value(std::uint64_t& out) {
-        if (frame_.read_u64(out)) [[likely]] return true;
+        if (frame_.read_u64(out)) [[likely]]
+            return true;
         frame_failed_ = true;
         return false;
     }

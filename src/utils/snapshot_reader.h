@@ -38,8 +38,8 @@
 
 namespace quelmar::utils {
 
-runtime::Result<GraphParts> read_compressed_bincode(const std::string& path,
-                                           TaskMonitor& monitor = TaskMonitor::unwatched());
+runtime::Result<GraphParts> read_compressed_bincode(
+    const std::string& path, TaskMonitor& monitor = TaskMonitor::unwatched());
 runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source);
 
 namespace snapshot_errors {
@@ -49,8 +49,7 @@ inline constexpr std::string_view kMapCount =
     "invalid snapshot: name_to_id holds fewer entries than next_id";
 inline constexpr std::string_view kNameCount =
     "invalid snapshot: id_to_name count differs from next_id";
-inline constexpr std::string_view kNodeCount =
-    "invalid snapshot: node count differs from next_id";
+inline constexpr std::string_view kNodeCount = "invalid snapshot: node count differs from next_id";
 inline constexpr std::string_view kMapIdOutOfRange =
     "invalid snapshot: name_to_id holds an id not below next_id";
 inline constexpr std::string_view kDuplicateName =

@@ -69,7 +69,8 @@ public:
         if (::fsync(fd_) != 0) return runtime::Error(runtime::os_error_text(errno));
         const int status = ::close(std::exchange(fd_, -1));
         if (status != 0 && errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
-        if (::rename(path_.c_str(), target.c_str()) != 0) return runtime::Error(runtime::os_error_text(errno));
+        if (::rename(path_.c_str(), target.c_str()) != 0)
+            return runtime::Error(runtime::os_error_text(errno));
         path_.clear();
         return {};
     }
@@ -87,10 +88,7 @@ private:
 class FrameWriter {
 public:
     FrameWriter(int fd, TaskMonitor& monitor, std::uint64_t content_size)
-        : fd_(fd),
-          monitor_(monitor),
-          content_size_(content_size),
-          staged_(new char[kStagedBytes]) {
+        : fd_(fd), monitor_(monitor), content_size_(content_size), staged_(new char[kStagedBytes]) {
         preferences_.frameInfo.blockSizeID = LZ4F_max256KB;
         preferences_.frameInfo.blockMode = LZ4F_blockLinked;
         preferences_.frameInfo.contentChecksumFlag = LZ4F_contentChecksumEnabled;
@@ -232,8 +230,9 @@ std::uint64_t snapshot_content_size(const SnapshotContent& content) {
     return 8 * (5 + 2 * n + n + 2 * n + content.neighbours.size());
 }
 
-runtime::Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
-                                      TaskMonitor& monitor) {
+runtime::Result<void> write_compressed_bincode(const std::string& path,
+                                               const SnapshotContent& content,
+                                               TaskMonitor& monitor) {
     if (!consistent(content)) return runtime::Error(std::string(kInconsistent));
     auto file = TemporaryFile::create(path);
     if (!file) return std::move(file).error();

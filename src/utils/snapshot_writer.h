@@ -44,7 +44,8 @@ inline constexpr std::string_view kInconsistent =
 // Bytes of decompressed content the snapshot of `content` holds.
 std::uint64_t snapshot_content_size(const SnapshotContent& content);
 
-runtime::Result<void> write_compressed_bincode(const std::string& path, const SnapshotContent& content,
-                                      TaskMonitor& monitor = TaskMonitor::unwatched());
+runtime::Result<void> write_compressed_bincode(const std::string& path,
+                                               const SnapshotContent& content,
+                                               TaskMonitor& monitor = TaskMonitor::unwatched());
 
 }  // namespace quelmar::utils

@@ -21,8 +21,8 @@
 
 #include "src/base/graph_loader.h"
 #include "src/base/path_extension.h"
-#include "tools/snapshot/status_line.h"
 #include "src/utils/snapshot_writer.h"
+#include "tools/snapshot/status_line.h"
 
 namespace quelmar::tools {
 namespace {
@@ -65,15 +65,13 @@ void catch_stop_signals() {
 
 void print_error(std::string_view what, const std::string& path, const runtime::Error& error) {
     std::fprintf(stderr, "%.*s: %.*s %s: %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
-                 static_cast<int>(what.size()), what.data(), path.c_str(),
-                 error.report().c_str());
+                 static_cast<int>(what.size()), what.data(), path.c_str(), error.report().c_str());
 }
 
 int usage_error(const char* message) {
     const std::string_view first_line = kUsage.substr(0, kUsage.find('\n') + 1);
     std::fprintf(stderr, "%.*s: %s\n%.*s(--help tells more)\n", static_cast<int>(kProgram.size()),
-                 kProgram.data(), message, static_cast<int>(first_line.size()),
-                 first_line.data());
+                 kProgram.data(), message, static_cast<int>(first_line.size()), first_line.data());
     return 2;
 }
 
@@ -140,8 +138,8 @@ int run(int argc, char** argv) {
         return 1;
     }
     const base::Graph& graph = loaded.value();
-    const utils::SnapshotContent content{graph.name_set(), graph.offsets(),
-                                           graph.all_neighbours(), graph.m_cache()};
+    const utils::SnapshotContent content{graph.name_set(), graph.offsets(), graph.all_neighbours(),
+                                         graph.m_cache()};
     auto written = utils::write_compressed_bincode(output, content, monitor);
     status.clear();
     if (!written) {

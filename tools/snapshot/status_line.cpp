@@ -72,8 +72,7 @@ std::string StatusLine::render(std::string_view label, std::uint64_t done, std::
     return line + counter;
 }
 
-void StatusLine::show(std::string_view label, std::uint64_t done, std::uint64_t total,
-                      bool bytes) {
+void StatusLine::show(std::string_view label, std::uint64_t done, std::uint64_t total, bool bytes) {
     if (!visible_) return;
     const auto now = std::chrono::steady_clock::now();
     if (label == last_label_ && now < next_draw_) return;

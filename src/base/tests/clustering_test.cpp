@@ -64,7 +64,9 @@ TEST(ClusteringLoader, ClustersMayOverlap) {
 TEST(ClusteringLoader, TokensLikeTheEdgeList) {
     const Graph graph = small_graph();
     EXPECT_EQ(members(load(graph, "7 3 two more\n+8\t003\n")), (Members{{3, {2, 3}}}));
-    EXPECT_EQ(members(load(graph, "\xC2\xA0" "5\xE3\x80\x80" "4\n6 4 \xC3\xA9\n")),
+    EXPECT_EQ(members(load(graph, "\xC2\xA0"
+                                  "5\xE3\x80\x80"
+                                  "4\n6 4 \xC3\xA9\n")),
               (Members{{4, {0, 1}}}));
 }
 

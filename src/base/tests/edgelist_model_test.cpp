@@ -46,9 +46,9 @@ public:
     bool chance(int in) { return pick(in) == 0; }
 
     std::string space() {
-        static const char* spaces[] = {" ",  " ",          " ",           "\t",
-                                       "  ", "\v",         "\f",          "\xC2\xA0",
-                                       "\xE2\x80\x83", "\xE3\x80\x80", "\xC2\x85"};
+        static const char* spaces[] = {" ",       " ",  " ",        "\t",           "  ",
+                                       "\v",      "\f", "\xC2\xA0", "\xE2\x80\x83", "\xE3\x80\x80",
+                                       "\xC2\x85"};
         return spaces[pick(std::size(spaces))];
     }
 

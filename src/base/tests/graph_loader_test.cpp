@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/log.h"
 #include "src/base/graph_builder.h"
 #include "src/base/tests/graph_test_util.h"
-#include "runtime/log.h"
 #include "src/utils/tests/snapshot_test_writer.h"
 
 namespace quelmar::base {
@@ -17,7 +17,8 @@ namespace {
 using testing::adjacency;
 using Lists = std::vector<std::vector<utils::NodeId>>;
 
-runtime::Result<Graph> load_text(const std::string& text, std::uint64_t max_nodes = utils::kMaxNodes) {
+runtime::Result<Graph> load_text(const std::string& text,
+                                 std::uint64_t max_nodes = utils::kMaxNodes) {
     utils::MemorySource source(text);
     return parse_edgelist_from_reader(source, max_nodes);
 }
@@ -153,7 +154,8 @@ TEST(GraphFile, SnapshotRoundTrip) {
 
     for (bool checksum : {false, true}) {
         const std::string path = ::testing::TempDir() + "/round_trip.bin.lz4";
-        testing::write_file(path, testing::snapshot_frame(values, testing::with_checksum(checksum)));
+        testing::write_file(path,
+                            testing::snapshot_frame(values, testing::with_checksum(checksum)));
         auto reloaded = parse_from_file(path);
         ASSERT_TRUE(reloaded.ok()) << reloaded.error().report();
         EXPECT_EQ(reloaded.value().name_set().id_to_name(), names.id_to_name());

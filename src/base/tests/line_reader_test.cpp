@@ -83,11 +83,12 @@ TEST(LineReader, LineBoundaries) {
 }
 
 TEST(LineReader, EveryUnicodeWhiteSpaceSeparates) {
-    const char* spaces[] = {"\t",           "\n",           "\v",           "\f",
-                            "\r",           " ",            "\xC2\x85",     "\xC2\xA0",
-                            "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x85", "\xE2\x80\x8A",
-                            "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
-                            "\xE3\x80\x80"};
+    const char* spaces[] = {"\t",           "\n",           "\v",
+                            "\f",           "\r",           " ",
+                            "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80",
+                            "\xE2\x80\x80", "\xE2\x80\x85", "\xE2\x80\x8A",
+                            "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF",
+                            "\xE2\x81\x9F", "\xE3\x80\x80"};
     for (const std::string space : spaces) {
         if (space == "\n") continue;
         EXPECT_EQ(one_line(space + "12" + space + space + "34" + space), (Outcome{2, "12", "34"}))
@@ -123,9 +124,9 @@ TEST(LineReader, NumberTokens) {
 }
 
 TEST(LineReader, InvalidUtf8AnywhereInTheLineFails) {
-    const char* broken[] = {"\xC0\x80",         "\xC1\xBF",     "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                            "\xF5\x80\x80\x80", "\xE2\x82",     "\x80",         "\xFF",
-                            "\xE0\x9F\xBF",     "\xF0\x8F\xBF\xBF"};
+    const char* broken[] = {
+        "\xC0\x80", "\xC1\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
+        "\xE2\x82", "\x80",     "\xFF",         "\xE0\x9F\xBF",     "\xF0\x8F\xBF\xBF"};
     for (const std::string bytes : broken) {
         EXPECT_EQ(read_lines("1 2\n3 4 " + bytes + "\n5 6\n"),
                   (std::vector<Outcome>{{2, "1", "2"}, Outcome::failed(kBadUtf8)}));
@@ -168,18 +169,19 @@ private:
 
 TEST(LineReader, ReadFailureWinsOverTheUnfinishedLine) {
     FailingSource source("1 2\n3 \xFF");
-    EXPECT_EQ(read_lines(source, 1 << 16),
-              (std::vector<Outcome>{{2, "1", "2"},
-                                    Outcome::failed("Input/output error (os error 5)")}));
+    EXPECT_EQ(
+        read_lines(source, 1 << 16),
+        (std::vector<Outcome>{{2, "1", "2"}, Outcome::failed("Input/output error (os error 5)")}));
 }
 
 // Random lines of every kind read the same whatever the buffer and piece
 // sizes, so the ASCII fast path and the piecewise path agree.
 TEST(LineReader, BufferSizeNeverChangesTheOutcome) {
     std::mt19937_64 random(12345);
-    const std::vector<std::string> parts{" ", "\t", "\r", "\xC2\xA0", "\xE3\x80\x80", "0", "7", "+",
-                                         "-", "x", "\xC3\xA9", "18446744073709551615", "99999",
-                                         "\xFF", "\xE2\x82", "\n"};
+    const std::vector<std::string> parts{
+        " ",     "\t",   "\r",       "\xC2\xA0", "\xE3\x80\x80", "0",
+        "7",     "+",    "-",        "x",        "\xC3\xA9",     "18446744073709551615",
+        "99999", "\xFF", "\xE2\x82", "\n"};
     for (int round = 0; round < 300; ++round) {
         std::string input;
         const int length = std::uniform_int_distribution<int>(0, 60)(random);

@@ -8,7 +8,8 @@ namespace {
 // Native or little-endian byte order marks are the same thing here.
 std::string_view item_code(const char* format) {
     std::string_view code = format ? format : "B";
-    if (!code.empty() && (code[0] == '@' || code[0] == '=' || code[0] == '<')) code.remove_prefix(1);
+    if (!code.empty() && (code[0] == '@' || code[0] == '=' || code[0] == '<'))
+        code.remove_prefix(1);
     return code;
 }
 

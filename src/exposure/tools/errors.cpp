@@ -10,8 +10,8 @@ PyObject* raise_error(const runtime::Error& error, const std::string& path) {
     const std::string report = error.report();
     std::smatch parts;
     if (std::regex_match(report, parts, os_error)) {
-        PyObject* details = Py_BuildValue("(isz)", std::stoi(parts[2].str()), parts[1].str().c_str(),
-                                          path.c_str());
+        PyObject* details =
+            Py_BuildValue("(isz)", std::stoi(parts[2].str()), parts[1].str().c_str(), path.c_str());
         if (details) {
             PyErr_SetObject(PyExc_OSError, details);
             Py_DECREF(details);

@@ -49,7 +49,8 @@ PyObject* write_graph_snapshot(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         // A handler that raised stops the work; its exception is the result.
-        utils::TaskMonitor monitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+        utils::TaskMonitor monitor(
+            [](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
         runtime::Result<void> written =
             write_pair_graph_snapshot(path, pairs.uint64s(), extra.uint64s(), monitor);
         if (!written) return raise_error(written.error(), path);
@@ -78,10 +79,9 @@ PyObject* write_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         runtime::Result<void> written;
-        Py_BEGIN_ALLOW_THREADS
-        written = tools::write_memberships(path, nodes.uint64s(), clusters.uint64s());
-        Py_END_ALLOW_THREADS
-        if (!written) return raise_error(written.error(), path);
+        Py_BEGIN_ALLOW_THREADS written =
+            tools::write_memberships(path, nodes.uint64s(), clusters.uint64s());
+        Py_END_ALLOW_THREADS if (!written) return raise_error(written.error(), path);
         Py_RETURN_NONE;
     });
 }

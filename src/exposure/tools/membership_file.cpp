@@ -66,12 +66,14 @@ private:
 
 }  // namespace
 
-runtime::Result<void> write_memberships(const std::string& path, std::span<const std::uint64_t> nodes,
-                               std::span<const std::uint64_t> clusters) {
+runtime::Result<void> write_memberships(const std::string& path,
+                                        std::span<const std::uint64_t> nodes,
+                                        std::span<const std::uint64_t> clusters) {
     OutputFile file(path);
     if (!file.opened()) return runtime::Error(runtime::os_error_text(errno));
     for (std::size_t i = 0; i < nodes.size() && i < clusters.size(); ++i) {
-        if (!file.append_line(nodes[i], clusters[i])) return runtime::Error(runtime::os_error_text(errno));
+        if (!file.append_line(nodes[i], clusters[i]))
+            return runtime::Error(runtime::os_error_text(errno));
     }
     if (!file.flush() || !file.close()) return runtime::Error(runtime::os_error_text(errno));
     return {};

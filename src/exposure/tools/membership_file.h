@@ -16,7 +16,8 @@
 namespace quelmar::exposure::tools {
 
 // `nodes` and `clusters` have one length.
-runtime::Result<void> write_memberships(const std::string& path, std::span<const std::uint64_t> nodes,
-                               std::span<const std::uint64_t> clusters);
+runtime::Result<void> write_memberships(const std::string& path,
+                                        std::span<const std::uint64_t> nodes,
+                                        std::span<const std::uint64_t> clusters);
 
 }  // namespace quelmar::exposure::tools

@@ -10,15 +10,15 @@
 namespace quelmar::exposure::tools {
 namespace {
 
-#define TOOLS_FUNCTION(name) \
-    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)), \
-     METH_VARARGS | METH_KEYWORDS, nullptr}
+#define TOOLS_FUNCTION(name)                                                         \
+    {                                                                                \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
+            METH_VARARGS | METH_KEYWORDS, nullptr                                    \
+    }
 
 PyMethodDef functions[] = {
-    TOOLS_FUNCTION(write_graph_snapshot),
-    TOOLS_FUNCTION(write_memberships),
-    TOOLS_FUNCTION(cluster_values),
-    TOOLS_FUNCTION(summarize),
+    TOOLS_FUNCTION(write_graph_snapshot), TOOLS_FUNCTION(write_memberships),
+    TOOLS_FUNCTION(cluster_values),       TOOLS_FUNCTION(summarize),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -17,7 +17,8 @@ namespace {
 // batch of pairs ahead of adding them, as the edge-list loader does.
 constexpr std::size_t kPrefetchPairs = 32;
 
-runtime::Result<base::Graph> build(std::span<const std::uint64_t> pairs, utils::TaskMonitor& monitor) {
+runtime::Result<base::Graph> build(std::span<const std::uint64_t> pairs,
+                                   utils::TaskMonitor& monitor) {
     base::GraphBuilder builder;
     const std::size_t count = pairs.size() / 2;
     for (std::size_t i = 0; i < count; ++i) {
@@ -38,8 +39,8 @@ runtime::Result<base::Graph> build(std::span<const std::uint64_t> pairs, utils::
 
 // The names of `graph` followed by those of `extra_names` it lacks, in
 // order; nothing when there are none.
-std::optional<std::vector<utils::NodeName>> names_with_extras(const base::Graph& graph,
-                                                       std::span<const std::uint64_t> extra_names) {
+std::optional<std::vector<utils::NodeName>> names_with_extras(
+    const base::Graph& graph, std::span<const std::uint64_t> extra_names) {
     std::optional<std::vector<utils::NodeName>> names;
     absl::flat_hash_set<utils::NodeName> added;
     for (std::uint64_t name : extra_names) {
@@ -53,9 +54,9 @@ std::optional<std::vector<utils::NodeName>> names_with_extras(const base::Graph&
 }  // namespace
 
 runtime::Result<void> write_pair_graph_snapshot(const std::string& path,
-                                       std::span<const std::uint64_t> pairs,
-                                       std::span<const std::uint64_t> extra_names,
-                                       utils::TaskMonitor& monitor) {
+                                                std::span<const std::uint64_t> pairs,
+                                                std::span<const std::uint64_t> extra_names,
+                                                utils::TaskMonitor& monitor) {
     runtime::Result<base::Graph> built = build(pairs, monitor);
     if (!built) return std::move(built).error();
     const base::Graph& graph = built.value();
@@ -65,7 +66,8 @@ runtime::Result<void> write_pair_graph_snapshot(const std::string& path,
             path, {graph.name_set(), graph.offsets(), graph.all_neighbours(), graph.m_cache()},
             monitor);
     }
-    if (names->size() > utils::kMaxNodes) return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
+    if (names->size() > utils::kMaxNodes)
+        return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
     // Nodes without edges: the same neighbour array, the last offset repeated.
     std::vector<std::uint64_t> offsets(graph.offsets().begin(), graph.offsets().end());
     offsets.resize(names->size() + 1, offsets.back());

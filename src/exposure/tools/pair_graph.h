@@ -25,8 +25,8 @@ inline constexpr std::size_t kPairsPerCheckpoint = std::size_t{1} << 20;
 
 // `pairs` holds 2k names: from, to, from, to, ...
 runtime::Result<void> write_pair_graph_snapshot(const std::string& path,
-                                       std::span<const std::uint64_t> pairs,
-                                       std::span<const std::uint64_t> extra_names,
-                                       utils::TaskMonitor& monitor);
+                                                std::span<const std::uint64_t> pairs,
+                                                std::span<const std::uint64_t> extra_names,
+                                                utils::TaskMonitor& monitor);
 
 }  // namespace quelmar::exposure::tools

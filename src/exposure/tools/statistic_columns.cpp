@@ -10,8 +10,8 @@ std::vector<StatisticsType> computed_statistics(bool with_cpm) {
     return types;
 }
 
-void fill_statistic(StatisticsType type, const CountColumns& counts,
-                    const StatisticInputs& inputs, std::span<double> out) {
+void fill_statistic(StatisticsType type, const CountColumns& counts, const StatisticInputs& inputs,
+                    std::span<double> out) {
     ClusterCounts cluster;
     for (std::size_t i = 0; i < out.size(); ++i) {
         cluster.n = counts.n[i];

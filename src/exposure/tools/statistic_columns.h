@@ -20,7 +20,7 @@ struct CountColumns {
 std::vector<StatisticsType> computed_statistics(bool with_cpm);
 
 // out has the columns' length.
-void fill_statistic(StatisticsType type, const CountColumns& counts,
-                    const StatisticInputs& inputs, std::span<double> out);
+void fill_statistic(StatisticsType type, const CountColumns& counts, const StatisticInputs& inputs,
+                    std::span<double> out);
 
 }  // namespace quelmar::exposure::tools

@@ -7,8 +7,8 @@
 #include "src/exposure/tools/buffer_view.h"
 #include "src/exposure/tools/errors.h"
 #include "src/exposure/tools/functions.h"
-#include "src/quality/distribution_summary.h"
 #include "src/exposure/tools/statistic_columns.h"
+#include "src/quality/distribution_summary.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -30,8 +30,7 @@ bool add_column(PyObject* dict, const std::string& name, std::size_t length,
 
 PyObject* cluster_values(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([=]() -> PyObject* {
-        static const char* names[] = {"n",           "m",   "c", "mcd", "vol",
-                                      "total_edges", "cpm", nullptr};
+        static const char* names[] = {"n", "m", "c", "mcd", "vol", "total_edges", "cpm", nullptr};
         PyObject* count_objects[5];
         unsigned long long total_edges;
         PyObject* cpm_object;
@@ -73,10 +72,9 @@ PyObject* cluster_values(PyObject*, PyObject* args, PyObject* kwargs) {
             }
             outputs.emplace_back(type, column);
         }
-        Py_BEGIN_ALLOW_THREADS
-        for (const auto& [type, column] : outputs) fill_statistic(type, columns, inputs, column);
-        Py_END_ALLOW_THREADS
-        return result;
+        Py_BEGIN_ALLOW_THREADS for (const auto& [type, column] : outputs)
+            fill_statistic(type, columns, inputs, column);
+        Py_END_ALLOW_THREADS return result;
     });
 }
 
@@ -92,7 +90,8 @@ PyObject* summarize(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!values.acquire(values_object, "values", BufferView::Item::kFloat64)) return nullptr;
         std::span<const double> items = values.float64s();
         std::vector<double> copy(items.begin(), items.end());
-        quality::DistributionSummary summary = quality::DistributionSummary::from_values(std::move(copy));
+        quality::DistributionSummary summary =
+            quality::DistributionSummary::from_values(std::move(copy));
         PyObject* list = PyList_New(quality::DistributionSummary::kEntries);
         if (!list) return nullptr;
         for (std::size_t i = 0; i < quality::DistributionSummary::kEntries; ++i) {

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/log.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/tests/stats_checks.h"
 #include "src/quelmar/tests/test_graphs.h"
-#include "runtime/log.h"
 
 namespace quelmar {
 namespace {
@@ -223,7 +223,8 @@ TEST(Stats, ConcurrentCallersGetIdenticalResults) {
     }
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) {
-        for (const GraphStats& stats : results[t]) testing::expect_same_stats(stats, expected[t % 2]);
+        for (const GraphStats& stats : results[t])
+            testing::expect_same_stats(stats, expected[t % 2]);
     }
 }
 

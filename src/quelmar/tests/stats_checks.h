@@ -9,7 +9,8 @@
 
 namespace quelmar::testing {
 
-inline const quality::SummarizedDistribution* find_summary(const GraphStats& stats, StatisticsType type) {
+inline const quality::SummarizedDistribution* find_summary(const GraphStats& stats,
+                                                           StatisticsType type) {
     for (const auto& [kind, summary] : stats.distributions) {
         if (kind == type) return &summary;
     }
@@ -17,7 +18,8 @@ inline const quality::SummarizedDistribution* find_summary(const GraphStats& sta
 }
 
 // Bit-for-bit equal entries (so -0.0 and 0.0 differ, as they would in Python).
-inline bool same_entries(const quality::SummarizedDistribution& a, const quality::SummarizedDistribution& b) {
+inline bool same_entries(const quality::SummarizedDistribution& a,
+                         const quality::SummarizedDistribution& b) {
     return std::memcmp(a.percentiles().data(), b.percentiles().data(),
                        sizeof(double) * quality::DistributionSummary::kEntries) == 0;
 }

@@ -73,7 +73,8 @@ struct NaiveCounts {
     std::uint64_t n = 0, m = 0, c = 0, mcd = 0, vol = 0;
 };
 
-inline NaiveCounts naive_counts(const base::Graph& graph, const std::vector<utils::NodeId>& members) {
+inline NaiveCounts naive_counts(const base::Graph& graph,
+                                const std::vector<utils::NodeId>& members) {
     std::set<utils::NodeId> set(members.begin(), members.end());
     NaiveCounts counts;
     counts.n = set.size();
@@ -82,7 +83,8 @@ inline NaiveCounts naive_counts(const base::Graph& graph, const std::vector<util
     for (utils::NodeId u : set) {
         auto neighbours = graph.neighbours(u);
         counts.vol += neighbours.size();
-        counts.mcd = first ? neighbours.size() : std::min<std::uint64_t>(counts.mcd, neighbours.size());
+        counts.mcd =
+            first ? neighbours.size() : std::min<std::uint64_t>(counts.mcd, neighbours.size());
         first = false;
         for (utils::NodeId v : neighbours) (set.count(v) ? inside : outside) += 1;
     }
@@ -120,7 +122,8 @@ inline std::uint64_t naive_covered_slots(const base::Graph& graph,
 inline EdgeList random_edges(std::mt19937_64& rng, std::uint64_t node_count,
                              std::uint64_t edge_count) {
     EdgeList edges;
-    std::uniform_int_distribution<utils::NodeId> pick(0, static_cast<utils::NodeId>(node_count - 1));
+    std::uniform_int_distribution<utils::NodeId> pick(0,
+                                                      static_cast<utils::NodeId>(node_count - 1));
     std::uniform_int_distribution<int> loop(0, 19);
     for (std::uint64_t i = 0; i < edge_count; ++i) {
         utils::NodeId u = pick(rng);
@@ -134,7 +137,8 @@ inline EdgeList random_edges(std::mt19937_64& rng, std::uint64_t node_count,
 inline ClusterList random_clusters(std::mt19937_64& rng, std::uint64_t node_count,
                                    std::size_t cluster_count, std::size_t max_size) {
     ClusterList clusters;
-    std::uniform_int_distribution<utils::NodeId> pick(0, static_cast<utils::NodeId>(node_count - 1));
+    std::uniform_int_distribution<utils::NodeId> pick(0,
+                                                      static_cast<utils::NodeId>(node_count - 1));
     std::uniform_int_distribution<std::size_t> size(2, max_size);
     // Mostly runs of consecutive ids (as communities often are), some scattered.
     std::uniform_int_distribution<int> shape(0, 2);
@@ -146,7 +150,8 @@ inline ClusterList random_clusters(std::mt19937_64& rng, std::uint64_t node_coun
         utils::NodeId start = pick(rng);
         bool scattered = shape(rng) == 0;
         for (std::size_t k = 0; members.size() < want; ++k) {
-            members.insert(scattered ? pick(rng) : static_cast<utils::NodeId>((start + k) % node_count));
+            members.insert(scattered ? pick(rng)
+                                     : static_cast<utils::NodeId>((start + k) % node_count));
         }
         clusters.push_back({id, std::vector<utils::NodeId>(members.begin(), members.end())});
     }

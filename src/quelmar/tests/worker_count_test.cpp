@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/worker_pool.h"
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/tests/stats_checks.h"
 #include "src/quelmar/tests/test_graphs.h"
-#include "runtime/worker_pool.h"
 
 namespace quelmar {
 namespace {
@@ -59,7 +59,8 @@ void check_against_sequential_reference(std::size_t workers) {
         for (const RichCluster& cluster : sequential) {
             values.push_back(statistic_value(type, cluster, inputs));
         }
-        EXPECT_TRUE(testing::same_entries(summary, quality::DistributionSummary::from_values(values)))
+        EXPECT_TRUE(
+            testing::same_entries(summary, quality::DistributionSummary::from_values(values)))
             << display_text(type);
     }
 }

@@ -58,8 +58,8 @@ GraphParts ring(std::uint64_t n) {
     for (std::uint64_t id = 0; id < n; ++id) names[id] = id * 0x9E3779B97F4A7C15ULL;
     parts.name_set = std::move(*NameSet::from_id_order(std::move(names)));
     for (std::uint64_t u = 0; u < n; ++u) {
-        std::vector<NodeId> list{NodeId((u + 1) % n), NodeId((u + n - 1) % n),
-                                 NodeId((u + 7) % n), NodeId((u + n - 7) % n)};
+        std::vector<NodeId> list{NodeId((u + 1) % n), NodeId((u + n - 1) % n), NodeId((u + 7) % n),
+                                 NodeId((u + n - 7) % n)};
         std::sort(list.begin(), list.end());
         for (NodeId v : list) parts.neighbours.push_back(v);
         parts.offsets.push_back(parts.neighbours.size());
@@ -69,7 +69,9 @@ GraphParts ring(std::uint64_t n) {
 }
 
 SnapshotContent content_of(const GraphParts& parts) {
-    return {parts.name_set, parts.offsets, {parts.neighbours.data(), parts.neighbours.size()},
+    return {parts.name_set,
+            parts.offsets,
+            {parts.neighbours.data(), parts.neighbours.size()},
             parts.m_cache};
 }
 
