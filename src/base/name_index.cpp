@@ -1,23 +1,13 @@
 #include "src/base/name_index.h"
 
-#include <random>
-
 namespace quelmar::base {
 namespace {
 
 constexpr std::size_t kFirstCapacity = 1024;
 
-std::uint64_t process_seed() {
-    static const std::uint64_t seed = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device();
-    }();
-    return seed;
-}
-
 }  // namespace
 
-NameIndex::NameIndex() : seed_(process_seed()) { allocate(kFirstCapacity); }
+NameIndex::NameIndex() : key_(utils::process_key()) { allocate(kFirstCapacity); }
 
 // Fresh pages are zero: every slot starts empty. Lookups land on random
 // slots, so huge pages spare a page-table walk on nearly every one.

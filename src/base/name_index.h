@@ -4,12 +4,13 @@
 // addressing with linear probing over 16-byte slots that hold the name, its
 // id and a tally of the node's recorded edge ends: a lookup usually touches
 // one cache line, and counting degrees costs nothing extra. The table grows
-// by doubling past 70% load; its hash is seeded once per process, so ids and
-// results never depend on it.
+// by doubling past 70% load; its hash is keyed once per process
+// (src/utils/keyed_hash.h), so ids and results never depend on it.
 
 #include <cstddef>
 #include <cstdint>
 
+#include "src/utils/keyed_hash.h"
 #include "src/utils/name_set.h"
 #include "src/utils/page_memory.h"
 
@@ -63,10 +64,7 @@ public:
 
 private:
     std::size_t home(utils::NodeName name) const {
-        std::uint64_t x = name ^ seed_;
-        x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDULL;
-        x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ULL;
-        return static_cast<std::size_t>((x ^ (x >> 33)) & mask_);
+        return static_cast<std::size_t>(utils::mix_bits(name ^ key_) & mask_);
     }
     void allocate(std::size_t capacity);
     void grow();
@@ -75,7 +73,7 @@ private:
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
     std::size_t grow_at_ = 0;
-    std::uint64_t seed_;
+    std::uint64_t key_;
 };
 
 }  // namespace quelmar::base

@@ -1,9 +1,9 @@
 #include "src/utils/snapshot_reader.h"
 
 #include <algorithm>
-#include <random>
 #include <utility>
 
+#include "src/utils/keyed_hash.h"
 #include "src/utils/lz4_frame_reader.h"
 #include "src/utils/mapped_vector.h"
 
@@ -119,18 +119,8 @@ public:
     bool balanced() const { return balance_ == 0; }
 
 private:
-    static std::uint64_t process_key() {
-        static const std::uint64_t key = [] {
-            std::random_device seed;
-            return (std::uint64_t{seed()} << 32) ^ seed();
-        }();
-        return key;
-    }
     std::uint64_t mix(NodeId u, NodeId v) const {
-        std::uint64_t x = ((std::uint64_t{u} << 32) | v) + key_;
-        x = (x ^ (x >> 33)) * 0xFF51AFD7ED558CCDULL;
-        x = (x ^ (x >> 33)) * 0xC4CEB9FE1A85EC53ULL;
-        return x ^ (x >> 33);
+        return mix_bits(((std::uint64_t{u} << 32) | v) + key_);
     }
 
     std::uint64_t key_;

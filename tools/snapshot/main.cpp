@@ -17,6 +17,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "src/base/graph_loader.h"
@@ -77,11 +79,17 @@ int usage_error(const char* message) {
 
 struct Arguments {
     bool quiet = false;
-    std::vector<std::string> paths;
+    std::string input;
+    std::string output;
 };
 
-int run(int argc, char** argv) {
+// What the command line asks for: a conversion, or leaving at once with this
+// exit status (after --help, --version or a usage error, already reported).
+using Request = std::variant<Arguments, int>;
+
+Request parse_arguments(int argc, char** argv) {
     Arguments arguments;
+    std::vector<std::string> paths;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -99,22 +107,23 @@ int run(int argc, char** argv) {
         } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
             return usage_error(("unknown option " + std::string(arg)).c_str());
         } else {
-            arguments.paths.emplace_back(arg);
+            paths.emplace_back(arg);
         }
     }
-    if (arguments.paths.size() != 2) return usage_error("expected a graph file and an output file");
-    const std::string& input = arguments.paths[0];
-    const std::string& output = arguments.paths[1];
+    if (paths.size() != 2) return usage_error("expected a graph file and an output file");
     // quelmar.Graph picks the format by this extension: any other name would
     // be read back as an edge list.
-    if (base::path_extension(output) != "lz4") {
+    if (base::path_extension(paths[1]) != "lz4") {
         return usage_error("the output file name must end in .lz4");
     }
+    arguments.input = std::move(paths[0]);
+    arguments.output = std::move(paths[1]);
+    return arguments;
+}
 
-    catch_stop_signals();
-    const auto start = std::chrono::steady_clock::now();
-    StatusLine status(STDERR_FILENO, !arguments.quiet);
-    TaskMonitor monitor([&status](const TaskProgress& progress) {
+// Draws each stage's progress; says stop once a stop signal arrived.
+TaskMonitor::Callback show_progress(StatusLine& status) {
+    return [&status](const TaskProgress& progress) {
         if (g_signal != 0) return false;
         switch (progress.stage) {
             case TaskProgress::Stage::kReading:
@@ -128,36 +137,51 @@ int run(int argc, char** argv) {
                 break;
         }
         return true;
-    });
+    };
+}
 
-    auto loaded = base::parse_from_file(input, monitor);
-    if (!loaded) {
-        status.clear();
-        if (g_signal != 0) die_of_signal(g_signal);
-        print_error("cannot load", input, loaded.error());
-        return 1;
-    }
+// Ends a failed run: of the stop signal when one arrived, else with the
+// reason on standard error and exit status 1.
+int give_up(StatusLine& status, std::string_view what, const std::string& path,
+            const runtime::Error& error) {
+    status.clear();
+    if (g_signal != 0) die_of_signal(g_signal);
+    print_error(what, path, error);
+    return 1;
+}
+
+void print_summary(const std::string& output, const base::Graph& graph,
+                   std::chrono::steady_clock::time_point start) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s: %llu nodes, %llu edges (%.1f s)\n", output.c_str(),
+                static_cast<unsigned long long>(graph.node_count()),
+                static_cast<unsigned long long>(graph.m_cache()), seconds);
+}
+
+int convert(const Arguments& arguments) {
+    catch_stop_signals();
+    const auto start = std::chrono::steady_clock::now();
+    StatusLine status(STDERR_FILENO, !arguments.quiet);
+    TaskMonitor monitor(show_progress(status));
+
+    auto loaded = base::parse_from_file(arguments.input, monitor);
+    if (!loaded) return give_up(status, "cannot load", arguments.input, loaded.error());
     const base::Graph& graph = loaded.value();
     const utils::SnapshotContent content{graph.name_set(), graph.offsets(), graph.all_neighbours(),
                                          graph.m_cache()};
-    auto written = utils::write_compressed_bincode(output, content, monitor);
+    auto written = utils::write_compressed_bincode(arguments.output, content, monitor);
     status.clear();
-    if (!written) {
-        if (g_signal != 0) die_of_signal(g_signal);
-        print_error("cannot write", output, written.error());
-        return 1;
-    }
-    if (!arguments.quiet) {
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%s: %llu nodes, %llu edges (%.1f s)\n", output.c_str(),
-                    static_cast<unsigned long long>(graph.node_count()),
-                    static_cast<unsigned long long>(graph.m_cache()), seconds);
-    }
+    if (!written) return give_up(status, "cannot write", arguments.output, written.error());
+    if (!arguments.quiet) print_summary(arguments.output, graph, start);
     return 0;
 }
 
 }  // namespace
 }  // namespace quelmar::tools
 
-int main(int argc, char** argv) { return quelmar::tools::run(argc, argv); }
+int main(int argc, char** argv) {
+    const quelmar::tools::Request request = quelmar::tools::parse_arguments(argc, argv);
+    if (const int* exit_status = std::get_if<int>(&request)) return *exit_status;
+    return quelmar::tools::convert(std::get<quelmar::tools::Arguments>(request));
+}
