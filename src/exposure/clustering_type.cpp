@@ -15,6 +15,7 @@
 #include "src/exposure/panic.h"
 #include "src/exposure/predicate.h"
 #include "src/exposure/py_ref.h"
+#include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -38,7 +39,9 @@ runtime::Result<SharedClustering> load_and_pack(const SharedGraph& graph, const 
     // A clustering always settles the pool, even one without clusters, so
     // that set_nthreads afterwards fails the same way whatever the file held.
     runtime::global_pool();
-    RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(loaded).value());
+    terminal::ProgressBar bar;  // on standard error when it is a terminal
+    RichClustering packed =
+        RichClustering::pack_from_clustering(graph, std::move(loaded).value(), bar);
     packed.cpm_resolution = cpm;
     return SharedClustering(std::make_shared<const RichClustering>(std::move(packed)));
 }

@@ -8,6 +8,7 @@
 #include "src/exposure/native_object.h"
 #include "src/exposure/panic.h"
 #include "src/exposure/py_ref.h"
+#include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -29,7 +30,10 @@ PyObject* get_keys(PyObject* self, void*) {
 PyObject* compute_statistics(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
         const ClusteringHandle& handle = handle_of(self);
-        GraphStats stats = without_gil([&handle] { return handle.stats(); });
+        GraphStats stats = without_gil([&handle] {
+            terminal::ProgressBar bar;  // on standard error when it is a terminal
+            return handle.stats(bar);
+        });
         return new_stats(std::move(stats));
     });
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/progress.h"
 #include "runtime/result.h"
 #include "src/quality/distribution_summary.h"
 #include "src/quelmar/cluster_statistics.h"
@@ -53,9 +54,10 @@ struct ClusteringHandle {
     std::vector<const std::pair<base::ClusterId, RichCluster>*> selected() const;
 
     // Coverage and per-cluster statistics of the selected clusters, computed on
-    // the worker pool (progress bar on a terminal). Never fails; the result
+    // the worker pool; the pass that counts covered edges is reported to
+    // `progress`. Never fails; the result
     // does not depend on the number of workers.
-    GraphStats stats() const;
+    GraphStats stats(runtime::PassProgress& progress = runtime::PassProgress::unwatched()) const;
 
     // Relative size change (n_other - n) / n of every selected cluster against
     // the cluster of the same id in `other`, on the calling thread. Fails with

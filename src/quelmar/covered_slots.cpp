@@ -45,11 +45,11 @@ void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluste
 
 template <class Body>
 void for_each_cluster(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
-                      ProgressBar& progress, Body&& body) {
+                      runtime::PassProgress& progress, Body&& body) {
     std::vector<std::unique_ptr<WalkScratch>> scratch(runtime::worker_count());
     const std::uint64_t node_count = graph.graph().node_count();
     runtime::parallel_for_worker(clusters.size(), [&](std::size_t i, std::size_t worker) {
-        progress.advance();
+        progress.advance(1);
         auto& mine = scratch[worker];
         if (!mine) mine = std::make_unique<WalkScratch>(node_count);
         body(i, *mine);
@@ -57,7 +57,7 @@ void for_each_cluster(const EnrichedGraph& graph, std::span<const RichCluster* c
 }
 
 std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
-                          ProgressBar& progress) {
+                          runtime::PassProgress& progress) {
     const std::uint64_t slot_count = graph.edge_offsets().back();
     const std::uint64_t words = (slot_count + 63) / 64;
     utils::PageArray<std::uint64_t> bits(words);  // zero pages, touched only where covered
@@ -107,7 +107,7 @@ struct SlotChunk {
 
 std::uint64_t count_compressed(const EnrichedGraph& graph,
                                std::span<const RichCluster* const> clusters,
-                               ProgressBar& progress) {
+                               runtime::PassProgress& progress) {
     std::vector<std::vector<SlotChunk>> per_cluster(clusters.size());
     for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
         std::vector<SlotChunk>& chunks = per_cluster[i];
@@ -171,7 +171,7 @@ CoverageRoute choose_coverage_route(std::uint64_t slot_count,
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
                                   std::uint64_t covered_nodes, CoverageRoute route,
-                                  ProgressBar& progress) {
+                                  runtime::PassProgress& progress) {
     if (clusters.empty()) return 0;
     if (route == CoverageRoute::Automatic) {
         std::uint64_t member_total = 0;

@@ -8,7 +8,6 @@
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/covered_slots.h"
-#include "src/quelmar/progress_bar.h"
 
 namespace quelmar {
 namespace {
@@ -40,7 +39,7 @@ void summarise_statistics(
 
 }  // namespace
 
-GraphStats ClusteringHandle::stats() const {
+GraphStats ClusteringHandle::stats(runtime::PassProgress& progress) const {
     const RichClustering& packed = *clustering;
     // The clusters were packed against the clustering's own graph.
     const EnrichedGraph& enriched = *packed.graph;
@@ -56,10 +55,9 @@ GraphStats ClusteringHandle::stats() const {
     });
 
     {
-        ProgressBar progress(clusters.size());
+        runtime::ReportedPass pass(progress, clusters.size());
         std::uint64_t covered_slots = count_covered_slots(enriched, clusters, stats.covered_nodes,
                                                           CoverageRoute::Automatic, progress);
-        progress.finish();
         stats.covered_edges = covered_slots / 2;
     }
 
