@@ -2,7 +2,9 @@
 // small fixed graph; the input is the clustering file's content. The load must
 // give the model's clusters (ids ascending, members ascending and distinct,
 // single-member clusters dropped) or exactly the model's error message, also
-// when the input arrives in small pieces. A loaded clustering is then packed
+// when the input arrives in small pieces through a small buffer cut into tiny
+// blocks on the worker pool, and that run must agree exactly with the same
+// run on a pool of one worker. A loaded clustering is then packed
 // on the worker pool and its counts and coverage are recomputed by brute
 // force from the graph's adjacency.
 
@@ -18,6 +20,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/text_reference.h"
+#include "runtime/worker_pool.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
 #include "src/quelmar/clustering_handle.h"
@@ -59,6 +62,28 @@ void check_same_clusters(const quelmar::base::Clustering& loaded,
               "cluster members");
         ++wanted;
     }
+}
+
+void check_identical(const quelmar::runtime::Result<quelmar::base::Clustering>& a,
+                     const quelmar::runtime::Result<quelmar::base::Clustering>& b) {
+    check(a.ok() == b.ok(), "one pool size loads, the other fails");
+    if (!a.ok()) {
+        check(a.error().message() == b.error().message(), "messages differ by pool size");
+        return;
+    }
+    const auto& x = a.value().clusters;
+    const auto& y = b.value().clusters;
+    check(x.size() == y.size(), "cluster count differs by pool size");
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        check(x[i].first == y[i].first && x[i].second.core == y[i].second.core,
+              "clusters differ by pool size");
+    }
+}
+
+quelmar::runtime::WorkerPool* one_worker() {
+    static quelmar::runtime::WorkerPool* const pool =
+        std::move(quelmar::runtime::WorkerPool::start(1)).value().release();
+    return pool;
 }
 
 // Counts of one cluster straight from the adjacency.
@@ -121,8 +146,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto expected = quelmar::fuzz::reference_clustering(
         text, [&](std::uint64_t name) { return graph.name_set().retrieve(name); });
 
-    quelmar::utils::MemorySource pieces(text, 1 + size % 11);
-    const auto in_pieces = quelmar::base::Clustering::parse_from_reader(graph, pieces);
+    // Buffers of 16 to 36 bytes, blocks of 1 to 6.
+    auto cut = [&](quelmar::runtime::WorkerPool* pool) {
+        quelmar::utils::MemorySource pieces(text, 1 + size % 11);
+        return quelmar::base::Clustering::parse_from_reader(
+            graph, pieces,
+            {.pool = pool, .buffer_bytes = 16 + size % 21, .block_bytes = 1 + size % 6});
+    };
+    const auto in_pieces = cut(quelmar::runtime::global_pool());
+    check_identical(in_pieces, cut(one_worker()));
     quelmar::utils::MemorySource whole(text);
     auto loaded = quelmar::base::Clustering::parse_from_reader(graph, whole);
 

@@ -1,11 +1,15 @@
 // The edge-list reader against the plain model of text_reference.h: the input
-// is the file's content. Each input is read three times: whole, in small
-// pieces (so the reader's buffer boundaries cut lines, tokens and multi-byte
-// characters elsewhere), and with a node limit of a handful. Every run must
-// give the model's graph (names in order of first appearance, neighbour lists,
-// edge count) or exactly the model's error message; past the node limit, the
-// limit's message is also allowed wherever the model would fail later.
+// is the file's content. Each input is read four times: whole, in small
+// pieces through a small buffer cut into tiny blocks on the worker pool (so
+// buffer and block boundaries cut lines, tokens and multi-byte characters
+// elsewhere), the same on a pool of one worker, and with a node limit of a
+// handful. Every run must give the model's graph (names in order of first
+// appearance, neighbour lists, edge count) or exactly the model's error
+// message, and the two cut runs must agree byte for byte; past the node
+// limit, the limit's message is also allowed wherever the model would fail
+// later.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +17,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/text_reference.h"
+#include "runtime/worker_pool.h"
 #include "src/base/graph_builder.h"
 #include "src/base/graph_loader.h"
 #include "src/utils/byte_source.h"
@@ -56,6 +61,30 @@ void check_outcome(const quelmar::runtime::Result<quelmar::base::Graph>& loaded,
     check_same_graph(loaded.value(), std::get<ReferenceGraph>(expected));
 }
 
+// Two loads of one input, compared as stored: names, offsets, neighbours,
+// edge count, or the message.
+void check_identical(const quelmar::runtime::Result<quelmar::base::Graph>& a,
+                     const quelmar::runtime::Result<quelmar::base::Graph>& b) {
+    check(a.ok() == b.ok(), "one pool size loads, the other fails");
+    if (!a.ok()) {
+        check(a.error().message() == b.error().message(), "messages differ by pool size");
+        return;
+    }
+    const quelmar::base::Graph& x = a.value();
+    const quelmar::base::Graph& y = b.value();
+    check(x.name_set().id_to_name() == y.name_set().id_to_name(), "names differ by pool size");
+    check(std::ranges::equal(x.offsets(), y.offsets()), "offsets differ by pool size");
+    check(std::ranges::equal(x.all_neighbours(), y.all_neighbours()),
+          "neighbours differ by pool size");
+    check(x.m_cache() == y.m_cache(), "edge count differs by pool size");
+}
+
+quelmar::runtime::WorkerPool* one_worker() {
+    static quelmar::runtime::WorkerPool* const pool =
+        std::move(quelmar::runtime::WorkerPool::start(1)).value().release();
+    return pool;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -65,8 +94,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quelmar::utils::MemorySource whole(text);
     check_outcome(quelmar::base::parse_edgelist_from_reader(whole), expected);
 
-    quelmar::utils::MemorySource pieces(text, 1 + size % 13);
-    check_outcome(quelmar::base::parse_edgelist_from_reader(pieces), expected);
+    // Buffers of 16 to 40 bytes, blocks of 1 to 8.
+    auto cut = [&](quelmar::runtime::WorkerPool* pool) {
+        quelmar::utils::MemorySource pieces(text, 1 + size % 13);
+        return quelmar::base::parse_edgelist_from_reader(
+            pieces, quelmar::utils::TaskMonitor::unwatched(), quelmar::utils::kMaxNodes,
+            {.pool = pool, .buffer_bytes = 16 + size % 25, .block_bytes = 1 + size % 8});
+    };
+    const auto parallel = cut(quelmar::runtime::global_pool());
+    check_outcome(parallel, expected);
+    check_identical(parallel, cut(one_worker()));
 
     constexpr std::uint64_t kFewNodes = 5;
     quelmar::utils::MemorySource limited(text);

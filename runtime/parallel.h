@@ -13,11 +13,14 @@
 
 namespace quelmar::runtime {
 
+// Loops run on the global pool unless given one; a null pool means the
+// calling thread alone.
+
 // Number of workers a loop may use; per-worker scratch arrays are this long.
-inline std::size_t worker_count() {
-    WorkerPool* pool = global_pool();
+inline std::size_t worker_count(WorkerPool* pool) {
     return pool ? std::max<std::size_t>(pool->size(), 1) : 1;
 }
+inline std::size_t worker_count() { return worker_count(global_pool()); }
 
 // Chunk size that keeps workers balanced on heavy-tailed items while paying
 // the shared counter only once per chunk.
@@ -28,11 +31,10 @@ inline std::size_t default_grain(std::size_t count, std::size_t workers) {
 // Calls body(index, worker) for every index in [0, count). `worker` is below
 // worker_count() and identifies the thread, for per-worker scratch space.
 template <class Body>
-void parallel_for_worker(std::size_t count, Body&& body) {
+void parallel_for_worker(WorkerPool* pool, std::size_t count, Body&& body) {
     if (count == 0) return;
     using BodyT = std::remove_reference_t<Body>;
-    WorkerPool* pool = global_pool();
-    if (!pool || pool->size() == 0) {
+    if (!pool || pool->size() == 0 || count == 1) {
         for (std::size_t i = 0; i < count; ++i) body(i, std::size_t{0});
         return;
     }
@@ -44,19 +46,32 @@ void parallel_for_worker(std::size_t count, Body&& body) {
               const_cast<void*>(static_cast<const void*>(std::addressof(body))));
 }
 
+template <class Body>
+void parallel_for_worker(std::size_t count, Body&& body) {
+    parallel_for_worker(global_pool(), count, body);
+}
+
 // Calls body(index) for every index in [0, count).
 template <class Body>
+void parallel_for(WorkerPool* pool, std::size_t count, Body&& body) {
+    parallel_for_worker(pool, count, [&body](std::size_t i, std::size_t) { body(i); });
+}
+template <class Body>
 void parallel_for(std::size_t count, Body&& body) {
-    parallel_for_worker(count, [&body](std::size_t i, std::size_t) { body(i); });
+    parallel_for(global_pool(), count, body);
 }
 
 // Returns {f(0), f(1), ..., f(count - 1)} computed in parallel, in index order.
 template <class F>
-auto parallel_map(std::size_t count, F&& f) {
+auto parallel_map(WorkerPool* pool, std::size_t count, F&& f) {
     using T = std::decay_t<std::invoke_result_t<F&, std::size_t>>;
     std::vector<T> out(count);
-    parallel_for(count, [&](std::size_t i) { out[i] = f(i); });
+    parallel_for(pool, count, [&](std::size_t i) { out[i] = f(i); });
     return out;
+}
+template <class F>
+auto parallel_map(std::size_t count, F&& f) {
+    return parallel_map(global_pool(), count, f);
 }
 
 }  // namespace quelmar::runtime

@@ -165,4 +165,6 @@ WorkerPool* global_pool() {
     return slot.pool.load(std::memory_order_relaxed);
 }
 
+WorkerPool* existing_global_pool() { return global_slot().pool.load(std::memory_order_acquire); }
+
 }  // namespace quelmar::runtime

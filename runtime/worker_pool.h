@@ -60,4 +60,8 @@ Result<void> build_global_pool(std::size_t threads);
 // on the calling thread, with identical results.
 WorkerPool* global_pool();
 
+// The global pool if it was created already; null otherwise (it is not
+// created).
+WorkerPool* existing_global_pool();
+
 }  // namespace quelmar::runtime

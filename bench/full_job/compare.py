@@ -1,10 +1,12 @@
 """Side-by-side run of the whole job: the module on 1 and 2 threads, and the numpy twin.
 
-    python bench/full_job/compare.py GRAPH CLUSTERING [--cpm R]
+    python bench/full_job/compare.py GRAPH CLUSTERING [--cpm R] [--other CLUSTERING]
 
 Each contender runs in its own process (so peak memory is its own). Checks
 that the module and the twin agree exactly on the counts and to 1e-12
 relative on every summary entry, then prints times, peak memory and ratios.
+With --other, the job ends with the size comparison of every cluster of a
+second clustering (loaded and packed too) against the first.
 """
 
 import argparse
@@ -23,8 +25,17 @@ def run(script, args):
     return json.loads(out)
 
 
+def close(a, b, scale):
+    return a == b or math.isclose(a, b, rel_tol=1e-12, abs_tol=1e-12 * scale)
+
+
 def agree(ours, twin):
     problems = []
+    if "size_diff" in ours or "size_diff" in twin:
+        (grew, summary), (twin_grew, twin_summary) = ours.get("size_diff"), twin.get("size_diff")
+        scale = max((abs(e) for e in summary if math.isfinite(e)), default=0.0)
+        if grew != twin_grew or not all(close(a, b, scale) for a, b in zip(summary, twin_summary)):
+            problems.append(f"size_diff: {ours['size_diff']} != {twin['size_diff']}")
     for key in ("num_clusters", "covered_nodes", "covered_edges", "total_nodes", "total_edges"):
         if ours[key] != twin[key]:
             problems.append(f"{key}: {ours[key]} != {twin[key]}")
@@ -35,7 +46,7 @@ def agree(ours, twin):
         # zero, so the tolerance is relative to the distribution's scale.
         scale = max((abs(e) for e in entries if math.isfinite(e)), default=0.0)
         for i, (a, b) in enumerate(zip(entries, twin["distributions"].get(name, []))):
-            if a != b and not math.isclose(a, b, rel_tol=1e-12, abs_tol=1e-12 * scale):
+            if not close(a, b, scale):
                 problems.append(f"{name}[{i}]: {a!r} != {b!r}")
     return problems
 
@@ -45,8 +56,11 @@ def main():
     parser.add_argument("graph")
     parser.add_argument("clustering")
     parser.add_argument("--cpm", type=float, default=None)
+    parser.add_argument("--other", default=None)
     args = parser.parse_args()
-    common = [args.graph, args.clustering] + ([] if args.cpm is None else ["--cpm", str(args.cpm)])
+    common = [args.graph, args.clustering]
+    common += [] if args.cpm is None else ["--cpm", str(args.cpm)]
+    common += [] if args.other is None else ["--other", args.other]
 
     one = run("quelmar_job.py", common + ["--threads", "1"])
     two = run("quelmar_job.py", common + ["--threads", "2"])
@@ -59,7 +73,7 @@ def main():
         return sum(result["times"].values())
 
     print(f"{'phase':<12}{'1 thread':>12}{'2 threads':>12}{'speedup':>9}{'numpy':>12}")
-    for phase in ("graph", "clustering", "select", "statistics"):
+    for phase in ("graph", "clustering", "select", "statistics", "size_diff"):
         a, b = one["times"].get(phase, 0.0), two["times"].get(phase, 0.0)
         c = twin["times"].get(phase, 0.0)
         speedup = a / b if b else float("nan")

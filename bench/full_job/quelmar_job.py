@@ -1,6 +1,6 @@
 """The whole job with the module: load graph, build clustering, select all, statistics.
 
-    python bench/full_job/quelmar_job.py GRAPH CLUSTERING [--cpm R] [--threads N]
+    python bench/full_job/quelmar_job.py GRAPH CLUSTERING [--cpm R] [--other CLUSTERING] [--threads N]
 
 Prints one JSON object in the same shape as numpy_twin.py.
 """
@@ -18,6 +18,7 @@ def main():
     parser.add_argument("graph")
     parser.add_argument("clustering")
     parser.add_argument("--cpm", type=float, default=None)
+    parser.add_argument("--other", default=None)
     parser.add_argument("--threads", type=int, default=0)
     args = parser.parse_args()
 
@@ -40,16 +41,23 @@ def main():
     stats = everything.compute_statistics()
     times["statistics"] = time.perf_counter() - start
 
-    print(json.dumps({
+    result = {
         "num_clusters": stats.num_clusters,
         "covered_nodes": stats.covered_nodes,
         "covered_edges": stats.covered_edges,
         "total_nodes": stats.total_nodes,
         "total_edges": stats.total_edges,
         "distributions": {name: s.percentiles for name, s in stats.distributions.items()},
-        "times": times,
-        "peak_rss_bytes": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024,
-    }))
+    }
+    if args.other is not None:
+        start = time.perf_counter()
+        other = quelmar.Clustering(graph, args.other).select(lambda cluster: True)
+        grew, summary = other.compute_size_diff(clustering)
+        result["size_diff"] = [grew, summary.percentiles]
+        times["size_diff"] = time.perf_counter() - start
+    result["times"] = times
+    result["peak_rss_bytes"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    print(json.dumps(result))
 
 
 if __name__ == "__main__":

@@ -1,12 +1,14 @@
-// Times graph loading side by side in one run: the edge-list loader, the
-// snapshot loader and, as the floor, a minimal single-threaded loop that only
-// reads the edge list and parses its integers. Each measurement runs in its
-// own child process, so its peak resident memory (max RSS) is its own.
+// Times graph loading side by side in one run: the edge-list loader on pools
+// of 1 and 2 workers, the snapshot loader and, as the floor, a minimal
+// single-threaded loop that only reads the edge list and parses its integers;
+// with --clusters, the clustering loader on 1 and 2 workers (against the
+// snapshot's graph) and the floor of its file too. Each measurement runs in
+// its own child process, so its peak resident memory (max RSS) is its own.
 //
 //   quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 [--clusters C.txt] [--repeat R]
 //
-// Prints times, the ratios edge list / floor and edge list / snapshot, and
-// peak memory in bytes per edge line.
+// Prints the best times of R rounds, the ratios to the floors, the speedup of
+// 2 workers over 1, and peak memory in bytes per edge line.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/worker_pool.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
 
@@ -66,9 +69,28 @@ int child_floor(const char* path) {
     return 0;
 }
 
-int child_graph(const char* path) {
+// A pool of `workers` for the loader (the process-wide one is never made).
+quelmar::base::TextLoadOptions on_workers(const char* workers) {
+    static auto pool = quelmar::runtime::WorkerPool::start(std::strtoull(workers, nullptr, 10));
+    if (!pool) std::exit(1);
+    return {.pool = pool.value().get()};
+}
+
+quelmar::runtime::Result<quelmar::base::Graph> load_graph(const char* path, const char* workers) {
+    std::string name = path;
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".lz4") {
+        return quelmar::base::parse_from_file(path);
+    }
+    auto file = quelmar::utils::FileSource::open(path);
+    if (!file) return std::move(file).error();
+    return quelmar::base::parse_edgelist_from_reader(
+        file.value(), quelmar::utils::TaskMonitor::unwatched(), quelmar::utils::kMaxNodes,
+        on_workers(workers));
+}
+
+int child_graph(const char* path, const char* workers) {
     const auto start = Clock::now();
-    auto graph = quelmar::base::parse_from_file(path);
+    auto graph = load_graph(path, workers);
     const double elapsed = seconds_since(start);
     if (!graph) {
         std::fprintf(stderr, "%s\n", graph.error().report().c_str());
@@ -80,11 +102,14 @@ int child_graph(const char* path) {
     return 0;
 }
 
-int child_clusters(const char* graph_path, const char* clusters_path) {
+int child_clusters(const char* graph_path, const char* clusters_path, const char* workers) {
     auto graph = quelmar::base::parse_from_file(graph_path);
     if (!graph) return 1;
     const auto start = Clock::now();
-    auto clustering = quelmar::base::Clustering::parse_from_file(graph.value(), clusters_path);
+    auto file = quelmar::utils::FileSource::open(clusters_path);
+    if (!file) return 1;
+    auto clustering = quelmar::base::Clustering::parse_from_reader(graph.value(), file.value(),
+                                                                   on_workers(workers));
     const double elapsed = seconds_since(start);
     if (!clustering) {
         std::fprintf(stderr, "%s\n", clustering.error().report().c_str());
@@ -157,8 +182,8 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) {
         const std::string mode = argv[2];
         if (mode == "floor" && argc == 4) return child_floor(argv[3]);
-        if (mode == "graph" && argc == 4) return child_graph(argv[3]);
-        if (mode == "clusters" && argc == 5) return child_clusters(argv[3], argv[4]);
+        if (mode == "graph" && argc == 5) return child_graph(argv[3], argv[4]);
+        if (mode == "clusters" && argc == 6) return child_clusters(argv[3], argv[4], argv[5]);
         return 2;
     }
     std::map<std::string, std::string> options;
@@ -173,21 +198,33 @@ int main(int argc, char** argv) {
     const int repeat =
         options.count("--repeat") ? std::max(1, std::atoi(options["--repeat"].c_str())) : 1;
 
-    Measurement floor, edge_list, snap, clusters;
+    const bool with_clusters = options.count("--clusters") > 0;
+    const std::string clusters_path = with_clusters ? options["--clusters"] : "";
+    Measurement floor, edge_list[2], snap, clusters_floor, clusters[2];
+    auto measure_graph = [&] {
+        keep_best(floor, run_child({"--child", "floor", edges}));
+        for (int w = 0; w < 2; ++w) {
+            keep_best(edge_list[w], run_child({"--child", "graph", edges, std::to_string(w + 1)}));
+        }
+    };
+    auto measure_rest = [&] {
+        keep_best(snap, run_child({"--child", "graph", snapshot, "1"}));
+        if (!with_clusters) return;
+        keep_best(clusters_floor, run_child({"--child", "floor", clusters_path}));
+        for (int w = 0; w < 2; ++w) {
+            keep_best(clusters[w], run_child({"--child", "clusters", snapshot, clusters_path,
+                                              std::to_string(w + 1)}));
+        }
+    };
     for (int round = 0; round < repeat; ++round) {
         // Alternate the order so that drifting machine load hits all alike.
         if (round % 2 == 0) {
-            keep_best(floor, run_child({"--child", "floor", edges}));
-            keep_best(edge_list, run_child({"--child", "graph", edges}));
-            keep_best(snap, run_child({"--child", "graph", snapshot}));
+            measure_graph();
+            measure_rest();
         } else {
-            keep_best(snap, run_child({"--child", "graph", snapshot}));
-            keep_best(edge_list, run_child({"--child", "graph", edges}));
-            keep_best(floor, run_child({"--child", "floor", edges}));
+            measure_rest();
+            measure_graph();
         }
-    }
-    if (options.count("--clusters")) {
-        clusters = run_child({"--child", "clusters", snapshot, options["--clusters"]});
     }
 
     using ull = unsigned long long;
@@ -201,20 +238,36 @@ int main(int argc, char** argv) {
     std::printf("edge lines                 %llu\n", ull{floor.a});
     std::printf("graph                      %llu nodes, %llu edges "
                 "(snapshot: %llu nodes, %llu edges)\n",
-                ull{edge_list.a}, ull{edge_list.b}, ull{snap.a}, ull{snap.b});
+                ull{edge_list[1].a}, ull{edge_list[1].b}, ull{snap.a}, ull{snap.b});
     std::printf("floor (read + parse ints)  %8.3f s   peak %7.1f MiB\n", floor.seconds, mib(floor));
-    std::printf("edge-list load             %8.3f s   peak %7.1f MiB  %5.1f B/line   %.2fx floor\n",
-                edge_list.seconds, mib(edge_list), per_line(edge_list),
-                edge_list.seconds / floor.seconds);
-    std::printf("snapshot load              %8.3f s   peak %7.1f MiB  %5.1f B/line   "
-                "%.2fx faster than edge list\n",
-                snap.seconds, mib(snap), per_line(snap), edge_list.seconds / snap.seconds);
-    if (clusters.seconds > 0) {
-        std::printf("clustering load            %8.3f s   peak %7.1f MiB (graph included)   "
-                    "%llu clusters, %llu members\n",
-                    clusters.seconds, mib(clusters), ull{clusters.a}, ull{clusters.b});
+    for (int w = 0; w < 2; ++w) {
+        std::printf("edge-list load, %d worker%s  %8.3f s   peak %7.1f MiB  %5.1f B/line   "
+                    "%.2fx floor\n",
+                    w + 1, w ? "s" : " ", edge_list[w].seconds, mib(edge_list[w]),
+                    per_line(edge_list[w]), edge_list[w].seconds / floor.seconds);
     }
-    if (edge_list.a != snap.a || edge_list.b != snap.b) {
+    std::printf("edge-list load, 2 workers against 1: %.2fx faster\n",
+                edge_list[0].seconds / edge_list[1].seconds);
+    std::printf("snapshot load              %8.3f s   peak %7.1f MiB  %5.1f B/line   "
+                "%.2fx faster than the edge list on 2 workers\n",
+                snap.seconds, mib(snap), per_line(snap), edge_list[1].seconds / snap.seconds);
+    if (with_clusters) {
+        std::printf("clustering file floor      %8.3f s\n", clusters_floor.seconds);
+        for (int w = 0; w < 2; ++w) {
+            std::printf("clustering load, %d worker%s %8.3f s   peak %7.1f MiB (graph included)   "
+                        "%.2fx floor   %llu clusters, %llu members\n",
+                        w + 1, w ? "s" : " ", clusters[w].seconds, mib(clusters[w]),
+                        clusters[w].seconds / clusters_floor.seconds, ull{clusters[w].a},
+                        ull{clusters[w].b});
+        }
+    }
+    const Measurement& edge_lists = edge_list[0];
+    if (edge_list[0].a != edge_list[1].a || edge_list[0].b != edge_list[1].b ||
+        clusters[0].a != clusters[1].a || clusters[0].b != clusters[1].b) {
+        std::fprintf(stderr, "pool sizes disagree\n");
+        return 1;
+    }
+    if (edge_lists.a != snap.a || edge_lists.b != snap.b) {
         std::fprintf(stderr, "edge list and snapshot disagree\n");
         return 1;
     }

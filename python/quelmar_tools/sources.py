@@ -2,9 +2,9 @@
 igraph objects, mappings and lists of communities, or files.
 
 In-memory graphs are built natively, with the builder the edge-list loader
-uses, and written as a snapshot into a private temporary folder that
-quelmar.Graph then loads; clusterings are written as a clustering file for
-quelmar.Clustering. Either file is removed on every path out."""
+uses, and handed to quelmar.Graph as a snapshot through a named pipe;
+clusterings are written as a clustering file for quelmar.Clustering. Both
+live in a private temporary folder, removed on every path out."""
 
 from __future__ import annotations
 
@@ -42,12 +42,13 @@ def graph_from(source: GraphSource) -> quelmar.Graph:
         path = existing_file(source)
         return load(lambda: quelmar.Graph(path), path)
     pairs, nodes = _edges_of(source)
-    # The snapshot holds about two neighbour entries per pair, compressed.
-    with private_folder(size_hint=pairs.nbytes + (0 if nodes is None else 3 * nodes.nbytes)) \
-            as folder:
+    # The snapshot goes through a named pipe: written by a native thread
+    # while quelmar.Graph reads it, never stored.
+    with private_folder() as folder:
         path = os.path.join(folder, "graph.lz4")
-        _native.write_graph_snapshot(path, pairs, nodes)
-        return load(lambda: quelmar.Graph(path), None)
+        os.mkfifo(path, 0o600)
+        return load(lambda: _native.load_graph_through_pipe(path, pairs, nodes, quelmar.Graph),
+                    None)
 
 
 def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,

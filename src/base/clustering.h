@@ -4,9 +4,10 @@
 // line naming a node the graph does not know is skipped; a second such line
 // for the same cluster id fails (lines are counted, not names). Clusters left
 // with a single distinct member are dropped. Clusters may overlap. The cluster
-// id of a line is checked before its node name. The file is streamed: memory
-// grows with the clusters and their members, not with the file. Runs on the
-// caller's thread only and reads the graph without locking.
+// id of a line is checked before its node name. The file is streamed
+// (src/base/text_load.h tells how the work is spread): memory grows with the
+// clusters and their members, not with the file. Reads the graph without
+// locking.
 //
 // Error messages (exact): "missing node_name", "missing cluster_id",
 // "invalid cluster_id", "invalid digit found in string", "number too large to
@@ -21,6 +22,7 @@
 
 #include "runtime/result.h"
 #include "src/base/graph.h"
+#include "src/base/text_load.h"
 #include "src/utils/byte_source.h"
 
 namespace quelmar::base {
@@ -39,7 +41,8 @@ struct Clustering {
 
     static runtime::Result<Clustering> parse_from_file(const Graph& graph, const std::string& path);
     static runtime::Result<Clustering> parse_from_reader(const Graph& graph,
-                                                         utils::ByteSource& input);
+                                                         utils::ByteSource& input,
+                                                         const TextLoadOptions& options = {});
 };
 
 }  // namespace quelmar::base

@@ -1,68 +1,30 @@
 #include "src/base/graph_builder.h"
 
 #include <algorithm>
+#include <cstring>
+#include <numeric>
 
-#include "src/utils/page_memory.h"
+#include "runtime/parallel.h"
+#include "src/base/lookahead.h"
 
 namespace quelmar::base {
 namespace {
 
-// Small inputs stay small; large ones get 8 MiB chunks.
-constexpr std::size_t kFirstChunkPairs = std::size_t{1} << 10;
-constexpr std::size_t kLargestChunkPairs = std::size_t{1} << 20;
+// Positions of a round fit in 31 bits.
+constexpr std::size_t kMaxRoundPositions = std::size_t{1} << 30;
 
-// Node ids are random with respect to the pair order, so every counter
-// touched when recounting degrees is a cache miss; they are prefetched this
-// many pairs ahead.
-constexpr std::size_t kPrefetchAhead = 16;
-
-}  // namespace
-
-void GraphBuilder::add_chunk() {
-    std::size_t capacity = kFirstChunkPairs;
-    if (!chunks_.empty()) {
-        seal_last_chunk();
-        capacity = std::min(kLargestChunkPairs, 2 * chunks_.back().pairs.size());
-    }
-    chunks_.push_back({utils::PageArray<EdgePair>(capacity), 0});
-    next_ = chunks_.back().pairs.data();
-    limit_ = next_ + capacity;
-}
-
-void GraphBuilder::seal_last_chunk() {
-    if (!chunks_.empty()) chunks_.back().size = next_ - chunks_.back().pairs.data();
-}
-
-// Recounts degrees (with repeats) from the pairs, for when a tally
-// overflowed. Shifted by one so that the prefix sum yields starts.
-std::vector<std::uint64_t> GraphBuilder::degrees_from_pairs(std::uint64_t node_count) const {
-    std::vector<std::uint64_t> offsets(node_count + 1, 0);
-    for (const Chunk& chunk : chunks_) {
-        const EdgePair* pairs = chunk.pairs.data();
-        for (std::size_t i = 0; i < chunk.size; ++i) {
-            if (i + kPrefetchAhead < chunk.size) {
-                __builtin_prefetch(&offsets[pairs[i + kPrefetchAhead].from + 1], 1);
-                __builtin_prefetch(&offsets[pairs[i + kPrefetchAhead].to + 1], 1);
-            }
-            ++offsets[pairs[i].from + 1];
-            if (pairs[i].to != pairs[i].from) ++offsets[pairs[i].to + 1];
-        }
-    }
-    return offsets;
-}
-
-namespace {
-
-struct HalfEdge {
-    utils::NodeId owner;
-    utils::NodeId other;
-};
+// Pairs are laid out in parts of this many, each part writing its own
+// stretch of every bucket; parts are released as they are laid out.
+constexpr std::size_t kPartPairs = std::size_t{1} << 20;
 
 // Buckets are runs of 2^shift consecutive node ids whose lists hold about
 // kBucketEntries entries together: small enough to stay in cache while they
 // are filled, and few enough to fill all at once, one stream each.
 constexpr std::uint64_t kBucketEntries = std::uint64_t{1} << 16;
 constexpr std::uint64_t kMaxBuckets = 4096;
+
+// Buckets finished between two checkpoints.
+constexpr std::uint64_t kBucketsPerStep = 64;
 
 int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
     int shift = 0;
@@ -75,98 +37,226 @@ int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
 
 }  // namespace
 
+// The buckets of node ids, with where each one's entries start.
+class GraphBuilder::Buckets {
+public:
+    Buckets(const std::vector<std::uint64_t>& offsets)
+        : node_count_(offsets.size() - 1),
+          shift_(bucket_shift(node_count_, offsets.back())),
+          count_(node_count_ == 0 ? 0 : ((node_count_ - 1) >> shift_) + 1) {
+        starts_.resize(count_ + 1);
+        for (std::uint64_t b = 0; b <= count_; ++b) starts_[b] = offsets[first_node(b)];
+    }
+    std::uint64_t count() const { return count_; }
+    std::uint64_t of(utils::NodeId node) const { return node >> shift_; }
+    std::uint64_t first_node(std::uint64_t b) const { return std::min(node_count_, b << shift_); }
+    // Entries [start(b), start(b + 1)) belong to bucket b.
+    std::uint64_t start(std::uint64_t b) const { return starts_[b]; }
+
+private:
+    std::uint64_t node_count_;
+    int shift_;
+    std::uint64_t count_;
+    std::vector<std::uint64_t> starts_;
+};
+
+bool GraphBuilder::add_lines(std::span<utils::NodeName> names) {
+    for (std::size_t first = 0; first < names.size(); first += kMaxRoundPositions) {
+        if (!add_round(names.subspan(first, std::min(names.size() - first, kMaxRoundPositions)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One round: the names become ids, and the lines pairs.
+bool GraphBuilder::add_round(std::span<utils::NodeName> names) {
+    if (!names_index_.resolve(names, limits_.max_nodes, names_, pool_)) return false;
+    const std::size_t first_pair = pairs_.size();
+    const std::size_t lines = names.size() / 2;
+    pairs_.resize(first_pair + lines);
+    const std::size_t parts = (lines + kPartPairs - 1) / kPartPairs;
+    runtime::parallel_for(pool_, parts, [&](std::size_t p) {
+        const std::size_t end = std::min(lines, (p + 1) * kPartPairs);
+        for (std::size_t line = p * kPartPairs; line < end; ++line) {
+            pairs_[first_pair + line] = {static_cast<utils::NodeId>(names[2 * line]),
+                                         static_cast<utils::NodeId>(names[2 * line + 1])};
+        }
+    });
+    return true;
+}
+
+// Recounts degrees (with repeats) from the pairs, for when a tally
+// overflowed. Shifted by one so that the prefix sum yields starts. Node ids
+// are random with respect to the pair order, so every counter touched is a
+// cache miss: they are fetched ahead.
+std::vector<std::uint64_t> GraphBuilder::degrees_from_pairs(std::uint64_t node_count) const {
+    std::vector<std::uint64_t> offsets(node_count + 1, 0);
+    const EdgePair* pairs = pairs_.data();
+    visit_with_lookahead(
+        pairs_.size(),
+        [&](std::size_t i) {
+            __builtin_prefetch(&offsets[pairs[i].from + 1], 1);
+            __builtin_prefetch(&offsets[pairs[i].to + 1], 1);
+        },
+        [&](std::size_t i) {
+            ++offsets[pairs[i].from + 1];
+            if (pairs[i].to != pairs[i].from) ++offsets[pairs[i].to + 1];
+        });
+    return offsets;
+}
+
+// Running degree sums (with repeats): where each node's entries start.
+std::vector<std::uint64_t> GraphBuilder::start_offsets() {
+    const std::uint64_t node_count = names_.size();
+    std::vector<std::uint64_t> offsets;
+    if (names_index_.tally_overflowed()) {
+        offsets = degrees_from_pairs(node_count);
+    } else {
+        offsets.assign(node_count + 1, 0);
+        names_index_.for_each(
+            [&](utils::NodeId id, std::uint32_t tally) { offsets[id + 1] = tally; });
+    }
+    names_index_.clear();
+    std::partial_sum(offsets.begin(), offsets.end(), offsets.begin());
+    return offsets;
+}
+
+std::size_t GraphBuilder::part_count() const {
+    return (pairs_.size() + kPartPairs - 1) / kPartPairs;
+}
+
+// Scattering both ends of every pair straight into place would hit a random
+// cache line per end. Instead, the ends are first laid out by bucket (a few
+// thousand streams written in sequence): parts of the pairs are counted per
+// bucket, each part gets its own stretch of every bucket, and the parts are
+// laid out side by side, released as they are done. False when stopped.
+bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+                                BuildProgress& progress) {
+    const std::size_t parts = part_count();
+    const std::uint64_t bucket_count = buckets.count();
+    auto part_pairs = [&](std::size_t p) {
+        const std::size_t begin = p * kPartPairs;
+        return std::span<const EdgePair>(pairs_.data() + begin,
+                                         std::min(pairs_.size(), begin + kPartPairs) - begin);
+    };
+    // cursor[p * bucket_count + b]: first counts, then where part p writes in b.
+    std::vector<std::uint64_t> cursor(parts * bucket_count, 0);
+    runtime::parallel_for(pool_, parts, [&](std::size_t p) {
+        std::uint64_t* count = cursor.data() + p * bucket_count;
+        for (const EdgePair pair : part_pairs(p)) {
+            ++count[buckets.of(pair.from)];
+            if (pair.to != pair.from) ++count[buckets.of(pair.to)];
+        }
+    });
+    for (std::uint64_t b = 0; b < bucket_count; ++b) {
+        std::uint64_t at = buckets.start(b);
+        for (std::size_t p = 0; p < parts; ++p) {
+            at += std::exchange(cursor[p * bucket_count + b], at);
+        }
+    }
+    const std::size_t step_parts = std::max<std::size_t>(1, runtime::worker_count(pool_));
+    for (std::size_t first = 0; first < parts; first += step_parts) {
+        const std::size_t last = std::min(parts, first + step_parts);
+        runtime::parallel_for(pool_, last - first, [&](std::size_t i) {
+            const std::size_t p = first + i;
+            std::uint64_t* at = cursor.data() + p * bucket_count;
+            const auto pairs = part_pairs(p);
+            for (const EdgePair pair : pairs) {
+                ends[at[buckets.of(pair.from)]++] = {pair.from, pair.to};
+                if (pair.to != pair.from) ends[at[buckets.of(pair.to)]++] = {pair.to, pair.from};
+            }
+            utils::release_pages(const_cast<EdgePair*>(pairs.data()), pairs.size_bytes());
+        });
+        if (!progress.advance(last - first)) return false;
+    }
+    pairs_ = {};
+    return true;
+}
+
+// Per bucket, side by side: scatter the bucket's ends (offsets[u] serves as
+// u's write cursor and ends as u's end), then sort and deduplicate each
+// list, compacting towards the bucket's front; offsets[u] is read as u's old
+// end before it is overwritten with u's new start. Returns the entries kept.
+std::uint64_t GraphBuilder::fill_bucket(const Buckets& buckets, std::uint64_t b,
+                                        utils::PageArray<HalfEdge>& ends,
+                                        utils::GraphParts& parts) {
+    auto& offsets = parts.offsets;
+    utils::NodeId* const neighbours = parts.neighbours.data();
+    const std::uint64_t first_end = buckets.start(b);
+    const std::uint64_t last_end = buckets.start(b + 1);
+    for (std::uint64_t k = first_end; k < last_end; ++k) {
+        neighbours[offsets[ends[k].owner]++] = ends[k].other;
+    }
+    ends.release(first_end, last_end - first_end);
+    std::uint64_t begin = first_end;
+    std::uint64_t write = first_end;
+    for (std::uint64_t u = buckets.first_node(b); u < buckets.first_node(b + 1); ++u) {
+        const std::uint64_t end = offsets[u];
+        std::sort(neighbours + begin, neighbours + end);
+        offsets[u] = write;
+        if (begin != end) {
+            utils::NodeId previous = neighbours[begin];
+            neighbours[write++] = previous;
+            for (std::uint64_t k = begin + 1; k < end; ++k) {
+                if (neighbours[k] != previous) neighbours[write++] = previous = neighbours[k];
+            }
+        }
+        begin = end;
+    }
+    return write - first_end;
+}
+
+// Fills the buckets side by side, a step at a time, then closes them up in
+// order. False when stopped.
+bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+                                utils::GraphParts& parts, BuildProgress& progress) {
+    auto& offsets = parts.offsets;
+    auto& neighbours = parts.neighbours;
+    const std::uint64_t bucket_count = buckets.count();
+    neighbours.resize(buckets.start(bucket_count));
+    std::vector<std::uint64_t> kept(bucket_count);
+    for (std::uint64_t first = 0; first < bucket_count; first += kBucketsPerStep) {
+        const std::uint64_t last = std::min(bucket_count, first + kBucketsPerStep);
+        runtime::parallel_for(pool_, last - first, [&](std::size_t i) {
+            kept[first + i] = fill_bucket(buckets, first + i, ends, parts);
+        });
+        if (!progress.advance(last - first)) return false;
+    }
+    ends.reset();
+    std::uint64_t write = 0;
+    for (std::uint64_t b = 0; b < bucket_count; ++b) {
+        const std::uint64_t gap = buckets.start(b) - write;
+        if (gap != 0) {
+            std::memmove(neighbours.data() + write, neighbours.data() + buckets.start(b),
+                         kept[b] * sizeof(utils::NodeId));
+            for (std::uint64_t u = buckets.first_node(b); u < buckets.first_node(b + 1); ++u) {
+                offsets[u] -= gap;
+            }
+        }
+        write += kept[b];
+    }
+    offsets.back() = write;
+    // Repeated lines leave room at the end, which goes back to the system.
+    neighbours.resize(write);
+    return true;
+}
+
 Graph GraphBuilder::into_permanent() && {
     return std::move(std::move(*this).into_permanent(utils::TaskMonitor::unwatched())).value();
 }
 
 runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor) && {
-    const std::uint64_t node_count = names_.size();
-    seal_last_chunk();
-
-    // Degrees with repeats, shifted by one so that the prefix sum yields starts.
     utils::GraphParts parts;
-    auto& offsets = parts.offsets;
-    if (tallies_overflowed_) {
-        offsets = degrees_from_pairs(node_count);
-    } else {
-        offsets.assign(node_count + 1, 0);
-        index_.for_each([&](const NameIndex::Slot& slot) { offsets[slot.id + 1] = slot.tag - 1; });
-    }
-    index_.clear();
-    for (std::uint64_t u = 0; u < node_count; ++u) offsets[u + 1] += offsets[u];
-    const std::uint64_t entries = offsets[node_count];
-
-    // Scattering both ends of every pair straight into place would hit a
-    // random cache line per end. Instead, the ends are first laid out by
-    // bucket, bucket by bucket in the final order (a few thousand streams
-    // written in sequence), then each bucket is scattered within its own,
-    // cache-sized part of the array. Pair chunks are released as they are
-    // laid out, and laid-out ends as their bucket is done.
-    const int shift = bucket_shift(node_count, entries);
-    const std::uint64_t bucket_count = node_count == 0 ? 0 : ((node_count - 1) >> shift) + 1;
-    std::vector<std::uint64_t> bucket_end(bucket_count);
-    for (std::uint64_t b = 0; b < bucket_count; ++b) bucket_end[b] = offsets[b << shift];
-    utils::PageArray<HalfEdge> ends(entries);
-    const std::uint64_t steps = chunks_.size() + bucket_count;
-    std::uint64_t step = 0;
-    auto proceed = [&] {
-        return monitor.checkpoint({utils::TaskProgress::Stage::kBuilding, ++step, steps});
-    };
-    for (Chunk& chunk : chunks_) {
-        const EdgePair* pairs = chunk.pairs.data();
-        for (std::size_t i = 0; i < chunk.size; ++i) {
-            const EdgePair pair = pairs[i];
-            ends[bucket_end[pair.from >> shift]++] = {pair.from, pair.to};
-            if (pair.to != pair.from) ends[bucket_end[pair.to >> shift]++] = {pair.to, pair.from};
-        }
-        chunk.pairs.reset();
-        if (!proceed()) break;
-    }
-    chunks_.clear();
-    next_ = limit_ = nullptr;
-    if (monitor.stopped()) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
-
-    // Per bucket: scatter (offsets[u] serves as u's write cursor and ends as
-    // u's end), then sort and deduplicate each list, compacting towards the
-    // front; offsets[u] is read as u's old end before it is overwritten with
-    // u's new start.
-    auto& neighbours = parts.neighbours;
-    neighbours.resize(entries);
-    std::uint64_t begin = 0;
-    std::uint64_t write = 0;
-    for (std::uint64_t b = 0; b < bucket_count; ++b) {
-        const std::uint64_t first_node = b << shift;
-        const std::uint64_t last_node = std::min(node_count, (b + 1) << shift);
-        const std::uint64_t first_end = offsets[first_node];
-        const std::uint64_t last_end = bucket_end[b];
-        for (std::uint64_t k = first_end; k < last_end; ++k) {
-            neighbours[offsets[ends[k].owner]++] = ends[k].other;
-        }
-        ends.release(first_end, last_end - first_end);
-
-        for (std::uint64_t u = first_node; u < last_node; ++u) {
-            const std::uint64_t end = offsets[u];
-            utils::NodeId* first = neighbours.data() + begin;
-            utils::NodeId* last = neighbours.data() + end;
-            std::sort(first, last);
-            offsets[u] = write;
-            if (first != last) {
-                utils::NodeId previous = *first;
-                neighbours[write++] = previous;
-                for (const utils::NodeId* p = first + 1; p != last; ++p) {
-                    if (*p != previous) neighbours[write++] = previous = *p;
-                }
-            }
-            begin = end;
-        }
-        if (!proceed()) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
-    }
-    ends.reset();
-    offsets[node_count] = write;
-    // Repeated lines leave room at the end, which goes back to the system.
-    neighbours.resize(write);
-
-    parts.m_cache = write / 2;
+    parts.offsets = start_offsets();
+    const Buckets buckets(parts.offsets);
+    utils::PageArray<HalfEdge> ends(parts.offsets.back());
+    BuildProgress progress{monitor, 0, part_count() + buckets.count()};
+    const bool done =
+        lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, progress);
+    pairs_ = {};
+    if (!done) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+    parts.m_cache = parts.offsets.back() / 2;
     // Names are distinct by construction.
     parts.name_set = std::move(*utils::NameSet::from_id_order(std::move(names_)));
     return Graph(std::move(parts));

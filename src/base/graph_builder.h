@@ -1,25 +1,31 @@
 #pragma once
-// A graph under construction from edges between named nodes. Names get dense
-// ids in order of first appearance (from before to), through the builder's
-// own name table (src/base/name_index.h); the graph's NameSet is built from them
-// once, at its final size. Edges are kept as (from, to) id pairs in chunks
-// (no doubling copies of one huge array) and turned into the compact
-// finished form once, by into_permanent: degrees (tallied while names are
-// looked up) are prefix-summed into offsets, both ends of every pair are laid
-// out by bucket of node ids and then scattered within their bucket, and each
-// node's list is sorted and deduplicated as the array is compacted in place.
-// Repeated and reversed edges collapse to one; a self-loop is kept once, in
-// its node's own list. A TaskMonitor hears of every pair chunk laid out and
-// every bucket finished, and may stop the conversion there.
+// A graph under construction from edge lines between named nodes. Names get
+// dense ids in order of first appearance (from before to, line by line),
+// through the builder's own name table (src/base/name_shards.h), on the worker
+// pool; each batch of lines then becomes (from, to) id pairs. The graph's
+// NameSet is built from the names once, at its final size.
+//
+// into_permanent turns the pairs into the compact finished form: degrees
+// (tallied while names are looked up) are prefix-summed into offsets, both
+// ends of every pair are laid out by bucket of node ids and then scattered
+// within their bucket, and each node's list is sorted and deduplicated in its
+// bucket; buckets are then closed up. Repeated and reversed edges collapse to
+// one; a self-loop is kept once, in its node's own list. Every phase runs on
+// the pool, and the result never depends on it. A TaskMonitor hears of every
+// group of pairs laid out and every group of buckets finished, on the
+// caller's thread, and may stop the conversion there.
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
 #include "runtime/result.h"
+#include "runtime/worker_pool.h"
 #include "src/base/graph.h"
-#include "src/base/name_index.h"
+#include "src/base/name_shards.h"
+#include "src/utils/mapped_vector.h"
 #include "src/utils/page_memory.h"
 #include "src/utils/task_monitor.h"
 
@@ -34,28 +40,22 @@ public:
         std::uint64_t max_nodes = utils::kMaxNodes;
         // Edge ends tallied per node while loading; a node past it has its
         // degree recounted from the pairs. Lowered only by tests.
-        std::uint32_t max_tally = UINT32_MAX - 1;
+        std::uint32_t max_tally = NameIndex::kNew - 2;
     };
 
     GraphBuilder() : GraphBuilder(Limits{}) {}
-    explicit GraphBuilder(Limits limits) : limits_(limits) {}
+    // Runs on `pool`, or on the caller's thread alone when it is null.
+    explicit GraphBuilder(Limits limits, runtime::WorkerPool* pool = nullptr)
+        : limits_(limits), pool_(pool), names_index_(limits.max_tally) {}
 
-    // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
-    void prefetch(utils::NodeName name) const { index_.prefetch(name); }
-
-    // Registers the names (from first) and records the undirected edge.
-    // False when the graph would exceed max_nodes; the builder must then be
-    // dropped.
+    // Registers the names and records the edges of consecutive lines, from
+    // and to names alternately; `names` is used as scratch. False when the
+    // graph would exceed max_nodes; the builder must then be dropped.
+    bool add_lines(std::span<utils::NodeName> names);
+    // One line.
     bool add_edge(utils::NodeName from, utils::NodeName to) {
-        utils::NodeId u, v;
-        if (!request_and_tally(from, u)) return false;
-        NameIndex::Slot* to_slot;
-        if (!request(to, v, to_slot)) return false;
-        if (v != u) tally(*to_slot);
-        if (next_ == limit_) [[unlikely]]
-            add_chunk();
-        *next_++ = {u, v};
-        return true;
+        utils::NodeName line[2] = {from, to};
+        return add_lines(line);
     }
 
     std::uint64_t node_count() const noexcept { return names_.size(); }
@@ -70,50 +70,39 @@ private:
         utils::NodeId from;
         utils::NodeId to;
     };
-    struct Chunk {
-        utils::PageArray<EdgePair> pairs;
-        std::size_t size;  // up to date once sealed
+    struct HalfEdge {
+        utils::NodeId owner;
+        utils::NodeId other;
+    };
+    class Buckets;
+    // Checkpoints of into_permanent: pair parts laid out, then buckets filled.
+    struct BuildProgress {
+        utils::TaskMonitor& monitor;
+        std::uint64_t done;
+        std::uint64_t total;
+        bool advance(std::uint64_t steps) {
+            done += steps;
+            return monitor.checkpoint({utils::TaskProgress::Stage::kBuilding, done, total});
+        }
     };
 
-    bool request(utils::NodeName name, utils::NodeId& id, NameIndex::Slot*& slot) {
-        if (names_.size() >= limits_.max_nodes) [[unlikely]] {
-            // Only a known name may still be looked up.
-            bool claimed;
-            slot = &index_.find_or_claim(name, 0, claimed);
-            if (claimed) return false;
-        } else {
-            bool claimed;
-            slot = &index_.find_or_claim(name, static_cast<utils::NodeId>(names_.size()), claimed);
-            if (claimed) names_.push_back(name);
-        }
-        id = slot->id;
-        return true;
-    }
-    bool request_and_tally(utils::NodeName name, utils::NodeId& id) {
-        NameIndex::Slot* slot;
-        if (!request(name, id, slot)) return false;
-        tally(*slot);
-        return true;
-    }
-    void tally(NameIndex::Slot& slot) {
-        if (slot.tag <= limits_.max_tally) [[likely]] {
-            ++slot.tag;
-        } else {
-            tallies_overflowed_ = true;
-        }
-    }
+    bool add_round(std::span<utils::NodeName> names);
 
-    void add_chunk();
-    void seal_last_chunk();
+    std::vector<std::uint64_t> start_offsets();
     std::vector<std::uint64_t> degrees_from_pairs(std::uint64_t node_count) const;
+    std::size_t part_count() const;
+    bool lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+                      BuildProgress& progress);
+    std::uint64_t fill_bucket(const Buckets& buckets, std::uint64_t b,
+                              utils::PageArray<HalfEdge>& ends, utils::GraphParts& parts);
+    bool fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+                      utils::GraphParts& parts, BuildProgress& progress);
 
     Limits limits_;
-    NameIndex index_;
+    runtime::WorkerPool* pool_;
+    NameShards names_index_;
     std::vector<utils::NodeName> names_;
-    bool tallies_overflowed_ = false;
-    std::vector<Chunk> chunks_;
-    EdgePair* next_ = nullptr;
-    EdgePair* limit_ = nullptr;
+    utils::MappedVector<EdgePair> pairs_;
 };
 
 }  // namespace quelmar::base

@@ -1,13 +1,15 @@
 #include "src/base/graph_loader.h"
 
-#include <array>
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "runtime/log.h"
+#include "runtime/parallel.h"
 #include "src/base/graph_builder.h"
-#include "src/base/line_reader.h"
+#include "src/base/line_blocks.h"
 #include "src/base/path_extension.h"
 #include "src/utils/snapshot_reader.h"
 
@@ -17,38 +19,67 @@ namespace {
 constexpr std::string_view kMissingFrom = "missing from";
 constexpr std::string_view kMissingTo = "missing to";
 
-// With random names every lookup misses the cache: parse a batch of lines,
-// prefetching each name's hash slot, then resolve the names in order.
-constexpr std::size_t kBatchLines = 32;
+std::optional<std::string_view> edge_line_error(const LineTokens* line) {
+    if (!line) return kInvalidUtf8;
+    if (line->count == 0) return kMissingFrom;
+    if (line->count == 1) return kMissingTo;
+    if (!line->first.valid()) return line->first.error_message();
+    if (!line->second.valid()) return line->second.error_message();
+    return std::nullopt;
+}
 
-class PendingEdges {
+// The names of one block's lines (from and to alternately) up to its first
+// failing line, and that line's message. Reused block after block.
+class BlockReader {
 public:
-    bool full() const { return count_ == names_.size(); }
-    void add(utils::NodeName from, utils::NodeName to) {
-        names_[count_++] = from;
-        names_[count_++] = to;
+    void read(TextBlock block) {
+        clear();
+        for_each_line(block, [&](const LineTokens* line) { return add(line); });
     }
-    // Adds the edges line by line. False when the graph would exceed its
-    // node limit.
-    bool resolve(GraphBuilder& builder) {
-        const std::size_t count = std::exchange(count_, 0);
-        for (std::size_t i = 0; i < count; i += 2) {
-            if (!builder.add_edge(names_[i], names_[i + 1])) return false;
-        }
+    void read_one(const LineTokens* line) {
+        clear();
+        add(line);
+    }
+    std::span<utils::NodeName> names() { return names_; }
+    std::optional<std::string_view> failure() const { return failure_; }
+
+private:
+    void clear() {
+        names_.clear();
+        failure_.reset();
+    }
+    bool add(const LineTokens* line) {
+        failure_ = edge_line_error(line);
+        if (failure_) return false;
+        names_.push_back(line->first.value);
+        names_.push_back(line->second.value);
         return true;
     }
 
-private:
-    std::array<utils::NodeName, 2 * kBatchLines> names_;
-    std::size_t count_ = 0;
+    std::vector<utils::NodeName> names_;
+    std::optional<std::string_view> failure_;
 };
 
-std::optional<std::string_view> edge_line_error(const LineTokens& line) {
-    if (line.count == 0) return kMissingFrom;
-    if (line.count == 1) return kMissingTo;
-    if (!line.first.valid()) return line.first.error_message();
-    if (!line.second.valid()) return line.second.error_message();
-    return std::nullopt;
+// Hands the builder the lines of `readers` up to the first failing one,
+// gathered in `names`. The error of the first failing line, counting the node
+// limit.
+runtime::Result<void> add_read_lines(std::span<BlockReader> readers,
+                                     std::vector<utils::NodeName>& names, GraphBuilder& builder,
+                                     runtime::WorkerPool* pool) {
+    std::vector<std::size_t> start{0};
+    std::optional<std::string_view> failure;
+    for (BlockReader& reader : readers) {
+        start.push_back(start.back() + reader.names().size());
+        if ((failure = reader.failure())) break;
+    }
+    names.resize(start.back());
+    runtime::parallel_for(pool, start.size() - 1, [&](std::size_t b) {
+        std::copy(readers[b].names().begin(), readers[b].names().end(), names.begin() + start[b]);
+    });
+    // Lines before the failing one may fail first.
+    if (!builder.add_lines(names)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+    if (failure) return runtime::Error(std::string(*failure));
+    return {};
 }
 
 }  // namespace
@@ -60,31 +91,32 @@ runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
 
 runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
                                                   utils::TaskMonitor& monitor,
-                                                  std::uint64_t max_nodes) {
-    LineReader reader(input);
-    GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes});
-    PendingEdges pending;
-    LineTokens line;
+                                                  std::uint64_t max_nodes,
+                                                  const TextLoadOptions& options) {
+    const LoadPool pool(options.pool);
+    LineChunkReader reader(input, options.buffer_bytes);
+    GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes}, pool.get());
+    std::vector<BlockReader> readers;
+    std::vector<utils::NodeName> names;
     for (;;) {
-        const LineReader::Step step = reader.next(line);
-        if (step == LineReader::Step::kEnd) break;
-        std::optional<std::string_view> line_error;
-        if (step == LineReader::Step::kLine) line_error = edge_line_error(line);
-        if (step == LineReader::Step::kFailed || line_error) [[unlikely]] {
-            // Lines before the failing one may fail first.
-            if (!pending.resolve(builder))
-                return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
-            if (line_error) return runtime::Error(std::string(*line_error));
-            return reader.take_error();
+        auto piece = reader.next();
+        if (!piece) return std::move(piece).error();
+        const LineChunkReader::Piece& lines = piece.value();
+        if (lines.at_end()) break;
+        std::size_t count = 1;
+        if (lines.long_line) {
+            readers.resize(std::max<std::size_t>(readers.size(), 1));
+            readers[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
+        } else {
+            const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
+            count = blocks.size();
+            readers.resize(std::max(readers.size(), count));
+            runtime::parallel_for(pool.get(), count,
+                                  [&](std::size_t b) { readers[b].read(blocks[b]); });
         }
-        builder.prefetch(line.first.value);
-        builder.prefetch(line.second.value);
-        pending.add(line.first.value, line.second.value);
-        if (pending.full() && !pending.resolve(builder)) {
-            return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
-        }
+        auto added = add_read_lines(std::span(readers).first(count), names, builder, pool.get());
+        if (!added) return std::move(added).error();
     }
-    if (!pending.resolve(builder)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
     return std::move(builder).into_permanent(monitor);
 }
 

@@ -21,6 +21,7 @@
 
 #include "runtime/result.h"
 #include "src/base/graph.h"
+#include "src/base/text_load.h"
 #include "src/utils/byte_source.h"
 #include "src/utils/task_monitor.h"
 
@@ -29,12 +30,13 @@ namespace quelmar::base {
 runtime::Result<Graph> parse_from_file(
     const std::string& path, utils::TaskMonitor& monitor = utils::TaskMonitor::unwatched());
 
-// The edge-list reader on an already opened source. `max_nodes` is lowered
-// only by tests.
+// The edge-list reader on an already opened source (src/base/text_load.h
+// tells how it spreads its work). `max_nodes` is lowered only by tests.
 runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
                                                   std::uint64_t max_nodes = utils::kMaxNodes);
 runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
                                                   utils::TaskMonitor& monitor,
-                                                  std::uint64_t max_nodes = utils::kMaxNodes);
+                                                  std::uint64_t max_nodes = utils::kMaxNodes,
+                                                  const TextLoadOptions& options = {});
 
 }  // namespace quelmar::base

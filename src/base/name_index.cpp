@@ -3,11 +3,11 @@
 namespace quelmar::base {
 namespace {
 
-constexpr std::size_t kFirstCapacity = 1024;
+constexpr std::size_t kFirstCapacity = 256;
 
 }  // namespace
 
-NameIndex::NameIndex() : key_(utils::process_key()) { allocate(kFirstCapacity); }
+const std::uint64_t NameIndex::kKey = utils::process_key();
 
 // Fresh pages are zero: every slot starts empty. Lookups land on random
 // slots, so huge pages spare a page-table walk on nearly every one.
@@ -20,8 +20,8 @@ void NameIndex::allocate(std::size_t capacity) {
 
 void NameIndex::grow() {
     const utils::PageArray<Slot> old = std::move(slots_);
-    const std::size_t old_capacity = mask_ + 1;
-    allocate(2 * old_capacity);
+    const std::size_t old_capacity = old.size();
+    allocate(old_capacity == 0 ? kFirstCapacity : 2 * old_capacity);
     for (std::size_t i = 0; i < old_capacity; ++i) {
         const Slot& slot = old[i];
         if (slot.tag == 0) continue;
@@ -32,6 +32,6 @@ void NameIndex::grow() {
     }
 }
 
-void NameIndex::clear() { allocate(kFirstCapacity); }
+void NameIndex::clear() { *this = NameIndex(); }
 
 }  // namespace quelmar::base

@@ -1,11 +1,10 @@
 #pragma once
-// The graph builder's table from node name to id, made for loading large
-// edge lists with random names, where every lookup misses the cache. Open
-// addressing with linear probing over 16-byte slots that hold the name, its
-// id and a tally of the node's recorded edge ends: a lookup usually touches
-// one cache line, and counting degrees costs nothing extra. The table grows
-// by doubling past 70% load; its hash is keyed once per process
-// (src/utils/keyed_hash.h), so ids and results never depend on it.
+// One shard of the graph builder's table from node name to id
+// (src/base/name_shards.h). Open addressing with linear probing over 16-byte
+// slots that hold the name, its id and a tally of the node's recorded edge
+// ends: a lookup usually touches one cache line, and counting degrees costs
+// nothing extra. The table grows by doubling past 70% load, from nothing:
+// memory is taken at the first claim. Used by one thread at a time.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,24 +20,20 @@ public:
     struct Slot {
         utils::NodeName name;
         std::uint32_t id;
-        // 0 marks an empty slot; otherwise 1 + the tally.
+        // 0 marks an empty slot; otherwise 1 + the tally, plus kNew while
+        // the name waits for its id.
         std::uint32_t tag;
     };
-
-    NameIndex();
-
-    void prefetch(utils::NodeName name) const { __builtin_prefetch(&slots_[home(name)]); }
+    static constexpr std::uint32_t kNew = std::uint32_t{1} << 31;
 
     // The slot of `name`; when absent, a new one claimed with `id` (and
     // `claimed` set). Valid until the next claim.
     Slot& find_or_claim(utils::NodeName name, std::uint32_t id, bool& claimed) {
+        if (size_ >= grow_at_) [[unlikely]]
+            grow();
         for (std::size_t i = home(name);; i = (i + 1) & mask_) {
             Slot& slot = slots_[i];
             if (slot.tag == 0) {
-                if (size_ >= grow_at_) [[unlikely]] {
-                    grow();
-                    return find_or_claim(name, id, claimed);
-                }
                 slot = {name, id, 1};
                 ++size_;
                 claimed = true;
@@ -54,7 +49,7 @@ public:
     // Calls visit(slot) for every claimed slot, in table order.
     template <class Visit>
     void for_each(Visit&& visit) const {
-        for (std::size_t i = 0; i <= mask_; ++i) {
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
             if (slots_[i].tag != 0) visit(slots_[i]);
         }
     }
@@ -62,9 +57,16 @@ public:
     // Releases the table's memory; the index is empty afterwards.
     void clear();
 
+    // The keyed hash of a name (src/utils/keyed_hash.h): its shard is taken
+    // from the high bits, its home slot from the low ones. Ids and results
+    // never depend on the key.
+    static std::uint64_t hash(utils::NodeName name) { return utils::mix_bits(name ^ kKey); }
+
 private:
+    static const std::uint64_t kKey;
+
     std::size_t home(utils::NodeName name) const {
-        return static_cast<std::size_t>(utils::mix_bits(name ^ key_) & mask_);
+        return static_cast<std::size_t>(hash(name) & mask_);
     }
     void allocate(std::size_t capacity);
     void grow();
@@ -73,7 +75,6 @@ private:
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
     std::size_t grow_at_ = 0;
-    std::uint64_t key_;
 };
 
 }  // namespace quelmar::base

@@ -87,12 +87,15 @@ private:
 // cheap and callers look at failed() at their checkpoints.
 class FrameWriter {
 public:
-    FrameWriter(int fd, TaskMonitor& monitor, std::uint64_t content_size)
+    FrameWriter(int fd, TaskMonitor& monitor, std::uint64_t content_size,
+                SnapshotCompression compression = SnapshotCompression::kCompact)
         : fd_(fd), monitor_(monitor), content_size_(content_size), staged_(new char[kStagedBytes]) {
         preferences_.frameInfo.blockSizeID = LZ4F_max256KB;
         preferences_.frameInfo.blockMode = LZ4F_blockLinked;
         preferences_.frameInfo.contentChecksumFlag = LZ4F_contentChecksumEnabled;
         preferences_.frameInfo.contentSize = content_size;
+        // Negative levels are accelerations of the fast compressor.
+        if (compression == SnapshotCompression::kFastest) preferences_.compressionLevel = -65537;
         const std::size_t code = LZ4F_createCompressionContext(&context_, LZ4F_VERSION);
         if (LZ4F_isError(code)) {
             context_ = nullptr;
@@ -242,6 +245,13 @@ runtime::Result<void> write_compressed_bincode(const std::string& path,
         if (!written) return written;
     }
     return file.value().commit(path);
+}
+
+runtime::Result<void> write_bincode_frame(int fd, const SnapshotContent& content,
+                                          SnapshotCompression compression, TaskMonitor& monitor) {
+    if (!consistent(content)) return runtime::Error(std::string(kInconsistent));
+    FrameWriter out(fd, monitor, snapshot_content_size(content), compression);
+    return write_values(out, content);
 }
 
 }  // namespace quelmar::utils

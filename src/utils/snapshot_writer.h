@@ -48,4 +48,16 @@ runtime::Result<void> write_compressed_bincode(const std::string& path,
                                                const SnapshotContent& content,
                                                TaskMonitor& monitor = TaskMonitor::unwatched());
 
+// How hard the frame's blocks are compressed.
+enum class SnapshotCompression {
+    kCompact,  // liblz4's default: the smaller file
+    kFastest,  // liblz4's largest acceleration: for a frame read back at once
+};
+
+// The same frame written to an open descriptor (a pipe, say) as it is
+// produced: no temporary file, no flush to disk. The descriptor stays open.
+runtime::Result<void> write_bincode_frame(int fd, const SnapshotContent& content,
+                                          SnapshotCompression compression,
+                                          TaskMonitor& monitor = TaskMonitor::unwatched());
+
 }  // namespace quelmar::utils

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "src/base/graph_loader.h"
+#include "src/base/tests/test_pools.h"
 
 namespace quelmar::base {
 namespace {
@@ -19,9 +20,10 @@ Graph small_graph() {
     return std::move(parse_edgelist_from_reader(source)).value();
 }
 
-runtime::Result<Clustering> load(const Graph& graph, const std::string& text) {
+runtime::Result<Clustering> load(const Graph& graph, const std::string& text,
+                                 const TextLoadOptions& options = {}) {
     utils::MemorySource source(text);
-    return Clustering::parse_from_reader(graph, source);
+    return Clustering::parse_from_reader(graph, source, options);
 }
 
 using Members = std::map<ClusterId, std::vector<utils::NodeId>>;
@@ -145,7 +147,8 @@ TEST(ClusteringLoader, RandomFilesMatchTheModel) {
                                  " not found in graph, and is not singleton";
             }
         }
-        auto result = load(graph, text);
+        auto result =
+            load(graph, text, testing::cut_load(round, 8 + random() % 64, 1 + random() % 32));
         if (!expected_error.empty()) {
             EXPECT_EQ(error_of(result), expected_error);
             continue;

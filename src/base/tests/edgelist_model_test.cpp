@@ -1,6 +1,7 @@
 // The edge-list loader against a plainly correct model (ordered map and sets)
 // on random small inputs written in every form the format allows, with an
-// occasional faulty line whose expected message is known.
+// occasional faulty line whose expected message is known, through small
+// buffers and blocks on pools of one and of three workers.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,6 +12,7 @@
 
 #include "src/base/graph_loader.h"
 #include "src/base/tests/graph_test_util.h"
+#include "src/base/tests/test_pools.h"
 
 namespace quelmar::base {
 namespace {
@@ -126,7 +128,9 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
         }
 
         utils::MemorySource source(text, 1 + writer.pick(100));
-        auto graph = parse_edgelist_from_reader(source);
+        auto graph = parse_edgelist_from_reader(
+            source, utils::TaskMonitor::unwatched(), utils::kMaxNodes,
+            testing::cut_load(round, 8 + writer.pick(64), 1 + writer.pick(32)));
         if (!expected_error.empty()) {
             ASSERT_FALSE(graph.ok()) << text;
             EXPECT_EQ(graph.error().message(), expected_error) << text;

@@ -82,22 +82,18 @@ PyObject* take(PyObject* object, PyObject*) {
     return out;
 }
 
-// clang-format off
 PyMethodDef methods[] = {
-    {"take",  take,    METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0,           nullptr},
+    {"take", take, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
 };
-// clang-format on
 
-// clang-format off
 PyType_Slot slots[] = {
-    {Py_tp_new,     reinterpret_cast<void*>(make)},
+    {Py_tp_new, reinterpret_cast<void*>(make)},
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy)},
-    {Py_tp_call,    reinterpret_cast<void*>(record)},
+    {Py_tp_call, reinterpret_cast<void*>(record)},
     {Py_tp_methods, methods},
-    {0,             nullptr},
+    {0, nullptr},
 };
-// clang-format on
 
 PyType_Spec type_spec = {"quelmar_tools._native.CountRecorder", sizeof(Recorder), 0,
                          Py_TPFLAGS_DEFAULT, slots};

@@ -7,6 +7,7 @@
 #include "src/exposure/tools/functions.h"
 #include "src/exposure/tools/membership_file.h"
 #include "src/exposure/tools/pair_graph.h"
+#include "src/exposure/tools/snapshot_pipe.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -25,13 +26,13 @@ bool path_argument(PyObject* object, std::string* path) {
 
 }  // namespace
 
-PyObject* write_graph_snapshot(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* load_graph_through_pipe(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded([=]() -> PyObject* {
-        static const char* names[] = {"path", "pairs", "extra_names", nullptr};
-        PyObject *path_object, *pairs_object, *extra_object;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO:write_graph_snapshot",
+        static const char* names[] = {"path", "pairs", "extra_names", "load", nullptr};
+        PyObject *path_object, *pairs_object, *extra_object, *load;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO:load_graph_through_pipe",
                                          const_cast<char**>(names), &path_object, &pairs_object,
-                                         &extra_object)) {
+                                         &extra_object, &load)) {
             return nullptr;
         }
         std::string path;
@@ -48,13 +49,23 @@ PyObject* write_graph_snapshot(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, "pairs: expected an even number of names");
             return nullptr;
         }
-        // A handler that raised stops the work; its exception is the result.
+        // A handler that raised stops the build; its exception is the result.
         utils::TaskMonitor monitor(
             [](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
-        runtime::Result<void> written =
-            write_pair_graph_snapshot(path, pairs.uint64s(), extra.uint64s(), monitor);
-        if (!written) return raise_error(written.error(), path);
-        Py_RETURN_NONE;
+        runtime::Result<PairGraph> graph =
+            PairGraph::build(pairs.uint64s(), extra.uint64s(), monitor);
+        if (!graph) return raise_error(graph.error(), path);
+        SnapshotPipeWriter writer(path, graph.value().content());
+        PyObject* loaded = PyObject_CallOneArg(load, path_object);
+        runtime::Result<void> written = writer.finish();
+        // The reader's failure comes first: the writer's is then mostly a
+        // consequence (the reader went away).
+        if (!loaded) return nullptr;
+        if (!written) {
+            Py_DECREF(loaded);
+            return raise_error(written.error(), path);
+        }
+        return loaded;
     });
 }
 

@@ -10,19 +10,20 @@
 namespace quelmar::exposure::tools {
 namespace {
 
-#define TOOLS_FUNCTION(name)                                                         \
-    {                                                                                \
-#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
-            METH_VARARGS | METH_KEYWORDS, nullptr                                    \
-    }
+using KeywordFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+
+PyMethodDef keyword_function(const char* name, KeywordFunction function) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+            METH_VARARGS | METH_KEYWORDS, nullptr};
+}
 
 PyMethodDef functions[] = {
-    TOOLS_FUNCTION(write_graph_snapshot), TOOLS_FUNCTION(write_memberships),
-    TOOLS_FUNCTION(cluster_values),       TOOLS_FUNCTION(summarize),
+    keyword_function("load_graph_through_pipe", load_graph_through_pipe),
+    keyword_function("write_memberships", write_memberships),
+    keyword_function("cluster_values", cluster_values),
+    keyword_function("summarize", summarize),
     {nullptr, nullptr, 0, nullptr},
 };
-
-#undef TOOLS_FUNCTION
 
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,

@@ -1,8 +1,10 @@
 #include "src/utils/snapshot_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <lz4frame.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -154,6 +156,23 @@ TEST_F(SnapshotWriter, LargeGraphRoundTripsAndReportsProgress) {
     auto back = read_compressed_bincode(path("ring.lz4"));
     ASSERT_TRUE(back.ok()) << back.error().report();
     expect_same_graph(back.value(), parts);
+}
+
+TEST_F(SnapshotWriter, FrameOnAnOpenDescriptorReadsBackAtEitherCompression) {
+    const GraphParts parts = ring(100'000);
+    for (SnapshotCompression compression :
+         {SnapshotCompression::kCompact, SnapshotCompression::kFastest}) {
+        const std::string target = path("fd.lz4");
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(write_bincode_frame(fd, content_of(parts), compression).ok());
+        // The descriptor stays open for the caller.
+        EXPECT_EQ(::write(fd, "", 0), 0);
+        ::close(fd);
+        auto back = read_compressed_bincode(target);
+        ASSERT_TRUE(back.ok()) << back.error().report();
+        expect_same_graph(back.value(), parts);
+    }
 }
 
 TEST_F(SnapshotWriter, OverwritesAnExistingTargetInOneStep) {

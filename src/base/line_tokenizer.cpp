@@ -1,15 +1,13 @@
-#include "src/base/line_reader.h"
+#include "src/base/line_tokenizer.h"
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <string>
-#include <utility>
+
+#include "src/base/line_scanner.h"
 
 namespace quelmar::base {
 namespace {
-
-constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 
 inline bool is_ascii_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
 
@@ -100,90 +98,12 @@ inline bool scan_ascii_line(const unsigned char* p, const unsigned char* end, Li
 
 }  // namespace
 
-LineReader::LineReader(utils::ByteSource& source, std::size_t buffer_size)
-    : source_(source),
-      capacity_(buffer_size == 0 ? 1 : buffer_size),
-      buffer_(new unsigned char[capacity_]) {}
-
-runtime::Error LineReader::take_error() {
-    runtime::Error error = std::move(*error_);
-    error_.reset();
-    return error;
-}
-
-LineReader::Step LineReader::fail(runtime::Error error) {
-    error_ = std::move(error);
-    return Step::kFailed;
-}
-
-bool LineReader::read_more() {
-    auto got = source_.read(reinterpret_cast<char*>(buffer_.get()) + end_, capacity_ - end_);
-    if (!got) {
-        error_ = std::move(got).error();
-        return false;
-    }
-    if (got.value() == 0) {
-        input_ended_ = true;
-        return false;
-    }
-    end_ += got.value();
-    return true;
-}
-
-LineReader::Step LineReader::next(LineTokens& tokens) {
-    for (;;) {
-        unsigned char* begin = buffer_.get() + pos_;
-        unsigned char* end = buffer_.get() + end_;
-        if (auto* feed = static_cast<unsigned char*>(std::memchr(begin, '\n', end - begin))) {
-            pos_ = feed + 1 - buffer_.get();
-            return whole_line(begin, feed, tokens);
-        }
-        if (input_ended_) {
-            if (begin == end) return Step::kEnd;
-            pos_ = end_;
-            return whole_line(begin, end, tokens);
-        }
-        // Keep the started line and read the rest of it behind.
-        if (pos_ > 0) {
-            std::memmove(buffer_.get(), begin, end - begin);
-            end_ -= pos_;
-            pos_ = 0;
-        }
-        if (end_ == capacity_) return long_line(tokens);
-        if (!read_more() && error_) return Step::kFailed;
-    }
-}
-
-LineReader::Step LineReader::whole_line(const unsigned char* begin, const unsigned char* end,
-                                        LineTokens& tokens) {
+bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens) {
     if (scan_ascii_line(begin, end, tokens)) [[likely]]
-        return Step::kLine;
-    scanner_.reset();
-    scanner_.feed(begin, end - begin);
-    return end_scanned_line(tokens);
-}
-
-// The buffer is full and holds no line feed: scan the line piece by piece.
-LineReader::Step LineReader::long_line(LineTokens& tokens) {
-    scanner_.reset();
-    for (;;) {
-        scanner_.feed(buffer_.get(), end_);
-        pos_ = end_ = 0;
-        if (!read_more()) {
-            if (error_) return Step::kFailed;
-            return end_scanned_line(tokens);
-        }
-        if (auto* feed = static_cast<unsigned char*>(std::memchr(buffer_.get(), '\n', end_))) {
-            scanner_.feed(buffer_.get(), feed - buffer_.get());
-            pos_ = feed + 1 - buffer_.get();
-            return end_scanned_line(tokens);
-        }
-    }
-}
-
-LineReader::Step LineReader::end_scanned_line(LineTokens& tokens) {
-    if (!scanner_.finish(tokens)) return fail(runtime::Error(std::string(kInvalidUtf8)));
-    return Step::kLine;
+        return true;
+    LineScanner scanner;
+    scanner.feed(begin, end - begin);
+    return scanner.finish(tokens);
 }
 
 }  // namespace quelmar::base

@@ -1,4 +1,4 @@
-#include "src/base/line_reader.h"
+#include "src/base/line_chunks.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "src/base/line_blocks.h"
 
 namespace quelmar::base {
 namespace {
@@ -37,28 +39,46 @@ std::ostream& operator<<(std::ostream& out, const Outcome& o) {
     return out << o.count << ":[" << o.first << "][" << o.second << "]";
 }
 
-std::vector<Outcome> read_lines(utils::ByteSource& source, std::size_t buffer_size) {
-    LineReader reader(source, buffer_size);
+Outcome outcome_of(const LineTokens& tokens) {
+    Outcome line(tokens.count);
+    if (tokens.count > 0) line.first = describe(tokens.first);
+    if (tokens.count > 1) line.second = describe(tokens.second);
+    return line;
+}
+
+// The lines as the loaders see them: pieces of whole lines cut into blocks of
+// `block_size`, up to the first line that is not valid UTF-8.
+std::vector<Outcome> read_lines(utils::ByteSource& source, std::size_t buffer_size,
+                                std::size_t block_size = 1 << 16) {
+    LineChunkReader reader(source, buffer_size);
     std::vector<Outcome> lines;
-    LineTokens tokens;
+    auto take = [&](const LineTokens* tokens) {
+        lines.push_back(tokens ? outcome_of(*tokens) : Outcome::failed(kInvalidUtf8));
+        return tokens != nullptr;
+    };
     for (;;) {
-        const auto step = reader.next(tokens);
-        if (step == LineReader::Step::kEnd) return lines;
-        if (step == LineReader::Step::kFailed) {
-            lines.push_back(Outcome::failed(reader.take_error().message()));
+        auto piece = reader.next();
+        if (!piece) {
+            lines.push_back(Outcome::failed(piece.error().message()));
             return lines;
         }
-        Outcome line(tokens.count);
-        if (tokens.count > 0) line.first = describe(tokens.first);
-        if (tokens.count > 1) line.second = describe(tokens.second);
-        lines.push_back(line);
+        const LineChunkReader::Piece& got = piece.value();
+        if (got.at_end()) return lines;
+        if (got.long_line) {
+            if (!take(got.long_line_valid ? &got.long_line_tokens : nullptr)) return lines;
+            continue;
+        }
+        for (const TextBlock block : cut_into_blocks(got.lines, block_size)) {
+            for_each_line(block, take);
+            if (!lines.empty() && !lines.back().error.empty()) return lines;
+        }
     }
 }
 
 std::vector<Outcome> read_lines(const std::string& input, std::size_t buffer_size = 1 << 16,
-                                std::size_t piece = SIZE_MAX) {
+                                std::size_t piece = SIZE_MAX, std::size_t block_size = 1 << 16) {
     utils::MemorySource source(input, piece);
-    return read_lines(source, buffer_size);
+    return read_lines(source, buffer_size, block_size);
 }
 
 Outcome one_line(const std::string& line) {
@@ -69,9 +89,8 @@ Outcome one_line(const std::string& line) {
 
 const std::string kInvalidDigit = "invalid digit found in string";
 const std::string kTooLarge = "number too large to fit in target type";
-const std::string kBadUtf8 = "stream did not contain valid UTF-8";
 
-TEST(LineReader, LineBoundaries) {
+TEST(LineChunks, LineBoundaries) {
     EXPECT_TRUE(read_lines("").empty());
     EXPECT_EQ(read_lines("1 2\n").size(), 1u);
     EXPECT_EQ(read_lines("1 2\n\n"), (std::vector<Outcome>{{2, "1", "2"}, {0}}));
@@ -82,7 +101,7 @@ TEST(LineReader, LineBoundaries) {
     EXPECT_EQ(one_line("1 2 3.5 foo"), (Outcome{2, "1", "2"}));
 }
 
-TEST(LineReader, EveryUnicodeWhiteSpaceSeparates) {
+TEST(LineChunks, EveryUnicodeWhiteSpaceSeparates) {
     const char* spaces[] = {"\t",           "\n",           "\v",
                             "\f",           "\r",           " ",
                             "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80",
@@ -96,7 +115,7 @@ TEST(LineReader, EveryUnicodeWhiteSpaceSeparates) {
     }
 }
 
-TEST(LineReader, OtherCharactersBelongToTokens) {
+TEST(LineChunks, OtherCharactersBelongToTokens) {
     // Zero-width space, Mongolian vowel separator, information separator: not
     // white space, so they make the token invalid.
     for (const std::string other : {"\xE2\x80\x8B", "\xE1\xA0\x8E", "\x1C", "\xC3\xA9"}) {
@@ -105,7 +124,7 @@ TEST(LineReader, OtherCharactersBelongToTokens) {
     }
 }
 
-TEST(LineReader, NumberTokens) {
+TEST(LineChunks, NumberTokens) {
     EXPECT_EQ(one_line("+3 007").first, "+3");
     EXPECT_EQ(one_line("+3 007").second, "007");
     EXPECT_EQ(one_line("0000 0").first, "0000");
@@ -123,14 +142,16 @@ TEST(LineReader, NumberTokens) {
     EXPECT_EQ(one_line("1x99999999999999999999 1").first, kInvalidDigit);
 }
 
-TEST(LineReader, InvalidUtf8AnywhereInTheLineFails) {
+TEST(LineChunks, InvalidUtf8AnywhereInTheLineFails) {
     const char* broken[] = {
         "\xC0\x80", "\xC1\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
         "\xE2\x82", "\x80",     "\xFF",         "\xE0\x9F\xBF",     "\xF0\x8F\xBF\xBF"};
     for (const std::string bytes : broken) {
-        EXPECT_EQ(read_lines("1 2\n3 4 " + bytes + "\n5 6\n"),
-                  (std::vector<Outcome>{{2, "1", "2"}, Outcome::failed(kBadUtf8)}));
-        EXPECT_EQ(read_lines(bytes), (std::vector<Outcome>{Outcome::failed(kBadUtf8)}));
+        EXPECT_EQ(
+            read_lines("1 2\n3 4 " + bytes + "\n5 6\n"),
+            (std::vector<Outcome>{{2, "1", "2"}, Outcome::failed(std::string(kInvalidUtf8))}));
+        EXPECT_EQ(read_lines(bytes),
+                  (std::vector<Outcome>{Outcome::failed(std::string(kInvalidUtf8))}));
         // An earlier line's own fault is still seen first by the loader.
         EXPECT_EQ(read_lines("1\n" + bytes).front(), (Outcome{1, "1"}));
     }
@@ -138,7 +159,7 @@ TEST(LineReader, InvalidUtf8AnywhereInTheLineFails) {
     EXPECT_EQ(one_line("1 2 \xF4\x8F\xBF\xBF \xED\x9F\xBF \xEE\x80\x80"), (Outcome{2, "1", "2"}));
 }
 
-TEST(LineReader, HugeLineIsReadInConstantMemory) {
+TEST(LineChunks, HugeLineIsReadInConstantMemory) {
     const std::string zeros(3'000'000, '0');
     const std::string input = "+" + zeros + "7 8 " + std::string(100'000, 'x') + "\n1 2";
     for (std::size_t buffer : {std::size_t{16}, std::size_t{1} << 16}) {
@@ -167,7 +188,7 @@ private:
     bool served_ = false;
 };
 
-TEST(LineReader, ReadFailureWinsOverTheUnfinishedLine) {
+TEST(LineChunks, ReadFailureWinsOverTheUnfinishedLine) {
     FailingSource source("1 2\n3 \xFF");
     EXPECT_EQ(
         read_lines(source, 1 << 16),
@@ -176,7 +197,7 @@ TEST(LineReader, ReadFailureWinsOverTheUnfinishedLine) {
 
 // Random lines of every kind read the same whatever the buffer and piece
 // sizes, so the ASCII fast path and the piecewise path agree.
-TEST(LineReader, BufferSizeNeverChangesTheOutcome) {
+TEST(LineChunks, BufferSizeNeverChangesTheOutcome) {
     std::mt19937_64 random(12345);
     const std::vector<std::string> parts{
         " ",     "\t",   "\r",       "\xC2\xA0", "\xE3\x80\x80", "0",
@@ -195,8 +216,10 @@ TEST(LineReader, BufferSizeNeverChangesTheOutcome) {
         const auto expected = read_lines(input);
         for (std::size_t buffer : {1, 2, 3, 5, 8, 13}) {
             for (std::size_t piece : {std::size_t{1}, std::size_t{4}, SIZE_MAX}) {
-                ASSERT_EQ(read_lines(input, buffer, piece), expected)
-                    << "buffer " << buffer << " piece " << piece << " input " << input;
+                const std::size_t block = 1 + (buffer + piece) % 7;
+                ASSERT_EQ(read_lines(input, buffer, piece, block), expected)
+                    << "buffer " << buffer << " piece " << piece << " block " << block << " input "
+                    << input;
             }
         }
     }

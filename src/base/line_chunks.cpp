@@ -1,0 +1,91 @@
+#include "src/base/line_chunks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "src/base/line_scanner.h"
+#include "src/base/line_tokenizer.h"
+#include "src/utils/task_monitor.h"
+
+namespace quelmar::base {
+
+LineChunkReader::LineChunkReader(utils::ByteSource& source, std::size_t buffer_size)
+    : source_(source),
+      capacity_(buffer_size == 0 ? 1 : buffer_size),
+      buffer_(new unsigned char[capacity_]) {}
+
+runtime::Result<std::size_t> LineChunkReader::read_some(unsigned char* into, std::size_t capacity) {
+    const std::size_t piece = std::min<std::size_t>(capacity, utils::TaskMonitor::kCheckpointBytes);
+    return source_.read(reinterpret_cast<char*>(into), piece);
+}
+
+// Reads until the buffer is full, the input ends or a read fails.
+void LineChunkReader::fill() {
+    while (end_ < capacity_ && !input_ended_ && !failure_) {
+        auto got = read_some(buffer_.get() + end_, capacity_ - end_);
+        if (!got) {
+            failure_ = std::move(got).error();
+        } else if (got.value() == 0) {
+            input_ended_ = true;
+        } else {
+            end_ += got.value();
+        }
+    }
+}
+
+runtime::Result<LineChunkReader::Piece> LineChunkReader::next() {
+    // Keep the started line at the front.
+    std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+    fill();
+    const unsigned char* data = buffer_.get();
+    Piece piece;
+    if (input_ended_ && !failure_) {
+        piece.lines = {data, end_};
+        pos_ = end_;
+        return piece;
+    }
+    if (const void* feed = end_ ? ::memrchr(data, '\n', end_) : nullptr) {
+        pos_ = static_cast<const unsigned char*>(feed) + 1 - data;
+        piece.lines = {data, pos_};
+        return piece;
+    }
+    if (failure_) {
+        runtime::Error failure = std::move(*failure_);
+        failure_.reset();
+        input_ended_ = true;
+        end_ = 0;
+        return failure;
+    }
+    return long_line();
+}
+
+// The buffer is full and holds no line feed: scan the line piece by piece.
+runtime::Result<LineChunkReader::Piece> LineChunkReader::long_line() {
+    LineScanner scanner;
+    for (;;) {
+        scanner.feed(buffer_.get(), end_);
+        pos_ = end_ = 0;
+        auto got = read_some(buffer_.get(), capacity_);
+        if (!got) return std::move(got).error();
+        if (got.value() == 0) {
+            input_ended_ = true;
+            break;
+        }
+        end_ = got.value();
+        if (auto* feed = static_cast<unsigned char*>(std::memchr(buffer_.get(), '\n', end_))) {
+            scanner.feed(buffer_.get(), feed - buffer_.get());
+            pos_ = feed + 1 - buffer_.get();
+            break;
+        }
+    }
+    Piece piece;
+    piece.long_line = true;
+    piece.long_line_valid = scanner.finish(piece.long_line_tokens);
+    return piece;
+}
+
+}  // namespace quelmar::base

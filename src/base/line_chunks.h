@@ -1,0 +1,63 @@
+#pragma once
+// Splits a byte source into runs of whole lines, for readers that parse many
+// lines at once on the worker pool. A line ends at a line feed; the last line
+// needs none, and an empty input has no line. Bytes come through one buffer
+// of a fixed size, filled by reads of at most TaskMonitor::kCheckpointBytes
+// (so a monitored file keeps its checkpoint spacing): every piece handed out
+// holds the whole lines the buffer has, and the next read keeps the started
+// line. A line that does not fit in the buffer is scanned piece by piece on
+// the caller's thread (src/base/line_scanner.h) and handed out as its tokens, so
+// a single huge line costs no more memory than a short one.
+//
+// A failed read fails with the operating system's text, after the whole lines
+// read before it were handed out; a line left unfinished by the failure is
+// dropped. Runs on the caller's thread.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "runtime/result.h"
+#include "src/base/line_tokens.h"
+#include "src/utils/byte_source.h"
+
+namespace quelmar::base {
+
+class LineChunkReader {
+public:
+    static constexpr std::size_t kDefaultBufferSize = std::size_t{8} << 20;
+
+    // What next() hands out: whole lines (each with its line feed, except the
+    // input's last line), or one line too long for the buffer, already read.
+    struct Piece {
+        std::span<const unsigned char> lines;
+        bool long_line = false;
+        bool long_line_valid = false;  // false: not valid UTF-8
+        LineTokens long_line_tokens;
+
+        bool at_end() const { return lines.empty() && !long_line; }
+    };
+
+    explicit LineChunkReader(utils::ByteSource& source,
+                             std::size_t buffer_size = kDefaultBufferSize);
+
+    // The next piece; at_end() once the input is exhausted. The bytes stay
+    // valid until the next call.
+    runtime::Result<Piece> next();
+
+private:
+    void fill();
+    runtime::Result<Piece> long_line();
+    runtime::Result<std::size_t> read_some(unsigned char* into, std::size_t capacity);
+
+    utils::ByteSource& source_;
+    std::size_t capacity_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    bool input_ended_ = false;
+    std::optional<runtime::Error> failure_;  // a read failure not yet reported
+};
+
+}  // namespace quelmar::base

@@ -1,0 +1,18 @@
+#pragma once
+// Reads the tokens of one whole line held in memory (without its line feed; a
+// carriage return before it is whitespace anyway). Plain ASCII lines take a
+// fast path; every other line goes through LineScanner, which decodes UTF-8
+// strictly. Safe to call from any number of threads at once.
+
+#include "src/base/line_tokens.h"
+
+namespace quelmar::base {
+
+// The message of a line that is not valid UTF-8.
+inline constexpr const char* kInvalidUtf8 = "stream did not contain valid UTF-8";
+
+// Reads the tokens of [begin, end) into `tokens`. False when the line is not
+// valid UTF-8 (`tokens` is then unspecified).
+bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens);
+
+}  // namespace quelmar::base

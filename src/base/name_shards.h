@@ -1,0 +1,81 @@
+#pragma once
+// The graph builder's table from node name to id, made for loading large
+// edge lists with random names on the worker pool. One table that large
+// would miss the cache on every lookup and need locks; instead names are
+// split by hash into shards (src/base/name_index.h), small enough to stay in a
+// core's cache while it works through one, and each shard is worked by one
+// thread at a time.
+//
+// Names arrive in rounds, each the names of consecutive lines (from and to
+// alternately). A round is partitioned by shard, keeping positions in order;
+// the shards then look their names up side by side, claiming new ones. New
+// names are ranked by their first position on one thread, and a second pass
+// over the shards gives them their ids: ids follow the order of first
+// appearance whatever the pool, and the table's seed never shows in results.
+// Without a pool, names are simply looked up in order.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "runtime/worker_pool.h"
+#include "src/base/name_index.h"
+#include "src/utils/name_set.h"
+#include "src/utils/node_id.h"
+
+namespace quelmar::base {
+
+class NameShards {
+public:
+    static constexpr int kShardBits = 8;
+
+    // Tallies stop at `max_tally` (then tally_overflowed() says so).
+    explicit NameShards(std::uint32_t max_tally);
+
+    // Turns one round of names into node ids, in place. New names get the ids
+    // from names_by_id.size() on, in order of first position, and are
+    // appended to names_by_id. Every edge end is tallied (a line naming one
+    // node twice counts once). False, with `names` unspecified, when more than
+    // `max_nodes` names would exist. Runs on `pool` (null: this thread).
+    bool resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes,
+                 std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool);
+
+    bool tally_overflowed() const;
+    // Calls visit(id, tally) for every name, shard by shard.
+    template <class Visit>
+    void for_each(Visit&& visit) const {
+        for (const NameIndex& shard : shards_) {
+            shard.for_each([&](const NameIndex::Slot& slot) { visit(slot.id, slot.tag - 1); });
+        }
+    }
+    // Releases the tables' memory.
+    void clear();
+
+private:
+    // A name of the round with its position; the top bit of `position` says
+    // whether it counts for the tally.
+    struct Entry {
+        utils::NodeName name;
+        std::uint32_t position;
+    };
+
+    bool resolve_in_order(std::span<std::uint64_t> names, std::uint64_t max_nodes,
+                          std::vector<utils::NodeName>& names_by_id);
+    void partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool);
+    void claim(std::size_t shard, std::span<std::uint64_t> names);
+    void assign(std::size_t shard, std::span<std::uint64_t> names,
+                std::vector<utils::NodeName>& names_by_id);
+    void tally(std::size_t shard, NameIndex::Slot& slot, bool tallied);
+
+    std::uint32_t max_tally_;
+    std::vector<NameIndex> shards_;
+    std::vector<std::uint8_t> overflowed_;  // per shard
+    // Scratch of a round.
+    std::vector<Entry> entries_;
+    std::vector<std::uint64_t> shard_start_;  // shard s: entries_[start[s], start[s + 1])
+    std::vector<std::uint8_t> first_;         // per position: a new name's first
+    std::vector<std::uint32_t> new_id_;       // per first position: its id
+};
+
+}  // namespace quelmar::base
