@@ -69,12 +69,13 @@ def worker_counters(dask_worker: Any) -> tuple[int, int]:
     return int(spilled), int(written)
 
 
-def dask_job(edges: str, clusters: str, cpm: float, limit: str) -> tuple[Any, float, str]:
+def dask_job(edges: str, clusters: str, cpm: float, limit: str,
+             options: qd.Options) -> tuple[Any, float, str]:
     with LocalCluster(n_workers=2, threads_per_worker=1, memory_limit=limit,
                       dashboard_address=None) as cluster, Client(cluster) as client:
         with PeakMemory(client) as memory:
             start = time.perf_counter()
-            got = qd.statistics(edges, clusters, cpm=cpm, client=client)
+            got = qd.statistics(edges, clusters, cpm=cpm, client=client, options=options)
             elapsed = time.perf_counter() - start
         counters = client.run(worker_counters)
         spilled = sum(c[0] for c in counters.values())
@@ -93,6 +94,8 @@ def main() -> None:
     parser.add_argument("clusters")
     parser.add_argument("--cpm", type=float, default=0.1)
     parser.add_argument("--limits", nargs="+", default=["auto", "700MB"])
+    parser.add_argument("--partitions", type=int, default=None, help="of every shuffle")
+    parser.add_argument("--block-mb", type=int, default=16, help="of text per parsing task")
     args = parser.parse_args()
 
     with open(args.edges, "rb") as f:
@@ -101,7 +104,8 @@ def main() -> None:
     module_peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
     print(f"module            {module_time:7.1f} s   peak RSS {module_peak:.0f} MiB")
     for limit in args.limits:
-        got, elapsed, note = dask_job(args.edges, args.clusters, args.cpm, limit)
+        options = qd.Options(block_bytes=args.block_mb << 20, partitions=args.partitions)
+        got, elapsed, note = dask_job(args.edges, args.clusters, args.cpm, limit, options)
         assert got == expected, (got, expected)
         cpu = 2 * elapsed / lines * 1e6
         print(f"dask limit {limit:6} {elapsed:7.1f} s   {elapsed / module_time:.1f}x the module; "
