@@ -33,7 +33,7 @@ Percentiles Percentiles::from_values(std::vector<double> values) {
     return engine;
 }
 
-StatsResult<std::optional<std::vector<double>>> Percentiles::percentiles(
+runtime::Result<std::optional<std::vector<double>>> Percentiles::percentiles(
     std::span<const double> fractions) {
     if (ordering_.empty()) return std::optional<std::vector<double>>();
 
@@ -43,7 +43,7 @@ StatsResult<std::optional<std::vector<double>>> Percentiles::percentiles(
         sorted.push_back({i, fractions[i]});
     }
     if (std::any_of(fractions.begin(), fractions.end(), [](double p) { return std::isnan(p); })) {
-        return StatsError::fixed(kNanFraction);
+        return runtime::Error(kNanFraction);
     }
     std::sort(sorted.begin(), sorted.end(),
               [](const RequestedFraction& a, const RequestedFraction& b) {
@@ -53,7 +53,7 @@ StatsResult<std::optional<std::vector<double>>> Percentiles::percentiles(
     std::vector<std::optional<double>> slots(sorted.size());
     const std::uint64_t count = sorted.size();
     const std::optional<std::uint64_t> step = checked_step(count);
-    if (!step) return StatsError::fixed(kTooManyFractions);
+    if (!step) return runtime::Error(kTooManyFractions);
 
     // Coarse levels first: by the time a fraction is evaluated, its nearest
     // neighbours at coarser levels have settled the positions that bound its
@@ -62,7 +62,7 @@ StatsResult<std::optional<std::vector<double>>> Percentiles::percentiles(
         for (std::uint64_t at = stride / 2 - 1; at < count; at += stride) {
             const double fraction = sorted[at].fraction;
             if (fraction < 0 || fraction > 1) {
-                return StatsError::formatted(kFractionOutOfRange + shortest_decimal(fraction));
+                return runtime::Error(kFractionOutOfRange + shortest_decimal(fraction));
             }
             slots[sorted[at].request_position] = evaluate(fraction);
         }

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "percentiles/cached_ordering.h"
-#include "percentiles/stats_error.h"
+#include "runtime/result.h"
 
 namespace quelmar::percentiles {
 
@@ -48,7 +48,8 @@ public:
     // "all percentiles must be between 0 and 1, but got: <p>" for the first
     // fraction outside [0, 1] met in bisection order. Every failure leaves the
     // stored values in place.
-    StatsResult<std::optional<std::vector<double>>> percentiles(std::span<const double> fractions);
+    runtime::Result<std::optional<std::vector<double>>> percentiles(
+        std::span<const double> fractions);
 
 private:
     double evaluate(double fraction);

@@ -225,10 +225,9 @@ int main(int argc, char** argv) {
     std::uint64_t route_counts[2];
     const CoverageRoute routes[2] = {CoverageRoute::Dense, CoverageRoute::Compressed};
     for (int r = 0; r < 2; ++r) {
-        ProgressBar quiet(clusters.size(), ProgressBar::Output{});
         start = Clock::now();
-        route_counts[r] =
-            count_covered_slots(*synthetic.graph, clusters, union_nodes, routes[r], quiet);
+        route_counts[r] = count_covered_slots(*synthetic.graph, clusters, union_nodes, routes[r],
+                                              runtime::PassProgress::unwatched());
         route_seconds[r] = seconds_since(start);
     }
     std::printf("covered slots: dense %.3f s, compressed %.3f s (x%.2f)%s\n", route_seconds[0],

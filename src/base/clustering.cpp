@@ -11,29 +11,11 @@
 
 #include "runtime/parallel.h"
 #include "src/base/line_blocks.h"
+#include "src/base/line_rules.h"
 #include "src/base/lookahead.h"
 
 namespace quelmar::base {
 namespace {
-
-constexpr std::string_view kMissingNodeName = "missing node_name";
-constexpr std::string_view kMissingClusterId = "missing cluster_id";
-constexpr std::string_view kInvalidClusterId = "invalid cluster_id";
-
-// The node name exactly as written; the cluster id in decimal.
-std::string unresolved_node_message(const NumberToken& node, ClusterId cluster) {
-    return "node " + node.as_written() + " requested in cluster " + std::to_string(cluster) +
-           " not found in graph, and is not singleton";
-}
-
-std::optional<std::string_view> clustering_line_error(const LineTokens* line) {
-    if (!line) return kInvalidUtf8;
-    if (line->count == 0) return kMissingNodeName;
-    if (line->count == 1) return kMissingClusterId;
-    if (!line->second.valid()) return kInvalidClusterId;
-    if (!line->first.valid()) return line->first.error_message();
-    return std::nullopt;
-}
 
 // Consecutive known lines of one cluster: members [begin, end).
 struct MemberRun {
@@ -82,7 +64,7 @@ private:
         failure_.reset();
     }
     bool add(const LineTokens* line) {
-        failure_ = clustering_line_error(line);
+        failure_ = membership_line_error(line);
         if (failure_) return false;
         lines_.push_back({line->first, line->second.value});
         return true;
@@ -119,7 +101,8 @@ public:
     runtime::Result<void> take(const BlockReader& block) {
         for (const UnknownNode& line : block.unknown()) {
             if (!unresolved_.insert(line.cluster).second) {
-                return runtime::Error(unresolved_node_message(line.node, line.cluster));
+                return runtime::Error(
+                    unresolved_node_message(line.node.as_written(), line.cluster));
             }
         }
         if (const auto failure = block.failure()) return runtime::Error(std::string(*failure));

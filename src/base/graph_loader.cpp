@@ -10,23 +10,12 @@
 #include "runtime/parallel.h"
 #include "src/base/graph_builder.h"
 #include "src/base/line_blocks.h"
+#include "src/base/line_rules.h"
 #include "src/base/path_extension.h"
 #include "src/utils/snapshot_reader.h"
 
 namespace quelmar::base {
 namespace {
-
-constexpr std::string_view kMissingFrom = "missing from";
-constexpr std::string_view kMissingTo = "missing to";
-
-std::optional<std::string_view> edge_line_error(const LineTokens* line) {
-    if (!line) return kInvalidUtf8;
-    if (line->count == 0) return kMissingFrom;
-    if (line->count == 1) return kMissingTo;
-    if (!line->first.valid()) return line->first.error_message();
-    if (!line->second.valid()) return line->second.error_message();
-    return std::nullopt;
-}
 
 // The names of one block's lines (from and to alternately) up to its first
 // failing line, and that line's message. Reused block after block.

@@ -15,6 +15,7 @@
 #include "src/exposure/panic.h"
 #include "src/exposure/predicate.h"
 #include "src/exposure/py_ref.h"
+#include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -38,7 +39,9 @@ runtime::Result<SharedClustering> load_and_pack(const SharedGraph& graph, const 
     // A clustering always settles the pool, even one without clusters, so
     // that set_nthreads afterwards fails the same way whatever the file held.
     runtime::global_pool();
-    RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(loaded).value());
+    terminal::ProgressBar bar;  // on standard error when it is a terminal
+    RichClustering packed =
+        RichClustering::pack_from_clustering(graph, std::move(loaded).value(), bar);
     packed.cpm_resolution = cpm;
     return SharedClustering(std::make_shared<const RichClustering>(std::move(packed)));
 }
@@ -105,8 +108,7 @@ PyObject* select(PyObject* self, PyObject* args, PyObject* kwargs) {
         const SharedClustering clustering = clustering_of(self);
         std::vector<base::ClusterId> chosen;
         for (const auto& [id, cluster] : clustering->clusters) {
-            const ClusterCounts counts{cluster.n, cluster.m, cluster.c, cluster.mcd, cluster.vol};
-            const Verdict verdict = ask_predicate(predicate, counts);
+            const Verdict verdict = ask_predicate(predicate, cluster);
             if (verdict == Verdict::Failed) return nullptr;
             if (verdict == Verdict::Accept) chosen.push_back(id);
         }

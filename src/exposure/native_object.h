@@ -28,6 +28,14 @@ T& native_value(PyObject* self) noexcept {
     return reinterpret_cast<NativeObject<T>*>(self)->value;
 }
 
+// The class a pointer to member belongs to.
+template <class MemberPointer>
+struct member_owner;
+template <class Field, class Owner>
+struct member_owner<Field Owner::*> {
+    using type = Owner;
+};
+
 // A new instance of `type` owning `value`. Null with MemoryError set when the
 // object cannot be allocated.
 template <class T>
@@ -45,6 +53,14 @@ void destroy_instance(PyObject* self) {
     std::destroy_at(&native_value<T>(self));
     type->tp_free(self);
     Py_DECREF(type);  // instances of heap types own a reference to their class
+}
+
+// The getter of a read-only property that shows the unsigned 64-bit field
+// `field` of the native value: get_count<&Record::field>.
+template <auto field>
+PyObject* get_count(PyObject* self, void*) {
+    using Owner = typename member_owner<decltype(field)>::type;
+    return PyLong_FromUnsignedLongLong(native_value<Owner>(self).*field);
 }
 
 // tp_new of the classes that only the module itself creates.

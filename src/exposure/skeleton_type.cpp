@@ -7,11 +7,6 @@
 namespace quelmar::exposure {
 namespace {
 
-template <std::uint64_t ClusterCounts::*field>
-PyObject* get_count(PyObject* self, void*) {
-    return PyLong_FromUnsignedLongLong(native_value<ClusterCounts>(self).*field);
-}
-
 // clang-format off
 PyGetSetDef properties[] = {
     {"n",     get_count<&ClusterCounts::n>,   nullptr, nullptr, nullptr},

@@ -8,6 +8,7 @@
 #include "src/exposure/native_object.h"
 #include "src/exposure/panic.h"
 #include "src/exposure/py_ref.h"
+#include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -29,11 +30,11 @@ PyObject* get_keys(PyObject* self, void*) {
 PyObject* compute_statistics(PyObject* self, PyObject*) {
     return guarded([self]() -> PyObject* {
         const ClusteringHandle& handle = handle_of(self);
-        // The names and summaries are converted before the lock is taken
-        // back, so it is held only to make the result object.
-        StatsRecord record =
-            without_gil([&handle] { return StatsRecord::from_graph_stats(handle.stats()); });
-        return new_stats(std::move(record));
+        GraphStats stats = without_gil([&handle] {
+            terminal::ProgressBar bar;  // on standard error when it is a terminal
+            return handle.stats(bar);
+        });
+        return new_stats(std::move(stats));
     });
 }
 

@@ -9,16 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/progress.h"
 #include "runtime/result.h"
 #include "src/quality/distribution_summary.h"
+#include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/rich_clustering.h"
 
 namespace quelmar {
-
-enum class StatisticsType { Mcd, Cpm, Size, Modularity, DeviationTreeness, Density };
-
-// "Mcd", "Cpm", "Size", "Modularity", "DeviationTreeness", "Density".
-std::string_view display_text(StatisticsType type) noexcept;
 
 // The failure of size_diff when the other clustering lacks a selected id.
 inline constexpr std::string_view kNoEntryFoundForKey = "no entry found for key";
@@ -34,8 +31,8 @@ struct GraphStats {
     std::uint64_t covered_edges = 0;
     std::uint64_t total_nodes = 0;
     std::uint64_t total_edges = 0;  // the graph's m_cache
-    // One summary per computed statistic, in computation order: Mcd, Size,
-    // Modularity, DeviationTreeness, Density, then Cpm when a resolution is set.
+    // One summary per computed statistic, in the order of kStatistics (Cpm
+    // only when the clustering has a resolution).
     std::vector<std::pair<StatisticsType, quality::SummarizedDistribution>> distributions;
 };
 
@@ -57,9 +54,10 @@ struct ClusteringHandle {
     std::vector<const std::pair<base::ClusterId, RichCluster>*> selected() const;
 
     // Coverage and per-cluster statistics of the selected clusters, computed on
-    // the worker pool (progress bar on a terminal). Never fails; the result
+    // the worker pool; the pass that counts covered edges is reported to
+    // `progress`. Never fails; the result
     // does not depend on the number of workers.
-    GraphStats stats() const;
+    GraphStats stats(runtime::PassProgress& progress = runtime::PassProgress::unwatched()) const;
 
     // Relative size change (n_other - n) / n of every selected cluster against
     // the cluster of the same id in `other`, on the calling thread. Fails with

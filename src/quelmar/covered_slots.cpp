@@ -3,20 +3,18 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include <roaring/roaring.hh>
 
 #include "runtime/parallel.h"
+#include "src/quelmar/member_walk.h"
 #include "src/quelmar/node_marks.h"
+#include "src/utils/page_memory.h"
 
 namespace quelmar {
 namespace {
-
-constexpr std::size_t kLookAhead = 8;
 
 // Per-worker state for walking one cluster's adjacency.
 struct WalkScratch {
@@ -36,40 +34,22 @@ void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluste
     members.resize(cluster.members.cardinality());
     cluster.members.toUint32Array(members.data());
 
-    // As in packing: members are scattered, so fetch ahead what the walk needs.
-    const utils::NodeId* lists = graph.all_neighbours().data();
-    auto walk = [&](auto is_member) {
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            if (i + 2 * kLookAhead < members.size()) {
-                __builtin_prefetch(offsets.data() + members[i + 2 * kLookAhead]);
-            }
-            if (i + kLookAhead < members.size()) {
-                __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
-            }
-            const utils::NodeId u = members[i];
-            const std::uint64_t base = offsets[u];
-            std::span<const utils::NodeId> neighbours = graph.neighbours(u);
-            for (std::size_t j = 0; j < neighbours.size(); ++j) {
-                if (is_member(neighbours[j])) emit(base + j);
-            }
-        }
-    };
-    if (NodeMarks::marks_pay_off(graph.node_count(), members.size())) {
-        scratch.marks.mark(members);
-        walk([&](utils::NodeId v) { return scratch.marks.marked(v); });
-        scratch.marks.unmark(members);
-    } else {
-        walk([&](utils::NodeId v) { return cluster.members.contains(v); });
-    }
+    walk_members(graph, members, cluster.members, &scratch.marks,
+                 [&](utils::NodeId u, std::span<const utils::NodeId> neighbours, auto is_member) {
+                     const std::uint64_t base = offsets[u];
+                     for (std::size_t j = 0; j < neighbours.size(); ++j) {
+                         if (is_member(neighbours[j])) emit(base + j);
+                     }
+                 });
 }
 
 template <class Body>
 void for_each_cluster(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
-                      ProgressBar& progress, Body&& body) {
+                      runtime::PassProgress& progress, Body&& body) {
     std::vector<std::unique_ptr<WalkScratch>> scratch(runtime::worker_count());
     const std::uint64_t node_count = graph.graph().node_count();
     runtime::parallel_for_worker(clusters.size(), [&](std::size_t i, std::size_t worker) {
-        progress.advance();
+        progress.advance(1);
         auto& mine = scratch[worker];
         if (!mine) mine = std::make_unique<WalkScratch>(node_count);
         body(i, *mine);
@@ -77,16 +57,11 @@ void for_each_cluster(const EnrichedGraph& graph, std::span<const RichCluster* c
 }
 
 std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
-                          ProgressBar& progress) {
+                          runtime::PassProgress& progress) {
     const std::uint64_t slot_count = graph.edge_offsets().back();
     const std::uint64_t words = (slot_count + 63) / 64;
-    struct Free {
-        void operator()(std::uint64_t* p) const noexcept { std::free(p); }
-    };
-    std::unique_ptr<std::uint64_t[], Free> bits(
-        static_cast<std::uint64_t*>(std::calloc(std::max<std::uint64_t>(words, 1), 8)));
-    if (!bits) throw std::bad_alloc();
-    std::uint64_t* const slots = bits.get();
+    utils::PageArray<std::uint64_t> bits(words);  // zero pages, touched only where covered
+    std::uint64_t* const slots = bits.data();
 
     for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
         // A node's covered slots are consecutive-ish, so gather them per word
@@ -132,7 +107,7 @@ struct SlotChunk {
 
 std::uint64_t count_compressed(const EnrichedGraph& graph,
                                std::span<const RichCluster* const> clusters,
-                               ProgressBar& progress) {
+                               runtime::PassProgress& progress) {
     std::vector<std::vector<SlotChunk>> per_cluster(clusters.size());
     for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
         std::vector<SlotChunk>& chunks = per_cluster[i];
@@ -196,7 +171,7 @@ CoverageRoute choose_coverage_route(std::uint64_t slot_count,
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
                                   std::uint64_t covered_nodes, CoverageRoute route,
-                                  ProgressBar& progress) {
+                                  runtime::PassProgress& progress) {
     if (clusters.empty()) return 0;
     if (route == CoverageRoute::Automatic) {
         std::uint64_t member_total = 0;

@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <span>
 
+#include "runtime/progress.h"
 #include "src/quelmar/enriched_graph.h"
-#include "src/quelmar/progress_bar.h"
 #include "src/quelmar/rich_cluster.h"
 
 namespace quelmar {
@@ -40,6 +40,6 @@ CoverageRoute choose_coverage_route(std::uint64_t slot_count,
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
                                   std::uint64_t covered_nodes, CoverageRoute route,
-                                  ProgressBar& progress);
+                                  runtime::PassProgress& progress);
 
 }  // namespace quelmar

@@ -5,8 +5,8 @@
 // bitset over all node ids (mark the members, test the neighbours, unmark the
 // members) answers that several times faster than a Roaring lookup, but costs
 // node_count / 8 bytes per worker: 512 MiB at 2^32 nodes. So:
-//   * the bitset is allocated lazily with calloc (untouched pages cost no
-//     memory) and only once per worker and pass;
+//   * the bitset is taken from the system (utils::PageArray: untouched pages
+//     cost no memory) on the first mark, once per worker and pass;
 //   * marks_pay_off() sends a cluster to the bitset when the graph is modest
 //     (up to 2^28 nodes, 32 MiB per worker) or the cluster is large enough to
 //     amortise touching it (at least node_count / 2^16 members); a small
@@ -15,11 +15,10 @@
 // the extreme the bitset is 1/64 of the graph's own offset array per worker.
 
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <span>
 
 #include "src/base/graph.h"
+#include "src/utils/page_memory.h"
 
 namespace quelmar {
 
@@ -35,7 +34,7 @@ public:
     }
 
     // Marks every id (each below node_count). Throws std::bad_alloc when the
-    // bitset cannot be had.
+    // bitset cannot be had, as any allocation does.
     void mark(std::span<const utils::NodeId> ids);
     // Clears exactly the marks set by mark(ids), leaving the bitset all zero.
     void unmark(std::span<const utils::NodeId> ids) noexcept;
@@ -43,11 +42,8 @@ public:
     bool marked(utils::NodeId v) const noexcept { return (bits_[v >> 6] >> (v & 63)) & 1; }
 
 private:
-    struct Free {
-        void operator()(std::uint64_t* p) const noexcept { std::free(p); }
-    };
     std::uint64_t words_;
-    std::unique_ptr<std::uint64_t[], Free> bits_;
+    utils::PageArray<std::uint64_t> bits_;
 };
 
 }  // namespace quelmar

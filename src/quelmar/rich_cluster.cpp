@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "src/quelmar/member_walk.h"
+
 namespace quelmar {
 namespace {
 
@@ -13,28 +15,18 @@ struct Counts {
     std::uint64_t mcd = 0;
 };
 
-constexpr std::size_t kLookAhead = 8;
-
-template <class IsMember>
 Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> ids,
-                     IsMember is_member) {
+                     const Roaring& members, NodeMarks* scratch) {
     Counts counts;
     std::uint64_t mcd = std::numeric_limits<std::uint64_t>::max();
-    // Members are scattered over the node array, so the walk waits on memory:
-    // fetch the offsets and then the neighbour lists of members a little ahead.
-    const std::uint64_t* offsets = graph.offsets().data();
-    const utils::NodeId* lists = graph.all_neighbours().data();
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (i + 2 * kLookAhead < ids.size()) __builtin_prefetch(offsets + ids[i + 2 * kLookAhead]);
-        if (i + kLookAhead < ids.size()) __builtin_prefetch(lists + offsets[ids[i + kLookAhead]]);
-        const utils::NodeId u = ids[i];
-        std::span<const utils::NodeId> neighbours = graph.neighbours(u);
-        counts.vol += neighbours.size();
-        mcd = std::min<std::uint64_t>(mcd, neighbours.size());
-        std::uint64_t inside = 0;
-        for (utils::NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
-        counts.inside += inside;
-    }
+    walk_members(graph, ids, members, scratch,
+                 [&](utils::NodeId, std::span<const utils::NodeId> neighbours, auto is_member) {
+                     counts.vol += neighbours.size();
+                     mcd = std::min<std::uint64_t>(mcd, neighbours.size());
+                     std::uint64_t inside = 0;
+                     for (utils::NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
+                     counts.inside += inside;
+                 });
     counts.mcd = ids.empty() ? 0 : mcd;
     return counts;
 }
@@ -58,19 +50,8 @@ RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> i
 
     RichCluster cluster;
     cluster.members.addMany(ids.size(), ids.data());
-    const base::Graph& graph = enriched.graph();
 
-    Counts counts;
-    if (scratch && NodeMarks::marks_pay_off(graph.node_count(), ids.size())) {
-        scratch->mark(ids);
-        counts =
-            count_entries(graph, ids, [scratch](utils::NodeId v) { return scratch->marked(v); });
-        scratch->unmark(ids);
-    } else {
-        const Roaring& members = cluster.members;
-        counts =
-            count_entries(graph, ids, [&members](utils::NodeId v) { return members.contains(v); });
-    }
+    const Counts counts = count_entries(enriched.graph(), ids, cluster.members, scratch);
 
     // Run containers pay for clusters of consecutive ids; the bitmap lives as
     // long as the clustering, so trimming spare capacity is worth it.

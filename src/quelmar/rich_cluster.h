@@ -1,14 +1,6 @@
 #pragma once
-// A packed cluster: the Roaring bitmap of its member node ids and five counts
-// computed once from the graph (degrees are in the whole graph):
-//   n    members;
-//   m    internal edges: adjacency entries of members leading to members, / 2
-//        rounded down (an edge between two members counts 2 entries, a member's
-//        self-loop 1);
-//   c    cut size: adjacency entries of members leading to non-members;
-//   mcd  smallest member degree: the true minimum, so 0 when some member has
-//        degree 0 (only snapshots can hold such nodes), and 0 for no members;
-//   vol  sum of member degrees (inside entries + c).
+// A packed cluster: the Roaring bitmap of its member node ids and its five
+// counts n, m, c, mcd and vol (cluster_counts.h), computed once from the graph.
 // Immutable after packing.
 
 #include <cstdint>
@@ -16,18 +8,16 @@
 
 #include <roaring/roaring.hh>
 
+#include "src/quelmar/cluster_counts.h"
 #include "src/quelmar/enriched_graph.h"
 #include "src/quelmar/node_marks.h"
 
 namespace quelmar {
 
-struct RichCluster {
+// The counts are a base, so that a packed cluster is its counts wherever
+// counts are asked for (statistics, the Python skeleton).
+struct RichCluster : ClusterCounts {
     Roaring members;
-    std::uint64_t n = 0;
-    std::uint64_t m = 0;
-    std::uint64_t c = 0;
-    std::uint64_t mcd = 0;
-    std::uint64_t vol = 0;
 
     // Packs the members `ids` (node ids of `graph`, any order; repeats count
     // once).

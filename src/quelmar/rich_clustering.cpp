@@ -5,7 +5,6 @@
 
 #include "runtime/parallel.h"
 #include "src/quelmar/node_marks.h"
-#include "src/quelmar/progress_bar.h"
 
 namespace quelmar {
 namespace {
@@ -16,8 +15,8 @@ bool id_less(const std::pair<base::ClusterId, RichCluster>& entry, base::Cluster
 
 }  // namespace
 
-RichClustering RichClustering::pack_from_clustering(SharedGraph graph,
-                                                    base::Clustering clustering) {
+RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clustering clustering,
+                                                    runtime::PassProgress& progress) {
     auto& loaded = clustering.clusters;
     // The loader yields ascending ids; the lookup by id relies on that order.
     auto by_id = [](const auto& a, const auto& b) { return a.first < b.first; };
@@ -34,9 +33,9 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph,
     // One scratch per worker, its dense bitset allocated on first use only.
     std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
 
-    ProgressBar progress(loaded.size());
+    runtime::ReportedPass pass(progress, loaded.size());
     runtime::parallel_for_worker(loaded.size(), [&](std::size_t i, std::size_t worker) {
-        progress.advance();
+        pass.advance();
         auto& marks = scratch[worker];
         if (!marks) marks = std::make_unique<NodeMarks>(node_count);
         std::vector<utils::NodeId>& core = loaded[i].second.core;
@@ -46,7 +45,6 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph,
         // go keeps the peak near one copy of the clustering.
         std::vector<utils::NodeId>().swap(core);
     });
-    progress.finish();
     return packed;
 }
 

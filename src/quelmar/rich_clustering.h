@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/progress.h"
 #include "src/base/clustering.h"
 #include "src/quelmar/enriched_graph.h"
 #include "src/quelmar/rich_cluster.h"
@@ -22,9 +23,12 @@ struct RichClustering {
     std::vector<std::pair<base::ClusterId, RichCluster>> clusters;
     std::optional<double> cpm_resolution;
 
-    // Packs every cluster on the worker pool (progress bar on a terminal);
-    // the result does not depend on the number of workers.
-    static RichClustering pack_from_clustering(SharedGraph graph, base::Clustering clustering);
+    // Packs every cluster on the worker pool, reporting one pass over the
+    // clusters to `progress`; the result does not depend on the number of
+    // workers.
+    static RichClustering pack_from_clustering(
+        SharedGraph graph, base::Clustering clustering,
+        runtime::PassProgress& progress = runtime::PassProgress::unwatched());
 
     // The cluster with this id, or null.
     const RichCluster* find(base::ClusterId id) const noexcept;

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "src/quelmar/clustering_handle.h"
+#include "src/quelmar/size_change.h"
 
 namespace quelmar {
 
@@ -10,9 +11,7 @@ runtime::Result<SizeDiff> ClusteringHandle::size_diff(const RichClustering& othe
     for (const auto* entry : selected()) {
         const RichCluster* counterpart = other.find(entry->first);
         if (!counterpart) return runtime::Error(std::string(kNoEntryFoundForKey));
-        const double before = static_cast<double>(entry->second.n);
-        const double after = static_cast<double>(counterpart->n);
-        changes.push_back((after - before) / before);
+        changes.push_back(relative_size_change(entry->second.n, counterpart->n));
     }
     SizeDiff diff;
     for (double change : changes) diff.grown += change > 0.0 ? 1 : 0;

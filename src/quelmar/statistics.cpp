@@ -8,7 +8,6 @@
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/covered_slots.h"
-#include "src/quelmar/progress_bar.h"
 
 namespace quelmar {
 namespace {
@@ -22,9 +21,25 @@ std::uint64_t count_covered_nodes(const std::vector<const RichCluster*>& cluster
     return Roaring::fastunion(bitmaps.size(), bitmaps.data()).cardinality();
 }
 
+// One summary per statistic of the table that applies, in table order; the
+// values of each are computed on the worker pool.
+void summarise_statistics(
+    const std::vector<const RichCluster*>& clusters, const RichClustering& packed,
+    std::vector<std::pair<StatisticsType, quality::SummarizedDistribution>>& distributions) {
+    const StatisticInputs inputs{packed.graph->graph().m_cache(),
+                                 packed.cpm_resolution.value_or(0.0)};
+    for (const StatisticDefinition& statistic : kStatistics) {
+        if (!is_computed(statistic, packed.cpm_resolution.has_value())) continue;
+        std::vector<double> values = runtime::parallel_map(
+            clusters.size(), [&](std::size_t i) { return statistic.value(*clusters[i], inputs); });
+        distributions.emplace_back(statistic.type,
+                                   quality::DistributionSummary::from_values(std::move(values)));
+    }
+}
+
 }  // namespace
 
-GraphStats ClusteringHandle::stats() const {
+GraphStats ClusteringHandle::stats(runtime::PassProgress& progress) const {
     const RichClustering& packed = *clustering;
     // The clusters were packed against the clustering's own graph.
     const EnrichedGraph& enriched = *packed.graph;
@@ -40,29 +55,13 @@ GraphStats ClusteringHandle::stats() const {
     });
 
     {
-        ProgressBar progress(clusters.size());
+        runtime::ReportedPass pass(progress, clusters.size());
         std::uint64_t covered_slots = count_covered_slots(enriched, clusters, stats.covered_nodes,
                                                           CoverageRoute::Automatic, progress);
-        progress.finish();
         stats.covered_edges = covered_slots / 2;
     }
 
-    std::vector<StatisticsType> types = {
-        StatisticsType::Mcd, StatisticsType::Size, StatisticsType::Modularity,
-        StatisticsType::DeviationTreeness, StatisticsType::Density};
-    StatisticInputs inputs;
-    inputs.total_edges = enriched.graph().m_cache();
-    if (packed.cpm_resolution) {
-        types.push_back(StatisticsType::Cpm);
-        inputs.cpm_resolution = *packed.cpm_resolution;
-    }
-    for (StatisticsType type : types) {
-        std::vector<double> values = runtime::parallel_map(clusters.size(), [&](std::size_t i) {
-            return statistic_value(type, *clusters[i], inputs);
-        });
-        stats.distributions.emplace_back(
-            type, quality::DistributionSummary::from_values(std::move(values)));
-    }
+    summarise_statistics(clusters, packed, stats.distributions);
 
     stats.total_nodes = enriched.graph().node_count();
     stats.total_edges = enriched.graph().m_cache();

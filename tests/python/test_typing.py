@@ -5,6 +5,7 @@ import ast
 import glob
 import importlib.util
 import os
+import re
 
 import pytest
 
@@ -59,6 +60,18 @@ class TestStubMatchesTheModule:
         for name, node in stubbed.items():
             members = {m for m in vars(runtime[name]) if not m.startswith("_")}
             assert public_members(node) == members, name
+
+    def test_documented_distribution_keys_are_the_computed_ones(self):
+        (stats_class,) = [node for node in stub_tree().body
+                          if isinstance(node, ast.ClassDef) and node.name == "ClusteringStats"]
+        (getter,) = [node for node in stats_class.body
+                     if isinstance(node, ast.FunctionDef) and node.name == "distributions"]
+        documented = set(re.findall(r'"(\w+)"', ast.get_docstring(getter)))
+        data = os.path.join(ROOT, "examples", "data")
+        clustering = quelmar.Clustering(quelmar.Graph(os.path.join(data, "graph.tsv")),
+                                        os.path.join(data, "clustering.tsv"), cpm=0.5)
+        computed = clustering.select(lambda c: True).compute_statistics().distributions
+        assert documented == set(computed)
 
     def test_hidden_classes_are_marked_and_absent(self):
         for node in stub_tree().body:

@@ -23,12 +23,13 @@
 
 #include "src/base/graph_loader.h"
 #include "src/base/path_extension.h"
+#include "src/terminal/status_line.h"
 #include "src/utils/snapshot_writer.h"
-#include "tools/snapshot/status_line.h"
 
 namespace quelmar::tools {
 namespace {
 
+using terminal::StatusLine;
 using utils::TaskMonitor;
 using utils::TaskProgress;
 

@@ -4,6 +4,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "src/exposure/tools/block_functions.h"
 #include "src/exposure/tools/count_recorder.h"
 #include "src/exposure/tools/functions.h"
 
@@ -22,6 +23,9 @@ PyMethodDef functions[] = {
     keyword_function("write_memberships", write_memberships),
     keyword_function("cluster_values", cluster_values),
     keyword_function("summarize", summarize),
+    keyword_function("parse_lines", parse_lines),
+    keyword_function("unresolved_message", unresolved_message),
+    keyword_function("size_changes", size_changes),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -3,16 +3,16 @@
 namespace quelmar::exposure::tools {
 
 std::vector<StatisticsType> computed_statistics(bool with_cpm) {
-    std::vector<StatisticsType> types = {
-        StatisticsType::Mcd, StatisticsType::Size, StatisticsType::Modularity,
-        StatisticsType::DeviationTreeness, StatisticsType::Density};
-    if (with_cpm) types.push_back(StatisticsType::Cpm);
+    std::vector<StatisticsType> types;
+    for (const StatisticDefinition& statistic : kStatistics) {
+        if (is_computed(statistic, with_cpm)) types.push_back(statistic.type);
+    }
     return types;
 }
 
 void fill_statistic(StatisticsType type, const CountColumns& counts, const StatisticInputs& inputs,
                     std::span<double> out) {
-    RichCluster cluster;  // the counts only; statistics never read members
+    ClusterCounts cluster;
     for (std::size_t i = 0; i < out.size(); ++i) {
         cluster.n = counts.n[i];
         cluster.m = counts.m[i];

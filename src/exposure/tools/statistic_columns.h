@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "src/quelmar/cluster_statistics.h"
-#include "src/quelmar/clustering_handle.h"
 
 namespace quelmar::exposure::tools {
 

@@ -1,7 +1,6 @@
 // cluster_values and summarize (functions.h).
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -13,13 +12,6 @@
 
 namespace quelmar::exposure::tools {
 namespace {
-
-std::string lower_case(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
 
 // Adds name -> a new bytearray of `length` float64 to `dict`; the span
 // points into it (kept alive by the dict).
@@ -74,7 +66,7 @@ PyObject* cluster_values(PyObject*, PyObject* args, PyObject* kwargs) {
         std::vector<std::pair<StatisticsType, std::span<double>>> outputs;
         for (StatisticsType type : computed_statistics(cpm_object != Py_None)) {
             std::span<double> column;
-            if (!add_column(result, lower_case(display_text(type)), length, &column)) {
+            if (!add_column(result, result_key(type), length, &column)) {
                 Py_DECREF(result);
                 return nullptr;
             }

@@ -1,14 +1,16 @@
 #include "src/quelmar/cluster_statistics.h"
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace quelmar {
 namespace {
 
-RichCluster counts(std::uint64_t n, std::uint64_t m, std::uint64_t c, std::uint64_t mcd) {
-    RichCluster cluster;
+ClusterCounts counts(std::uint64_t n, std::uint64_t m, std::uint64_t c, std::uint64_t mcd) {
+    ClusterCounts cluster;
     cluster.n = n;
     cluster.m = m;
     cluster.c = c;
@@ -16,13 +18,13 @@ RichCluster counts(std::uint64_t n, std::uint64_t m, std::uint64_t c, std::uint6
     return cluster;
 }
 
-double value(StatisticsType type, const RichCluster& cluster, std::uint64_t edges = 10,
+double value(StatisticsType type, const ClusterCounts& cluster, std::uint64_t edges = 10,
              double resolution = 0.0) {
     return statistic_value(type, cluster, StatisticInputs{edges, resolution});
 }
 
 TEST(StatisticValue, TriangleAndPath) {
-    RichCluster triangle = counts(3, 3, 0, 2);
+    ClusterCounts triangle = counts(3, 3, 0, 2);
     EXPECT_EQ(value(StatisticsType::Density, triangle), 1.0);
     EXPECT_EQ(value(StatisticsType::DeviationTreeness, triangle), 1.0 / 3.0);
     EXPECT_EQ(value(StatisticsType::Cpm, triangle, 10, 0.25), 3.0 - 3.0 * 0.25);
@@ -49,6 +51,17 @@ TEST(StatisticValue, HugeClustersStayExact) {
     const double pairs = static_cast<double>((n * (n - 1)) / 2);
     EXPECT_EQ(value(StatisticsType::Density, counts(n, 12345, 0, 1)), 12345.0 / pairs);
     EXPECT_EQ(value(StatisticsType::Cpm, counts(n, 7, 0, 1), 1, 2.0), 7.0 - pairs * 2.0);
+}
+
+TEST(StatisticsTable, ComputationOrderAndResultKeys) {
+    std::vector<std::string> keys;
+    for (const StatisticDefinition& statistic : kStatistics) {
+        EXPECT_EQ(is_computed(statistic, false), statistic.type != StatisticsType::Cpm);
+        EXPECT_TRUE(is_computed(statistic, true));
+        keys.push_back(result_key(statistic.type));
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"mcd", "size", "modularity", "deviationtreeness",
+                                              "density", "cpm"}));
 }
 
 TEST(StatisticsType, DisplayTexts) {

@@ -20,8 +20,8 @@ std::uint64_t covered(const RichClustering& clustering, CoverageRoute route) {
     std::vector<const RichCluster*> clusters = all_clusters(clustering);
     Roaring nodes;
     for (const RichCluster* cluster : clusters) nodes |= cluster->members;
-    ProgressBar quiet(clusters.size(), ProgressBar::Output{});
-    return count_covered_slots(*clustering.graph, clusters, nodes.cardinality(), route, quiet);
+    return count_covered_slots(*clustering.graph, clusters, nodes.cardinality(), route,
+                               runtime::PassProgress::unwatched());
 }
 
 void expect_both_routes(const RichClustering& clustering, std::uint64_t slots) {

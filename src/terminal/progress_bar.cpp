@@ -1,19 +1,14 @@
-#include "src/quelmar/progress_bar.h"
+#include "src/terminal/progress_bar.h"
 
-#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
+#include "src/terminal/terminal.h"
 
-namespace quelmar {
+namespace quelmar::terminal {
 namespace {
 
 constexpr std::int64_t kRedrawIntervalNs = 100'000'000;
-constexpr unsigned kFallbackColumns = 80;
-constexpr std::string_view kDoneCell = "█";
-constexpr std::string_view kRestCell = "░";
 
 // The coarse clock costs a few nanoseconds, which matters when advance() runs
 // once per cluster on millions of tiny clusters.
@@ -23,57 +18,37 @@ std::int64_t now_ns() noexcept {
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-unsigned terminal_columns(int fd) noexcept {
-    winsize size{};
-    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return kFallbackColumns;
-}
-
-void write_all(int fd, const std::string& text) noexcept {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;  // A broken terminal must not break the computation.
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-}
-
 }  // namespace
 
 ProgressBar::Output ProgressBar::Output::standard_error() {
     Output output;
     output.fd = STDERR_FILENO;
-    output.visible = ::isatty(STDERR_FILENO) == 1;
+    output.visible = is_terminal(STDERR_FILENO);
     return output;
 }
 
-ProgressBar::ProgressBar(std::uint64_t length, Output output) : length_(length), output_(output) {
+void ProgressBar::begin(std::uint64_t length) noexcept {
     if (!output_.visible) return;
+    length_ = length;
+    position_.store(0, std::memory_order_relaxed);
+    open_ = true;
     next_draw_ns_.store(now_ns() + kRedrawIntervalNs, std::memory_order_relaxed);
     draw(false);
 }
 
-ProgressBar::~ProgressBar() { finish(); }
+void ProgressBar::end() noexcept {
+    if (!open_) return;
+    open_ = false;
+    draw(true);
+}
 
 std::string ProgressBar::render(std::uint64_t position, std::uint64_t length, unsigned columns) {
     std::string counter(1, ' ');
     counter.append(std::to_string(position)).append(1, '/').append(std::to_string(length));
-    std::uint64_t width = columns > counter.size() ? columns - counter.size() : 0;
-    std::uint64_t done = width;
-    if (length > 0) {
-        std::uint64_t shown = std::min(position, length);
-        // Exact in integers for any length: shown * width may not fit 64 bits.
-        done = static_cast<std::uint64_t>((static_cast<unsigned __int128>(shown) * width) / length);
-    }
+    const std::uint64_t width = columns > counter.size() ? columns - counter.size() : 0;
+    const std::uint64_t done = length > 0 ? filled_cells(position, length, width) : width;
     std::string line;
-    line.reserve(width * kDoneCell.size() + counter.size());
-    for (std::uint64_t i = 0; i < done; ++i) line += kDoneCell;
-    for (std::uint64_t i = done; i < width; ++i) line += kRestCell;
+    append_bar(line, done, width);
     line += counter;
     return line;
 }
@@ -98,10 +73,10 @@ void ProgressBar::draw(bool final_line) noexcept {
         }
     }
     try {
-        unsigned columns = output_.columns ? *output_.columns : terminal_columns(output_.fd);
+        unsigned width = output_.columns ? *output_.columns : columns(output_.fd);
         std::uint64_t position = position_.load(std::memory_order_relaxed);
         std::string text(1, '\r');
-        text.append(render(position, length_, columns));
+        text.append(render(position, length_, width));
         if (final_line) text.push_back('\n');
         write_all(output_.fd, text);
     } catch (...) {
@@ -110,10 +85,4 @@ void ProgressBar::draw(bool final_line) noexcept {
     drawing_.clear(std::memory_order_release);
 }
 
-void ProgressBar::finish() noexcept {
-    if (finished_ || !output_.visible) return;
-    finished_ = true;
-    draw(true);
-}
-
-}  // namespace quelmar
+}  // namespace quelmar::terminal

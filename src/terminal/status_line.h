@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace quelmar::tools {
+namespace quelmar::terminal {
 
 class StatusLine {
 public:
@@ -37,4 +37,4 @@ private:
     std::chrono::steady_clock::time_point next_draw_{};
 };
 
-}  // namespace quelmar::tools
+}  // namespace quelmar::terminal

@@ -1,4 +1,4 @@
-#include "src/quelmar/progress_bar.h"
+#include "src/terminal/progress_bar.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-namespace quelmar {
+namespace quelmar::terminal {
 namespace {
 
 std::string repeat(std::string_view cell, std::size_t count) {
@@ -72,10 +72,11 @@ TEST(ProgressBarRender, HugeLengthsDoNotOverflow) {
 TEST(ProgressBar, DrawsStartAndFinalStateAndEndsTheLine) {
     Capture capture;
     {
-        ProgressBar bar(3, capture.output(true, 12));
-        bar.advance();
-        bar.advance();
-        bar.advance();
+        ProgressBar bar(capture.output(true, 12));
+        bar.begin(3);
+        bar.advance(1);
+        bar.advance(1);
+        bar.advance(1);
     }
     std::string text = capture.drain();
     EXPECT_EQ(text.rfind(std::string("\r") + repeat("░", 8) + " 0/3", 0), 0u) << text;
@@ -84,12 +85,30 @@ TEST(ProgressBar, DrawsStartAndFinalStateAndEndsTheLine) {
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
 }
 
+TEST(ProgressBar, DrawsEveryPassItIsToldAbout) {
+    Capture capture;
+    {
+        ProgressBar bar(capture.output(true, 9));
+        runtime::PassProgress& progress = bar;
+        for (std::uint64_t length : {2, 1}) {
+            runtime::ReportedPass pass(progress, length);
+            for (std::uint64_t i = 0; i < length; ++i) pass.advance();
+        }
+    }
+    std::string text = capture.drain();
+    EXPECT_NE(text.find("\r" + repeat("█", 5) + " 2/2\n\r" + repeat("░", 5) + " 0/1"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(text.ends_with("\r" + repeat("█", 5) + " 1/1\n")) << text;
+}
+
 TEST(ProgressBar, EmptyPassStillDrawsZeroOfZero) {
     Capture capture;
     {
-        ProgressBar bar(0, capture.output(true, 10));
-        bar.finish();
-        bar.finish();  // once only
+        ProgressBar bar(capture.output(true, 10));
+        bar.begin(0);
+        bar.end();
+        bar.end();  // once only
     }
     std::string line = repeat("█", 6) + " 0/0";
     EXPECT_EQ(capture.drain(), "\r" + line + "\r" + line + "\n");
@@ -98,8 +117,9 @@ TEST(ProgressBar, EmptyPassStillDrawsZeroOfZero) {
 TEST(ProgressBar, WritesNothingWhenNotOnATerminal) {
     Capture capture;
     {
-        ProgressBar bar(5, capture.output(false, 10));
-        for (int i = 0; i < 5; ++i) bar.advance();
+        ProgressBar bar(capture.output(false, 10));
+        bar.begin(5);
+        for (int i = 0; i < 5; ++i) bar.advance(1);
     }
     EXPECT_EQ(capture.drain(), "");
 }
@@ -109,11 +129,12 @@ TEST(ProgressBar, ManyWorkersCountEveryAdvanceAndRedrawsAreRateLimited) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 50000;
     {
-        ProgressBar bar(kThreads * kPerThread, capture.output(true, 40));
+        ProgressBar bar(capture.output(true, 40));
+        bar.begin(kThreads * kPerThread);
         std::vector<std::thread> workers;
         for (int t = 0; t < kThreads; ++t) {
             workers.emplace_back([&] {
-                for (int i = 0; i < kPerThread; ++i) bar.advance();
+                for (int i = 0; i < kPerThread; ++i) bar.advance(1);
             });
         }
         for (auto& worker : workers) worker.join();
@@ -126,4 +147,4 @@ TEST(ProgressBar, ManyWorkersCountEveryAdvanceAndRedrawsAreRateLimited) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::terminal

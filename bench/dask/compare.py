@@ -1,0 +1,117 @@
+"""The whole statistics job side by side in one run: the module in this
+process, then quelmar_tools.dask on a LocalCluster of two single-threaded
+worker processes, once with Dask's default memory limit and once with a
+small one. Checks that all agree and prints time, peak memory per worker,
+bytes spilled from worker memory and bytes the shuffles wrote to disk.
+
+    python bench/dask/compare.py EDGES CLUSTERS [--cpm R] [--limits auto 700MB]
+"""
+
+from __future__ import annotations
+
+import argparse
+import resource
+import threading
+import time
+from typing import Any
+
+import quelmar
+from distributed import Client, LocalCluster
+
+import quelmar_tools.dask as qd
+
+
+def module_job(edges: str, clusters: str, cpm: float) -> tuple[Any, float]:
+    start = time.perf_counter()
+    graph = quelmar.Graph(edges)
+    stats = quelmar.Clustering(graph, clusters, cpm=cpm).select(lambda c: True).compute_statistics()
+    elapsed = time.perf_counter() - start
+    counts = (stats.num_clusters, stats.covered_nodes, stats.covered_edges, stats.total_nodes,
+              stats.total_edges)
+    return (counts, {k: list(v.percentiles) for k, v in stats.distributions.items()}), elapsed
+
+
+class PeakMemory:
+    """Samples every worker's resident memory while the job runs."""
+
+    def __init__(self, client: Client) -> None:
+        self.client = client
+        self.peaks: dict[str, int] = {}
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.sample, daemon=True)
+
+    def sample(self) -> None:
+        import psutil
+
+        while not self.stop.is_set():
+            try:
+                rss = self.client.run(lambda: psutil.Process().memory_info().rss)
+            except Exception:  # a worker restarting
+                rss = {}
+            for worker, value in rss.items():
+                self.peaks[worker] = max(self.peaks.get(worker, 0), value)
+            self.stop.wait(0.25)
+
+    def __enter__(self) -> "PeakMemory":
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.stop.set()
+        self.thread.join()
+
+
+def worker_counters(dask_worker: Any) -> tuple[int, int]:
+    spilled = dask_worker.data.spilled_total.disk if hasattr(dask_worker.data, "spilled_total") \
+        else 0
+    written = sum(v for k, v in dask_worker.digests_total.items()
+                  if "disk-write" in str(k) and "bytes" in str(k))
+    return int(spilled), int(written)
+
+
+def dask_job(edges: str, clusters: str, cpm: float, limit: str,
+             options: qd.Options) -> tuple[Any, float, str]:
+    with LocalCluster(n_workers=2, threads_per_worker=1, memory_limit=limit,
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        with PeakMemory(client) as memory:
+            start = time.perf_counter()
+            got = qd.statistics(edges, clusters, cpm=cpm, client=client, options=options)
+            elapsed = time.perf_counter() - start
+        counters = client.run(worker_counters)
+        spilled = sum(c[0] for c in counters.values())
+        written = sum(c[1] for c in counters.values())
+        peaks = ", ".join(f"{p / 2**20:.0f}" for p in sorted(memory.peaks.values()))
+        note = (f"peak RSS per worker {peaks} MiB; spilled {spilled / 2**20:.0f} MiB; "
+                f"shuffle disk writes {written / 2**20:.0f} MiB")
+    counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
+              got.total_edges)
+    return (counts, got.distributions), elapsed, note
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("edges")
+    parser.add_argument("clusters")
+    parser.add_argument("--cpm", type=float, default=0.1)
+    parser.add_argument("--limits", nargs="+", default=["auto", "700MB"])
+    parser.add_argument("--partitions", type=int, default=None, help="of every shuffle")
+    parser.add_argument("--block-mb", type=int, default=16, help="of text per parsing task")
+    args = parser.parse_args()
+
+    with open(args.edges, "rb") as f:
+        lines = sum(chunk.count(b"\n") for chunk in iter(lambda: f.read(1 << 24), b""))
+    expected, module_time = module_job(args.edges, args.clusters, args.cpm)
+    module_peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    print(f"module            {module_time:7.1f} s   peak RSS {module_peak:.0f} MiB")
+    for limit in args.limits:
+        options = qd.Options(block_bytes=args.block_mb << 20, partitions=args.partitions)
+        got, elapsed, note = dask_job(args.edges, args.clusters, args.cpm, limit, options)
+        assert got == expected, (got, expected)
+        cpu = 2 * elapsed / lines * 1e6
+        print(f"dask limit {limit:6} {elapsed:7.1f} s   {elapsed / module_time:.1f}x the module; "
+              f"{cpu:.2f} us of worker time per edge line; {note}")
+    print(f"({lines} edge lines; results equal)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,202 @@
+"""The task graph: which steps shuffle, and how partitions line up.
+
+    edge blocks --shuffle by lo--> lo_side --hi rows, shuffle by hi--+
+    membership blocks --shuffle by node-----------------+            |
+                                                         v            v
+                              degrees (lo side + hi side) -> node_side
+    node_side partials --shuffle by cluster--> cluster_side --singles,
+    shuffle by node--> covered (with node_side's per-node counts)
+
+Every node-keyed shuffle uses the same partition count, so partition i of
+each holds the same nodes and the per-partition steps join locally. Dask
+hashes numeric keys as float64; the names are scrambled (_names) so that
+this spreads them evenly, and each step checks a few keys of its inputs
+against the partition it was given, so a change in Dask's hashing fails
+loudly instead of joining the wrong partitions.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Any, Sequence
+
+import dask
+import dask.dataframe as dd
+import numpy as np
+import pandas as pd
+from dask.dataframe.shuffle import partitioning_index
+
+from quelmar_tools.dask import _inputs, _stages
+from quelmar_tools.dask._names import scramble
+
+# Bytes of edge-list text per shuffle partition.
+PARTITION_BYTES = 48 << 20
+CHECKED_KEYS = 16
+SMALL_INPUT_BYTES = 64 << 20
+
+
+@dataclass(frozen=True)
+class Options:
+    """How the work is cut: bytes of text per parsing task, the number of
+    partitions of every shuffle (by default one per 48 MB of edge-list text,
+    at least 2), and Dask's shuffle method (by default "tasks" for inputs
+    under 64 MB, where it starts faster, else Dask's own default)."""
+
+    block_bytes: int = _inputs.BLOCK_BYTES
+    partitions: int | None = None
+    shuffle_method: str | None = None
+
+
+def _read(paths: list[str], kind: _inputs.Kind, options: Options) -> dd.DataFrame:
+    if _inputs.is_parquet(paths):
+        return _inputs.parquet_frame(paths, kind)  # type: ignore[return-value]
+    meta = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
+    return dd.from_map(_inputs.parse_block, _inputs.blocks(paths, options.block_bytes),
+                       kind=kind, meta=meta, enforce_metadata=False)
+
+
+def _partition_count(edge_paths: list[str], options: Options) -> int:
+    if options.partitions:
+        return options.partitions
+    size = sum(_size(p) for p in edge_paths)
+    return max(2, math.ceil(size / PARTITION_BYTES))
+
+
+def _shuffle_method(edge_paths: list[str], options: Options) -> str | None:
+    if options.shuffle_method or sum(_size(p) for p in edge_paths) >= SMALL_INPUT_BYTES:
+        return options.shuffle_method
+    return "tasks"
+
+
+def _size(path: str) -> int:
+    import os
+
+    if os.path.isdir(path):
+        return sum(os.path.getsize(os.path.join(path, f)) * 3 for f in os.listdir(path))
+    return os.path.getsize(path) * (3 if path.endswith((".parquet", ".pq")) else 1)
+
+
+def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
+    """The frame hash-shuffled by one column, as one delayed part per
+    partition."""
+    shuffled = frame.shuffle(column, npartitions=partitions, shuffle_method=method)
+    return list(shuffled.to_delayed())
+
+
+def _check(frame: pd.DataFrame, column: str, number: int, partitions: int) -> None:
+    sample = frame[[column]].head(CHECKED_KEYS).astype(np.float64)
+    if len(sample) and (partitioning_index(sample, partitions) != number).any():
+        raise RuntimeError("shuffled partitions do not line up: Dask's hashing of keys changed")
+
+
+def _lo_side(edges: pd.DataFrame, members: pd.DataFrame | None, selected: Any,
+             number: int, partitions: int) -> _stages.LoSide:
+    _check(edges, "lo", number, partitions)
+    if members is None:
+        members = _stages.MEMBER_META
+    else:
+        _check(members, "node", number, partitions)
+    return _stages.lo_side(edges, members, selected)
+
+
+def _degrees(lo_nodes: pd.DataFrame, hi_rows: pd.DataFrame, number: int,
+             partitions: int) -> pd.DataFrame:
+    _check(hi_rows, "hi", number, partitions)
+    return _stages.degrees(lo_nodes, hi_rows)
+
+
+def _node_side(members: pd.DataFrame, nodes: pd.DataFrame, hi_rows: pd.DataFrame | None,
+               selected: Any, number: int, partitions: int) -> _stages.NodeSide:
+    _check(members, "node", number, partitions)
+    return _stages.node_side(members, nodes, hi_rows, selected)
+
+
+def _covered(coverage: pd.DataFrame, singles: pd.DataFrame, number: int,
+             partitions: int) -> tuple[int, int]:
+    _check(singles, "node", number, partitions)
+    return _stages.covered(coverage, singles)
+
+
+def _graph_totals(nodes: pd.DataFrame) -> tuple[int, int]:
+    return len(nodes), int(nodes["deg"].to_numpy(np.uint64).sum(dtype=np.uint64))
+
+
+def selection(ids: Sequence[int] | None) -> np.ndarray | None:
+    if ids is None:
+        return None
+    values = np.array([int(i) for i in ids], dtype=np.uint64)
+    return np.unique(scramble(values))
+
+
+@dataclass
+class Graph:
+    """Delayed per-node-partition parts of the graph."""
+
+    partitions: int
+    method: str | None  # of the shuffles
+    nodes: list[Any]  # degrees() frames
+    hi_rows: list[Any] | None  # hi-keyed rows, when a clustering was joined
+    totals: list[Any]  # (nodes, degree sum) per partition
+    members: list[Any] | None  # the joined clustering's node-keyed lines
+
+
+@dataclass
+class Clustering:
+    """Delayed parts of one clustering joined with the graph."""
+
+    node_sides: list[Any]
+    cluster_sides: list[Any]
+
+
+def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
+          options: Options) -> Graph:
+    partitions = _partition_count(edges, options)
+    method = _shuffle_method(edges, options)
+    lo_parts = _keyed(_read(edges, "edges", options), "lo", partitions, method)
+    member_parts = (_keyed(members, "node", partitions, method) if members is not None
+                    else [None] * partitions)
+    lo_sides = [
+        dask.delayed(_lo_side, nout=2)(e, m, selected, i, partitions)
+        for i, (e, m) in enumerate(zip(lo_parts, member_parts))
+    ]
+    hi_frame = dd.from_delayed([s[1] for s in lo_sides], meta=_stages.HI_META,
+                               verify_meta=False)
+    hi_parts = _keyed(hi_frame, "hi", partitions, method)
+    nodes = [dask.delayed(_degrees)(s[0], h, i, partitions)
+             for i, (s, h) in enumerate(zip(lo_sides, hi_parts))]
+    totals = [dask.delayed(_graph_totals)(n) for n in nodes]
+    return Graph(partitions, method, nodes, hi_parts if members is not None else None, totals,
+                 member_parts if members is not None else None)
+
+
+def members_frame(paths: list[str], options: Options) -> dd.DataFrame:
+    return _read(paths, "clustering", options)
+
+
+def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Clustering:
+    """The clustering joined with the graph: the one joined when the graph was
+    built (members None; its internal edges are counted), or another one
+    (sizes only)."""
+    if members is None:
+        assert g.members is not None and g.hi_rows is not None
+        parts, hi = g.members, g.hi_rows
+    else:
+        parts, hi = _keyed(members, "node", g.partitions, g.method), [None] * g.partitions
+    node_sides = [
+        dask.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions)
+        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi))
+    ]
+    partials = dd.from_delayed([s[0] for s in node_sides], meta=_stages.PARTIAL_META,
+                               verify_meta=False)
+    cluster_sides = [dask.delayed(_stages.cluster_side, nout=3)(p)
+                     for p in _keyed(partials, "cluster", g.partitions, g.method)]
+    return Clustering(node_sides, cluster_sides)
+
+
+def coverage(g: Graph, c: Clustering) -> list[Any]:
+    singles = dd.from_delayed([s[1] for s in c.cluster_sides], meta=_stages.SINGLE_META,
+                              verify_meta=False)
+    return [dask.delayed(_covered)(s[1], single, i, g.partitions)
+            for i, (s, single) in enumerate(zip(c.node_sides, _keyed(singles, "node",
+                                                                     g.partitions, g.method)))]

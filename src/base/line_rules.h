@@ -1,0 +1,32 @@
+#pragma once
+// What a tokenised line means in each text format, and the message of a line
+// that breaks the format. The loaders, and any other reader of these formats,
+// judge lines here, so the rules and their texts exist once. Null tokens
+// stand for a line that is not valid UTF-8 (kInvalidUtf8).
+//
+// Edge list: two names, from and to; no token is "missing from", one token
+// "missing to", then each name's number message, from first.
+// Clustering: a node name then a cluster id; no token is "missing node_name",
+// one token "missing cluster_id"; the id is judged before the name ("invalid
+// cluster_id"), then the name's number message.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "src/base/line_tokens.h"
+
+namespace quelmar::base {
+
+// Null when the line is an edge.
+std::optional<std::string_view> edge_line_error(const LineTokens* line);
+
+// Null when the line is a membership.
+std::optional<std::string_view> membership_line_error(const LineTokens* line);
+
+// The failure of a cluster's second line naming a node the graph lacks: the
+// node name exactly as written, the cluster id in decimal.
+std::string unresolved_node_message(std::string_view node_as_written, std::uint64_t cluster);
+
+}  // namespace quelmar::base
