@@ -114,8 +114,8 @@ std::vector<std::uint64_t> GraphBuilder::start_offsets() {
         offsets = degrees_from_pairs(node_count);
     } else {
         offsets.assign(node_count + 1, 0);
-        names_index_.for_each(
-            [&](utils::NodeId id, std::uint32_t tally) { offsets[id + 1] = tally; });
+        names_index_.drain([&](utils::NodeId id, std::uint32_t tally) { offsets[id + 1] = tally; },
+                           pool_);
     }
     names_index_.clear();
     std::partial_sum(offsets.begin(), offsets.end(), offsets.begin());

@@ -26,6 +26,11 @@ public:
     };
     static constexpr std::uint32_t kNew = std::uint32_t{1} << 31;
 
+    // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
+    void prefetch(utils::NodeName name) const {
+        if (slots_.size() != 0) __builtin_prefetch(&slots_[home(name)], 1);
+    }
+
     // The slot of `name`; when absent, a new one claimed with `id` (and
     // `claimed` set). Valid until the next claim.
     Slot& find_or_claim(utils::NodeName name, std::uint32_t id, bool& claimed) {

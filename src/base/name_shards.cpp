@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "runtime/parallel.h"
+#include "src/base/lookahead.h"
 
 namespace quelmar::base {
 namespace {
@@ -108,22 +109,25 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
 // round (its first position is marked).
 void NameShards::claim(std::size_t s, std::span<std::uint64_t> names) {
     NameIndex& shard = shards_[s];
-    for (std::uint64_t k = shard_start_[s]; k < shard_start_[s + 1]; ++k) {
-        const Entry entry = entries_[k];
-        const std::uint32_t position = entry.position & ~kTallied;
-        const bool tallied = (entry.position & kTallied) != 0;
-        bool claimed;
-        NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
-        if (claimed) {
-            slot.tag = NameIndex::kNew | 1;
+    const Entry* const entries = entries_.data() + shard_start_[s];
+    // A shard's table is cold again by the next round: its slots are fetched
+    // ahead.
+    visit_with_lookahead(
+        shard_start_[s + 1] - shard_start_[s],
+        [&](std::size_t k) { shard.prefetch(entries[k].name); },
+        [&](std::size_t k) {
+            const Entry entry = entries[k];
+            const std::uint32_t position = entry.position & ~kTallied;
+            const bool tallied = (entry.position & kTallied) != 0;
+            bool claimed;
+            NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
+            if (claimed) {
+                slot.tag = NameIndex::kNew | 1;
+                first_[position] = 1;
+            }
             tally(s, slot, tallied);
-            first_[position] = 1;
-            names[position] = kPendingId;
-            continue;
-        }
-        tally(s, slot, tallied);
-        names[position] = (slot.tag & NameIndex::kNew) ? kPendingId : slot.id;
-    }
+            names[position] = (slot.tag & NameIndex::kNew) ? kPendingId : slot.id;
+        });
 }
 
 // Gives the shard's new names their ids: the first of a name's positions met

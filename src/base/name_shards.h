@@ -19,6 +19,7 @@
 #include <span>
 #include <vector>
 
+#include "runtime/parallel.h"
 #include "runtime/worker_pool.h"
 #include "src/base/name_index.h"
 #include "src/utils/name_set.h"
@@ -42,12 +43,14 @@ public:
                  std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool);
 
     bool tally_overflowed() const;
-    // Calls visit(id, tally) for every name, shard by shard.
+    // Calls visit(id, tally) for every name, the shards side by side on
+    // `pool`, and releases the tables as they are done.
     template <class Visit>
-    void for_each(Visit&& visit) const {
-        for (const NameIndex& shard : shards_) {
-            shard.for_each([&](const NameIndex::Slot& slot) { visit(slot.id, slot.tag - 1); });
-        }
+    void drain(Visit&& visit, runtime::WorkerPool* pool) {
+        runtime::parallel_for(pool, shards_.size(), [&](std::size_t s) {
+            shards_[s].for_each([&](const NameIndex::Slot& slot) { visit(slot.id, slot.tag - 1); });
+            shards_[s].clear();
+        });
     }
     // Releases the tables' memory.
     void clear();
