@@ -1,4 +1,5 @@
 #include "src/terminal/progress_bar.h"
+#include "src/terminal/tests/cells.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,11 +14,7 @@
 namespace quelmar::terminal {
 namespace {
 
-std::string repeat(std::string_view cell, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += cell;
-    return text;
-}
+using test_support::repeat;
 
 // Captures what a bar writes through a pipe.
 class Capture {

@@ -1,4 +1,5 @@
 #include "src/terminal/status_line.h"
+#include "src/terminal/tests/cells.h"
 
 #include <string>
 
@@ -7,11 +8,7 @@
 namespace quelmar::terminal {
 namespace {
 
-std::string repeat(std::string_view cell, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += cell;
-    return text;
-}
+using test_support::repeat;
 
 TEST(StatusLineRender, LabelBarPercentAndAmounts) {
     // "reading   " and "  75%  3/4 MiB" take 24 of 40 columns; 3/4 of 16 cells is 12.
