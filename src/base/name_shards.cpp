@@ -130,7 +130,7 @@ void NameShards::claim(std::size_t s) {
     std::uint32_t new_in_part = 0;
     // A shard's table is cold again by the next round: its slots are fetched
     // ahead.
-    visit_with_lookahead(
+    visit_with_lookahead<64>(
         shard_start_[s + 1] - first,
         [&](std::size_t k) { shard.prefetch(entries_[first + k].name); },
         [&](std::size_t k) {
