@@ -79,13 +79,23 @@ runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
     return {};
 }
 
-// Reads every line into the builder, in rounds of about
-// options.round_names names; the reading scratch is gone on return.
+// Names gathered before they are resolved: a quarter of those resolved so
+// far, between a quarter of the largest round and the largest. A round pays
+// when it is larger than the name table (which grows with the names), and
+// its scratch stays a small share of the memory a load needs per line.
+std::size_t round_target(std::size_t largest, std::uint64_t resolved) {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(largest, std::max<std::uint64_t>(largest / 4, resolved / 4)));
+}
+
+// Reads every line into the builder, in rounds (round_target); the reading
+// scratch is gone on return.
 runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder,
                                  runtime::WorkerPool* pool, const TextLoadOptions& options) {
     LineChunkReader reader(input, options.buffer_bytes);
     std::vector<BlockReader> readers;
     std::vector<utils::NodeName> names;
+    std::uint64_t resolved = 0;
     for (;;) {
         auto piece = reader.next();
         if (!piece) {
@@ -107,7 +117,8 @@ runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder
             runtime::parallel_for(pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); });
         }
         const auto failure = gather_read_lines(std::span(readers).first(count), names, pool);
-        if (failure || names.size() >= options.round_names) {
+        if (failure || names.size() >= round_target(options.round_names, resolved)) {
+            resolved += names.size();
             auto added = add_gathered_lines(names, failure, builder);
             if (!added) return std::move(added).error();
         }
