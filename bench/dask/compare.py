@@ -19,6 +19,7 @@ import quelmar
 from distributed import Client, LocalCluster
 
 import quelmar_tools.dask as qd
+from quelmar_tools.dask import _plan  # to show the choices made
 
 
 def module_job(edges: str, clusters: str, cpm: float) -> tuple[Any, float]:
@@ -73,6 +74,9 @@ def dask_job(edges: str, clusters: str, cpm: float, limit: str,
              options: qd.Options) -> tuple[Any, float, str]:
     with LocalCluster(n_workers=2, threads_per_worker=1, memory_limit=limit,
                       dashboard_address=None) as cluster, Client(cluster) as client:
+        plan = _plan.plan(options, [edges], [[clusters]], client)
+        print(f"  ({plan.partitions} partitions, {plan.block_bytes >> 20} MiB blocks, "
+              f"{plan.shuffle_method or 'p2p'} shuffle)")
         with PeakMemory(client) as memory:
             start = time.perf_counter()
             got = qd.statistics(edges, clusters, cpm=cpm, client=client, options=options)
@@ -95,7 +99,8 @@ def main() -> None:
     parser.add_argument("--cpm", type=float, default=0.1)
     parser.add_argument("--limits", nargs="+", default=["auto", "700MB"])
     parser.add_argument("--partitions", type=int, default=None, help="of every shuffle")
-    parser.add_argument("--block-mb", type=int, default=16, help="of text per parsing task")
+    parser.add_argument("--block-mb", type=int, default=None, help="of text per parsing task")
+    parser.add_argument("--method", default=None, help="of the shuffles")
     args = parser.parse_args()
 
     with open(args.edges, "rb") as f:
@@ -104,7 +109,8 @@ def main() -> None:
     module_peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
     print(f"module            {module_time:7.1f} s   peak RSS {module_peak:.0f} MiB")
     for limit in args.limits:
-        options = qd.Options(block_bytes=args.block_mb << 20, partitions=args.partitions)
+        options = qd.Options(block_bytes=args.block_mb and args.block_mb << 20,
+                             partitions=args.partitions, shuffle_method=args.method)
         got, elapsed, note = dask_job(args.edges, args.clusters, args.cpm, limit, options)
         assert got == expected, (got, expected)
         cpu = 2 * elapsed / lines * 1e6

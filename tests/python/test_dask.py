@@ -5,6 +5,7 @@ summary, and each failure once."""
 import random
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import quelmar
@@ -35,6 +36,13 @@ def module_statistics(edges, clusters, cpm, ids):
     s = subset.compute_statistics()
     counts = (s.num_clusters, s.covered_nodes, s.covered_edges, s.total_nodes, s.total_edges)
     return counts, {k: list(v.percentiles) for k, v in s.distributions.items()}
+
+
+def as_module(got):
+    """A Statistics record in module_statistics' form."""
+    counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
+              got.total_edges)
+    return counts, got.distributions
 
 
 def random_case(rng):
@@ -80,11 +88,35 @@ def test_statistics_equal_the_module(client, files, seed):
     if seed % 2:
         edge_file = split(files, "e", [f"{a} {b}" for a, b in edges], 3)
         cluster_file = split(files, "c", [f"{n}\t{c}" for n, c in memberships], 2)
+    # Any partition count and either shuffle method give the same result.
+    options = qd.Options(block_bytes=200, partitions=(2, 3, 4, 7, 5)[seed],
+                         shuffle_method=("tasks", "p2p")[seed % 2])
     got = qd.statistics(edge_file, cluster_file, cpm=cpm, ids=ids, client=client,
-                        options=SMALL_BLOCKS)
-    counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
-              got.total_edges)
-    assert (counts, got.distributions) == expected
+                        options=options)
+    assert as_module(got) == expected
+
+
+def test_parquet_input_equals_text(client, files):
+    edges, memberships = random_case(random.Random(7))
+    expected = module_statistics(files.edges(edges), files.memberships(memberships), 0.25, None)
+
+    def parquet(rows, name):
+        table = pd.DataFrame(np.array(rows, dtype=np.uint64), columns=["a", "b"])
+        table.to_parquet(files.path(name))
+        return files.path(name)
+
+    half = len(edges) // 2
+    edge_files = [parquet(edges[:half], "e0.parquet"), parquet(edges[half:], "e1.parquet")]
+    got = qd.statistics(edge_files, parquet(memberships, "c.parquet"), cpm=0.25, client=client)
+    assert as_module(got) == expected
+
+    # Two lines of one cluster name nodes the graph lacks: the second is named by its row.
+    lines = memberships + [(TOP - 1, 5), (TOP - 2, 5)]
+    message = loader_error(lambda: quelmar.Clustering(quelmar.Graph(files.edges(edges)),
+                                                      files.memberships(lines)))
+    with pytest.raises(qd.LineError) as raised:
+        qd.statistics(edge_files, parquet(lines, "unknown.parquet"), client=client)
+    assert str(raised.value) == f"partition 0 row {len(lines) - 1}: {message}"
 
 
 def test_table_and_size_diff_equal_the_module(client, files):

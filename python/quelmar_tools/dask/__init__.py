@@ -18,6 +18,12 @@ Differences from loading the same files with the module:
   message.
 * ``size_diff`` fails with ``LookupError("no entry found for key")`` where
   the module raises ``PanicException`` with that text.
+
+Each function takes ``options=Options(...)`` to fix how the work is cut;
+by default the partitions of every shuffle, the bytes of text per parsing
+task and the shuffle method follow the memory limits of the client's
+workers and the size of the input (the rule is in ``_plan``'s docstring
+and in the README section "Beyond one machine").
 """
 
 from __future__ import annotations
@@ -29,9 +35,9 @@ import dask
 import numpy as np
 import pandas as pd
 
-from quelmar_tools.dask import _inputs, _pipeline, _results
+from quelmar_tools.dask import _inputs, _pipeline, _plan, _results
 from quelmar_tools.dask._inputs import LineError, Source
-from quelmar_tools.dask._pipeline import Options
+from quelmar_tools.dask._plan import Options
 
 if TYPE_CHECKING:
     import dask.dataframe as dd
@@ -61,12 +67,14 @@ def _compute(client: Client | None, *values: Any) -> tuple[Any, ...]:
 
 
 def _prepare(edges: Source, clustering: Source, ids: Sequence[int] | None,
-             options: _pipeline.Options) -> tuple[_pipeline.Graph, list[str], list[str], Any]:
+             options: Options, client: Client | None
+             ) -> tuple[_pipeline.Graph, list[str], list[str], Any]:
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
+    plan = _plan.plan(options, edge_paths, [member_paths], client)
     selected = dask.delayed(_pipeline.selection(ids), pure=True)
-    members = _pipeline.members_frame(member_paths, options)
-    graph = _pipeline.graph(edge_paths, members, selected, options)
+    members = _pipeline.members_frame(member_paths, plan)
+    graph = _pipeline.graph(edge_paths, members, selected, plan)
     return graph, edge_paths, member_paths, selected
 
 
@@ -75,7 +83,7 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
                options: Options = Options()) -> Statistics:
     """``Clustering(Graph(edges), clustering, cpm=cpm)`` selected by ``ids``
     (all clusters when None) and ``compute_statistics()`` on it."""
-    graph, edge_paths, member_paths, selected = _prepare(edges, clustering, ids, options)
+    graph, edge_paths, member_paths, selected = _prepare(edges, clustering, ids, options, client)
     joined = _pipeline.clustering(graph, None, selected)
     covered = _pipeline.coverage(graph, joined)
     with _inputs.located(edge_paths, member_paths):
@@ -109,7 +117,7 @@ def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None
     cluster rule is checked then, in the partition holding the cluster."""
     import dask.dataframe as dd
 
-    graph, _, member_paths, selected = _prepare(edges, clustering, ids, options)
+    graph, _, member_paths, selected = _prepare(edges, clustering, ids, options, client)
     joined = _pipeline.clustering(graph, None, selected)
     total_edges = dask.delayed(_results.total_edges)(graph.totals)
     meta = _results.table_meta(cpm is not None)
@@ -127,10 +135,11 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
     other_paths = _inputs.expand(other)
+    plan = _plan.plan(options, edge_paths, [member_paths, other_paths], client)
     selected = dask.delayed(_pipeline.selection(ids), pure=True)
-    graph = _pipeline.graph(edge_paths, None, None, options)
-    mine = _pipeline.clustering(graph, _pipeline.members_frame(member_paths, options), selected)
-    theirs = _pipeline.clustering(graph, _pipeline.members_frame(other_paths, options), None)
+    graph = _pipeline.graph(edge_paths, None, None, plan)
+    mine = _pipeline.clustering(graph, _pipeline.members_frame(member_paths, plan), selected)
+    theirs = _pipeline.clustering(graph, _pipeline.members_frame(other_paths, plan), None)
     with _inputs.located(edge_paths, member_paths, other_paths):
         my_sides, their_sides = _compute(client, mine.cluster_sides, theirs.cluster_sides)
     _results.raise_unresolved([s[2] for s in my_sides], member_paths)

@@ -17,7 +17,6 @@ loudly instead of joining the wrong partitions.
 
 from __future__ import annotations
 
-import math
 from dataclasses import dataclass
 from typing import Any, Sequence
 
@@ -28,53 +27,18 @@ import pandas as pd
 from dask.dataframe.shuffle import partitioning_index
 
 from quelmar_tools.dask import _inputs, _stages
+from quelmar_tools.dask._plan import Plan
 from quelmar_tools.dask._names import scramble
 
-# Bytes of edge-list text per shuffle partition.
-PARTITION_BYTES = 48 << 20
 CHECKED_KEYS = 16
-SMALL_INPUT_BYTES = 64 << 20
 
 
-@dataclass(frozen=True)
-class Options:
-    """How the work is cut: bytes of text per parsing task, the number of
-    partitions of every shuffle (by default one per 48 MB of edge-list text,
-    at least 2), and Dask's shuffle method (by default "tasks" for inputs
-    under 64 MB, where it starts faster, else Dask's own default)."""
-
-    block_bytes: int = _inputs.BLOCK_BYTES
-    partitions: int | None = None
-    shuffle_method: str | None = None
-
-
-def _read(paths: list[str], kind: _inputs.Kind, options: Options) -> dd.DataFrame:
+def _read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> dd.DataFrame:
     if _inputs.is_parquet(paths):
         return _inputs.parquet_frame(paths, kind)  # type: ignore[return-value]
     meta = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
-    return dd.from_map(_inputs.parse_block, _inputs.blocks(paths, options.block_bytes),
+    return dd.from_map(_inputs.parse_block, _inputs.blocks(paths, plan.block_bytes),
                        kind=kind, meta=meta, enforce_metadata=False)
-
-
-def _partition_count(edge_paths: list[str], options: Options) -> int:
-    if options.partitions:
-        return options.partitions
-    size = sum(_size(p) for p in edge_paths)
-    return max(2, math.ceil(size / PARTITION_BYTES))
-
-
-def _shuffle_method(edge_paths: list[str], options: Options) -> str | None:
-    if options.shuffle_method or sum(_size(p) for p in edge_paths) >= SMALL_INPUT_BYTES:
-        return options.shuffle_method
-    return "tasks"
-
-
-def _size(path: str) -> int:
-    import os
-
-    if os.path.isdir(path):
-        return sum(os.path.getsize(os.path.join(path, f)) * 3 for f in os.listdir(path))
-    return os.path.getsize(path) * (3 if path.endswith((".parquet", ".pq")) else 1)
 
 
 def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
@@ -150,10 +114,9 @@ class Clustering:
 
 
 def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
-          options: Options) -> Graph:
-    partitions = _partition_count(edges, options)
-    method = _shuffle_method(edges, options)
-    lo_parts = _keyed(_read(edges, "edges", options), "lo", partitions, method)
+          plan: Plan) -> Graph:
+    partitions, method = plan.partitions, plan.shuffle_method
+    lo_parts = _keyed(_read(edges, "edges", plan), "lo", partitions, method)
     member_parts = (_keyed(members, "node", partitions, method) if members is not None
                     else [None] * partitions)
     lo_sides = [
@@ -170,8 +133,8 @@ def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
                  member_parts if members is not None else None)
 
 
-def members_frame(paths: list[str], options: Options) -> dd.DataFrame:
-    return _read(paths, "clustering", options)
+def members_frame(paths: list[str], plan: Plan) -> dd.DataFrame:
+    return _read(paths, "clustering", plan)
 
 
 def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Clustering:
