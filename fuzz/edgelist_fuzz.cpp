@@ -94,12 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quelmar::utils::MemorySource whole(text);
     check_outcome(quelmar::base::parse_edgelist_from_reader(whole), expected);
 
-    // Buffers of 16 to 40 bytes, blocks of 1 to 8.
+    // Buffers of 16 to 40 bytes, blocks of 1 to 8, rounds of 1 to 30 names.
     auto cut = [&](quelmar::runtime::WorkerPool* pool) {
         quelmar::utils::MemorySource pieces(text, 1 + size % 13);
         return quelmar::base::parse_edgelist_from_reader(
             pieces, quelmar::utils::TaskMonitor::unwatched(), quelmar::utils::kMaxNodes,
-            {.pool = pool, .buffer_bytes = 16 + size % 25, .block_bytes = 1 + size % 8});
+            {.pool = pool,
+             .buffer_bytes = 16 + size % 25,
+             .block_bytes = 1 + size % 8,
+             .round_names = 1 + size % 30});
     };
     const auto parallel = cut(quelmar::runtime::global_pool());
     check_outcome(parallel, expected);

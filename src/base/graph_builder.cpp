@@ -1,6 +1,8 @@
 #include "src/base/graph_builder.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <numeric>
 
@@ -22,6 +24,10 @@ constexpr std::size_t kPartPairs = std::size_t{1} << 20;
 // are filled, and few enough to fill all at once, one stream each.
 constexpr std::uint64_t kBucketEntries = std::uint64_t{1} << 16;
 constexpr std::uint64_t kMaxBuckets = 4096;
+
+// Widest digit of the radix sort by other node: 4096 counters stay in the
+// first-level cache.
+constexpr int kMaxDigitBits = 12;
 
 // Buckets finished between two checkpoints.
 constexpr std::uint64_t kBucketsPerStep = 64;
@@ -174,26 +180,53 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
     return true;
 }
 
-// Per bucket, side by side: scatter the bucket's ends (offsets[u] serves as
-// u's write cursor and ends as u's end), then sort and deduplicate each
-// list, compacting towards the bucket's front; offsets[u] is read as u's old
-// end before it is overwritten with u's new start. Returns the entries kept.
+// A stable least-significant-digit radix sort of ends by `other`, in as
+// few passes as node ids need (two up to 2^24 nodes). Returns the sorted
+// ends: in `ends` or in `scratch`.
+std::span<const GraphBuilder::HalfEdge> GraphBuilder::sort_by_other(
+    std::span<HalfEdge> ends, std::vector<HalfEdge>& scratch) const {
+    const int id_bits = std::bit_width(std::max<std::uint64_t>(names_.size(), 2) - 1);
+    const int passes = (id_bits + kMaxDigitBits - 1) / kMaxDigitBits;
+    const int digit_bits = (id_bits + passes - 1) / passes;
+    const std::uint32_t mask = (std::uint32_t{1} << digit_bits) - 1;
+    if (scratch.size() < ends.size()) scratch.resize(ends.size());
+    HalfEdge* from = ends.data();
+    HalfEdge* to = scratch.data();
+    std::array<std::uint64_t, std::size_t{1} << kMaxDigitBits> at;
+    for (int pass = 0; pass < passes; ++pass) {
+        const int shift = pass * digit_bits;
+        std::fill_n(at.begin(), mask + 1, 0);
+        for (std::size_t k = 0; k < ends.size(); ++k) ++at[(from[k].other >> shift) & mask];
+        std::uint64_t start = 0;
+        for (std::uint32_t d = 0; d <= mask; ++d) start += std::exchange(at[d], start);
+        for (std::size_t k = 0; k < ends.size(); ++k)
+            to[at[(from[k].other >> shift) & mask]++] = from[k];
+        std::swap(from, to);
+    }
+    return {from, ends.size()};
+}
+
+// Per bucket, side by side: order the bucket's ends by other node, then
+// scatter them by owner (offsets[u] serves as u's write cursor and ends as
+// u's end), so that every list comes out sorted; then drop repeats,
+// compacting towards the bucket's front. offsets[u] is read as u's old end
+// before it is overwritten with u's new start. Returns the entries kept.
 std::uint64_t GraphBuilder::fill_bucket(const Buckets& buckets, std::uint64_t b,
                                         utils::PageArray<HalfEdge>& ends,
-                                        utils::GraphParts& parts) {
+                                        std::vector<HalfEdge>& scratch,
+                                        utils::GraphParts& parts) const {
     auto& offsets = parts.offsets;
     utils::NodeId* const neighbours = parts.neighbours.data();
     const std::uint64_t first_end = buckets.start(b);
     const std::uint64_t last_end = buckets.start(b + 1);
-    for (std::uint64_t k = first_end; k < last_end; ++k) {
-        neighbours[offsets[ends[k].owner]++] = ends[k].other;
-    }
+    const auto sorted =
+        sort_by_other(std::span(ends.data() + first_end, last_end - first_end), scratch);
+    for (const HalfEdge end : sorted) neighbours[offsets[end.owner]++] = end.other;
     ends.release(first_end, last_end - first_end);
     std::uint64_t begin = first_end;
     std::uint64_t write = first_end;
     for (std::uint64_t u = buckets.first_node(b); u < buckets.first_node(b + 1); ++u) {
         const std::uint64_t end = offsets[u];
-        std::sort(neighbours + begin, neighbours + end);
         offsets[u] = write;
         if (begin != end) {
             utils::NodeId previous = neighbours[begin];
@@ -216,13 +249,15 @@ bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdg
     const std::uint64_t bucket_count = buckets.count();
     neighbours.resize(buckets.start(bucket_count));
     std::vector<std::uint64_t> kept(bucket_count);
+    std::vector<std::vector<HalfEdge>> scratch(runtime::worker_count(pool_));
     for (std::uint64_t first = 0; first < bucket_count; first += kBucketsPerStep) {
         const std::uint64_t last = std::min(bucket_count, first + kBucketsPerStep);
-        runtime::parallel_for(pool_, last - first, [&](std::size_t i) {
-            kept[first + i] = fill_bucket(buckets, first + i, ends, parts);
+        runtime::parallel_for_worker(pool_, last - first, [&](std::size_t i, std::size_t worker) {
+            kept[first + i] = fill_bucket(buckets, first + i, ends, scratch[worker], parts);
         });
         if (!progress.advance(last - first)) return false;
     }
+    scratch = {};
     ends.reset();
     std::uint64_t write = 0;
     for (std::uint64_t b = 0; b < bucket_count; ++b) {

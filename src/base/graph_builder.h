@@ -7,11 +7,12 @@
 //
 // into_permanent turns the pairs into the compact finished form: degrees
 // (tallied while names are looked up) are prefix-summed into offsets, both
-// ends of every pair are laid out by bucket of node ids and then scattered
-// within their bucket, and each node's list is sorted and deduplicated in its
-// bucket; buckets are then closed up. Repeated and reversed edges collapse to
-// one; a self-loop is kept once, in its node's own list. Every phase runs on
-// the pool, and the result never depends on it. A TaskMonitor hears of every
+// ends of every pair are laid out by bucket of node ids, then ordered by
+// their other end and scattered within their bucket, so that each node's
+// list comes out sorted; lists are deduplicated in their bucket, and buckets
+// are then closed up. Repeated and reversed edges collapse to one; a
+// self-loop is kept once, in its node's own list. Every phase runs on the
+// pool, and the result never depends on it. A TaskMonitor hears of every
 // group of pairs laid out and every group of buckets finished, on the
 // caller's thread, and may stop the conversion there.
 
@@ -93,8 +94,11 @@ private:
     std::size_t part_count() const;
     bool lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
                       BuildProgress& progress);
+    std::span<const HalfEdge> sort_by_other(std::span<HalfEdge> ends,
+                                            std::vector<HalfEdge>& scratch) const;
     std::uint64_t fill_bucket(const Buckets& buckets, std::uint64_t b,
-                              utils::PageArray<HalfEdge>& ends, utils::GraphParts& parts);
+                              utils::PageArray<HalfEdge>& ends, std::vector<HalfEdge>& scratch,
+                              utils::GraphParts& parts) const;
     bool fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
                       utils::GraphParts& parts, BuildProgress& progress);
 

@@ -49,13 +49,12 @@ private:
     std::optional<std::string_view> failure_;
 };
 
-// Hands the builder the lines of `readers` up to the first failing one,
-// gathered in `names`. The error of the first failing line, counting the node
-// limit.
-runtime::Result<void> add_read_lines(std::span<BlockReader> readers,
-                                     std::vector<utils::NodeName>& names, GraphBuilder& builder,
-                                     runtime::WorkerPool* pool) {
-    std::vector<std::size_t> start{0};
+// Appends the names of `readers` up to the first failing line to `names`.
+// That line's message, if any.
+std::optional<std::string_view> gather_read_lines(std::span<BlockReader> readers,
+                                                  std::vector<utils::NodeName>& names,
+                                                  runtime::WorkerPool* pool) {
+    std::vector<std::size_t> start{names.size()};
     std::optional<std::string_view> failure;
     for (BlockReader& reader : readers) {
         start.push_back(start.back() + reader.names().size());
@@ -65,10 +64,66 @@ runtime::Result<void> add_read_lines(std::span<BlockReader> readers,
     runtime::parallel_for(pool, start.size() - 1, [&](std::size_t b) {
         std::copy(readers[b].names().begin(), readers[b].names().end(), names.begin() + start[b]);
     });
-    // Lines before the failing one may fail first.
-    if (!builder.add_lines(names)) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+    return failure;
+}
+
+// Hands the builder the gathered lines, then reports `failure`: lines before
+// the failing one may fail first, on the node limit.
+runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
+                                         std::optional<std::string_view> failure,
+                                         GraphBuilder& builder) {
+    const bool added = builder.add_lines(names);
+    names.clear();
+    if (!added) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
     if (failure) return runtime::Error(std::string(*failure));
     return {};
+}
+
+// Names gathered before they are resolved: a quarter of those resolved so
+// far, between a quarter of the largest round and the largest. A round pays
+// when it is larger than the name table (which grows with the names), and
+// its scratch stays a small share of the memory a load needs per line.
+std::size_t round_target(std::size_t largest, std::uint64_t resolved) {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(largest, std::max<std::uint64_t>(largest / 4, resolved / 4)));
+}
+
+// Reads every line into the builder, in rounds (round_target); the reading
+// scratch is gone on return.
+runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder,
+                                 runtime::WorkerPool* pool, const TextLoadOptions& options) {
+    LineChunkReader reader(input, options.buffer_bytes);
+    std::vector<BlockReader> readers;
+    std::vector<utils::NodeName> names;
+    std::uint64_t resolved = 0;
+    for (;;) {
+        auto piece = reader.next();
+        if (!piece) {
+            // The lines before the failed read may fail first.
+            auto added = add_gathered_lines(names, std::nullopt, builder);
+            if (!added) return std::move(added).error();
+            return std::move(piece).error();
+        }
+        const LineChunkReader::Piece& lines = piece.value();
+        if (lines.at_end()) break;
+        std::size_t count = 1;
+        if (lines.long_line) {
+            readers.resize(std::max<std::size_t>(readers.size(), 1));
+            readers[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
+        } else {
+            const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
+            count = blocks.size();
+            readers.resize(std::max(readers.size(), count));
+            runtime::parallel_for(pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); });
+        }
+        const auto failure = gather_read_lines(std::span(readers).first(count), names, pool);
+        if (failure || names.size() >= round_target(options.round_names, resolved)) {
+            resolved += names.size();
+            auto added = add_gathered_lines(names, failure, builder);
+            if (!added) return std::move(added).error();
+        }
+    }
+    return add_gathered_lines(names, std::nullopt, builder);
 }
 
 }  // namespace
@@ -83,29 +138,9 @@ runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
                                                   std::uint64_t max_nodes,
                                                   const TextLoadOptions& options) {
     const LoadPool pool(options.pool);
-    LineChunkReader reader(input, options.buffer_bytes);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = max_nodes}, pool.get());
-    std::vector<BlockReader> readers;
-    std::vector<utils::NodeName> names;
-    for (;;) {
-        auto piece = reader.next();
-        if (!piece) return std::move(piece).error();
-        const LineChunkReader::Piece& lines = piece.value();
-        if (lines.at_end()) break;
-        std::size_t count = 1;
-        if (lines.long_line) {
-            readers.resize(std::max<std::size_t>(readers.size(), 1));
-            readers[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
-        } else {
-            const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
-            count = blocks.size();
-            readers.resize(std::max(readers.size(), count));
-            runtime::parallel_for(pool.get(), count,
-                                  [&](std::size_t b) { readers[b].read(blocks[b]); });
-        }
-        auto added = add_read_lines(std::span(readers).first(count), names, builder, pool.get());
-        if (!added) return std::move(added).error();
-    }
+    auto read = read_lines(input, builder, pool.get(), options);
+    if (!read) return std::move(read).error();
     return std::move(builder).into_permanent(monitor);
 }
 

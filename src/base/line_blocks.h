@@ -40,9 +40,13 @@ void for_each_line(TextBlock block, OnLine&& on_line) {
     const unsigned char* const end = block.data() + block.size();
     LineTokens tokens;
     while (begin < end) {
-        const void* feed = std::memchr(begin, '\n', end - begin);
-        const unsigned char* line_end = feed ? static_cast<const unsigned char*>(feed) : end;
-        const bool valid = tokenize_line(begin, line_end, tokens);
+        const unsigned char* line_end = tokenize_plain_line(begin, end, tokens);
+        bool valid = true;
+        if (!line_end) {
+            const void* feed = std::memchr(begin, '\n', end - begin);
+            line_end = feed ? static_cast<const unsigned char*>(feed) : end;
+            valid = tokenize_line(begin, line_end, tokens);
+        }
         if (!on_line(valid ? &tokens : nullptr)) return;
         begin = line_end + 1;
     }

@@ -96,7 +96,24 @@ inline bool scan_ascii_line(const unsigned char* p, const unsigned char* end, Li
     return true;
 }
 
+inline bool is_digit(unsigned char b) { return static_cast<unsigned>(b - '0') <= 9; }
+inline bool is_blank(unsigned char b) { return b == ' ' || b == '\t'; }
+
 }  // namespace
+
+const unsigned char* tokenize_plain_line(const unsigned char* p, const unsigned char* end,
+                                         LineTokens& tokens) {
+    if (p == end || !is_digit(*p)) return nullptr;
+    p = scan_ascii_token(p, end, tokens.first);
+    if (!p || p == end || !is_blank(*p) || !tokens.first.valid()) return nullptr;
+    while (++p < end && is_blank(*p)) {
+    }
+    if (p == end || !is_digit(*p)) return nullptr;
+    p = scan_ascii_token(p, end, tokens.second);
+    if (!p || p == end || *p != '\n' || !tokens.second.valid()) return nullptr;
+    tokens.count = 2;
+    return p;
+}
 
 bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens) {
     if (scan_ascii_line(begin, end, tokens)) [[likely]]

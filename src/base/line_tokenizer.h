@@ -15,4 +15,12 @@ inline constexpr const char* kInvalidUtf8 = "stream did not contain valid UTF-8"
 // valid UTF-8 (`tokens` is then unspecified).
 bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens);
 
+// The common line in one pass, without looking for its end first: two
+// valid unsigned numbers of plain digits, separated by spaces or tabs, then a
+// line feed. Reads them into `tokens` and returns where the line feed is;
+// returns null for any other line (which tokenize_line then reads), having
+// read no byte past `end`.
+const unsigned char* tokenize_plain_line(const unsigned char* begin, const unsigned char* end,
+                                         LineTokens& tokens);
+
 }  // namespace quelmar::base

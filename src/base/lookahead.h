@@ -11,12 +11,13 @@ namespace quelmar::base {
 
 inline constexpr std::size_t kLookaheadDistance = 16;
 
-// Calls prefetch(i) for each i in [0, count) ahead of visit(i), in order.
-template <class Prefetch, class Visit>
+// Calls prefetch(i) for each i in [0, count) `distance` items ahead of
+// visit(i), in order.
+template <std::size_t distance = kLookaheadDistance, class Prefetch, class Visit>
 void visit_with_lookahead(std::size_t count, Prefetch&& prefetch, Visit&& visit) {
-    for (std::size_t i = 0; i < std::min(count, kLookaheadDistance); ++i) prefetch(i);
+    for (std::size_t i = 0; i < std::min(count, distance); ++i) prefetch(i);
     for (std::size_t i = 0; i < count; ++i) {
-        if (i + kLookaheadDistance < count) prefetch(i + kLookaheadDistance);
+        if (i + distance < count) prefetch(i + distance);
         visit(i);
     }
 }

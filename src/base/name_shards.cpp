@@ -10,11 +10,15 @@ namespace quelmar::base {
 namespace {
 
 constexpr std::size_t kShards = std::size_t{1} << NameShards::kShardBits;
-// What a position holds while its name waits for its id.
+// Entry::state: what claim found, and whether the edge end counts for the
+// tally.
+enum Kind : std::uint32_t { kKnown = 0, kFirst = 1, kRepeat = 2 };
+constexpr std::uint32_t kKindMask = 3;
+constexpr std::uint32_t kTallied = 4;
+// What a position holds, with the entry of its name's first position, while
+// that entry waits for its id.
 constexpr std::uint64_t kPendingId = std::uint64_t{1} << 63;
-// Entry::position's flag for an edge end that counts for the tally.
-constexpr std::uint32_t kTallied = std::uint32_t{1} << 31;
-// Names partitioned by one task.
+// Positions of one part of a round.
 constexpr std::size_t kPartPositions = std::size_t{1} << 16;
 
 std::size_t shard_of(utils::NodeName name) {
@@ -31,18 +35,22 @@ NameShards::NameShards(std::uint32_t max_tally)
 bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes,
                          std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool) {
     if (!pool) return resolve_in_order(names, max_nodes, names_by_id);
+    const std::size_t parts = part_count(names.size());
     partition(names, pool);
-    first_.assign(names.size(), 0);
-    runtime::parallel_for(pool, kShards, [&](std::size_t s) { claim(s, names); });
-    // New names by first position: one pass over the round's positions.
-    new_id_.resize(names.size());
-    std::uint64_t next = names_by_id.size();
-    for (std::size_t position = 0; position < names.size(); ++position) {
-        if (first_[position]) new_id_[position] = static_cast<std::uint32_t>(next++);
-    }
+    new_names_.assign(parts * kShards, 0);
+    runtime::parallel_for(pool, kShards, [&](std::size_t s) { claim(s); });
+    const std::uint64_t next = rank_new_names(parts, names_by_id.size());
     if (next > max_nodes) return false;
     names_by_id.resize(next);
-    runtime::parallel_for(pool, kShards, [&](std::size_t s) { assign(s, names, names_by_id); });
+    runtime::parallel_for(pool, parts, [&](std::size_t p) { gather(p, names, names_by_id); });
+    // Repeats read their first entries' ids; the tables take the new ids.
+    runtime::parallel_for(pool, parts + kShards, [&](std::size_t i) {
+        if (i < parts) {
+            point_repeats(i, names);
+        } else {
+            settle_new_names(i - parts);
+        }
+    });
     return true;
 }
 
@@ -69,84 +77,138 @@ bool NameShards::resolve_in_order(std::span<std::uint64_t> names, std::uint64_t 
     return true;
 }
 
+std::size_t NameShards::part_count(std::size_t positions) const {
+    return (positions + kPartPositions - 1) / kPartPositions;
+}
+
 // Sorts the round's names by shard, keeping their order within each: parts
 // of the round are counted per shard, each part gets its own stretch of
 // every shard, and the parts are laid out side by side.
 void NameShards::partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool) {
-    const std::size_t parts = (names.size() + kPartPositions - 1) / kPartPositions;
-    auto part = [&](std::size_t p) {
-        const std::size_t begin = p * kPartPositions;
-        return std::pair(begin, std::min(names.size(), begin + kPartPositions));
-    };
-    std::vector<std::uint64_t> cursor(parts * kShards, 0);
+    const std::size_t parts = part_count(names.size());
+    part_start_.assign(parts * kShards, 0);
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
-        const auto [begin, end] = part(p);
-        for (std::size_t i = begin; i < end; ++i) ++cursor[p * kShards + shard_of(names[i])];
+        const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
+        for (std::size_t i = p * kPartPositions; i < end; ++i) {
+            ++part_start_[p * kShards + shard_of(names[i])];
+        }
     });
     shard_start_.assign(kShards + 1, 0);
     std::uint64_t at = 0;
     for (std::size_t s = 0; s < kShards; ++s) {
         shard_start_[s] = at;
-        for (std::size_t p = 0; p < parts; ++p) at += std::exchange(cursor[p * kShards + s], at);
+        for (std::size_t p = 0; p < parts; ++p)
+            at += std::exchange(part_start_[p * kShards + s], at);
     }
     shard_start_[kShards] = at;
     entries_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
-        const auto [begin, end] = part(p);
-        std::uint64_t* const write = cursor.data() + p * kShards;
-        for (std::size_t i = begin; i < end; ++i) {
+        std::uint64_t write[kShards];
+        std::copy_n(part_start_.begin() + p * kShards, kShards, write);
+        const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
+        for (std::size_t i = p * kPartPositions; i < end; ++i) {
             const utils::NodeName name = names[i];
             // The second end of a line naming one node twice adds nothing.
             const bool tallied = i % 2 == 0 || names[i - 1] != name;
-            entries_[write[shard_of(name)]++] = {
-                name, static_cast<std::uint32_t>(i) | (tallied ? kTallied : 0)};
+            entries_[write[shard_of(name)]++] = {name, 0, tallied ? kTallied : 0};
         }
     });
 }
 
-// Looks the shard's names up in order, claiming new ones and tallying; a
-// position gets its name's id, or kPendingId when the name is new in this
-// round (its first position is marked).
-void NameShards::claim(std::size_t s, std::span<std::uint64_t> names) {
+// Looks the shard's names up in order, claiming new ones and tallying, and
+// counts the new names of each part. A new name's slot holds the entry of
+// its first position until the name is ranked.
+void NameShards::claim(std::size_t s) {
     NameIndex& shard = shards_[s];
-    const Entry* const entries = entries_.data() + shard_start_[s];
+    const std::size_t parts = part_start_.size() / kShards;
+    const std::uint64_t first = shard_start_[s];
+    std::size_t part = 0;
+    auto stretch_end = [&](std::size_t p) {
+        return p + 1 < parts ? part_start_[(p + 1) * kShards + s] : shard_start_[s + 1];
+    };
+    std::uint64_t part_end = parts == 0 ? first : stretch_end(0);
+    std::uint32_t new_in_part = 0;
     // A shard's table is cold again by the next round: its slots are fetched
     // ahead.
-    visit_with_lookahead(
-        shard_start_[s + 1] - shard_start_[s],
-        [&](std::size_t k) { shard.prefetch(entries[k].name); },
+    visit_with_lookahead<64>(
+        shard_start_[s + 1] - first,
+        [&](std::size_t k) { shard.prefetch(entries_[first + k].name); },
         [&](std::size_t k) {
-            const Entry entry = entries[k];
-            const std::uint32_t position = entry.position & ~kTallied;
-            const bool tallied = (entry.position & kTallied) != 0;
+            const std::uint64_t at = first + k;
+            while (at >= part_end) {
+                new_names_[part * kShards + s] = std::exchange(new_in_part, 0);
+                part_end = stretch_end(++part);
+            }
+            Entry& entry = entries_[at];
             bool claimed;
-            NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
+            NameIndex::Slot& slot =
+                shard.find_or_claim(entry.name, static_cast<std::uint32_t>(at), claimed);
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
-                first_[position] = 1;
+                entry.state |= kFirst;
+                ++new_in_part;
+            } else {
+                entry.state |= (slot.tag & NameIndex::kNew) ? kRepeat : kKnown;
             }
-            tally(s, slot, tallied);
-            names[position] = (slot.tag & NameIndex::kNew) ? kPendingId : slot.id;
+            entry.value = slot.id;
+            tally(s, slot, (entry.state & kTallied) != 0);
         });
+    for (; part < parts; ++part) new_names_[part * kShards + s] = std::exchange(new_in_part, 0);
 }
 
-// Gives the shard's new names their ids: the first of a name's positions met
-// here is its first position in the round.
-void NameShards::assign(std::size_t s, std::span<std::uint64_t> names,
+// The first id of each part's new names, in order of parts; returns the
+// next free id.
+std::uint64_t NameShards::rank_new_names(std::size_t parts, std::uint64_t first_id) {
+    first_new_id_.resize(parts);
+    std::uint64_t next = first_id;
+    for (std::size_t p = 0; p < parts; ++p) {
+        first_new_id_[p] = next;
+        for (std::size_t s = 0; s < kShards; ++s) next += new_names_[p * kShards + s];
+    }
+    return next;
+}
+
+// Walks the part's positions in order, taking each one's entry from its
+// shard's stretch: known names get their ids, first positions the next new
+// id, and repeats of new names the entry to read their id from.
+void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
                         std::vector<utils::NodeName>& names_by_id) {
+    std::uint64_t read[kShards];
+    std::copy_n(part_start_.begin() + p * kShards, kShards, read);
+    std::uint64_t next_id = first_new_id_[p];
+    const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
+    for (std::size_t i = p * kPartPositions; i < end; ++i) {
+        const utils::NodeName name = names[i];
+        Entry& entry = entries_[read[shard_of(name)]++];
+        switch (entry.state & kKindMask) {
+            case kKnown: names[i] = entry.value; break;
+            case kFirst:
+                entry.value = static_cast<std::uint32_t>(next_id);
+                names_by_id[next_id] = name;
+                names[i] = next_id++;
+                break;
+            default: names[i] = kPendingId | entry.value; break;
+        }
+    }
+}
+
+void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) const {
+    const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
+    for (std::size_t i = p * kPartPositions; i < end; ++i) {
+        if (names[i] & kPendingId) names[i] = entries_[names[i] & ~kPendingId].value;
+    }
+}
+
+// The shard's new names take their ids in its table.
+void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
     for (std::uint64_t k = shard_start_[s]; k < shard_start_[s + 1]; ++k) {
         const Entry entry = entries_[k];
-        const std::uint32_t position = entry.position & ~kTallied;
-        if (names[position] != kPendingId) continue;
+        if ((entry.state & kKindMask) != kFirst) continue;
         bool claimed;
         NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
-        if (slot.tag & NameIndex::kNew) {
-            slot.id = new_id_[position];
-            slot.tag &= ~NameIndex::kNew;
-            names_by_id[slot.id] = entry.name;
-        }
-        names[position] = slot.id;
+        slot.id = entry.value;
+        slot.tag &= ~NameIndex::kNew;
     }
 }
 
@@ -167,8 +229,9 @@ void NameShards::clear() {
     for (NameIndex& shard : shards_) shard.clear();
     entries_ = {};
     shard_start_ = {};
-    first_ = {};
-    new_id_ = {};
+    part_start_ = {};
+    new_names_ = {};
+    first_new_id_ = {};
 }
 
 }  // namespace quelmar::base

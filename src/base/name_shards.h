@@ -8,11 +8,15 @@
 //
 // Names arrive in rounds, each the names of consecutive lines (from and to
 // alternately). A round is partitioned by shard, keeping positions in order;
-// the shards then look their names up side by side, claiming new ones. New
-// names are ranked by their first position on one thread, and a second pass
-// over the shards gives them their ids: ids follow the order of first
-// appearance whatever the pool, and the table's seed never shows in results.
-// Without a pool, names are simply looked up in order.
+// the shards then look their names up side by side, claiming new ones and
+// counting them per part of the round. New names get their ids by rank of
+// first position (a prefix sum over the parts), and the results are gathered
+// back into position order part by part, each part reading its stretch of
+// every shard in sequence. No step writes to a random place of the round:
+// rounds can be far larger than the caches, so that each shard's table is
+// loaded once per round. Ids follow the order of first appearance whatever
+// the pool, and the table's seed never shows in results. Without a pool,
+// names are simply looked up in order.
 
 #include <cstddef>
 #include <cstdint>
@@ -56,29 +60,37 @@ public:
     void clear();
 
 private:
-    // A name of the round with its position; the top bit of `position` says
-    // whether it counts for the tally.
+    // A name of the round in its shard's stretch. `value` is, after claim,
+    // the name's id when it was known before the round, or the entry of its
+    // first position when it is new (and for that entry itself, its id once
+    // ranked).
     struct Entry {
         utils::NodeName name;
-        std::uint32_t position;
+        std::uint32_t value;
+        std::uint32_t state;  // Kind, plus kTallied
     };
 
     bool resolve_in_order(std::span<std::uint64_t> names, std::uint64_t max_nodes,
                           std::vector<utils::NodeName>& names_by_id);
+    std::size_t part_count(std::size_t positions) const;
     void partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool);
-    void claim(std::size_t shard, std::span<std::uint64_t> names);
-    void assign(std::size_t shard, std::span<std::uint64_t> names,
+    void claim(std::size_t shard);
+    std::uint64_t rank_new_names(std::size_t parts, std::uint64_t first_id);
+    void gather(std::size_t part, std::span<std::uint64_t> names,
                 std::vector<utils::NodeName>& names_by_id);
+    void point_repeats(std::size_t part, std::span<std::uint64_t> names) const;
+    void settle_new_names(std::size_t shard);
     void tally(std::size_t shard, NameIndex::Slot& slot, bool tallied);
 
     std::uint32_t max_tally_;
     std::vector<NameIndex> shards_;
     std::vector<std::uint8_t> overflowed_;  // per shard
-    // Scratch of a round.
+    // Scratch of a round; [p * shards + s] is part p's stretch of shard s.
     std::vector<Entry> entries_;
-    std::vector<std::uint64_t> shard_start_;  // shard s: entries_[start[s], start[s + 1])
-    std::vector<std::uint8_t> first_;         // per position: a new name's first
-    std::vector<std::uint32_t> new_id_;       // per first position: its id
+    std::vector<std::uint64_t> shard_start_;   // shard s: entries_[start[s], start[s + 1])
+    std::vector<std::uint64_t> part_start_;    // where each stretch starts
+    std::vector<std::uint32_t> new_names_;     // new names in each stretch
+    std::vector<std::uint64_t> first_new_id_;  // per part
 };
 
 }  // namespace quelmar::base

@@ -128,9 +128,10 @@ TEST(EdgeListModel, RandomInputsMatchTheModel) {
         }
 
         utils::MemorySource source(text, 1 + writer.pick(100));
-        auto graph = parse_edgelist_from_reader(
-            source, utils::TaskMonitor::unwatched(), utils::kMaxNodes,
-            testing::cut_load(round, 8 + writer.pick(64), 1 + writer.pick(32)));
+        auto graph =
+            parse_edgelist_from_reader(source, utils::TaskMonitor::unwatched(), utils::kMaxNodes,
+                                       testing::cut_load(round, 8 + writer.pick(64),
+                                                         1 + writer.pick(32), 1 + writer.pick(48)));
         if (!expected_error.empty()) {
             ASSERT_FALSE(graph.ok()) << text;
             EXPECT_EQ(graph.error().message(), expected_error) << text;

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
 
+#include "runtime/worker_pool.h"
 #include "src/base/tests/graph_test_util.h"
 
 namespace quelmar::base {
@@ -77,7 +79,8 @@ TEST(GraphBuilder, ManyEdgesAcrossChunks) {
 }
 
 // Large enough for the ends to be laid out in many buckets and for the name
-// table to grow several times.
+// table to grow several times; on a pool, in rounds of many parts that meet
+// names of earlier rounds.
 TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
     std::mt19937_64 random(99);
     std::vector<utils::NodeName> pool(60000);
@@ -89,28 +92,38 @@ TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
         if (inserted) lists.emplace_back();
         return it->second;
     };
-    GraphBuilder builder;
+    std::vector<utils::NodeName> lines;
     for (int i = 0; i < 300000; ++i) {
         // Skewed ends: low pool indices are hubs.
         const utils::NodeName from = pool[random() % (1 + random() % pool.size())];
         const utils::NodeName to = pool[random() % pool.size()];
-        ASSERT_TRUE(builder.add_edge(from, to));
+        lines.insert(lines.end(), {from, to});
         const utils::NodeId u = model_id(from);
         const utils::NodeId v = model_id(to);
         lists[u].insert(v);
         lists[v].insert(u);
     }
-    const Graph graph = std::move(builder).into_permanent();
-    ASSERT_EQ(graph.node_count(), lists.size());
-    std::uint64_t entries = 0;
-    for (utils::NodeId u = 0; u < lists.size(); ++u) {
-        const auto list = graph.neighbours(u);
-        ASSERT_EQ(std::vector<utils::NodeId>(list.begin(), list.end()),
-                  std::vector<utils::NodeId>(lists[u].begin(), lists[u].end()));
-        entries += lists[u].size();
+    const auto three = runtime::WorkerPool::start(3).value();
+    for (runtime::WorkerPool* workers : {static_cast<runtime::WorkerPool*>(nullptr), three.get()}) {
+        GraphBuilder builder(GraphBuilder::Limits{}, workers);
+        const std::size_t round = workers ? 150002 : 2;
+        for (std::size_t first = 0; first < lines.size(); first += round) {
+            std::vector<utils::NodeName> names(
+                lines.begin() + first, lines.begin() + std::min(lines.size(), first + round));
+            ASSERT_TRUE(builder.add_lines(names));
+        }
+        const Graph graph = std::move(builder).into_permanent();
+        ASSERT_EQ(graph.node_count(), lists.size());
+        std::uint64_t entries = 0;
+        for (utils::NodeId u = 0; u < lists.size(); ++u) {
+            const auto list = graph.neighbours(u);
+            ASSERT_EQ(std::vector<utils::NodeId>(list.begin(), list.end()),
+                      std::vector<utils::NodeId>(lists[u].begin(), lists[u].end()));
+            entries += lists[u].size();
+        }
+        EXPECT_EQ(graph.m_cache(), entries / 2);
+        for (const auto& [name, id] : ids) EXPECT_EQ(graph.name_set().retrieve(name), id);
     }
-    EXPECT_EQ(graph.m_cache(), entries / 2);
-    for (const auto& [name, id] : ids) EXPECT_EQ(graph.name_set().retrieve(name), id);
 }
 
 TEST(GraphBuilder, RefusesNodesBeyondTheLimit) {
