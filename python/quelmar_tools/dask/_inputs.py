@@ -22,6 +22,7 @@ import pandas as pd
 from quelmar_tools import _native
 from quelmar_tools.dask import _calls
 from quelmar_tools.dask._names import scramble
+from quelmar_tools.dask._stages import frame
 
 if TYPE_CHECKING:
     import dask.dataframe as dd
@@ -119,11 +120,11 @@ def parse_block(block: Block, kind: Kind) -> pd.DataFrame:
     first = scramble(np.frombuffer(first_bytes, np.uint64))
     second = scramble(np.frombuffer(second_bytes, np.uint64))
     if kind == "edges":
-        return pd.DataFrame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
+        return frame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
     starts = np.r_[0, np.flatnonzero(np.frombuffer(data, np.uint8) == 10) + 1]
     position = (np.uint64(block.file_index) << np.uint64(POSITION_BITS)) + \
         (starts[: first.size].astype(np.uint64) + np.uint64(begin))
-    return pd.DataFrame({"node": first, "cluster": second, "pos": position})
+    return frame({"node": first, "cluster": second, "pos": position})
 
 
 def _line_number(path: str, begin: int, data: bytes, line_index: int) -> int:
@@ -175,10 +176,10 @@ def _from_parquet_part(part: pd.DataFrame, kind: Kind,
             raise TypeError(f"Parquet columns must hold unsigned 64-bit integers, not {column.dtype}")
     first, second = (scramble(c.to_numpy(np.uint64)) for c in columns)
     if kind == "edges":
-        return pd.DataFrame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
+        return frame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
     number = (partition_info or {"number": 0})["number"]
     position = (np.uint64(number) << np.uint64(POSITION_BITS)) + np.arange(first.size, dtype=np.uint64)
-    return pd.DataFrame({"node": first, "cluster": second, "pos": position})
+    return frame({"node": first, "cluster": second, "pos": position})
 
 
 def first_error(groups: Sequence[tuple[list[str], Kind]]) -> LineError | None:

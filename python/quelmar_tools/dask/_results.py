@@ -37,6 +37,7 @@ def _table(frame: pd.DataFrame) -> pd.DataFrame:
             "vol": frame["vol"].to_numpy(np.uint64)[order],
         },
         index=pd.Index(ids[order], name="id", dtype=np.uint64),
+        copy=False,
     )
     return table
 
