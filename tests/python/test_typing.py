@@ -97,8 +97,9 @@ def run_mypy(monkeypatch):
     return run
 
 
-def test_examples_pass_mypy_strict(run_mypy):
-    status, report = run_mypy(*sorted(glob.glob(os.path.join("examples", "*.py"))))
+def test_examples_and_companion_pass_mypy_strict(run_mypy):
+    status, report = run_mypy(*sorted(glob.glob(os.path.join("examples", "*.py"))),
+                              os.path.join("python", "quelmar_tools"))
     assert status == 0, report
 
 

@@ -31,11 +31,7 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Sequence
 
-import dask
-import numpy as np
-import pandas as pd
-
-from quelmar_tools.dask import _inputs, _pipeline, _plan, _results
+from quelmar_tools.dask import _calls, _inputs, _pipeline, _plan, _results
 from quelmar_tools.dask._inputs import LineError, Source
 from quelmar_tools.dask._plan import Options
 
@@ -59,20 +55,13 @@ class Statistics:
     distributions: dict[str, list[float]] = field(default_factory=dict)
 
 
-def _compute(client: Client | None, *values: Any) -> tuple[Any, ...]:
-    if client is not None:
-        futures = client.compute(list(values))
-        return tuple(client.gather(futures))
-    return tuple(dask.compute(*values))
-
-
 def _prepare(edges: Source, clustering: Source, ids: Sequence[int] | None,
              options: Options, client: Client | None
              ) -> tuple[_pipeline.Graph, list[str], list[str], Any]:
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
     plan = _plan.plan(options, edge_paths, [member_paths], client)
-    selected = dask.delayed(_pipeline.selection(ids), pure=True)
+    selected = _calls.constant(_pipeline.selection(ids))
     members = _pipeline.members_frame(member_paths, plan)
     graph = _pipeline.graph(edge_paths, members, selected, plan)
     return graph, edge_paths, member_paths, selected
@@ -87,9 +76,9 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
     joined = _pipeline.clustering(graph, None, selected)
     covered = _pipeline.coverage(graph, joined)
     with _inputs.located(edge_paths, member_paths):
-        totals, sides, node_sides, covers = _compute(
-            client, graph.totals, joined.cluster_sides,
-            [(s[2],) for s in joined.node_sides], covered)
+        totals, sides, node_sides, covers = _calls.compute(
+            client, [graph.totals, joined.cluster_sides,
+                     [(s[2],) for s in joined.node_sides], covered])
     table = _results.counts_table([s[0] for s in sides])
     _results.raise_unresolved([s[2] for s in sides], member_paths)
     total_nodes = sum(t[0] for t in totals)
@@ -115,15 +104,13 @@ def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None
     the id), the columns of ``quelmar_tools.cluster_table``. Nothing is
     computed until the caller computes or writes it; the one-line-of-a-
     cluster rule is checked then, in the partition holding the cluster."""
-    import dask.dataframe as dd
-
     graph, _, member_paths, selected = _prepare(edges, clustering, ids, options, client)
     joined = _pipeline.clustering(graph, None, selected)
-    total_edges = dask.delayed(_results.total_edges)(graph.totals)
+    total_edges = _calls.delayed(_results.total_edges)(graph.totals)
     meta = _results.table_meta(cpm is not None)
-    parts = [dask.delayed(_results.table_part)(s[0], s[2], total_edges, cpm, member_paths)
+    parts = [_calls.delayed(_results.table_part)(s[0], s[2], total_edges, cpm, member_paths)
              for s in joined.cluster_sides]
-    return dd.from_delayed(parts, meta=meta, verify_meta=False)
+    return _calls.from_delayed(parts, meta)
 
 
 def size_diff(edges: Source, clustering: Source, other: Source, *,
@@ -136,12 +123,13 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
     member_paths = _inputs.expand(clustering)
     other_paths = _inputs.expand(other)
     plan = _plan.plan(options, edge_paths, [member_paths, other_paths], client)
-    selected = dask.delayed(_pipeline.selection(ids), pure=True)
+    selected = _calls.constant(_pipeline.selection(ids))
     graph = _pipeline.graph(edge_paths, None, None, plan)
     mine = _pipeline.clustering(graph, _pipeline.members_frame(member_paths, plan), selected)
     theirs = _pipeline.clustering(graph, _pipeline.members_frame(other_paths, plan), None)
     with _inputs.located(edge_paths, member_paths, other_paths):
-        my_sides, their_sides = _compute(client, mine.cluster_sides, theirs.cluster_sides)
+        my_sides, their_sides = _calls.compute(client, [mine.cluster_sides,
+                                                        theirs.cluster_sides])
     _results.raise_unresolved([s[2] for s in my_sides], member_paths)
     _results.raise_unresolved([s[2] for s in their_sides], other_paths)
     return _results.size_changes(_results.counts_table([s[0] for s in my_sides]),

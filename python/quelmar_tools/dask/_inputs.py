@@ -13,14 +13,18 @@ import glob
 import os
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import Iterator, Literal, Sequence, Union
+from typing import TYPE_CHECKING, BinaryIO, Iterator, Literal, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
 
 from quelmar_tools import _native
+from quelmar_tools.dask import _calls
 from quelmar_tools.dask._names import scramble
+
+if TYPE_CHECKING:
+    import dask.dataframe as dd
 
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
@@ -65,7 +69,7 @@ def is_parquet(paths: list[str]) -> bool:
 
 
 def blocks(paths: list[str], block_bytes: int = BLOCK_BYTES) -> list[Block]:
-    out = []
+    out: list[Block] = []
     for index, path in enumerate(paths):
         size = os.path.getsize(path)  # also raises for a missing file
         out.extend(Block(path, index, s, min(s + block_bytes, size))
@@ -90,10 +94,10 @@ def read_block(block: Block) -> tuple[bytes, int]:
         return data, begin
 
 
-def _read_through_line_feed(file: "os.PathLike[bytes] | object") -> bytes:
+def _read_through_line_feed(file: BinaryIO) -> bytes:
     pieces = []
     while True:
-        piece = file.read(1 << 16)  # type: ignore[attr-defined]
+        piece = file.read(1 << 16)
         if not piece:
             break
         cut = piece.find(b"\n")
@@ -145,26 +149,22 @@ def line_at(paths: list[str], position: int) -> tuple[str, int, bytes]:
     return path, _line_number(path, offset, b"", 0), line.rstrip(b"\n")
 
 
-def parquet_frame(paths: list[str], kind: Kind) -> "object":
+def parquet_frame(paths: list[str], kind: Kind) -> dd.DataFrame:
     """A Dask frame of the first two columns of Parquet files, as unsigned
     64-bit names."""
-    import dask.dataframe as dd
-
-    frame = dd.read_parquet(paths)
-    first, second = frame.columns[:2]
+    frame = _calls.read_parquet(paths)
+    first, second = list(frame.columns)[:2]
     meta = (pd.DataFrame({"lo": np.array([], np.uint64), "hi": np.array([], np.uint64)})
             if kind == "edges" else
             pd.DataFrame({k: np.array([], np.uint64) for k in ("node", "cluster", "pos")}))
-    return frame[[first, second]].map_partitions(
-        _from_parquet_part, kind, meta=meta, partition_info=True)
+    return _calls.map_partitions(frame[[first, second]], _from_parquet_part, kind, meta=meta,
+                                 partition_info=True)
 
 
 def parquet_node(paths: list[str], number: int, row: int) -> int:
     """The node name of a membership row of Parquet input."""
-    import dask.dataframe as dd
-
-    part = dd.read_parquet(paths).partitions[number].compute()
-    return int(part.iloc[row, 0])
+    part = _calls.partition(_calls.read_parquet(paths), number)
+    return int(part.iloc[:, 0].to_numpy(np.uint64)[row])
 
 
 def _from_parquet_part(part: pd.DataFrame, kind: Kind,
@@ -184,13 +184,11 @@ def _from_parquet_part(part: pd.DataFrame, kind: Kind,
 def first_error(groups: Sequence[tuple[list[str], Kind]]) -> LineError | None:
     """The first malformed line of the text files, in the order given: the
     error the module would meet first loading them one after the other."""
-    import dask
-
     for paths, kind in groups:
         if is_parquet(paths):
             continue
-        checks = [dask.delayed(_check_block)(b, kind) for b in blocks(paths)]
-        for failure in dask.compute(*checks):
+        checks = [_calls.delayed(_check_block)(b, kind) for b in blocks(paths)]
+        for failure in _calls.compute(None, checks):
             if failure is not None:
                 return LineError(failure)
     return None

@@ -20,13 +20,11 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Sequence
 
-import dask
 import dask.dataframe as dd
 import numpy as np
 import pandas as pd
-from dask.dataframe.shuffle import partitioning_index
 
-from quelmar_tools.dask import _inputs, _stages
+from quelmar_tools.dask import _calls, _inputs, _stages
 from quelmar_tools.dask._plan import Plan
 from quelmar_tools.dask._names import scramble
 
@@ -35,22 +33,21 @@ CHECKED_KEYS = 16
 
 def _read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> dd.DataFrame:
     if _inputs.is_parquet(paths):
-        return _inputs.parquet_frame(paths, kind)  # type: ignore[return-value]
+        return _inputs.parquet_frame(paths, kind)
     meta = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
-    return dd.from_map(_inputs.parse_block, _inputs.blocks(paths, plan.block_bytes),
-                       kind=kind, meta=meta, enforce_metadata=False)
+    return _calls.from_map(_inputs.parse_block, _inputs.blocks(paths, plan.block_bytes), meta,
+                           kind=kind)
 
 
 def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
     """The frame hash-shuffled by one column, as one delayed part per
     partition."""
-    shuffled = frame.shuffle(column, npartitions=partitions, shuffle_method=method)
-    return list(shuffled.to_delayed())
+    return _calls.hash_shuffled(frame, column, partitions, method)
 
 
 def _check(frame: pd.DataFrame, column: str, number: int, partitions: int) -> None:
     sample = frame[[column]].head(CHECKED_KEYS).astype(np.float64)
-    if len(sample) and (partitioning_index(sample, partitions) != number).any():
+    if len(sample) and (_calls.partition_numbers(sample, partitions) != number).any():
         raise RuntimeError("shuffled partitions do not line up: Dask's hashing of keys changed")
 
 
@@ -120,15 +117,14 @@ def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
     member_parts = (_keyed(members, "node", partitions, method) if members is not None
                     else [None] * partitions)
     lo_sides = [
-        dask.delayed(_lo_side, nout=2)(e, m, selected, i, partitions)
+        _calls.delayed(_lo_side, nout=2)(e, m, selected, i, partitions)
         for i, (e, m) in enumerate(zip(lo_parts, member_parts))
     ]
-    hi_frame = dd.from_delayed([s[1] for s in lo_sides], meta=_stages.HI_META,
-                               verify_meta=False)
+    hi_frame = _calls.from_delayed([s[1] for s in lo_sides], _stages.HI_META)
     hi_parts = _keyed(hi_frame, "hi", partitions, method)
-    nodes = [dask.delayed(_degrees)(s[0], h, i, partitions)
+    nodes = [_calls.delayed(_degrees)(s[0], h, i, partitions)
              for i, (s, h) in enumerate(zip(lo_sides, hi_parts))]
-    totals = [dask.delayed(_graph_totals)(n) for n in nodes]
+    totals = [_calls.delayed(_graph_totals)(n) for n in nodes]
     return Graph(partitions, method, nodes, hi_parts if members is not None else None, totals,
                  member_parts if members is not None else None)
 
@@ -147,19 +143,17 @@ def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Cluster
     else:
         parts, hi = _keyed(members, "node", g.partitions, g.method), [None] * g.partitions
     node_sides = [
-        dask.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions)
+        _calls.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions)
         for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi))
     ]
-    partials = dd.from_delayed([s[0] for s in node_sides], meta=_stages.PARTIAL_META,
-                               verify_meta=False)
-    cluster_sides = [dask.delayed(_stages.cluster_side, nout=3)(p)
+    partials = _calls.from_delayed([s[0] for s in node_sides], _stages.PARTIAL_META)
+    cluster_sides = [_calls.delayed(_stages.cluster_side, nout=3)(p)
                      for p in _keyed(partials, "cluster", g.partitions, g.method)]
     return Clustering(node_sides, cluster_sides)
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = dd.from_delayed([s[1] for s in c.cluster_sides], meta=_stages.SINGLE_META,
-                              verify_meta=False)
-    return [dask.delayed(_covered)(s[1], single, i, g.partitions)
+    singles = _calls.from_delayed([s[1] for s in c.cluster_sides], _stages.SINGLE_META)
+    return [_calls.delayed(_covered)(s[1], single, i, g.partitions)
             for i, (s, single) in enumerate(zip(c.node_sides, _keyed(singles, "node",
                                                                      g.partitions, g.method)))]

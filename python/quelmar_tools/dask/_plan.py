@@ -80,35 +80,37 @@ def workers(client: Any) -> Workers:
     if client is None:
         client = _default_client()
     if client is None:
-        import psutil
-
         threads = os.cpu_count() or 1
-        memory = psutil.virtual_memory().total
-        return Workers(memory, threads, threads, memory)
+        return Workers(_machine_memory(), threads, threads, _machine_memory())
     infos = list(client.scheduler_info(n_workers=-1)["workers"].values())
     if not infos:
         raise RuntimeError("the Dask client has no workers")
-    threads = [int(i["nthreads"]) for i in infos]
+    counts = [int(i["nthreads"]) for i in infos]
     memory = [_worker_memory(i) for i in infos]
-    return Workers(min(memory), max(threads), sum(threads), sum(memory))
+    return Workers(min(memory), max(counts), sum(counts), sum(memory))
 
 
 def _default_client() -> Any:
     try:
         from distributed import default_client
-
-        return default_client()
-    except (ImportError, ValueError):
+    except ImportError:
         return None
+    found: Any = default_client
+    try:
+        return found()
+    except ValueError:  # no client
+        return None
+
+
+def _machine_memory() -> int:
+    return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
 
 
 def _worker_memory(info: dict[str, Any]) -> int:
     limit = int(info.get("memory_limit") or 0)
     if limit > 0:
         return limit
-    import psutil  # no limit: the machine's memory, shared with its other workers
-
-    return int(psutil.virtual_memory().total)
+    return _machine_memory()  # no limit: the machine's, shared with its other workers
 
 
 def plan(options: Options, edges: list[str], clusterings: Sequence[list[str]],

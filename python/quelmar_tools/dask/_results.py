@@ -83,9 +83,9 @@ def raise_unresolved(parts: Sequence[pd.DataFrame], member_paths: list[str]) -> 
     if not frames:
         return
     lines = pd.concat(frames, ignore_index=True)
-    first = lines.loc[lines["pos"].idxmin()]
-    cluster = int(unscramble(np.array([first["cluster"]], np.uint64))[0])
-    position = int(first["pos"])
+    first = int(np.argmin(lines["pos"].to_numpy(np.uint64)))
+    cluster = int(unscramble(lines["cluster"].to_numpy(np.uint64)[first:first + 1])[0])
+    position = int(lines["pos"].to_numpy(np.uint64)[first])
     if _inputs.is_parquet(member_paths):
         number = position >> _inputs.POSITION_BITS
         row = position & ((1 << _inputs.POSITION_BITS) - 1)

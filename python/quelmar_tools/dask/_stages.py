@@ -75,7 +75,7 @@ def _distinct_pairs(a: U64, b: U64) -> tuple[U64, U64]:
 def _selected(clusters: U64, selected: U64 | None) -> npt.NDArray[np.bool_]:
     if selected is None:
         return np.ones(clusters.size, bool)
-    return pd.Index(selected).get_indexer(clusters) >= 0
+    return pd.Index(selected).get_indexer(pd.Index(clusters)) >= 0
 
 
 def _runs(sorted_keys: U64) -> tuple[U64, npt.NDArray[np.intp]]:
@@ -157,7 +157,7 @@ def _internal(
     cluster = hi_rows["cluster"].to_numpy(np.uint64)[carries]
     index = pd.Index(_fingerprint(m_node, m_cluster))
     if index.is_unique:
-        at = index.get_indexer(_fingerprint(hi, cluster))
+        at = index.get_indexer(pd.Index(_fingerprint(hi, cluster)))
         found = at >= 0
         found[found] = (m_node[at[found]] == hi[found]) & (m_cluster[at[found]] == cluster[found])
     else:  # a fingerprint collision: join on the pair itself
@@ -282,7 +282,7 @@ def cluster_side(partials: pd.DataFrame) -> ClusterSide:
     twice = totals.index[totals["unknown"] >= 2]
     lines = partials.loc[partials["unknown"] > 0, ["cluster", "pos"]]
     lines = lines[lines["cluster"].isin(twice)].sort_values(["cluster", "pos"])
-    unresolved = lines.groupby("cluster", sort=False).nth(1).reset_index(drop=True)
+    unresolved = pd.DataFrame(lines.groupby("cluster", sort=False).nth(1)).reset_index(drop=True)
     return ClusterSide(counts, singles, unresolved.astype(np.uint64))
 
 
