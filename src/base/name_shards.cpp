@@ -87,10 +87,13 @@ std::size_t NameShards::part_count(std::size_t positions) const {
 void NameShards::partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool) {
     const std::size_t parts = part_count(names.size());
     part_start_.assign(parts * kShards, 0);
+    shard_of_position_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
         const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
         for (std::size_t i = p * kPartPositions; i < end; ++i) {
-            ++part_start_[p * kShards + shard_of(names[i])];
+            const auto shard = static_cast<std::uint8_t>(shard_of(names[i]));
+            shard_of_position_[i] = shard;
+            ++part_start_[p * kShards + shard];
         }
     });
     shard_start_.assign(kShards + 1, 0);
@@ -110,7 +113,7 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
             const utils::NodeName name = names[i];
             // The second end of a line naming one node twice adds nothing.
             const bool tallied = i % 2 == 0 || names[i - 1] != name;
-            entries_[write[shard_of(name)]++] = {name, 0, tallied ? kTallied : 0};
+            entries_[write[shard_of_position_[i]]++] = {name, 0, tallied ? kTallied : 0};
         }
     });
 }
@@ -179,7 +182,7 @@ void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
     const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
     for (std::size_t i = p * kPartPositions; i < end; ++i) {
         const utils::NodeName name = names[i];
-        Entry& entry = entries_[read[shard_of(name)]++];
+        Entry& entry = entries_[read[shard_of_position_[i]]++];
         switch (entry.state & kKindMask) {
             case kKnown: names[i] = entry.value; break;
             case kFirst:
@@ -230,6 +233,7 @@ void NameShards::clear() {
     entries_ = {};
     shard_start_ = {};
     part_start_ = {};
+    shard_of_position_ = {};
     new_names_ = {};
     first_new_id_ = {};
 }
