@@ -30,7 +30,8 @@ std::size_t shard_of(utils::NodeName name) {
 NameShards::NameShards(std::uint32_t max_tally)
     : max_tally_(std::min(max_tally, NameIndex::kNew - 2)),
       shards_(kShards),
-      overflowed_(kShards, 0) {}
+      overflowed_(kShards, 0),
+      first_entries_(kShards) {}
 
 bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes,
                          std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool) {
@@ -131,6 +132,8 @@ void NameShards::claim(std::size_t s) {
     };
     std::uint64_t part_end = parts == 0 ? first : stretch_end(0);
     std::uint32_t new_in_part = 0;
+    std::vector<std::uint32_t>& first_entries = first_entries_[s];
+    first_entries.clear();
     // A shard's table is cold again by the next round: its slots are fetched
     // ahead.
     visit_with_lookahead<64>(
@@ -149,6 +152,7 @@ void NameShards::claim(std::size_t s) {
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
                 entry.state |= kFirst;
+                first_entries.push_back(static_cast<std::uint32_t>(at));
                 ++new_in_part;
             } else {
                 entry.state |= (slot.tag & NameIndex::kNew) ? kRepeat : kKnown;
@@ -205,9 +209,8 @@ void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) co
 // The shard's new names take their ids in its table.
 void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
-    for (std::uint64_t k = shard_start_[s]; k < shard_start_[s + 1]; ++k) {
+    for (const std::uint32_t k : first_entries_[s]) {
         const Entry entry = entries_[k];
-        if ((entry.state & kKindMask) != kFirst) continue;
         bool claimed;
         NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
         slot.id = entry.value;
@@ -234,6 +237,7 @@ void NameShards::clear() {
     shard_start_ = {};
     part_start_ = {};
     shard_of_position_ = {};
+    first_entries_ = std::vector<std::vector<std::uint32_t>>(kShards);
     new_names_ = {};
     first_new_id_ = {};
 }
