@@ -8,7 +8,9 @@
 //   quelmar_graph_load_bench --edges E.txt --snapshot S.lz4 [--clusters C.txt] [--repeat R]
 //
 // Prints the best times of R rounds, the ratios to the floors, the speedup of
-// 2 workers over 1, and peak memory in bytes per edge line.
+// 2 workers over 1, peak memory in bytes per edge line, and how much a
+// second thread of busy integer work gains on this machine (the ceiling of
+// the compute-bound phases' speedup).
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -25,6 +27,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/worker_pool.h"
@@ -66,6 +69,40 @@ int child_floor(const char* path) {
     ::close(fd);
     std::printf("%.6f %llu %llu\n", seconds_since(start), static_cast<unsigned long long>(lines),
                 static_cast<unsigned long long>(sum & 0xFFFF));
+    return 0;
+}
+
+// The machine's own gain from a second thread: a fixed amount of busy,
+// cache-resident integer work, timed on one thread alone and on two side by
+// side. Where the two processors are hyperthreads of one core, two threads
+// of such work gain far less than twice.
+int child_spin(const char* threads) {
+    auto spin = [] {
+        std::uint64_t x[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        for (std::uint64_t i = 0; i < 400'000'000; ++i) {
+            x[0] += i;
+            x[1] ^= x[0];
+            x[2] += x[1] >> 1;
+            x[3] ^= x[2];
+            x[4] += i ^ x[3];
+            x[5] ^= x[4];
+            x[6] += x[5];
+            x[7] ^= x[6];
+        }
+        return x[7] + x[3];
+    };
+    const auto start = Clock::now();
+    std::uint64_t sink = 0;
+    if (std::strcmp(threads, "2") == 0) {
+        std::uint64_t other = 0;
+        std::thread second([&] { other = spin(); });
+        sink = spin();
+        second.join();
+        sink ^= other;
+    } else {
+        sink = spin();
+    }
+    std::printf("%.6f %llu 0\n", seconds_since(start), static_cast<unsigned long long>(sink & 1));
     return 0;
 }
 
@@ -182,6 +219,7 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) {
         const std::string mode = argv[2];
         if (mode == "floor" && argc == 4) return child_floor(argv[3]);
+        if (mode == "spin" && argc == 4) return child_spin(argv[3]);
         if (mode == "graph" && argc == 5) return child_graph(argv[3], argv[4]);
         if (mode == "clusters" && argc == 6) return child_clusters(argv[3], argv[4], argv[5]);
         return 2;
@@ -200,7 +238,7 @@ int main(int argc, char** argv) {
 
     const bool with_clusters = options.count("--clusters") > 0;
     const std::string clusters_path = with_clusters ? options["--clusters"] : "";
-    Measurement floor, edge_list[2], snap, clusters_floor, clusters[2];
+    Measurement floor, edge_list[2], snap, clusters_floor, clusters[2], spin[2];
     auto measure_graph = [&] {
         keep_best(floor, run_child({"--child", "floor", edges}));
         for (int w = 0; w < 2; ++w) {
@@ -208,6 +246,9 @@ int main(int argc, char** argv) {
         }
     };
     auto measure_rest = [&] {
+        for (int t = 0; t < 2; ++t) {
+            keep_best(spin[t], run_child({"--child", "spin", std::to_string(t + 1)}));
+        }
         keep_best(snap, run_child({"--child", "graph", snapshot, "1"}));
         if (!with_clusters) return;
         keep_best(clusters_floor, run_child({"--child", "floor", clusters_path}));
@@ -248,6 +289,8 @@ int main(int argc, char** argv) {
     }
     std::printf("edge-list load, 2 workers against 1: %.2fx faster\n",
                 edge_list[0].seconds / edge_list[1].seconds);
+    std::printf("this machine: two threads of busy integer work do %.2fx the work of one\n",
+                2 * spin[0].seconds / spin[1].seconds);
     std::printf("snapshot load              %8.3f s   peak %7.1f MiB  %5.1f B/line   "
                 "%.2fx faster than the edge list on 2 workers\n",
                 snap.seconds, mib(snap), per_line(snap), edge_list[1].seconds / snap.seconds);

@@ -30,7 +30,8 @@ std::size_t shard_of(utils::NodeName name) {
 NameShards::NameShards(std::uint32_t max_tally)
     : max_tally_(std::min(max_tally, NameIndex::kNew - 2)),
       shards_(kShards),
-      overflowed_(kShards, 0) {}
+      overflowed_(kShards, 0),
+      first_entries_(kShards) {}
 
 bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes,
                          std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool) {
@@ -87,10 +88,13 @@ std::size_t NameShards::part_count(std::size_t positions) const {
 void NameShards::partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool) {
     const std::size_t parts = part_count(names.size());
     part_start_.assign(parts * kShards, 0);
+    shard_of_position_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
         const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
         for (std::size_t i = p * kPartPositions; i < end; ++i) {
-            ++part_start_[p * kShards + shard_of(names[i])];
+            const auto shard = static_cast<std::uint8_t>(shard_of(names[i]));
+            shard_of_position_[i] = shard;
+            ++part_start_[p * kShards + shard];
         }
     });
     shard_start_.assign(kShards + 1, 0);
@@ -110,7 +114,7 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
             const utils::NodeName name = names[i];
             // The second end of a line naming one node twice adds nothing.
             const bool tallied = i % 2 == 0 || names[i - 1] != name;
-            entries_[write[shard_of(name)]++] = {name, 0, tallied ? kTallied : 0};
+            entries_[write[shard_of_position_[i]]++] = {name, 0, tallied ? kTallied : 0};
         }
     });
 }
@@ -128,6 +132,8 @@ void NameShards::claim(std::size_t s) {
     };
     std::uint64_t part_end = parts == 0 ? first : stretch_end(0);
     std::uint32_t new_in_part = 0;
+    std::vector<std::uint32_t>& first_entries = first_entries_[s];
+    first_entries.clear();
     // A shard's table is cold again by the next round: its slots are fetched
     // ahead.
     visit_with_lookahead<64>(
@@ -146,6 +152,7 @@ void NameShards::claim(std::size_t s) {
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
                 entry.state |= kFirst;
+                first_entries.push_back(static_cast<std::uint32_t>(at));
                 ++new_in_part;
             } else {
                 entry.state |= (slot.tag & NameIndex::kNew) ? kRepeat : kKnown;
@@ -179,7 +186,7 @@ void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
     const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
     for (std::size_t i = p * kPartPositions; i < end; ++i) {
         const utils::NodeName name = names[i];
-        Entry& entry = entries_[read[shard_of(name)]++];
+        Entry& entry = entries_[read[shard_of_position_[i]]++];
         switch (entry.state & kKindMask) {
             case kKnown: names[i] = entry.value; break;
             case kFirst:
@@ -202,9 +209,8 @@ void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) co
 // The shard's new names take their ids in its table.
 void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
-    for (std::uint64_t k = shard_start_[s]; k < shard_start_[s + 1]; ++k) {
+    for (const std::uint32_t k : first_entries_[s]) {
         const Entry entry = entries_[k];
-        if ((entry.state & kKindMask) != kFirst) continue;
         bool claimed;
         NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
         slot.id = entry.value;
@@ -230,6 +236,8 @@ void NameShards::clear() {
     entries_ = {};
     shard_start_ = {};
     part_start_ = {};
+    shard_of_position_ = {};
+    first_entries_ = std::vector<std::vector<std::uint32_t>>(kShards);
     new_names_ = {};
     first_new_id_ = {};
 }
