@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/cache_line.h"
 #include "runtime/parallel.h"
 #include "src/base/line_blocks.h"
 #include "src/base/line_rules.h"
@@ -31,8 +32,9 @@ struct UnknownNode {
 
 // What one worker makes of one block of lines: the members of its known
 // lines in line order, grouped in runs, its lines naming unknown nodes in
-// line order, and the first failing line's message. Reused block after block.
-class BlockReader {
+// line order, and the first failing line's message. Reused block after block;
+// readers side by side in an array are written by different workers.
+class alignas(runtime::kCacheLine) BlockReader {
 public:
     void read(TextBlock block, const utils::NameSet& names) {
         clear();

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/cache_line.h"
 #include "runtime/log.h"
 #include "runtime/parallel.h"
 #include "src/base/graph_builder.h"
@@ -18,8 +19,9 @@ namespace quelmar::base {
 namespace {
 
 // The names of one block's lines (from and to alternately) up to its first
-// failing line, and that line's message. Reused block after block.
-class BlockReader {
+// failing line, and that line's message. Reused block after block; readers
+// side by side in an array are written by different workers.
+class alignas(runtime::kCacheLine) BlockReader {
 public:
     void read(TextBlock block) {
         clear();

@@ -9,13 +9,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cache_line.h"
 #include "src/utils/keyed_hash.h"
 #include "src/utils/name_set.h"
 #include "src/utils/page_memory.h"
 
 namespace quelmar::base {
 
-class NameIndex {
+// Shards side by side in an array are worked by different threads, so each
+// index keeps its own cache line.
+class alignas(runtime::kCacheLine) NameIndex {
 public:
     struct Slot {
         utils::NodeName name;

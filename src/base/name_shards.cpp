@@ -132,7 +132,7 @@ void NameShards::claim(std::size_t s) {
     };
     std::uint64_t part_end = parts == 0 ? first : stretch_end(0);
     std::uint32_t new_in_part = 0;
-    std::vector<std::uint32_t>& first_entries = first_entries_[s];
+    std::vector<std::uint32_t>& first_entries = first_entries_[s].value;
     first_entries.clear();
     // A shard's table is cold again by the next round: its slots are fetched
     // ahead.
@@ -209,7 +209,7 @@ void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) co
 // The shard's new names take their ids in its table.
 void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
-    for (const std::uint32_t k : first_entries_[s]) {
+    for (const std::uint32_t k : first_entries_[s].value) {
         const Entry entry = entries_[k];
         bool claimed;
         NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
@@ -237,7 +237,7 @@ void NameShards::clear() {
     shard_start_ = {};
     part_start_ = {};
     shard_of_position_ = {};
-    first_entries_ = std::vector<std::vector<std::uint32_t>>(kShards);
+    first_entries_ = decltype(first_entries_)(kShards);
     new_names_ = {};
     first_new_id_ = {};
 }

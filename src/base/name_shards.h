@@ -23,6 +23,7 @@
 #include <span>
 #include <vector>
 
+#include "runtime/cache_line.h"
 #include "runtime/parallel.h"
 #include "runtime/worker_pool.h"
 #include "src/base/name_index.h"
@@ -90,9 +91,10 @@ private:
     std::vector<std::uint64_t> shard_start_;  // shard s: entries_[start[s], start[s + 1])
     std::vector<std::uint64_t> part_start_;   // where each stretch starts
     std::vector<std::uint8_t> shard_of_position_;
-    std::vector<std::vector<std::uint32_t>> first_entries_;  // per shard: its new names' entries
-    std::vector<std::uint32_t> new_names_;                   // new names in each stretch
-    std::vector<std::uint64_t> first_new_id_;                // per part
+    // Per shard: the entries of its new names.
+    std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> first_entries_;
+    std::vector<std::uint32_t> new_names_;     // new names in each stretch
+    std::vector<std::uint64_t> first_new_id_;  // per part
 };
 
 }  // namespace quelmar::base
