@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "runtime/cache_line.h"
 #include "runtime/parallel.h"
 #include "src/base/lookahead.h"
 
@@ -252,11 +253,11 @@ bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdg
     const std::uint64_t bucket_count = buckets.count();
     neighbours.resize(buckets.start(bucket_count));
     std::vector<std::uint64_t> kept(bucket_count);
-    std::vector<std::vector<HalfEdge>> scratch(runtime::worker_count(pool_));
+    std::vector<runtime::OwnLine<std::vector<HalfEdge>>> scratch(runtime::worker_count(pool_));
     for (std::uint64_t first = 0; first < bucket_count; first += kBucketsPerStep) {
         const std::uint64_t last = std::min(bucket_count, first + kBucketsPerStep);
         runtime::parallel_for_worker(pool_, last - first, [&](std::size_t i, std::size_t worker) {
-            kept[first + i] = fill_bucket(buckets, first + i, ends, scratch[worker], parts);
+            kept[first + i] = fill_bucket(buckets, first + i, ends, scratch[worker].value, parts);
         });
         if (!progress.advance(last - first)) return false;
     }
