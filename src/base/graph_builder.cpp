@@ -199,12 +199,12 @@ std::span<const GraphBuilder::HalfEdge> GraphBuilder::sort_by_other(
     std::array<std::uint64_t, std::size_t{1} << kMaxDigitBits> at;
     for (int pass = 0; pass < passes; ++pass) {
         const int shift = pass * digit_bits;
+        auto digit = [&](const HalfEdge& end) { return (end.other >> shift) & mask; };
         std::fill_n(at.begin(), mask + 1, 0);
-        for (std::size_t k = 0; k < ends.size(); ++k) ++at[(from[k].other >> shift) & mask];
+        for (std::size_t k = 0; k < ends.size(); ++k) ++at[digit(from[k])];
         std::uint64_t start = 0;
         for (std::uint32_t d = 0; d <= mask; ++d) start += std::exchange(at[d], start);
-        for (std::size_t k = 0; k < ends.size(); ++k)
-            to[at[(from[k].other >> shift) & mask]++] = from[k];
+        for (std::size_t k = 0; k < ends.size(); ++k) to[at[digit(from[k])]++] = from[k];
         std::swap(from, to);
     }
     return {from, ends.size()};

@@ -21,6 +21,11 @@ constexpr std::uint64_t kPendingId = std::uint64_t{1} << 63;
 // Positions of one part of a round.
 constexpr std::size_t kPartPositions = std::size_t{1} << 16;
 
+// Positions [first, second) of a round of `positions` form part p.
+std::pair<std::size_t, std::size_t> part_range(std::size_t p, std::size_t positions) {
+    return {p * kPartPositions, std::min(positions, (p + 1) * kPartPositions)};
+}
+
 std::size_t shard_of(utils::NodeName name) {
     return static_cast<std::size_t>(NameIndex::hash(name) >> (64 - NameShards::kShardBits));
 }
@@ -90,8 +95,8 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
     part_start_.assign(parts * kShards, 0);
     shard_of_position_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
-        const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
-        for (std::size_t i = p * kPartPositions; i < end; ++i) {
+        const auto [begin, end] = part_range(p, names.size());
+        for (std::size_t i = begin; i < end; ++i) {
             const auto shard = static_cast<std::uint8_t>(shard_of(names[i]));
             shard_of_position_[i] = shard;
             ++part_start_[p * kShards + shard];
@@ -101,16 +106,17 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
     std::uint64_t at = 0;
     for (std::size_t s = 0; s < kShards; ++s) {
         shard_start_[s] = at;
-        for (std::size_t p = 0; p < parts; ++p)
+        for (std::size_t p = 0; p < parts; ++p) {
             at += std::exchange(part_start_[p * kShards + s], at);
+        }
     }
     shard_start_[kShards] = at;
     entries_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
         std::uint64_t write[kShards];
         std::copy_n(part_start_.begin() + p * kShards, kShards, write);
-        const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
-        for (std::size_t i = p * kPartPositions; i < end; ++i) {
+        const auto [begin, end] = part_range(p, names.size());
+        for (std::size_t i = begin; i < end; ++i) {
             const utils::NodeName name = names[i];
             // The second end of a line naming one node twice adds nothing.
             const bool tallied = i % 2 == 0 || names[i - 1] != name;
@@ -183,8 +189,8 @@ void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
     std::uint64_t read[kShards];
     std::copy_n(part_start_.begin() + p * kShards, kShards, read);
     std::uint64_t next_id = first_new_id_[p];
-    const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
-    for (std::size_t i = p * kPartPositions; i < end; ++i) {
+    const auto [begin, end] = part_range(p, names.size());
+    for (std::size_t i = begin; i < end; ++i) {
         const utils::NodeName name = names[i];
         Entry& entry = entries_[read[shard_of_position_[i]]++];
         switch (entry.state & kKindMask) {
@@ -200,8 +206,8 @@ void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
 }
 
 void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) const {
-    const std::size_t end = std::min(names.size(), (p + 1) * kPartPositions);
-    for (std::size_t i = p * kPartPositions; i < end; ++i) {
+    const auto [begin, end] = part_range(p, names.size());
+    for (std::size_t i = begin; i < end; ++i) {
         if (names[i] & kPendingId) names[i] = entries_[names[i] & ~kPendingId].value;
     }
 }

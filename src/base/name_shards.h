@@ -88,9 +88,9 @@ private:
     std::vector<std::uint8_t> overflowed_;  // per shard
     // Scratch of a round; [p * shards + s] is part p's stretch of shard s.
     std::vector<Entry> entries_;
-    std::vector<std::uint64_t> shard_start_;  // shard s: entries_[start[s], start[s + 1])
-    std::vector<std::uint64_t> part_start_;   // where each stretch starts
-    std::vector<std::uint8_t> shard_of_position_;
+    std::vector<std::uint64_t> shard_start_;       // shard s: entries_[start[s], start[s + 1])
+    std::vector<std::uint64_t> part_start_;        // where each stretch starts
+    std::vector<std::uint8_t> shard_of_position_;  // hashed once per round
     // Per shard: the entries of its new names.
     std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> first_entries_;
     std::vector<std::uint32_t> new_names_;     // new names in each stretch
