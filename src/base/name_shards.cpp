@@ -10,11 +10,8 @@ namespace quelmar::base {
 namespace {
 
 constexpr std::size_t kShards = std::size_t{1} << NameShards::kShardBits;
-// Entry::state: what claim found, and whether the edge end counts for the
-// tally.
+// Claim::kind.
 enum Kind : std::uint32_t { kKnown = 0, kFirst = 1, kRepeat = 2 };
-constexpr std::uint32_t kKindMask = 3;
-constexpr std::uint32_t kTallied = 4;
 // What a position holds, with the entry of its name's first position, while
 // that entry waits for its id.
 constexpr std::uint64_t kPendingId = std::uint64_t{1} << 63;
@@ -24,6 +21,13 @@ constexpr std::size_t kPartPositions = std::size_t{1} << 16;
 // Positions [first, second) of a round of `positions` form part p.
 std::pair<std::size_t, std::size_t> part_range(std::size_t p, std::size_t positions) {
     return {p * kPartPositions, std::min(positions, (p + 1) * kPartPositions)};
+}
+
+// Whether position i, holding `name` after `previous`, is the second end of
+// a line naming one node twice. That end adds nothing: it takes no entry nor
+// tally, and its id is that of the first end. Parts start at a line.
+bool is_loop_end(std::size_t i, utils::NodeName name, utils::NodeName previous) {
+    return i % 2 == 1 && name == previous;
 }
 
 std::size_t shard_of(utils::NodeName name) {
@@ -63,12 +67,13 @@ bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes
 // On one thread, names met in order get their ids at once.
 bool NameShards::resolve_in_order(std::span<std::uint64_t> names, std::uint64_t max_nodes,
                                   std::vector<utils::NodeName>& names_by_id) {
-    utils::NodeName from = 0;
+    utils::NodeName previous = 0;  // names[i - 1] holds its id by then
     for (std::size_t i = 0; i < names.size(); ++i) {
         const utils::NodeName name = names[i];
-        // The second end of a line naming one node twice adds nothing.
-        const bool tallied = i % 2 == 0 || from != name;
-        from = name;
+        if (is_loop_end(i, name, std::exchange(previous, name))) {
+            names[i] = names[i - 1];
+            continue;
+        }
         const std::size_t s = shard_of(name);
         bool claimed;
         NameIndex::Slot& slot =
@@ -77,7 +82,7 @@ bool NameShards::resolve_in_order(std::span<std::uint64_t> names, std::uint64_t 
             if (names_by_id.size() >= max_nodes) return false;
             names_by_id.push_back(name);
         }
-        tally(s, slot, tallied);
+        tally(s, slot);
         names[i] = slot.id;
     }
     return true;
@@ -96,10 +101,12 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
     shard_of_position_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
         const auto [begin, end] = part_range(p, names.size());
+        utils::NodeName previous = 0;
         for (std::size_t i = begin; i < end; ++i) {
-            const auto shard = static_cast<std::uint8_t>(shard_of(names[i]));
+            const utils::NodeName name = names[i];
+            const auto shard = static_cast<std::uint8_t>(shard_of(name));
             shard_of_position_[i] = shard;
-            ++part_start_[p * kShards + shard];
+            if (!is_loop_end(i, name, std::exchange(previous, name))) ++part_start_[p * kShards + shard];
         }
     });
     shard_start_.assign(kShards + 1, 0);
@@ -111,16 +118,18 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
         }
     }
     shard_start_[kShards] = at;
-    entries_.resize(names.size());
+    entry_names_.resize(at);
+    claims_.resize(at);
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
         std::uint64_t write[kShards];
         std::copy_n(part_start_.begin() + p * kShards, kShards, write);
         const auto [begin, end] = part_range(p, names.size());
+        utils::NodeName previous = 0;
         for (std::size_t i = begin; i < end; ++i) {
             const utils::NodeName name = names[i];
-            // The second end of a line naming one node twice adds nothing.
-            const bool tallied = i % 2 == 0 || names[i - 1] != name;
-            entries_[write[shard_of_position_[i]]++] = {name, 0, tallied ? kTallied : 0};
+            if (!is_loop_end(i, name, std::exchange(previous, name))) {
+                entry_names_[write[shard_of_position_[i]]++] = name;
+            }
         }
     });
 }
@@ -144,27 +153,27 @@ void NameShards::claim(std::size_t s) {
     // ahead.
     visit_with_lookahead<64>(
         shard_start_[s + 1] - first,
-        [&](std::size_t k) { shard.prefetch(entries_[first + k].name); },
+        [&](std::size_t k) { shard.prefetch(entry_names_[first + k]); },
         [&](std::size_t k) {
             const std::uint64_t at = first + k;
             while (at >= part_end) {
                 new_names_[part * kShards + s] = std::exchange(new_in_part, 0);
                 part_end = stretch_end(++part);
             }
-            Entry& entry = entries_[at];
             bool claimed;
             NameIndex::Slot& slot =
-                shard.find_or_claim(entry.name, static_cast<std::uint32_t>(at), claimed);
+                shard.find_or_claim(entry_names_[at], static_cast<std::uint32_t>(at), claimed);
+            std::uint32_t kind = kKnown;
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
-                entry.state |= kFirst;
+                kind = kFirst;
                 first_entries.push_back(static_cast<std::uint32_t>(at));
                 ++new_in_part;
-            } else {
-                entry.state |= (slot.tag & NameIndex::kNew) ? kRepeat : kKnown;
+            } else if (slot.tag & NameIndex::kNew) {
+                kind = kRepeat;
             }
-            entry.value = slot.id;
-            tally(s, slot, (entry.state & kTallied) != 0);
+            claims_[at] = {slot.id, kind};
+            tally(s, slot);
         });
     for (; part < parts; ++part) new_names_[part * kShards + s] = std::exchange(new_in_part, 0);
 }
@@ -190,17 +199,22 @@ void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
     std::copy_n(part_start_.begin() + p * kShards, kShards, read);
     std::uint64_t next_id = first_new_id_[p];
     const auto [begin, end] = part_range(p, names.size());
+    utils::NodeName previous = 0;  // names[i - 1] holds its id by then
     for (std::size_t i = begin; i < end; ++i) {
         const utils::NodeName name = names[i];
-        Entry& entry = entries_[read[shard_of_position_[i]]++];
-        switch (entry.state & kKindMask) {
-            case kKnown: names[i] = entry.value; break;
+        if (is_loop_end(i, name, std::exchange(previous, name))) {
+            names[i] = names[i - 1];
+            continue;
+        }
+        Claim& claim = claims_[read[shard_of_position_[i]]++];
+        switch (claim.kind) {
+            case kKnown: names[i] = claim.value; break;
             case kFirst:
-                entry.value = static_cast<std::uint32_t>(next_id);
+                claim.value = static_cast<std::uint32_t>(next_id);
                 names_by_id[next_id] = name;
                 names[i] = next_id++;
                 break;
-            default: names[i] = kPendingId | entry.value; break;
+            default: names[i] = kPendingId | claim.value; break;
         }
     }
 }
@@ -208,7 +222,7 @@ void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
 void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) const {
     const auto [begin, end] = part_range(p, names.size());
     for (std::size_t i = begin; i < end; ++i) {
-        if (names[i] & kPendingId) names[i] = entries_[names[i] & ~kPendingId].value;
+        if (names[i] & kPendingId) names[i] = claims_[names[i] & ~kPendingId].value;
     }
 }
 
@@ -216,16 +230,14 @@ void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) co
 void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
     for (const std::uint32_t k : first_entries_[s].value) {
-        const Entry entry = entries_[k];
         bool claimed;
-        NameIndex::Slot& slot = shard.find_or_claim(entry.name, 0, claimed);
-        slot.id = entry.value;
+        NameIndex::Slot& slot = shard.find_or_claim(entry_names_[k], 0, claimed);
+        slot.id = claims_[k].value;
         slot.tag &= ~NameIndex::kNew;
     }
 }
 
-void NameShards::tally(std::size_t s, NameIndex::Slot& slot, bool tallied) {
-    if (!tallied) return;
+void NameShards::tally(std::size_t s, NameIndex::Slot& slot) {
     if ((slot.tag & ~NameIndex::kNew) - 1 < max_tally_) {
         ++slot.tag;
     } else {
@@ -239,7 +251,8 @@ bool NameShards::tally_overflowed() const {
 
 void NameShards::clear() {
     for (NameIndex& shard : shards_) shard.clear();
-    entries_ = {};
+    entry_names_ = {};
+    claims_ = {};
     shard_start_ = {};
     part_start_ = {};
     shard_of_position_ = {};

@@ -61,14 +61,13 @@ public:
     void clear();
 
 private:
-    // A name of the round in its shard's stretch. `value` is, after claim,
-    // the name's id when it was known before the round, or the entry of its
-    // first position when it is new (and for that entry itself, its id once
-    // ranked).
-    struct Entry {
-        utils::NodeName name;
+    // What claim found for a name of the round, in its shard's stretch.
+    // `value` is the name's id when it was known before the round, or the
+    // entry of its first position when it is new (and for that entry
+    // itself, its id once ranked).
+    struct Claim {
         std::uint32_t value;
-        std::uint32_t state;  // Kind, plus kTallied
+        std::uint32_t kind;
     };
 
     bool resolve_in_order(std::span<std::uint64_t> names, std::uint64_t max_nodes,
@@ -81,14 +80,16 @@ private:
                 std::vector<utils::NodeName>& names_by_id);
     void point_repeats(std::size_t part, std::span<std::uint64_t> names) const;
     void settle_new_names(std::size_t shard);
-    void tally(std::size_t shard, NameIndex::Slot& slot, bool tallied);
+    void tally(std::size_t shard, NameIndex::Slot& slot);
 
     std::uint32_t max_tally_;
     std::vector<NameIndex> shards_;
     std::vector<std::uint8_t> overflowed_;  // per shard
     // Scratch of a round; [p * shards + s] is part p's stretch of shard s.
-    std::vector<Entry> entries_;
-    std::vector<std::uint64_t> shard_start_;       // shard s: entries_[start[s], start[s + 1])
+    // Entries: the round's names sorted by shard, and what claim found.
+    std::vector<utils::NodeName> entry_names_;
+    std::vector<Claim> claims_;
+    std::vector<std::uint64_t> shard_start_;       // shard s: entries [start[s], start[s + 1])
     std::vector<std::uint64_t> part_start_;        // where each stretch starts
     std::vector<std::uint8_t> shard_of_position_;  // hashed once per round
     // Per shard: the entries of its new names.
