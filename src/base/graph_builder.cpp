@@ -8,6 +8,7 @@
 
 #include "runtime/cache_line.h"
 #include "runtime/parallel.h"
+#include "runtime/prefetch.h"
 #include "src/base/lookahead.h"
 
 namespace quelmar::base {
@@ -106,8 +107,8 @@ std::vector<std::uint64_t> GraphBuilder::degrees_from_pairs(std::uint64_t node_c
     visit_with_lookahead(
         pairs_.size(),
         [&](std::size_t i) {
-            __builtin_prefetch(&offsets[pairs[i].from + 1], 1);
-            __builtin_prefetch(&offsets[pairs[i].to + 1], 1);
+            runtime::prefetch(&offsets[pairs[i].from + 1]);
+            runtime::prefetch(&offsets[pairs[i].to + 1]);
         },
         [&](std::size_t i) {
             ++offsets[pairs[i].from + 1];

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "runtime/cache_line.h"
+#include "runtime/prefetch.h"
 #include "src/utils/keyed_hash.h"
 #include "src/utils/name_set.h"
 #include "src/utils/page_memory.h"
@@ -31,7 +32,7 @@ public:
 
     // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
     void prefetch(utils::NodeName name) const {
-        if (slots_.size() != 0) __builtin_prefetch(&slots_[home(name)], 1);
+        if (slots_.size() != 0) runtime::prefetch(&slots_[home(name)]);
     }
 
     // The slot of `name`; when absent, a new one claimed with `id` (and
