@@ -37,6 +37,13 @@ constexpr int kMaxDigitBits = 12;
 // Buckets finished between two checkpoints.
 constexpr std::uint64_t kBucketsPerStep = 64;
 
+// Calls visit(from, to) for every line of `line_ends` (from and to
+// alternately).
+template <class Visit>
+void for_each_line(std::span<const utils::NodeId> line_ends, Visit&& visit) {
+    for (std::size_t k = 0; k + 1 < line_ends.size(); k += 2) visit(line_ends[k], line_ends[k + 1]);
+}
+
 int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
     int shift = 0;
     while (shift < 32 && (std::uint64_t{2} << shift) * entries <= kBucketEntries * node_count) {
@@ -71,7 +78,7 @@ private:
     std::vector<std::uint64_t> starts_;
 };
 
-bool GraphBuilder::add_lines(std::span<utils::NodeName> names) {
+bool GraphBuilder::add_lines(std::span<const utils::NodeName> names) {
     for (std::size_t first = 0; first < names.size(); first += kMaxRoundPositions) {
         if (!add_round(names.subspan(first, std::min(names.size() - first, kMaxRoundPositions)))) {
             return false;
@@ -80,21 +87,12 @@ bool GraphBuilder::add_lines(std::span<utils::NodeName> names) {
     return true;
 }
 
-// One round: the names become ids, and the lines pairs.
-bool GraphBuilder::add_round(std::span<utils::NodeName> names) {
-    if (!names_index_.resolve(names, limits_.max_nodes, names_, pool_)) return false;
-    const std::size_t first_pair = pairs_.size();
-    const std::size_t lines = names.size() / 2;
-    pairs_.resize(first_pair + lines);
-    const std::size_t parts = (lines + kPartPairs - 1) / kPartPairs;
-    runtime::parallel_for(pool_, parts, [&](std::size_t p) {
-        const std::size_t end = std::min(lines, (p + 1) * kPartPairs);
-        for (std::size_t line = p * kPartPairs; line < end; ++line) {
-            pairs_[first_pair + line] = {static_cast<utils::NodeId>(names[2 * line]),
-                                         static_cast<utils::NodeId>(names[2 * line + 1])};
-        }
-    });
-    return true;
+// One round: the lines' names become their ends' ids.
+bool GraphBuilder::add_round(std::span<const utils::NodeName> names) {
+    const std::size_t first = line_ends_.size();
+    line_ends_.resize(first + names.size());
+    return names_index_.resolve(names, std::span(line_ends_.data() + first, names.size()),
+                                limits_.max_nodes, names_, pool_);
 }
 
 // Recounts degrees (with repeats) from the pairs, for when a tally
@@ -103,16 +101,16 @@ bool GraphBuilder::add_round(std::span<utils::NodeName> names) {
 // cache miss: they are fetched ahead.
 std::vector<std::uint64_t> GraphBuilder::degrees_from_pairs(std::uint64_t node_count) const {
     std::vector<std::uint64_t> offsets(node_count + 1, 0);
-    const EdgePair* pairs = pairs_.data();
+    const utils::NodeId* ends = line_ends_.data();
     visit_with_lookahead(
-        pairs_.size(),
+        line_ends_.size() / 2,
         [&](std::size_t i) {
-            runtime::prefetch(&offsets[pairs[i].from + 1]);
-            runtime::prefetch(&offsets[pairs[i].to + 1]);
+            runtime::prefetch(&offsets[ends[2 * i] + 1]);
+            runtime::prefetch(&offsets[ends[2 * i + 1] + 1]);
         },
         [&](std::size_t i) {
-            ++offsets[pairs[i].from + 1];
-            if (pairs[i].to != pairs[i].from) ++offsets[pairs[i].to + 1];
+            ++offsets[ends[2 * i] + 1];
+            if (ends[2 * i + 1] != ends[2 * i]) ++offsets[ends[2 * i + 1] + 1];
         });
     return offsets;
 }
@@ -134,7 +132,7 @@ std::vector<std::uint64_t> GraphBuilder::start_offsets() {
 }
 
 std::size_t GraphBuilder::part_count() const {
-    return (pairs_.size() + kPartPairs - 1) / kPartPairs;
+    return (line_ends_.size() / 2 + kPartPairs - 1) / kPartPairs;
 }
 
 // Scattering both ends of every pair straight into place would hit a random
@@ -146,19 +144,20 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
                                 BuildProgress& progress) {
     const std::size_t parts = part_count();
     const std::uint64_t bucket_count = buckets.count();
-    auto part_pairs = [&](std::size_t p) {
-        const std::size_t begin = p * kPartPairs;
-        return std::span<const EdgePair>(pairs_.data() + begin,
-                                         std::min(pairs_.size(), begin + kPartPairs) - begin);
+    // The ends of part p's lines, from and to alternately.
+    auto part_ends = [&](std::size_t p) {
+        const std::size_t begin = 2 * p * kPartPairs;
+        return std::span<const utils::NodeId>(
+            line_ends_.data() + begin, std::min(line_ends_.size(), begin + 2 * kPartPairs) - begin);
     };
     // cursor[p * bucket_count + b]: first counts, then where part p writes in b.
     std::vector<std::uint64_t> cursor(parts * bucket_count, 0);
     runtime::parallel_for(pool_, parts, [&](std::size_t p) {
         std::uint64_t* count = cursor.data() + p * bucket_count;
-        for (const EdgePair pair : part_pairs(p)) {
-            ++count[buckets.of(pair.from)];
-            if (pair.to != pair.from) ++count[buckets.of(pair.to)];
-        }
+        for_each_line(part_ends(p), [&](utils::NodeId from, utils::NodeId to) {
+            ++count[buckets.of(from)];
+            if (to != from) ++count[buckets.of(to)];
+        });
     });
     for (std::uint64_t b = 0; b < bucket_count; ++b) {
         std::uint64_t at = buckets.start(b);
@@ -172,16 +171,16 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
         runtime::parallel_for(pool_, last - first, [&](std::size_t i) {
             const std::size_t p = first + i;
             std::uint64_t* at = cursor.data() + p * bucket_count;
-            const auto pairs = part_pairs(p);
-            for (const EdgePair pair : pairs) {
-                ends[at[buckets.of(pair.from)]++] = {pair.from, pair.to};
-                if (pair.to != pair.from) ends[at[buckets.of(pair.to)]++] = {pair.to, pair.from};
-            }
-            utils::release_pages(const_cast<EdgePair*>(pairs.data()), pairs.size_bytes());
+            const auto lines = part_ends(p);
+            for_each_line(lines, [&](utils::NodeId from, utils::NodeId to) {
+                ends[at[buckets.of(from)]++] = {from, to};
+                if (to != from) ends[at[buckets.of(to)]++] = {to, from};
+            });
+            utils::release_pages(const_cast<utils::NodeId*>(lines.data()), lines.size_bytes());
         });
         if (!progress.advance(last - first)) return false;
     }
-    pairs_ = {};
+    line_ends_ = {};
     return true;
 }
 
@@ -294,7 +293,7 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     BuildProgress progress{monitor, 0, part_count() + buckets.count()};
     const bool done =
         lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, progress);
-    pairs_ = {};
+    line_ends_ = {};
     if (!done) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
     parts.m_cache = parts.offsets.back() / 2;
     // Names are distinct by construction.

@@ -2,8 +2,8 @@
 // A graph under construction from edge lines between named nodes. Names get
 // dense ids in order of first appearance (from before to, line by line),
 // through the builder's own name table (src/base/name_shards.h), on the worker
-// pool; each batch of lines then becomes (from, to) id pairs. The graph's
-// NameSet is built from the names once, at its final size.
+// pool; the ids are written straight into the lines' (from, to) pairs. The
+// graph's NameSet is built from the names once, at its final size.
 //
 // into_permanent turns the pairs into the compact finished form: degrees
 // (tallied while names are looked up) are prefix-summed into offsets, both
@@ -50,12 +50,12 @@ public:
         : limits_(limits), pool_(pool), names_index_(limits.max_tally) {}
 
     // Registers the names and records the edges of consecutive lines, from
-    // and to names alternately; `names` is used as scratch. False when the
-    // graph would exceed max_nodes; the builder must then be dropped.
-    bool add_lines(std::span<utils::NodeName> names);
+    // and to names alternately. False when the graph would exceed
+    // max_nodes; the builder must then be dropped.
+    bool add_lines(std::span<const utils::NodeName> names);
     // One line.
     bool add_edge(utils::NodeName from, utils::NodeName to) {
-        utils::NodeName line[2] = {from, to};
+        const utils::NodeName line[2] = {from, to};
         return add_lines(line);
     }
 
@@ -67,10 +67,6 @@ public:
     runtime::Result<Graph> into_permanent(utils::TaskMonitor& monitor) &&;
 
 private:
-    struct EdgePair {
-        utils::NodeId from;
-        utils::NodeId to;
-    };
     struct HalfEdge {
         utils::NodeId owner;
         utils::NodeId other;
@@ -87,7 +83,7 @@ private:
         }
     };
 
-    bool add_round(std::span<utils::NodeName> names);
+    bool add_round(std::span<const utils::NodeName> names);
 
     std::vector<std::uint64_t> start_offsets();
     std::vector<std::uint64_t> degrees_from_pairs(std::uint64_t node_count) const;
@@ -106,7 +102,7 @@ private:
     runtime::WorkerPool* pool_;
     NameShards names_index_;
     std::vector<utils::NodeName> names_;
-    utils::MappedVector<EdgePair> pairs_;
+    utils::MappedVector<utils::NodeId> line_ends_;  // from and to of every line
 };
 
 }  // namespace quelmar::base

@@ -12,9 +12,6 @@ namespace {
 constexpr std::size_t kShards = std::size_t{1} << NameShards::kShardBits;
 // Claim::kind.
 enum Kind : std::uint32_t { kKnown = 0, kFirst = 1, kRepeat = 2 };
-// What a position holds, with the entry of its name's first position, while
-// that entry waits for its id.
-constexpr std::uint64_t kPendingId = std::uint64_t{1} << 63;
 // Positions of one part of a round.
 constexpr std::size_t kPartPositions = std::size_t{1} << 16;
 
@@ -23,11 +20,11 @@ std::pair<std::size_t, std::size_t> part_range(std::size_t p, std::size_t positi
     return {p * kPartPositions, std::min(positions, (p + 1) * kPartPositions)};
 }
 
-// Whether position i, holding `name` after `previous`, is the second end of
-// a line naming one node twice. That end adds nothing: it takes no entry nor
-// tally, and its id is that of the first end. Parts start at a line.
-bool is_loop_end(std::size_t i, utils::NodeName name, utils::NodeName previous) {
-    return i % 2 == 1 && name == previous;
+// Whether position i is the second end of a line naming one node twice. That
+// end adds nothing: it takes no entry nor tally, and its id is that of the
+// first end. Parts start at a line.
+bool is_loop_end(std::span<const utils::NodeName> names, std::size_t i) {
+    return i % 2 == 1 && names[i] == names[i - 1];
 }
 
 std::size_t shard_of(utils::NodeName name) {
@@ -42,9 +39,10 @@ NameShards::NameShards(std::uint32_t max_tally)
       overflowed_(kShards, 0),
       first_entries_(kShards) {}
 
-bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes,
-                         std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool) {
-    if (!pool) return resolve_in_order(names, max_nodes, names_by_id);
+bool NameShards::resolve(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
+                         std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
+                         runtime::WorkerPool* pool) {
+    if (!pool) return resolve_in_order(names, ids, max_nodes, names_by_id);
     const std::size_t parts = part_count(names.size());
     partition(names, pool);
     new_names_.assign(parts * kShards, 0);
@@ -52,11 +50,12 @@ bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes
     const std::uint64_t next = rank_new_names(parts, names_by_id.size());
     if (next > max_nodes) return false;
     names_by_id.resize(next);
-    runtime::parallel_for(pool, parts, [&](std::size_t p) { gather(p, names, names_by_id); });
+    pending_.resize(std::max(pending_.size(), parts));
+    runtime::parallel_for(pool, parts, [&](std::size_t p) { gather(p, names, ids, names_by_id); });
     // Repeats read their first entries' ids; the tables take the new ids.
     runtime::parallel_for(pool, parts + kShards, [&](std::size_t i) {
         if (i < parts) {
-            point_repeats(i, names);
+            point_repeats(i, ids);
         } else {
             settle_new_names(i - parts);
         }
@@ -65,13 +64,13 @@ bool NameShards::resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes
 }
 
 // On one thread, names met in order get their ids at once.
-bool NameShards::resolve_in_order(std::span<std::uint64_t> names, std::uint64_t max_nodes,
+bool NameShards::resolve_in_order(std::span<const utils::NodeName> names,
+                                  std::span<utils::NodeId> ids, std::uint64_t max_nodes,
                                   std::vector<utils::NodeName>& names_by_id) {
-    utils::NodeName previous = 0;  // names[i - 1] holds its id by then
     for (std::size_t i = 0; i < names.size(); ++i) {
         const utils::NodeName name = names[i];
-        if (is_loop_end(i, name, std::exchange(previous, name))) {
-            names[i] = names[i - 1];
+        if (is_loop_end(names, i)) {
+            ids[i] = ids[i - 1];
             continue;
         }
         const std::size_t s = shard_of(name);
@@ -83,7 +82,7 @@ bool NameShards::resolve_in_order(std::span<std::uint64_t> names, std::uint64_t 
             names_by_id.push_back(name);
         }
         tally(s, slot);
-        names[i] = slot.id;
+        ids[i] = slot.id;
     }
     return true;
 }
@@ -101,12 +100,10 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
     shard_of_position_.resize(names.size());
     runtime::parallel_for(pool, parts, [&](std::size_t p) {
         const auto [begin, end] = part_range(p, names.size());
-        utils::NodeName previous = 0;
         for (std::size_t i = begin; i < end; ++i) {
-            const utils::NodeName name = names[i];
-            const auto shard = static_cast<std::uint8_t>(shard_of(name));
+            const auto shard = static_cast<std::uint8_t>(shard_of(names[i]));
             shard_of_position_[i] = shard;
-            if (!is_loop_end(i, name, std::exchange(previous, name))) ++part_start_[p * kShards + shard];
+            if (!is_loop_end(names, i)) ++part_start_[p * kShards + shard];
         }
     });
     shard_start_.assign(kShards + 1, 0);
@@ -124,12 +121,8 @@ void NameShards::partition(std::span<const std::uint64_t> names, runtime::Worker
         std::uint64_t write[kShards];
         std::copy_n(part_start_.begin() + p * kShards, kShards, write);
         const auto [begin, end] = part_range(p, names.size());
-        utils::NodeName previous = 0;
         for (std::size_t i = begin; i < end; ++i) {
-            const utils::NodeName name = names[i];
-            if (!is_loop_end(i, name, std::exchange(previous, name))) {
-                entry_names_[write[shard_of_position_[i]]++] = name;
-            }
+            if (!is_loop_end(names, i)) entry_names_[write[shard_of_position_[i]]++] = names[i];
         }
     });
 }
@@ -192,38 +185,41 @@ std::uint64_t NameShards::rank_new_names(std::size_t parts, std::uint64_t first_
 
 // Walks the part's positions in order, taking each one's entry from its
 // shard's stretch: known names get their ids, first positions the next new
-// id, and repeats of new names the entry to read their id from.
-void NameShards::gather(std::size_t p, std::span<std::uint64_t> names,
-                        std::vector<utils::NodeName>& names_by_id) {
+// id, and repeats of new names the entry to read their id from (and join the
+// part's pending positions).
+void NameShards::gather(std::size_t p, std::span<const utils::NodeName> names,
+                        std::span<utils::NodeId> ids, std::vector<utils::NodeName>& names_by_id) {
     std::uint64_t read[kShards];
     std::copy_n(part_start_.begin() + p * kShards, kShards, read);
     std::uint64_t next_id = first_new_id_[p];
+    std::vector<std::uint32_t>& pending = pending_[p].value;
+    pending.clear();
     const auto [begin, end] = part_range(p, names.size());
-    utils::NodeName previous = 0;  // names[i - 1] holds its id by then
     for (std::size_t i = begin; i < end; ++i) {
         const utils::NodeName name = names[i];
-        if (is_loop_end(i, name, std::exchange(previous, name))) {
-            names[i] = names[i - 1];
+        if (is_loop_end(names, i)) {
+            ids[i] = ids[i - 1];
+            if (!pending.empty() && pending.back() == i - 1) pending.push_back(i);
             continue;
         }
         Claim& claim = claims_[read[shard_of_position_[i]]++];
         switch (claim.kind) {
-            case kKnown: names[i] = claim.value; break;
+            case kKnown: ids[i] = claim.value; break;
             case kFirst:
                 claim.value = static_cast<std::uint32_t>(next_id);
                 names_by_id[next_id] = name;
-                names[i] = next_id++;
+                ids[i] = static_cast<utils::NodeId>(next_id++);
                 break;
-            default: names[i] = kPendingId | claim.value; break;
+            default:
+                ids[i] = claim.value;
+                pending.push_back(static_cast<std::uint32_t>(i));
+                break;
         }
     }
 }
 
-void NameShards::point_repeats(std::size_t p, std::span<std::uint64_t> names) const {
-    const auto [begin, end] = part_range(p, names.size());
-    for (std::size_t i = begin; i < end; ++i) {
-        if (names[i] & kPendingId) names[i] = claims_[names[i] & ~kPendingId].value;
-    }
+void NameShards::point_repeats(std::size_t p, std::span<utils::NodeId> ids) const {
+    for (const std::uint32_t i : pending_[p].value) ids[i] = claims_[ids[i]].value;
 }
 
 // The shard's new names take their ids in its table.
@@ -259,6 +255,7 @@ void NameShards::clear() {
     first_entries_ = decltype(first_entries_)(kShards);
     new_names_ = {};
     first_new_id_ = {};
+    pending_ = {};
 }
 
 }  // namespace quelmar::base

@@ -10,9 +10,12 @@
 // alternately). A round is partitioned by shard, keeping positions in order;
 // the shards then look their names up side by side, claiming new ones and
 // counting them per part of the round. New names get their ids by rank of
-// first position (a prefix sum over the parts), and the results are gathered
+// first position (a prefix sum over the parts), and the ids are gathered
 // back into position order part by part, each part reading its stretch of
-// every shard in sequence. No step writes to a random place of the round:
+// every shard in sequence; a repeat of a name new in the round takes its id
+// in a last pass over the part's few such positions. The second end of a
+// line naming one node twice takes no entry: it copies the first end's id.
+// No step writes to a random place of the round:
 // rounds can be far larger than the caches, so that each shard's table is
 // loaded once per round. Ids follow the order of first appearance whatever
 // the pool, and the table's seed never shows in results. Without a pool,
@@ -39,13 +42,15 @@ public:
     // Tallies stop at `max_tally` (then tally_overflowed() says so).
     explicit NameShards(std::uint32_t max_tally);
 
-    // Turns one round of names into node ids, in place. New names get the ids
-    // from names_by_id.size() on, in order of first position, and are
-    // appended to names_by_id. Every edge end is tallied (a line naming one
-    // node twice counts once). False, with `names` unspecified, when more than
-    // `max_nodes` names would exist. Runs on `pool` (null: this thread).
-    bool resolve(std::span<std::uint64_t> names, std::uint64_t max_nodes,
-                 std::vector<utils::NodeName>& names_by_id, runtime::WorkerPool* pool);
+    // Writes the node id of each of one round's names to `ids` (as long as
+    // `names`). New names get the ids from names_by_id.size() on, in order
+    // of first position, and are appended to names_by_id. Every edge end is
+    // tallied (a line naming one node twice counts once). False, with `ids`
+    // unspecified, when more than `max_nodes` names would exist. Runs on
+    // `pool` (null: this thread).
+    bool resolve(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
+                 std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
+                 runtime::WorkerPool* pool);
 
     bool tally_overflowed() const;
     // Calls visit(id, tally) for every name, the shards side by side on
@@ -70,15 +75,15 @@ private:
         std::uint32_t kind;
     };
 
-    bool resolve_in_order(std::span<std::uint64_t> names, std::uint64_t max_nodes,
-                          std::vector<utils::NodeName>& names_by_id);
+    bool resolve_in_order(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
+                          std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id);
     std::size_t part_count(std::size_t positions) const;
     void partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool);
     void claim(std::size_t shard);
     std::uint64_t rank_new_names(std::size_t parts, std::uint64_t first_id);
-    void gather(std::size_t part, std::span<std::uint64_t> names,
-                std::vector<utils::NodeName>& names_by_id);
-    void point_repeats(std::size_t part, std::span<std::uint64_t> names) const;
+    void gather(std::size_t part, std::span<const utils::NodeName> names,
+                std::span<utils::NodeId> ids, std::vector<utils::NodeName>& names_by_id);
+    void point_repeats(std::size_t part, std::span<utils::NodeId> ids) const;
     void settle_new_names(std::size_t shard);
     void tally(std::size_t shard, NameIndex::Slot& slot);
 
@@ -96,6 +101,9 @@ private:
     std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> first_entries_;
     std::vector<std::uint32_t> new_names_;     // new names in each stretch
     std::vector<std::uint64_t> first_new_id_;  // per part
+    // Per part: the positions whose ids are, after gather, the entry of
+    // their name's first position.
+    std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> pending_;
 };
 
 }  // namespace quelmar::base

@@ -15,15 +15,13 @@ namespace {
 runtime::Result<base::Graph> build_graph(std::span<const std::uint64_t> pairs,
                                          utils::TaskMonitor& monitor) {
     base::GraphBuilder builder;
-    std::vector<utils::NodeName> batch;  // the builder's scratch
     const std::size_t count = pairs.size() / 2;
     for (std::size_t i = 0; i < count; i += kPairsPerCheckpoint) {
         if (!monitor.checkpoint({utils::TaskProgress::Stage::kReading, i, count})) {
             return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
         }
         const std::size_t end = std::min(count, i + kPairsPerCheckpoint);
-        batch.assign(pairs.begin() + 2 * i, pairs.begin() + 2 * end);
-        if (!builder.add_lines(batch)) {
+        if (!builder.add_lines(pairs.subspan(2 * i, 2 * (end - i)))) {
             return runtime::Error(std::string(base::GraphBuilder::kTooManyNodes));
         }
     }
