@@ -51,6 +51,31 @@ void parallel_for_worker(std::size_t count, Body&& body) {
     parallel_for_worker(global_pool(), count, body);
 }
 
+// Calls body(index) for every index in [0, count) on the pool's workers and
+// on_caller() on the calling thread meanwhile: work that must stay on the
+// caller's thread (reading a monitored input, say) overlaps the loop.
+// Without a pool, the loop runs first.
+template <class Body, class OnCaller>
+void parallel_for_beside_caller(WorkerPool* pool, std::size_t count, Body&& body,
+                                OnCaller&& on_caller) {
+    using BodyT = std::remove_reference_t<Body>;
+    using OnCallerT = std::remove_reference_t<OnCaller>;
+    if (!pool || pool->size() == 0) {
+        for (std::size_t i = 0; i < count; ++i) body(i);
+        on_caller();
+        return;
+    }
+    auto chunk = [](void* context, std::size_t begin, std::size_t end, std::size_t) {
+        BodyT& run = *static_cast<BodyT*>(context);
+        for (std::size_t i = begin; i < end; ++i) run(i);
+    };
+    auto caller = [](void* context) { (*static_cast<OnCallerT*>(context))(); };
+    pool->run_beside_caller(count, default_grain(count, pool->size()), chunk,
+                            const_cast<void*>(static_cast<const void*>(std::addressof(body))),
+                            caller,
+                            const_cast<void*>(static_cast<const void*>(std::addressof(on_caller))));
+}
+
 // Calls body(index) for every index in [0, count).
 template <class Body>
 void parallel_for(WorkerPool* pool, std::size_t count, Body&& body) {

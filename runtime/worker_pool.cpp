@@ -112,7 +112,16 @@ Result<std::unique_ptr<WorkerPool>> WorkerPool::start(std::size_t threads) {
 }
 
 void WorkerPool::run(std::size_t count, std::size_t grain, ChunkFn chunk, void* context) {
-    if (count == 0) return;
+    run_beside_caller(count, grain, chunk, context, nullptr, nullptr);
+}
+
+void WorkerPool::run_beside_caller(std::size_t count, std::size_t grain, ChunkFn chunk,
+                                   void* context, void (*caller)(void*), void* caller_context) {
+    std::exception_ptr caller_failure;
+    if (count == 0) {
+        if (caller) caller(caller_context);
+        return;
+    }
     Job job;
     job.count = count;
     job.grain = std::max<std::size_t>(grain, 1);
@@ -121,12 +130,24 @@ void WorkerPool::run(std::size_t count, std::size_t grain, ChunkFn chunk, void* 
     std::unique_lock lock(state_->mutex);
     state_->queue.push_back(&job);
     state_->work_ready.notify_all();
+    if (caller) {
+        // The job lives on this stack: it is waited for however the caller's
+        // part ends.
+        lock.unlock();
+        try {
+            caller(caller_context);
+        } catch (...) {
+            caller_failure = std::current_exception();
+        }
+        lock.lock();
+    }
     state_->job_settled.wait(lock, [&] { return job.attached == 0 && job.exhausted(); });
     // A job can be exhausted by a failure before any worker saw it.
     auto it = std::find(state_->queue.begin(), state_->queue.end(), &job);
     if (it != state_->queue.end()) state_->queue.erase(it);
     lock.unlock();
     if (job.failure) std::rethrow_exception(job.failure);
+    if (caller_failure) std::rethrow_exception(caller_failure);
 }
 
 namespace {

@@ -40,6 +40,11 @@ public:
     // and returns when all have finished; rethrows the first exception a chunk
     // threw (the remaining chunks are then skipped).
     void run(std::size_t count, std::size_t grain, ChunkFn chunk, void* context);
+    // The same, with caller(caller_context) run on the calling thread while
+    // the workers run the chunks; returns when both are done. An exception
+    // of the chunks wins over one of the caller's.
+    void run_beside_caller(std::size_t count, std::size_t grain, ChunkFn chunk, void* context,
+                           void (*caller)(void*), void* caller_context);
 
     struct State;
 

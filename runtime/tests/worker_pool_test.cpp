@@ -100,6 +100,33 @@ TEST(ParallelFor, ExceptionReachesTheCallerAndPoolKeepsWorking) {
     EXPECT_EQ(values.back(), 100u);
 }
 
+// The caller's part runs on the calling thread while the workers loop, and
+// the loop's exception wins over the caller's; the pool keeps working.
+TEST(ParallelFor, CallerWorksBesideTheLoop) {
+    auto pool = WorkerPool::start(2);
+    ASSERT_TRUE(pool.ok());
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<std::size_t> visited{0};
+    bool on_caller = false;
+    parallel_for_beside_caller(
+        pool.value().get(), 1000, [&](std::size_t) { visited.fetch_add(1); },
+        [&] { on_caller = std::this_thread::get_id() == caller; });
+    EXPECT_EQ(visited.load(), 1000u);
+    EXPECT_TRUE(on_caller);
+    EXPECT_THROW(parallel_for_beside_caller(
+                     pool.value().get(), 10, [](std::size_t) { throw std::logic_error("loop"); },
+                     [] { throw std::runtime_error("caller"); }),
+                 std::logic_error);
+    EXPECT_THROW(
+        parallel_for_beside_caller(
+            pool.value().get(), 10, [](std::size_t) {}, [] { throw std::runtime_error("caller"); }),
+        std::runtime_error);
+    visited = 0;
+    parallel_for_beside_caller(
+        pool.value().get(), 10, [&](std::size_t) { visited.fetch_add(1); }, [] {});
+    EXPECT_EQ(visited.load(), 10u);
+}
+
 TEST(WorkerPoolStart, LocalPoolRunsAndStops) {
     auto pool = WorkerPool::start(2);
     ASSERT_TRUE(pool.ok());

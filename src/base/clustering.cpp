@@ -205,8 +205,9 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
         }
         const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
         readers.resize(std::max(readers.size(), blocks.size()));
-        runtime::parallel_for(pool.get(), blocks.size(),
-                              [&](std::size_t b) { readers[b].read(blocks[b], names); });
+        runtime::parallel_for_beside_caller(
+            pool.get(), blocks.size(), [&](std::size_t b) { readers[b].read(blocks[b], names); },
+            [&] { reader.read_ahead(); });
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             if (auto taken = builder.take(readers[b]); !taken) return std::move(taken).error();
         }

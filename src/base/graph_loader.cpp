@@ -116,7 +116,9 @@ runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder
             const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
             count = blocks.size();
             readers.resize(std::max(readers.size(), count));
-            runtime::parallel_for(pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); });
+            runtime::parallel_for_beside_caller(
+                pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); },
+                [&] { reader.read_ahead(); });
         }
         const auto failure = gather_read_lines(std::span(readers).first(count), names, pool);
         if (failure || names.size() >= round_target(options.round_names, resolved)) {

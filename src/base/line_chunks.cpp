@@ -21,26 +21,43 @@ runtime::Result<std::size_t> LineChunkReader::read_some(unsigned char* into, std
     return source_.read(reinterpret_cast<char*>(into), piece);
 }
 
-// Reads until the buffer is full, the input ends or a read fails.
-void LineChunkReader::fill() {
-    while (end_ < capacity_ && !input_ended_ && !failure_) {
-        auto got = read_some(buffer_.get() + end_, capacity_ - end_);
+// Reads into `buffer`, holding `end` bytes, until it is full, the input ends
+// or a read fails.
+void LineChunkReader::fill(unsigned char* buffer, std::size_t& end) {
+    while (end < capacity_ && !input_ended_ && !failure_) {
+        auto got = read_some(buffer + end, capacity_ - end);
         if (!got) {
             failure_ = std::move(got).error();
         } else if (got.value() == 0) {
             input_ended_ = true;
         } else {
-            end_ += got.value();
+            end += got.value();
         }
     }
 }
 
+void LineChunkReader::read_ahead() {
+    if (ahead_ || input_ended_ || failure_) return;
+    if (!spare_) spare_.reset(new unsigned char[capacity_]);
+    // The started line goes first.
+    spare_end_ = end_ - pos_;
+    std::memcpy(spare_.get(), buffer_.get() + pos_, spare_end_);
+    fill(spare_.get(), spare_end_);
+    ahead_ = true;
+}
+
 runtime::Result<LineChunkReader::Piece> LineChunkReader::next() {
-    // Keep the started line at the front.
-    std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
-    end_ -= pos_;
+    if (ahead_) {
+        std::swap(buffer_, spare_);
+        end_ = spare_end_;
+        ahead_ = false;
+    } else {
+        // Keep the started line at the front.
+        std::memmove(buffer_.get(), buffer_.get() + pos_, end_ - pos_);
+        end_ -= pos_;
+        fill(buffer_.get(), end_);
+    }
     pos_ = 0;
-    fill();
     const unsigned char* data = buffer_.get();
     Piece piece;
     if (input_ended_ && !failure_) {

@@ -11,7 +11,8 @@
 //
 // A failed read fails with the operating system's text, after the whole lines
 // read before it were handed out; a line left unfinished by the failure is
-// dropped. Runs on the caller's thread.
+// dropped. Runs on the caller's thread, which may read the next piece into a
+// second buffer while workers parse the current one.
 
 #include <cstddef>
 #include <memory>
@@ -45,9 +46,13 @@ public:
     // The next piece; at_end() once the input is exhausted. The bytes stay
     // valid until the next call.
     runtime::Result<Piece> next();
+    // Reads the bytes that follow the current piece into the second buffer,
+    // leaving the piece's bytes untouched; next() then starts from them.
+    // Pieces and failures come out as without it.
+    void read_ahead();
 
 private:
-    void fill();
+    void fill(unsigned char* buffer, std::size_t& end);
     runtime::Result<Piece> long_line();
     runtime::Result<std::size_t> read_some(unsigned char* into, std::size_t capacity);
 
@@ -56,6 +61,10 @@ private:
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
+    // Taken on the first read_ahead; holds the next bytes while ahead_.
+    std::unique_ptr<unsigned char[]> spare_;
+    std::size_t spare_end_ = 0;
+    bool ahead_ = false;
     bool input_ended_ = false;
     std::optional<runtime::Error> failure_;  // a read failure not yet reported
 };

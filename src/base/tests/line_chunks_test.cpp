@@ -48,8 +48,10 @@ Outcome outcome_of(const LineTokens& tokens) {
 
 // The lines as the loaders see them: pieces of whole lines cut into blocks of
 // `block_size`, up to the first line that is not valid UTF-8.
+// With `ahead`, the next piece is read before the current one is parsed, as
+// the loaders do.
 std::vector<Outcome> read_lines(utils::ByteSource& source, std::size_t buffer_size,
-                                std::size_t block_size = 1 << 16) {
+                                std::size_t block_size = 1 << 16, bool ahead = false) {
     LineChunkReader reader(source, buffer_size);
     std::vector<Outcome> lines;
     auto take = [&](const LineTokens* tokens) {
@@ -64,6 +66,7 @@ std::vector<Outcome> read_lines(utils::ByteSource& source, std::size_t buffer_si
         }
         const LineChunkReader::Piece& got = piece.value();
         if (got.at_end()) return lines;
+        if (ahead) reader.read_ahead();
         if (got.long_line) {
             if (!take(got.long_line_valid ? &got.long_line_tokens : nullptr)) return lines;
             continue;
@@ -76,9 +79,10 @@ std::vector<Outcome> read_lines(utils::ByteSource& source, std::size_t buffer_si
 }
 
 std::vector<Outcome> read_lines(const std::string& input, std::size_t buffer_size = 1 << 16,
-                                std::size_t piece = SIZE_MAX, std::size_t block_size = 1 << 16) {
+                                std::size_t piece = SIZE_MAX, std::size_t block_size = 1 << 16,
+                                bool ahead = false) {
     utils::MemorySource source(input, piece);
-    return read_lines(source, buffer_size, block_size);
+    return read_lines(source, buffer_size, block_size, ahead);
 }
 
 Outcome one_line(const std::string& line) {
@@ -189,14 +193,18 @@ private:
 };
 
 TEST(LineChunks, ReadFailureWinsOverTheUnfinishedLine) {
-    FailingSource source("1 2\n3 \xFF");
-    EXPECT_EQ(
-        read_lines(source, 1 << 16),
-        (std::vector<Outcome>{{2, "1", "2"}, Outcome::failed("Input/output error (os error 5)")}));
+    // Reading ahead, the failure comes while the first line is parsed.
+    for (const bool ahead : {false, true}) {
+        FailingSource source("1 2\n3 \xFF");
+        EXPECT_EQ(read_lines(source, ahead ? 4 : 1 << 16, 1 << 16, ahead),
+                  (std::vector<Outcome>{{2, "1", "2"},
+                                        Outcome::failed("Input/output error (os error 5)")}));
+    }
 }
 
 // Random lines of every kind read the same whatever the buffer and piece
-// sizes, so the ASCII fast path and the piecewise path agree.
+// sizes, and with reading ahead, so the ASCII fast path and the piecewise
+// path agree.
 TEST(LineChunks, BufferSizeNeverChangesTheOutcome) {
     std::mt19937_64 random(12345);
     const std::vector<std::string> parts{
@@ -217,9 +225,10 @@ TEST(LineChunks, BufferSizeNeverChangesTheOutcome) {
         for (std::size_t buffer : {1, 2, 3, 5, 8, 13}) {
             for (std::size_t piece : {std::size_t{1}, std::size_t{4}, SIZE_MAX}) {
                 const std::size_t block = 1 + (buffer + piece) % 7;
-                ASSERT_EQ(read_lines(input, buffer, piece, block), expected)
-                    << "buffer " << buffer << " piece " << piece << " block " << block << " input "
-                    << input;
+                const bool ahead = (buffer + piece) % 2 == 1;
+                ASSERT_EQ(read_lines(input, buffer, piece, block, ahead), expected)
+                    << "buffer " << buffer << " piece " << piece << " block " << block << " ahead "
+                    << ahead << " input " << input;
             }
         }
     }
