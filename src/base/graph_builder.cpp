@@ -244,15 +244,14 @@ std::uint64_t GraphBuilder::fill_bucket(const Buckets& buckets, std::uint64_t b,
     return write - first_end;
 }
 
-// Fills the buckets side by side, a step at a time, then closes them up in
-// order. False when stopped.
+// Fills the buckets side by side, a step at a time, noting the entries each
+// keeps. False when stopped.
 bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
-                                utils::GraphParts& parts, BuildProgress& progress) {
-    auto& offsets = parts.offsets;
-    auto& neighbours = parts.neighbours;
+                                utils::GraphParts& parts, std::vector<std::uint64_t>& kept,
+                                BuildProgress& progress) {
     const std::uint64_t bucket_count = buckets.count();
-    neighbours.resize(buckets.start(bucket_count));
-    std::vector<std::uint64_t> kept(bucket_count);
+    parts.neighbours.resize(buckets.start(bucket_count));
+    kept.assign(bucket_count, 0);
     std::vector<runtime::OwnLine<std::vector<HalfEdge>>> scratch(runtime::worker_count(pool_));
     for (std::uint64_t first = 0; first < bucket_count; first += kBucketsPerStep) {
         const std::uint64_t last = std::min(bucket_count, first + kBucketsPerStep);
@@ -263,6 +262,15 @@ bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdg
     }
     scratch = {};
     ends.reset();
+    return true;
+}
+
+// Moves every bucket's kept entries up against the previous bucket's.
+void GraphBuilder::close_up(const Buckets& buckets, std::span<const std::uint64_t> kept,
+                            utils::GraphParts& parts) const {
+    auto& offsets = parts.offsets;
+    auto& neighbours = parts.neighbours;
+    const std::uint64_t bucket_count = buckets.count();
     std::uint64_t write = 0;
     for (std::uint64_t b = 0; b < bucket_count; ++b) {
         const std::uint64_t gap = buckets.start(b) - write;
@@ -278,7 +286,6 @@ bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdg
     offsets.back() = write;
     // Repeated lines leave room at the end, which goes back to the system.
     neighbours.resize(write);
-    return true;
 }
 
 Graph GraphBuilder::into_permanent() && {
@@ -291,13 +298,21 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     const Buckets buckets(parts.offsets);
     utils::PageArray<HalfEdge> ends(parts.offsets.back());
     BuildProgress progress{monitor, 0, part_count() + buckets.count()};
+    std::vector<std::uint64_t> kept;
     const bool done =
-        lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, progress);
+        lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, kept, progress);
     line_ends_ = {};
     if (!done) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+    // The NameSet's map is built on the pool while the caller closes the
+    // buckets up: with the ends gone, it no longer raises the peak. Names are
+    // distinct by construction.
+    runtime::parallel_for_beside_caller(
+        pool_, 1,
+        [&](std::size_t) {
+            parts.name_set = std::move(*utils::NameSet::from_id_order(std::move(names_)));
+        },
+        [&] { close_up(buckets, kept, parts); });
     parts.m_cache = parts.offsets.back() / 2;
-    // Names are distinct by construction.
-    parts.name_set = std::move(*utils::NameSet::from_id_order(std::move(names_)));
     return Graph(std::move(parts));
 }
 

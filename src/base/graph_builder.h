@@ -3,7 +3,8 @@
 // dense ids in order of first appearance (from before to, line by line),
 // through the builder's own name table (src/base/name_shards.h), on the worker
 // pool; the ids are written straight into the lines' (from, to) pairs. The
-// graph's NameSet is built from the names once, at its final size.
+// graph's NameSet is built from the names once, at its final size, while the
+// last step of the build runs beside it.
 //
 // into_permanent turns the pairs into the compact finished form: degrees
 // (tallied while names are looked up) are prefix-summed into offsets, both
@@ -96,7 +97,10 @@ private:
                               utils::PageArray<HalfEdge>& ends, std::vector<HalfEdge>& scratch,
                               utils::GraphParts& parts) const;
     bool fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
-                      utils::GraphParts& parts, BuildProgress& progress);
+                      utils::GraphParts& parts, std::vector<std::uint64_t>& kept,
+                      BuildProgress& progress);
+    void close_up(const Buckets& buckets, std::span<const std::uint64_t> kept,
+                  utils::GraphParts& parts) const;
 
     Limits limits_;
     runtime::WorkerPool* pool_;
