@@ -28,22 +28,34 @@ inline std::size_t default_grain(std::size_t count, std::size_t workers) {
     return std::clamp<std::size_t>(count / (workers * 256 + 1), 1, 1024);
 }
 
+namespace detail {
+
+// Runs body(index, worker) over [0, count) on `pool`, and caller(context)
+// on the calling thread meanwhile when it is given.
+template <class Body>
+void run_on_pool(WorkerPool& pool, std::size_t count, Body& body, void (*caller)(void*),
+                 void* caller_context) {
+    auto chunk = [](void* context, std::size_t begin, std::size_t end, std::size_t worker) {
+        Body& run = *static_cast<Body*>(context);
+        for (std::size_t i = begin; i < end; ++i) run(i, worker);
+    };
+    pool.run_beside_caller(count, default_grain(count, pool.size()), chunk,
+                           const_cast<void*>(static_cast<const void*>(std::addressof(body))),
+                           caller, caller_context);
+}
+
+}  // namespace detail
+
 // Calls body(index, worker) for every index in [0, count). `worker` is below
 // worker_count() and identifies the thread, for per-worker scratch space.
 template <class Body>
 void parallel_for_worker(WorkerPool* pool, std::size_t count, Body&& body) {
     if (count == 0) return;
-    using BodyT = std::remove_reference_t<Body>;
     if (!pool || pool->size() == 0 || count == 1) {
         for (std::size_t i = 0; i < count; ++i) body(i, std::size_t{0});
         return;
     }
-    auto chunk = [](void* context, std::size_t begin, std::size_t end, std::size_t worker) {
-        BodyT& run = *static_cast<BodyT*>(context);
-        for (std::size_t i = begin; i < end; ++i) run(i, worker);
-    };
-    pool->run(count, default_grain(count, pool->size()), chunk,
-              const_cast<void*>(static_cast<const void*>(std::addressof(body))));
+    detail::run_on_pool(*pool, count, body, nullptr, nullptr);
 }
 
 template <class Body>
@@ -58,22 +70,17 @@ void parallel_for_worker(std::size_t count, Body&& body) {
 template <class Body, class OnCaller>
 void parallel_for_beside_caller(WorkerPool* pool, std::size_t count, Body&& body,
                                 OnCaller&& on_caller) {
-    using BodyT = std::remove_reference_t<Body>;
-    using OnCallerT = std::remove_reference_t<OnCaller>;
     if (!pool || pool->size() == 0) {
         for (std::size_t i = 0; i < count; ++i) body(i);
         on_caller();
         return;
     }
-    auto chunk = [](void* context, std::size_t begin, std::size_t end, std::size_t) {
-        BodyT& run = *static_cast<BodyT*>(context);
-        for (std::size_t i = begin; i < end; ++i) run(i);
+    auto indexed = [&body](std::size_t i, std::size_t) { body(i); };
+    auto caller = [](void* context) {
+        (*static_cast<std::remove_reference_t<OnCaller>*>(context))();
     };
-    auto caller = [](void* context) { (*static_cast<OnCallerT*>(context))(); };
-    pool->run_beside_caller(count, default_grain(count, pool->size()), chunk,
-                            const_cast<void*>(static_cast<const void*>(std::addressof(body))),
-                            caller,
-                            const_cast<void*>(static_cast<const void*>(std::addressof(on_caller))));
+    detail::run_on_pool(*pool, count, indexed, caller,
+                        const_cast<void*>(static_cast<const void*>(std::addressof(on_caller))));
 }
 
 // Calls body(index) for every index in [0, count).
