@@ -40,7 +40,7 @@ constexpr std::uint64_t kBucketsPerStep = 64;
 // Calls visit(from, to) for every line of `line_ends` (from and to
 // alternately).
 template <class Visit>
-void for_each_line(std::span<const utils::NodeId> line_ends, Visit&& visit) {
+void for_each_pair(std::span<const utils::NodeId> line_ends, Visit&& visit) {
     for (std::size_t k = 0; k + 1 < line_ends.size(); k += 2) visit(line_ends[k], line_ends[k + 1]);
 }
 
@@ -154,7 +154,7 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
     std::vector<std::uint64_t> cursor(parts * bucket_count, 0);
     runtime::parallel_for(pool_, parts, [&](std::size_t p) {
         std::uint64_t* count = cursor.data() + p * bucket_count;
-        for_each_line(part_ends(p), [&](utils::NodeId from, utils::NodeId to) {
+        for_each_pair(part_ends(p), [&](utils::NodeId from, utils::NodeId to) {
             ++count[buckets.of(from)];
             if (to != from) ++count[buckets.of(to)];
         });
@@ -172,7 +172,7 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
             const std::size_t p = first + i;
             std::uint64_t* at = cursor.data() + p * bucket_count;
             const auto lines = part_ends(p);
-            for_each_line(lines, [&](utils::NodeId from, utils::NodeId to) {
+            for_each_pair(lines, [&](utils::NodeId from, utils::NodeId to) {
                 ends[at[buckets.of(from)]++] = {from, to};
                 if (to != from) ends[at[buckets.of(to)]++] = {to, from};
             });
