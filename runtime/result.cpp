@@ -18,11 +18,24 @@ std::string Error::report() const {
     return out;
 }
 
-std::string os_error_text(int code) {
+std::string os_error_description(int code) {
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
-    const char* text = strerror_r(code, buffer, sizeof buffer);
-    return std::string(text) + " (os error " + std::to_string(code) + ")";
+    return strerror_r(code, buffer, sizeof buffer);
+}
+
+std::string os_error_text(int code) {
+    return os_error_description(code) + " (os error " + std::to_string(code) + ")";
+}
+
+Error Error::interrupted() { return Error(ErrorKind::kInterrupted, std::string(kInterrupted)); }
+
+Error Error::os(int code) { return os(code, os_error_text(code)); }
+
+Error Error::os(int code, std::string message) {
+    Error error(ErrorKind::kOs, std::move(message));
+    error.os_errno_ = code;
+    return error;
 }
 
 }  // namespace quelmar::runtime

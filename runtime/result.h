@@ -2,9 +2,12 @@
 // Errors as values. Library operations return Result<T>: either a value or an
 // Error carrying one message and, optionally, the chain of underlying causes
 // (outermost first). Only the Python binding turns an Error into an exception.
+// What went wrong is data: a kind, and the operating system's errno where it
+// gave one, so that nothing downstream reads the message to find out.
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -12,13 +15,36 @@
 
 namespace quelmar::runtime {
 
+// The message of work stopped on request.
+inline constexpr std::string_view kInterrupted = "interrupted";
+
+enum class ErrorKind : unsigned char {
+    kInvalidInput,  // the input (file, snapshot, argument) breaks a rule
+    kOs,            // the operating system refused; os_errno() says why
+    kInterrupted,   // a monitor or a stop request ended the work
+    kLimit,         // beyond what the model can hold (32-bit node ids)
+    kNotFound,      // a named item is absent
+};
+
 class Error {
 public:
-    explicit Error(std::string message, std::vector<std::string> causes = {})
-        : message_(std::move(message)), causes_(std::move(causes)) {}
+    explicit Error(std::string message, std::vector<std::string> causes = {},
+                   ErrorKind kind = ErrorKind::kInvalidInput)
+        : message_(std::move(message)), causes_(std::move(causes)), kind_(kind) {}
+    Error(ErrorKind kind, std::string message) : message_(std::move(message)), kind_(kind) {}
+
+    // The operating system's failure `code`, its message os_error_text(code).
+    static Error os(int code);
+    // The same failure told in words of the caller's.
+    static Error os(int code, std::string message);
+    // Work stopped on request, with the message kInterrupted.
+    static Error interrupted();
 
     const std::string& message() const noexcept { return message_; }
     const std::vector<std::string>& causes() const noexcept { return causes_; }
+    ErrorKind kind() const noexcept { return kind_; }
+    // The errno of a kOs error, else 0.
+    int os_errno() const noexcept { return os_errno_; }
 
     // The message; when there are causes, an empty line, "Caused by:" and one
     // line per cause indented by four spaces, numbered "0: ", "1: ", ... when
@@ -28,6 +54,8 @@ public:
 private:
     std::string message_;
     std::vector<std::string> causes_;
+    ErrorKind kind_ = ErrorKind::kInvalidInput;
+    int os_errno_ = 0;
 };
 
 template <class T>
@@ -101,5 +129,7 @@ private:
 // The operating system's description of errno value `code`, followed by
 // " (os error <code>)".
 std::string os_error_text(int code);
+// The description alone.
+std::string os_error_description(int code);
 
 }  // namespace quelmar::runtime

@@ -102,8 +102,9 @@ Result<std::unique_ptr<WorkerPool>> WorkerPool::start(std::size_t threads) {
         } catch (const std::system_error& failure) {
             // The destructor stops and joins the workers already started.
             pool->size_ = state.threads.size();
-            return Error("ThreadPoolBuildError { kind: IOError(" +
-                         os_error_text(failure.code().value()) + ") }");
+            const int code = failure.code().value();
+            return Error::os(code,
+                             "ThreadPoolBuildError { kind: IOError(" + os_error_text(code) + ") }");
         }
     }
     std::unique_lock lock(state.mutex);

@@ -27,6 +27,18 @@ TEST(OsErrorText, AppendsTheCode) {
     EXPECT_EQ(os_error_text(ENOENT), "No such file or directory (os error 2)");
 }
 
+TEST(ErrorKinds, CarryTheirKindAndErrnoAsData) {
+    EXPECT_EQ(Error("missing to").kind(), ErrorKind::kInvalidInput);
+    EXPECT_EQ(Error("missing to").os_errno(), 0);
+    const Error refused = Error::os(EACCES);
+    EXPECT_EQ(refused.kind(), ErrorKind::kOs);
+    EXPECT_EQ(refused.os_errno(), EACCES);
+    EXPECT_EQ(refused.message(), os_error_text(EACCES));
+    EXPECT_EQ(os_error_description(ENOENT), "No such file or directory");
+    EXPECT_EQ(Error::interrupted().kind(), ErrorKind::kInterrupted);
+    EXPECT_EQ(Error::interrupted().message(), kInterrupted);
+}
+
 TEST(ResultType, HoldsValueOrError) {
     Result<int> good(7);
     ASSERT_TRUE(good.ok());

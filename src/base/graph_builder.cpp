@@ -302,7 +302,7 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     const bool done =
         lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, kept, progress);
     line_ends_ = {};
-    if (!done) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+    if (!done) return runtime::Error::interrupted();
     // The NameSet's map is built on the pool while the caller closes the
     // buckets up: with the ends gone, it no longer raises the peak. Names are
     // distinct by construction.

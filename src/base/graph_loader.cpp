@@ -76,7 +76,8 @@ runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
                                          GraphBuilder& builder) {
     const bool added = builder.add_lines(names);
     names.clear();
-    if (!added) return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+    if (!added)
+        return runtime::Error(runtime::ErrorKind::kLimit, std::string(GraphBuilder::kTooManyNodes));
     if (failure) return runtime::Error(std::string(*failure));
     return {};
 }

@@ -10,7 +10,8 @@ runtime::Result<SizeDiff> ClusteringHandle::size_diff(const RichClustering& othe
     std::vector<double> changes;
     for (const auto* entry : selected()) {
         const RichCluster* counterpart = other.find(entry->first);
-        if (!counterpart) return runtime::Error(std::string(kNoEntryFoundForKey));
+        if (!counterpart)
+            return runtime::Error(runtime::ErrorKind::kNotFound, std::string(kNoEntryFoundForKey));
         changes.push_back(relative_size_change(entry->second.n, counterpart->n));
     }
     SizeDiff diff;

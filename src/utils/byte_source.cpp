@@ -18,10 +18,10 @@ runtime::Result<FileSource> FileSource::open(const std::string& path, TaskMonito
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0 || errno != EINTR) break;
         if (!monitor.checkpoint({TaskProgress::Stage::kReading, 0, 0})) {
-            return runtime::Error(std::string(TaskMonitor::kInterrupted));
+            return runtime::Error::interrupted();
         }
     }
-    if (fd < 0) return runtime::Error(runtime::os_error_text(errno));
+    if (fd < 0) return runtime::Error::os(errno);
     struct stat status;
     const bool sized = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     return FileSource(fd, sized ? static_cast<std::uint64_t>(status.st_size) : 0, monitor);
@@ -55,10 +55,10 @@ bool FileSource::checkpoint() {
 }
 
 runtime::Result<std::size_t> FileSource::read(char* buffer, std::size_t capacity) {
-    if (monitor_->stopped()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
+    if (monitor_->stopped()) return runtime::Error::interrupted();
     if (bytes_read_ >= next_checkpoint_) {
         next_checkpoint_ = bytes_read_ + TaskMonitor::kCheckpointBytes;
-        if (!checkpoint()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
+        if (!checkpoint()) return runtime::Error::interrupted();
     }
     for (;;) {
         const ssize_t got = ::read(fd_, buffer, capacity);
@@ -66,8 +66,8 @@ runtime::Result<std::size_t> FileSource::read(char* buffer, std::size_t capacity
             bytes_read_ += static_cast<std::uint64_t>(got);
             return static_cast<std::size_t>(got);
         }
-        if (errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
-        if (!checkpoint()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
+        if (errno != EINTR) return runtime::Error::os(errno);
+        if (!checkpoint()) return runtime::Error::interrupted();
     }
 }
 

@@ -201,7 +201,7 @@ runtime::Result<GraphParts> read_compressed_bincode(const std::string& path, Tas
     if (!file) return std::move(file).error();
     auto parts = read_compressed_bincode(file.value());
     // The read that was stopped surfaces wrapped as an input error.
-    if (monitor.stopped()) return runtime::Error(std::string(TaskMonitor::kInterrupted));
+    if (monitor.stopped()) return runtime::Error::interrupted();
     return parts;
 }
 

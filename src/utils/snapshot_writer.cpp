@@ -20,7 +20,7 @@ namespace {
 // Content is compressed in pieces of this size: a few 256 KiB blocks.
 constexpr std::size_t kStagedBytes = std::size_t{1} << 20;
 
-runtime::Error interrupted() { return runtime::Error(std::string(TaskMonitor::kInterrupted)); }
+runtime::Error interrupted() { return runtime::Error::interrupted(); }
 
 // A new file beside the target, removed again unless commit() renamed it
 // into place.
@@ -41,7 +41,7 @@ public:
             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) return TemporaryFile(fd, std::move(path));
             if ((errno != EEXIST && errno != EINTR) || attempt == 100) {
-                return runtime::Error(runtime::os_error_text(errno));
+                return runtime::Error::os(errno);
             }
         }
     }
@@ -61,11 +61,10 @@ public:
     // Flushes the file to disk, closes it and renames it onto `target`, so
     // that the target never names a partly written file, even after a crash.
     runtime::Result<void> commit(const std::string& target) {
-        if (::fsync(fd_) != 0) return runtime::Error(runtime::os_error_text(errno));
+        if (::fsync(fd_) != 0) return runtime::Error::os(errno);
         const int status = ::close(std::exchange(fd_, -1));
-        if (status != 0 && errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
-        if (::rename(path_.c_str(), target.c_str()) != 0)
-            return runtime::Error(runtime::os_error_text(errno));
+        if (status != 0 && errno != EINTR) return runtime::Error::os(errno);
+        if (::rename(path_.c_str(), target.c_str()) != 0) return runtime::Error::os(errno);
         path_.clear();
         return {};
     }
@@ -164,7 +163,7 @@ private:
         while (size > 0) {
             const ssize_t wrote = ::write(fd_, data, size);
             if (wrote < 0) {
-                if (errno != EINTR) return runtime::Error(runtime::os_error_text(errno));
+                if (errno != EINTR) return runtime::Error::os(errno);
                 if (!monitor_.checkpoint(
                         {TaskProgress::Stage::kWriting, staged_total_, content_size_})) {
                     return interrupted();

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <utility>
 
+#include "runtime/result.h"
+
 namespace quelmar::utils {
 
 struct TaskProgress {
@@ -26,7 +28,7 @@ struct TaskProgress {
 
 class TaskMonitor {
 public:
-    static constexpr std::string_view kInterrupted = "interrupted";
+    static constexpr std::string_view kInterrupted = runtime::kInterrupted;
     // Input or output bytes between two checkpoints of a stream.
     static constexpr std::uint64_t kCheckpointBytes = std::uint64_t{4} << 20;
 
