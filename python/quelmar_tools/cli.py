@@ -19,7 +19,6 @@ from dataclasses import dataclass
 from typing import Any, Iterator, Optional, Sequence, TextIO
 
 import quelmar
-from quelmar_tools._files import is_panic, panic_message
 from quelmar_tools.names import as_integer
 from quelmar_tools.sources import clustering_from, graph_from
 from quelmar_tools.summaries import summary_table, to_dict
@@ -220,12 +219,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (Failure, OSError, ValueError, TypeError) as error:
         progress.done()
         sys.stderr.write(f"{PROGRAM}: {describe(error)}\n")
-        return 1
-    except BaseException as error:
-        if not is_panic(error):
-            raise
-        progress.done()
-        sys.stderr.write(f"{PROGRAM}: {panic_message(error)}\n")
         return 1
 
 

@@ -50,10 +50,20 @@ def as_uint64(values: Any, what: str) -> UInt64Array:
 
 
 def as_pairs(values: Any, what: str) -> UInt64Array:
-    """A (k, 2) array-like as a C-contiguous uint64 array."""
+    """A (k, 2) array-like as a C-contiguous uint64 array. Other shapes are
+    refused rather than guessed at: a (2, k) array (the edge-index layout of
+    graph-learning libraries) and arrays of three or more columns would
+    otherwise be read as something else. A (2, 2) array is two rows."""
     array = as_uint64(values, what)
-    if array.ndim != 2 or array.shape[1] < 2:
-        if array.size == 0:
-            return np.empty((0, 2), dtype=np.uint64)
-        raise ValueError(f"expected a (k, 2) array of {what}s, got shape {array.shape}")
-    return np.ascontiguousarray(array[:, :2])
+    if array.ndim == 2 and array.shape[1] == 2:
+        return np.ascontiguousarray(array)
+    if array.size == 0:
+        return np.empty((0, 2), dtype=np.uint64)
+    shape = tuple(array.shape)
+    if array.ndim == 2 and array.shape[0] == 2:
+        raise ValueError(f"expected a (k, 2) array of {what}s, got shape {shape}: one row per "
+                         "pair; for pairs in columns (an edge index), pass its transpose, .T")
+    if array.ndim == 2 and array.shape[1] > 2:
+        raise ValueError(f"expected a (k, 2) array of {what}s, got shape {shape}: pass the two "
+                         "columns to use, for example [:, :2]")
+    raise ValueError(f"expected a (k, 2) array of {what}s, got shape {shape}")

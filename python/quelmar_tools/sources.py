@@ -1,10 +1,11 @@
 """Graphs and clusterings from memory: edge arrays, tables, networkx and
 igraph objects, mappings and lists of communities, or files.
 
-In-memory graphs are built natively, with the builder the edge-list loader
-uses, and handed to quelmar.Graph as a snapshot through a named pipe;
-clusterings are written as a clustering file for quelmar.Clustering. Both
-live in a private temporary folder, removed on every path out."""
+Everything is built in process by the module's own native core: arrays go
+to the builder the edge-list loader uses and to the clustering loader's
+rules, and the results are quelmar.Graph and quelmar.Clustering objects like
+those the module loads from files. Failures are ordinary exceptions: OSError
+for the operating system's, ValueError for the content."""
 
 from __future__ import annotations
 
@@ -19,7 +20,7 @@ import pandas as pd
 
 import quelmar
 from quelmar_tools import _native
-from quelmar_tools._files import existing_file, load, private_folder
+from quelmar_tools._files import existing_file
 from quelmar_tools.names import UInt64Array, as_integer, as_pairs, as_uint64
 
 #: What graph_from accepts: a (k, 2) array-like of node names, a DataFrame
@@ -39,16 +40,9 @@ def graph_from(source: GraphSource) -> quelmar.Graph:
     repeated and reversed edges stored once, self-loops kept. Isolated nodes
     of a networkx or igraph graph are kept, after the others."""
     if isinstance(source, (str, os.PathLike)):
-        path = existing_file(source)
-        return load(lambda: quelmar.Graph(path), path)
+        return _native.load_graph(existing_file(source))
     pairs, nodes = _edges_of(source)
-    # The snapshot goes through a named pipe: written by a native thread
-    # while quelmar.Graph reads it, never stored.
-    with private_folder() as folder:
-        path = os.path.join(folder, "graph.lz4")
-        os.mkfifo(path, 0o600)
-        return load(lambda: _native.load_graph_through_pipe(path, pairs, nodes, quelmar.Graph),
-                    None)
+    return _native.graph_from_pairs(pairs, nodes)
 
 
 def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
@@ -59,15 +53,11 @@ def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
     `cpm` is the resolution of the "cpm" statistic, as for quelmar.Clustering."""
     if not isinstance(graph, quelmar.Graph):
         raise TypeError(f"expected a quelmar.Graph, got {type(graph).__name__}")
-    options = {} if cpm is None else {"cpm": _resolution(cpm)}
+    resolution = None if cpm is None else _resolution(cpm)
     if isinstance(source, (str, os.PathLike)):
-        path = existing_file(source)
-        return load(lambda: quelmar.Clustering(graph, path, **options), path)
+        return _native.load_clustering(graph, existing_file(source), resolution)
     nodes, clusters = _memberships_of(source)
-    with private_folder(size_hint=3 * (nodes.nbytes + clusters.nbytes)) as folder:
-        path = os.path.join(folder, "clustering.txt")
-        _native.write_memberships(path, nodes, clusters)
-        return load(lambda: quelmar.Clustering(graph, path, **options), None)
+    return _native.clustering_from_memberships(graph, nodes, clusters, resolution)
 
 
 def _resolution(cpm: Any) -> float:

@@ -1,6 +1,6 @@
 """Per-cluster tables and totals: the five counts of every cluster, read
-through Clustering.select, and the values of the statistics computed from
-them by the same native code that compute_statistics() runs."""
+natively from the packed clustering, and the values of the statistics
+computed from them by the same native code that compute_statistics() runs."""
 
 from __future__ import annotations
 
@@ -65,23 +65,16 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
     ``modularity`` (the sum of the per-cluster modularity contributions),
     ``node_coverage`` and ``edge_coverage`` (covered over total, 0.0 for an
     empty graph) and the five counts of ClusteringStats."""
-    recorder = _native.CountRecorder()
-    everything = clustering.select(recorder)
-    keys, counts = _recorded(everything, recorder)
-    if ids is None:
-        subset = everything
-    else:
-        wanted = _wanted_ids(ids)
-        subset = clustering.select_in(wanted.tolist())
-        keys, counts = _restrict(keys, counts, wanted)
-    stats = subset.compute_statistics()
-    values = cluster_values(*counts, total_edges=stats.total_edges)
+    keys, counts = cluster_counts(clustering, ids)
+    wanted = None if ids is None else _wanted_ids(ids)
+    covered = dict(zip(STATS_COUNTS, _native.coverage(clustering, wanted)))
+    values = cluster_values(*counts, total_edges=covered["total_edges"])
     result: dict[str, Any] = {
         "modularity": math.fsum(values["modularity"].tolist()),
-        "node_coverage": _fraction(stats.covered_nodes, stats.total_nodes),
-        "edge_coverage": _fraction(stats.covered_edges, stats.total_edges),
+        "node_coverage": _fraction(covered["covered_nodes"], covered["total_nodes"]),
+        "edge_coverage": _fraction(covered["covered_edges"], covered["total_edges"]),
     }
-    result.update({name: getattr(stats, name) for name in STATS_COUNTS})
+    result.update(covered)
     return result
 
 
@@ -91,35 +84,20 @@ def cluster_counts(clustering: quelmar.Clustering,
     their five counts as uint64 arrays, in COUNT_COLUMNS order."""
     if not isinstance(clustering, quelmar.Clustering):
         raise TypeError(f"expected a quelmar.Clustering, got {type(clustering).__name__}")
-    recorder = _native.CountRecorder()
-    keys, counts = _recorded(clustering.select(recorder), recorder)
-    if ids is not None:
-        keys, counts = _restrict(keys, counts, _wanted_ids(ids))
+    wanted = None if ids is None else _wanted_ids(ids)
+    keys, *counts = (np.frombuffer(column, dtype=np.uint64)
+                     for column in _native.cluster_counts(clustering, wanted))
     return keys, counts
-
-
-def _recorded(subset: Any, recorder: Any) -> tuple[UInt64Array, list[UInt64Array]]:
-    # select asks its predicate in ascending id order: record i is keys[i].
-    keys = np.array(subset.keys, dtype=np.uint64)
-    rows = np.frombuffer(recorder.take(), dtype=np.uint64).reshape(-1, len(COUNT_COLUMNS))
-    by_column = np.ascontiguousarray(rows.T)
-    return keys, list(by_column)
 
 
 def _wanted_ids(ids: Ids) -> UInt64Array:
     values = ids if isinstance(ids, np.ndarray) else list(ids)
-    return np.unique(as_uint64(values, "cluster id").ravel())
-
-
-def _restrict(keys: UInt64Array, counts: list[UInt64Array],
-              wanted: UInt64Array) -> tuple[UInt64Array, list[UInt64Array]]:
-    keep = np.isin(keys, wanted, assume_unique=True)
-    return keys[keep], [np.ascontiguousarray(column[keep]) for column in counts]
+    return np.ascontiguousarray(np.unique(as_uint64(values, "cluster id").ravel()))
 
 
 def _total_edges(clustering: quelmar.Clustering) -> int:
-    # Statistics of an empty selection cost nothing and report the totals.
-    return int(clustering.select_in([]).compute_statistics().total_edges)
+    # The coverage of no cluster costs nothing and reports the totals.
+    return int(_native.coverage(clustering, np.empty(0, dtype=np.uint64))[4])
 
 
 def _fraction(part: int, whole: int) -> float:

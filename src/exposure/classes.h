@@ -29,11 +29,23 @@ PyTypeObject* stats_type();
 PyTypeObject* summary_type();
 PyTypeObject* skeleton_type();
 
-// The native values behind instances of Graph and Clustering.
+// The native values behind instances of Graph, Clustering and
+// ClusteringSubset; the object must be of that class.
 const SharedGraph& graph_of(PyObject* graph);
 const SharedClustering& clustering_of(PyObject* clustering);
+const ClusteringHandle& handle_of(PyObject* subset);
 
-// New instances (null with the Python error set on failure).
+// Whether `object` is an instance of the class (false also when the class
+// cannot be built, with the error set).
+bool is_graph(PyObject* object);
+bool is_clustering(PyObject* object);
+bool is_subset(PyObject* object);
+
+// New instances (null with the Python error set on failure). Graph and
+// Clustering objects made here are the same as those the classes' own
+// constructors make from a file.
+PyObject* new_graph(SharedGraph graph);
+PyObject* new_clustering(SharedClustering clustering);
 PyObject* new_subset(ClusteringHandle handle);
 PyObject* new_stats(GraphStats stats);
 PyObject* new_summary(quality::SummarizedDistribution summary);

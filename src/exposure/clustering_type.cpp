@@ -10,9 +10,9 @@
 #include "src/base/clustering.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/classes.h"
+#include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/native_object.h"
-#include "src/exposure/panic.h"
 #include "src/exposure/predicate.h"
 #include "src/exposure/py_ref.h"
 #include "src/terminal/progress_bar.h"
@@ -67,7 +67,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         SharedGraph graph = graph_of(bound[0]);
         runtime::Result<SharedClustering> clustering =
             without_gil([&] { return load_and_pack(graph, path, cpm); });
-        if (!clustering) return raise_unwrapped(clustering.error());
+        if (!clustering) return raise_error(clustering.error(), ErrorPolicy::kPanic);
         return make_instance(type, std::move(clustering).value());
     });
 }
@@ -144,6 +144,16 @@ PyTypeObject* clustering_type() { return cached_type(cached, type_spec); }
 
 const SharedClustering& clustering_of(PyObject* clustering) {
     return native_value<SharedClustering>(clustering);
+}
+
+bool is_clustering(PyObject* object) {
+    PyTypeObject* type = clustering_type();
+    return type && Py_IS_TYPE(object, type);
+}
+
+PyObject* new_clustering(SharedClustering clustering) {
+    PyTypeObject* type = clustering_type();
+    return type ? make_instance(type, std::move(clustering)) : nullptr;
 }
 
 }  // namespace quelmar::exposure

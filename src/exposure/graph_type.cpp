@@ -11,8 +11,8 @@
 #include "src/base/graph_loader.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/classes.h"
+#include "src/exposure/errors.h"
 #include "src/exposure/native_object.h"
-#include "src/exposure/panic.h"
 
 namespace quelmar::exposure {
 namespace {
@@ -30,8 +30,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             [](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
         runtime::Result<base::Graph> loaded = base::parse_from_file(path, monitor);
         if (!loaded) {
-            if (PyErr_Occurred()) return nullptr;
-            return raise_unwrapped(loaded.error());
+            return raise_error(loaded.error(), ErrorPolicy::kPanic);
         }
         SharedGraph graph = std::make_shared<const EnrichedGraph>(
             EnrichedGraph::from_graph(std::move(loaded).value()));
@@ -57,5 +56,15 @@ PyTypeObject* cached = nullptr;
 PyTypeObject* graph_type() { return cached_type(cached, type_spec); }
 
 const SharedGraph& graph_of(PyObject* graph) { return native_value<SharedGraph>(graph); }
+
+bool is_graph(PyObject* object) {
+    PyTypeObject* type = graph_type();
+    return type && Py_IS_TYPE(object, type);
+}
+
+PyObject* new_graph(SharedGraph graph) {
+    PyTypeObject* type = graph_type();
+    return type ? make_instance(type, std::move(graph)) : nullptr;
+}
 
 }  // namespace quelmar::exposure

@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <new>
-#include <stdexcept>
 
 #include "src/exposure/py_ref.h"
 
@@ -76,23 +74,6 @@ std::string unwrap_failure_message(std::string_view description) {
 
 PyObject* raise_unwrapped(const runtime::Error& error, std::source_location where) {
     return raise_panic(unwrap_failure_message(error.report()), where);
-}
-
-void raise_from_native_exception(std::source_location where) noexcept {
-    try {
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-        } catch (const std::exception& failure) {
-            raise_panic(failure.what(), where);
-        } catch (...) {
-            raise_panic("unknown native exception", where);
-        }
-    } catch (...) {
-        // Building the report itself ran out of memory.
-        PyErr_NoMemory();
-    }
 }
 
 }  // namespace quelmar::exposure

@@ -7,18 +7,15 @@
 // message. The class is created on first use, is not a module attribute, and
 // stays the same object for the life of the process.
 //
-// C++ exceptions never cross into the interpreter: guarded() turns
-// std::bad_alloc into MemoryError and anything else into PanicException.
+// This is the module's policy for failures; errors.h holds the map of both
+// policies and guarded(), which keeps C++ exceptions out of the interpreter.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
 #include <source_location>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
 #include "runtime/result.h"
 
@@ -42,29 +39,5 @@ PyObject* raise_unwrapped(const runtime::Error& error,
 
 // The message "called `Result::unwrap()` on an `Err` value: " + description.
 std::string unwrap_failure_message(std::string_view description);
-
-// Sets the Python error for the C++ exception being handled; call only inside
-// a catch block.
-void raise_from_native_exception(std::source_location where) noexcept;
-
-// Runs body() and converts any C++ exception into a Python error. Returns what
-// body returns, or the C API's failure value (null pointer or -1).
-template <class Body>
-auto guarded(Body&& body, std::source_location where = std::source_location::current())
-    -> std::invoke_result_t<Body&> {
-    using Out = std::invoke_result_t<Body&>;
-    try {
-        return body();
-    } catch (abi::__forced_unwind&) {
-        throw;  // a thread ended by interpreter shutdown must finish unwinding
-    } catch (...) {
-        raise_from_native_exception(where);
-        if constexpr (std::is_pointer_v<Out>) {
-            return nullptr;
-        } else {
-            return Out{-1};
-        }
-    }
-}
 
 }  // namespace quelmar::exposure

@@ -6,6 +6,7 @@
 
 #include "runtime/worker_pool.h"
 #include "src/exposure/arguments.h"
+#include "src/exposure/errors.h"
 #include "src/exposure/native_object.h"
 #include "src/exposure/panic.h"
 

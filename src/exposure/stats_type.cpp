@@ -5,6 +5,7 @@
 #include <string>
 
 #include "src/exposure/classes.h"
+#include "src/exposure/errors.h"
 #include "src/exposure/native_object.h"
 #include "src/exposure/panic.h"
 #include "src/exposure/py_ref.h"

@@ -4,6 +4,7 @@
 
 #include "src/exposure/arguments.h"
 #include "src/exposure/classes.h"
+#include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/native_object.h"
 #include "src/exposure/panic.h"
@@ -12,8 +13,6 @@
 
 namespace quelmar::exposure {
 namespace {
-
-const ClusteringHandle& handle_of(PyObject* self) { return native_value<ClusteringHandle>(self); }
 
 PyObject* get_keys(PyObject* self, void*) {
     const std::vector<base::ClusterId>& keys = handle_of(self).keys;
@@ -92,6 +91,15 @@ PyTypeObject* cached = nullptr;
 }  // namespace
 
 PyTypeObject* subset_type() { return cached_type(cached, type_spec); }
+
+const ClusteringHandle& handle_of(PyObject* subset) {
+    return native_value<ClusteringHandle>(subset);
+}
+
+bool is_subset(PyObject* object) {
+    PyTypeObject* type = subset_type();
+    return type && Py_IS_TYPE(object, type);
+}
 
 PyObject* new_subset(ClusteringHandle handle) {
     PyTypeObject* type = subset_type();

@@ -59,6 +59,10 @@ struct ClusteringHandle {
     // does not depend on the number of workers.
     GraphStats stats(runtime::PassProgress& progress = runtime::PassProgress::unwatched()) const;
 
+    // The same counts without the distributions, for callers that need only
+    // how much the selection covers.
+    GraphStats coverage(runtime::PassProgress& progress = runtime::PassProgress::unwatched()) const;
+
     // Relative size change (n_other - n) / n of every selected cluster against
     // the cluster of the same id in `other`, on the calling thread. Fails with
     // kNoEntryFoundForKey when `other` lacks one of them.

@@ -40,6 +40,14 @@ void summarise_statistics(
 }  // namespace
 
 GraphStats ClusteringHandle::stats(runtime::PassProgress& progress) const {
+    GraphStats stats = coverage(progress);
+    std::vector<const RichCluster*> clusters;
+    for (const auto* entry : selected()) clusters.push_back(&entry->second);
+    summarise_statistics(clusters, *clustering, stats.distributions);
+    return stats;
+}
+
+GraphStats ClusteringHandle::coverage(runtime::PassProgress& progress) const {
     const RichClustering& packed = *clustering;
     // The clusters were packed against the clustering's own graph.
     const EnrichedGraph& enriched = *packed.graph;
@@ -60,8 +68,6 @@ GraphStats ClusteringHandle::stats(runtime::PassProgress& progress) const {
                                                           CoverageRoute::Automatic, progress);
         stats.covered_edges = covered_slots / 2;
     }
-
-    summarise_statistics(clusters, packed, stats.distributions);
 
     stats.total_nodes = enriched.graph().node_count();
     stats.total_edges = enriched.graph().m_cache();

@@ -53,7 +53,7 @@ class TestGraphSources:
         lambda: np.array(EDGES, dtype=np.uint64),
         lambda: [list(edge) for edge in EDGES],
         lambda: pd.DataFrame(EDGES, columns=["a", "b"]).assign(weight=0.5),
-        lambda: np.array([[a, b, 0] for a, b in EDGES], dtype=object),
+        lambda: np.array([[a, b] for a, b in EDGES], dtype=object),
     ], ids=["uint64 array", "nested list", "DataFrame", "object array"])
     def test_in_memory_edges_match_the_edge_list(self, files, expected, make):
         assert with_file_clustering(files, quelmar_tools.graph_from(make())) == expected

@@ -8,39 +8,15 @@
 
 #include "src/base/line_block.h"
 #include "src/base/line_rules.h"
-#include "src/exposure/tools/buffer_view.h"
-#include "src/exposure/tools/errors.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/buffer_view.h"
+#include "src/exposure/errors.h"
+#include "src/exposure/gil.h"
+#include "src/exposure/py_ref.h"
 #include "src/quelmar/size_change.h"
 
 namespace quelmar::exposure::tools {
 namespace {
-
-// A new bytearray holding the values' bytes.
-template <class T>
-PyObject* byte_array(std::span<const T> values) {
-    return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
-                                         static_cast<Py_ssize_t>(values.size_bytes()));
-}
-
-// Holds a read-only bytes-like argument.
-class Bytes {
-public:
-    ~Bytes() {
-        if (held_) PyBuffer_Release(&buffer_);
-    }
-    bool acquire(PyObject* object) {
-        held_ = PyObject_GetBuffer(object, &buffer_, PyBUF_SIMPLE) == 0;
-        return held_;
-    }
-    std::span<const unsigned char> span() const {
-        return {static_cast<const unsigned char*>(buffer_.buf),
-                static_cast<std::size_t>(buffer_.len)};
-    }
-
-private:
-    Py_buffer buffer_{};
-    bool held_ = false;
-};
 
 PyObject* failure_tuple(const std::optional<base::LineFailure>& failure) {
     if (!failure) Py_RETURN_NONE;
@@ -48,61 +24,52 @@ PyObject* failure_tuple(const std::optional<base::LineFailure>& failure) {
                          failure->message.data(), static_cast<Py_ssize_t>(failure->message.size()));
 }
 
+constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
+const Signature parse_signature{"parse_lines", {"data", "memberships"}};
+const Signature unresolved_signature{"unresolved_message", {"line", "cluster"}};
+const Signature changes_signature{"size_changes", {"before", "after"}};
+
 }  // namespace
 
 PyObject* parse_lines(PyObject*, PyObject* args, PyObject* kwargs) {
-    return guarded([=]() -> PyObject* {
-        static const char* names[] = {"data", "memberships", nullptr};
-        PyObject* data_object;
-        int memberships;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "Op:parse_lines", const_cast<char**>(names),
-                                         &data_object, &memberships)) {
-            return nullptr;
-        }
-        Bytes data;
-        if (!data.acquire(data_object)) return nullptr;
-        base::ParsedLines parsed;
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[2];
+        if (!bind_arguments(parse_signature, args, kwargs, bound)) return nullptr;
+        const int memberships = PyObject_IsTrue(bound[1]);
+        if (memberships < 0) return nullptr;
+        ByteView data;
+        if (!data.acquire(bound[0])) return nullptr;
         const auto format = memberships ? base::LineFormat::kMemberships : base::LineFormat::kEdges;
-        Py_BEGIN_ALLOW_THREADS parsed = base::parse_line_block(data.span(), format);
-        Py_END_ALLOW_THREADS PyObject* first =
-            byte_array(std::span<const std::uint64_t>(parsed.first));
-        PyObject* second =
-            first ? byte_array(std::span<const std::uint64_t>(parsed.second)) : nullptr;
-        PyObject* failure = second ? failure_tuple(parsed.failure) : nullptr;
-        if (!failure) {
-            Py_XDECREF(first);
-            Py_XDECREF(second);
-            return nullptr;
-        }
-        return Py_BuildValue("(NNN)", first, second, failure);
+        const base::ParsedLines parsed =
+            without_gil([&] { return base::parse_line_block(data.bytes(), format); });
+        PyRef first = PyRef::steal(byte_array(std::span<const std::uint64_t>(parsed.first)));
+        if (!first) return nullptr;
+        PyRef second = PyRef::steal(byte_array(std::span<const std::uint64_t>(parsed.second)));
+        if (!second) return nullptr;
+        PyRef failure = PyRef::steal(failure_tuple(parsed.failure));
+        if (!failure) return nullptr;
+        return PyTuple_Pack(3, first.get(), second.get(), failure.get());
     });
 }
 
 PyObject* unresolved_message(PyObject*, PyObject* args, PyObject* kwargs) {
-    return guarded([=]() -> PyObject* {
-        static const char* names[] = {"line", "cluster", nullptr};
-        PyObject* line_object;
-        unsigned long long cluster;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OK:unresolved_message",
-                                         const_cast<char**>(names), &line_object, &cluster)) {
-            return nullptr;
-        }
-        Bytes line;
-        if (!line.acquire(line_object)) return nullptr;
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[2];
+        if (!bind_arguments(unresolved_signature, args, kwargs, bound)) return nullptr;
+        std::uint64_t cluster = 0;
+        if (!u64_argument("cluster", bound[1], &cluster)) return nullptr;
+        ByteView line;
+        if (!line.acquire(bound[0])) return nullptr;
         const std::string text =
-            base::unresolved_node_message(base::first_token_as_written(line.span()), cluster);
+            base::unresolved_node_message(base::first_token_as_written(line.bytes()), cluster);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
 
 PyObject* size_changes(PyObject*, PyObject* args, PyObject* kwargs) {
-    return guarded([=]() -> PyObject* {
-        static const char* names[] = {"before", "after", nullptr};
+    return guarded<kPlain>([=]() -> PyObject* {
         PyObject* objects[2];
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:size_changes", const_cast<char**>(names),
-                                         &objects[0], &objects[1])) {
-            return nullptr;
-        }
+        if (!bind_arguments(changes_signature, args, kwargs, objects)) return nullptr;
         BufferView before, after;
         if (!before.acquire(objects[0], "before", BufferView::Item::kUInt64) ||
             !after.acquire(objects[1], "after", BufferView::Item::kUInt64)) {

@@ -1,28 +1,50 @@
 #pragma once
 // The functions of quelmar_tools._native (METH_VARARGS | METH_KEYWORDS).
-// Arguments are checked here; Python's own wrappers normalise them first.
+// They work on the native values behind quelmar's objects, in process, and
+// make new quelmar.Graph and quelmar.Clustering objects from values built
+// here. Python's own wrappers normalise the arguments first; these check
+// them again. Failures follow the companion's policy (errors.h): OSError,
+// ValueError, MemoryError, KeyboardInterrupt, and TypeError for arguments.
 //
-//   load_graph_through_pipe(path, pairs, extra_names, load)
-//       builds the graph of pair_graph.h (extra_names may be None), then
-//       returns load(path) while a thread feeds its snapshot into the named
-//       pipe at `path` (snapshot_pipe.h). The build keeps the interpreter
-//       lock and runs signal handlers at its checkpoints, so Ctrl-C stops it.
-//   write_memberships(path, nodes, clusters)        membership_file.h
+// Loads (load_functions.cpp):
+//   load_graph(path)                     Graph from an edge list or snapshot
+//   graph_from_pairs(pairs, extra_names) Graph from uint64 names, from, to,
+//       from, to, ... exactly as from the edge list with one line per pair;
+//       names of extra_names (or None) that no pair mentions become nodes
+//       without edges, after the others. Both keep the interpreter lock and
+//       run signal handlers at the loader's checkpoints, so Ctrl-C stops them.
+//   load_clustering(graph, path, cpm)    Clustering from a clustering file
+//   clustering_from_memberships(graph, nodes, clusters, cpm)
+//       Clustering from parallel uint64 arrays, line i being
+//       "nodes[i] clusters[i]" of the equivalent file, under its rules.
+//   cpm is the resolution of the "cpm" statistic, a float or None.
+//
+// Counts (count_functions.cpp); `source` is a Clustering, with `ids` None
+// (every cluster) or uint64 ids, or a ClusteringSubset with `ids` None:
+//   cluster_counts(source, ids)  (keys, n, m, c, mcd, vol): bytearrays of
+//       uint64, one entry per selected cluster that exists, ascending by id.
+//   coverage(source, ids)        (num_clusters, covered_nodes, covered_edges,
+//       total_nodes, total_edges) as compute_statistics() reports them.
+//
+// Values (value_functions.cpp):
 //   cluster_values(n, m, c, mcd, vol, total_edges, cpm)
 //       dict from lower-case statistic name to a bytearray of float64, for
 //       the statistics compute_statistics() computes (cpm: float or None).
 //   summarize(values)  the 21-point summary of float64 values, as a list.
-//
-// Failures: OSError for the operating system's errors, ValueError for the
-// library's other errors, MemoryError, and TypeError for wrong arguments.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 namespace quelmar::exposure::tools {
 
-PyObject* load_graph_through_pipe(PyObject* module, PyObject* args, PyObject* kwargs);
-PyObject* write_memberships(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* load_graph(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* graph_from_pairs(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* load_clustering(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* clustering_from_memberships(PyObject* module, PyObject* args, PyObject* kwargs);
+
+PyObject* cluster_counts(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* coverage(PyObject* module, PyObject* args, PyObject* kwargs);
+
 PyObject* cluster_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* summarize(PyObject* module, PyObject* args, PyObject* kwargs);
 

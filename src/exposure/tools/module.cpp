@@ -4,8 +4,12 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstring>
+
+#include "src/exposure/classes.h"
+#include "src/exposure/core_identity.h"
+#include "src/exposure/py_ref.h"
 #include "src/exposure/tools/block_functions.h"
-#include "src/exposure/tools/count_recorder.h"
 #include "src/exposure/tools/functions.h"
 
 namespace quelmar::exposure::tools {
@@ -19,8 +23,12 @@ PyMethodDef keyword_function(const char* name, KeywordFunction function) {
 }
 
 PyMethodDef functions[] = {
-    keyword_function("load_graph_through_pipe", load_graph_through_pipe),
-    keyword_function("write_memberships", write_memberships),
+    keyword_function("load_graph", load_graph),
+    keyword_function("graph_from_pairs", graph_from_pairs),
+    keyword_function("load_clustering", load_clustering),
+    keyword_function("clustering_from_memberships", clustering_from_memberships),
+    keyword_function("cluster_counts", cluster_counts),
+    keyword_function("coverage", coverage),
     keyword_function("cluster_values", cluster_values),
     keyword_function("summarize", summarize),
     keyword_function("parse_lines", parse_lines),
@@ -32,7 +40,7 @@ PyMethodDef functions[] = {
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "quelmar_tools._native",
-    "Native helpers of quelmar_tools, built on the quelmar libraries.",
+    "Native helpers of quelmar_tools, on the native core of quelmar.",
     0,
     functions,
     nullptr,
@@ -41,18 +49,30 @@ PyModuleDef definition = {
     nullptr,
 };
 
-bool add_type(PyObject* module, const char* name, PyTypeObject* type) {
-    return type && PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) == 0;
+// This module reads and makes quelmar's objects through the core it was
+// linked with; that must be the core the loaded quelmar runs on, from the
+// same build, or the objects would be misread.
+bool same_core_as_quelmar() {
+    PyRef quelmar = PyRef::steal(PyImport_ImportModule("quelmar"));
+    if (!quelmar) return false;
+    PyRef graph_class = PyRef::steal(PyObject_GetAttrString(quelmar.get(), "Graph"));
+    if (!graph_class) return false;
+    PyTypeObject* ours = graph_type();
+    if (!ours) return false;
+    const bool same_classes = graph_class.get() == reinterpret_cast<PyObject*>(ours);
+    if (same_classes && std::strcmp(core_build_id(), QUELMAR_BUILD_ID) == 0) return true;
+    PyErr_Format(PyExc_ImportError,
+                 "quelmar_tools._native was built from other sources than the loaded quelmar "
+                 "(built for core %s, found core %s%s); reinstall both from one source with "
+                 "`pip install .`",
+                 QUELMAR_BUILD_ID, core_build_id(),
+                 same_classes ? "" : " with classes other than quelmar's");
+    return false;
 }
 
 PyObject* create_module() {
-    PyObject* module = PyModule_Create(&definition);
-    if (!module) return nullptr;
-    if (!add_type(module, "CountRecorder", count_recorder_type())) {
-        Py_DECREF(module);
-        return nullptr;
-    }
-    return module;
+    if (!same_core_as_quelmar()) return nullptr;
+    return PyModule_Create(&definition);
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 // cluster_values and summarize (functions.h).
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "src/exposure/tools/buffer_view.h"
-#include "src/exposure/tools/errors.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/buffer_view.h"
+#include "src/exposure/errors.h"
+#include "src/exposure/gil.h"
+#include "src/exposure/py_ref.h"
+#include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
 #include "src/exposure/tools/statistic_columns.h"
 #include "src/quality/distribution_summary.h"
@@ -26,23 +31,26 @@ bool add_column(PyObject* dict, const std::string& name, std::size_t length,
     return added == 0;
 }
 
+constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
+const Signature values_signature{"cluster_values",
+                                 {"n", "m", "c", "mcd", "vol", "total_edges", "cpm"}};
+const Signature summarize_signature{"summarize", {"values"}};
+
 }  // namespace
 
 PyObject* cluster_values(PyObject*, PyObject* args, PyObject* kwargs) {
-    return guarded([=]() -> PyObject* {
-        static const char* names[] = {"n", "m", "c", "mcd", "vol", "total_edges", "cpm", nullptr};
-        PyObject* count_objects[5];
-        unsigned long long total_edges;
-        PyObject* cpm_object;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOOOKO:cluster_values",
-                                         const_cast<char**>(names), &count_objects[0],
-                                         &count_objects[1], &count_objects[2], &count_objects[3],
-                                         &count_objects[4], &total_edges, &cpm_object)) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[7];
+        if (!bind_arguments(values_signature, args, kwargs, bound)) return nullptr;
+        const auto names = values_signature.parameters.begin();
+        std::uint64_t total_edges = 0;
+        std::optional<double> cpm;
+        if (!u64_argument("total_edges", bound[5], &total_edges) || !cpm_argument(bound[6], &cpm)) {
             return nullptr;
         }
         BufferView counts[5];
         for (int i = 0; i < 5; ++i) {
-            if (!counts[i].acquire(count_objects[i], names[i], BufferView::Item::kUInt64)) {
+            if (!counts[i].acquire(bound[i], names[i], BufferView::Item::kUInt64)) {
                 return nullptr;
             }
             if (counts[i].length() != counts[0].length()) {
@@ -53,45 +61,38 @@ PyObject* cluster_values(PyObject*, PyObject* args, PyObject* kwargs) {
         }
         StatisticInputs inputs;
         inputs.total_edges = total_edges;
-        if (cpm_object != Py_None) {
-            inputs.cpm_resolution = PyFloat_AsDouble(cpm_object);
-            if (inputs.cpm_resolution == -1.0 && PyErr_Occurred()) return nullptr;
-        }
+        inputs.cpm_resolution = cpm.value_or(0.0);
         const CountColumns columns{counts[0].uint64s(), counts[1].uint64s(), counts[2].uint64s(),
                                    counts[3].uint64s(), counts[4].uint64s()};
         const std::size_t length = counts[0].length();
 
-        PyObject* result = PyDict_New();
+        PyRef result = PyRef::steal(PyDict_New());
         if (!result) return nullptr;
         std::vector<std::pair<StatisticsType, std::span<double>>> outputs;
-        for (StatisticsType type : computed_statistics(cpm_object != Py_None)) {
+        for (StatisticsType type : computed_statistics(cpm.has_value())) {
             std::span<double> column;
-            if (!add_column(result, result_key(type), length, &column)) {
-                Py_DECREF(result);
-                return nullptr;
-            }
+            if (!add_column(result.get(), result_key(type), length, &column)) return nullptr;
             outputs.emplace_back(type, column);
         }
-        Py_BEGIN_ALLOW_THREADS for (const auto& [type, column] : outputs)
-            fill_statistic(type, columns, inputs, column);
-        Py_END_ALLOW_THREADS return result;
+        without_gil([&] {
+            for (const auto& [type, column] : outputs)
+                fill_statistic(type, columns, inputs, column);
+            return true;
+        });
+        return result.release();
     });
 }
 
 PyObject* summarize(PyObject*, PyObject* args, PyObject* kwargs) {
-    return guarded([=]() -> PyObject* {
-        static const char* names[] = {"values", nullptr};
-        PyObject* values_object;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:summarize", const_cast<char**>(names),
-                                         &values_object)) {
-            return nullptr;
-        }
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* values_object = nullptr;
+        if (!bind_arguments(summarize_signature, args, kwargs, {&values_object, 1})) return nullptr;
         BufferView values;
         if (!values.acquire(values_object, "values", BufferView::Item::kFloat64)) return nullptr;
         std::span<const double> items = values.float64s();
         std::vector<double> copy(items.begin(), items.end());
-        quality::DistributionSummary summary =
-            quality::DistributionSummary::from_values(std::move(copy));
+        const quality::DistributionSummary summary =
+            without_gil([&] { return quality::DistributionSummary::from_values(std::move(copy)); });
         PyObject* list = PyList_New(quality::DistributionSummary::kEntries);
         if (!list) return nullptr;
         for (std::size_t i = 0; i < quality::DistributionSummary::kEntries; ++i) {

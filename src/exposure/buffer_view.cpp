@@ -1,8 +1,8 @@
-#include "src/exposure/tools/buffer_view.h"
+#include "src/exposure/buffer_view.h"
 
 #include <string_view>
 
-namespace quelmar::exposure::tools {
+namespace quelmar::exposure {
 namespace {
 
 // Native or little-endian byte order marks are the same thing here.
@@ -39,4 +39,4 @@ bool BufferView::acquire(PyObject* object, const char* name, Item item, bool wri
     return true;
 }
 
-}  // namespace quelmar::exposure::tools
+}  // namespace quelmar::exposure

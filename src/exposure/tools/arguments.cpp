@@ -1,0 +1,69 @@
+#include "src/exposure/tools/arguments.h"
+
+#include <vector>
+
+#include "src/exposure/arguments.h"
+#include "src/exposure/classes.h"
+
+namespace quelmar::exposure::tools {
+namespace {
+
+PyObject* type_error(const char* name, const char* expected, PyObject* object) {
+    return PyErr_Format(PyExc_TypeError, "%s: expected %s, got %s", name, expected,
+                        type_name_of(object).c_str());
+}
+
+}  // namespace
+
+bool optional_uint64s(PyObject* object, const char* name, BufferView* view) {
+    return object == Py_None || view->acquire(object, name, BufferView::Item::kUInt64);
+}
+
+bool cpm_argument(PyObject* object, std::optional<double>* cpm) {
+    if (object == Py_None) return true;
+    const double resolution = PyFloat_AsDouble(object);
+    if (resolution == -1.0 && PyErr_Occurred()) return false;
+    *cpm = resolution;
+    return true;
+}
+
+bool graph_argument(PyObject* object, const char* name, SharedGraph* graph) {
+    if (!is_graph(object)) {
+        if (!PyErr_Occurred()) type_error(name, "a quelmar.Graph", object);
+        return false;
+    }
+    *graph = graph_of(object);
+    return true;
+}
+
+bool selection_argument(PyObject* source, PyObject* ids, ClusteringHandle* selection) {
+    if (is_subset(source)) {
+        if (ids != Py_None) {
+            PyErr_SetString(PyExc_TypeError, "ids: a ClusteringSubset already names its clusters");
+            return false;
+        }
+        *selection = handle_of(source);
+        return true;
+    }
+    if (!is_clustering(source)) {
+        if (!PyErr_Occurred()) {
+            type_error("clustering", "a quelmar.Clustering or ClusteringSubset", source);
+        }
+        return false;
+    }
+    const SharedClustering& clustering = clustering_of(source);
+    if (ids == Py_None) {
+        std::vector<base::ClusterId> all;
+        all.reserve(clustering->clusters.size());
+        for (const auto& entry : clustering->clusters) all.push_back(entry.first);
+        *selection = ClusteringHandle::select_ids(clustering, std::move(all));
+        return true;
+    }
+    BufferView wanted;
+    if (!wanted.acquire(ids, "ids", BufferView::Item::kUInt64)) return false;
+    *selection = ClusteringHandle::select_ids(
+        clustering, std::vector<base::ClusterId>(wanted.uint64s().begin(), wanted.uint64s().end()));
+    return true;
+}
+
+}  // namespace quelmar::exposure::tools

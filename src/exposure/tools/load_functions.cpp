@@ -1,0 +1,142 @@
+// load_graph, graph_from_pairs, load_clustering and
+// clustering_from_memberships (functions.h).
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "runtime/worker_pool.h"
+#include "src/base/clustering.h"
+#include "src/base/graph_loader.h"
+#include "src/exposure/arguments.h"
+#include "src/exposure/buffer_view.h"
+#include "src/exposure/classes.h"
+#include "src/exposure/errors.h"
+#include "src/exposure/gil.h"
+#include "src/exposure/tools/arguments.h"
+#include "src/exposure/tools/functions.h"
+#include "src/exposure/tools/interim_memory_loads.h"
+#include "src/terminal/progress_bar.h"
+
+namespace quelmar::exposure::tools {
+namespace {
+
+constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
+
+// Graph loads keep the interpreter lock: the monitor runs the signal
+// handlers, and one that raised stops the load with its exception.
+utils::TaskMonitor signal_monitor() {
+    return utils::TaskMonitor([](const utils::TaskProgress&) { return PyErr_CheckSignals() == 0; });
+}
+
+PyObject* finish_graph(runtime::Result<base::Graph> loaded, const char* path) {
+    if (!loaded) return raise_error(loaded.error(), kPlain, path);
+    return new_graph(std::make_shared<const EnrichedGraph>(
+        EnrichedGraph::from_graph(std::move(loaded).value())));
+}
+
+// Packs on the pool, as quelmar.Clustering does, and settles the pool the
+// same way.
+SharedClustering pack(const SharedGraph& graph, base::Clustering clustering,
+                      std::optional<double> cpm) {
+    runtime::global_pool();
+    terminal::ProgressBar bar;  // on standard error when it is a terminal
+    RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(clustering), bar);
+    packed.cpm_resolution = cpm;
+    return std::make_shared<const RichClustering>(std::move(packed));
+}
+
+PyObject* finish_clustering(runtime::Result<SharedClustering> made, const char* path) {
+    if (!made) return raise_error(made.error(), kPlain, path);
+    return new_clustering(std::move(made).value());
+}
+
+const Signature load_graph_signature{"load_graph", {"path"}};
+const Signature pairs_signature{"graph_from_pairs", {"pairs", "extra_names"}};
+const Signature load_clustering_signature{"load_clustering", {"graph", "path", "cpm"}};
+const Signature memberships_signature{"clustering_from_memberships",
+                                      {"graph", "nodes", "clusters", "cpm"}};
+
+}  // namespace
+
+PyObject* load_graph(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* path_object = nullptr;
+        if (!bind_arguments(load_graph_signature, args, kwargs, {&path_object, 1})) return nullptr;
+        std::string path;
+        if (!text_argument("path", path_object, &path)) return nullptr;
+        utils::TaskMonitor monitor = signal_monitor();
+        return finish_graph(base::parse_from_file(path, monitor), path.c_str());
+    });
+}
+
+PyObject* graph_from_pairs(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[2];
+        if (!bind_arguments(pairs_signature, args, kwargs, bound)) return nullptr;
+        BufferView pairs, extra;
+        if (!pairs.acquire(bound[0], "pairs", BufferView::Item::kUInt64) ||
+            !optional_uint64s(bound[1], "extra_names", &extra)) {
+            return nullptr;
+        }
+        if (pairs.length() % 2 != 0) {
+            PyErr_SetString(PyExc_ValueError, "pairs: expected an even number of names");
+            return nullptr;
+        }
+        utils::TaskMonitor monitor = signal_monitor();
+        return finish_graph(build_graph_from_pairs(pairs.uint64s(), extra.uint64s(), monitor),
+                            nullptr);
+    });
+}
+
+PyObject* load_clustering(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[3];
+        if (!bind_arguments(load_clustering_signature, args, kwargs, bound)) return nullptr;
+        SharedGraph graph;
+        std::string path;
+        std::optional<double> cpm;
+        if (!graph_argument(bound[0], "graph", &graph) || !text_argument("path", bound[1], &path) ||
+            !cpm_argument(bound[2], &cpm)) {
+            return nullptr;
+        }
+        runtime::Result<SharedClustering> made =
+            without_gil([&]() -> runtime::Result<SharedClustering> {
+                runtime::Result<base::Clustering> loaded =
+                    base::Clustering::parse_from_file(graph->graph(), path);
+                if (!loaded) return std::move(loaded).error();
+                return pack(graph, std::move(loaded).value(), cpm);
+            });
+        return finish_clustering(std::move(made), path.c_str());
+    });
+}
+
+PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[4];
+        if (!bind_arguments(memberships_signature, args, kwargs, bound)) return nullptr;
+        SharedGraph graph;
+        BufferView nodes, clusters;
+        std::optional<double> cpm;
+        if (!graph_argument(bound[0], "graph", &graph) ||
+            !nodes.acquire(bound[1], "nodes", BufferView::Item::kUInt64) ||
+            !clusters.acquire(bound[2], "clusters", BufferView::Item::kUInt64) ||
+            !cpm_argument(bound[3], &cpm)) {
+            return nullptr;
+        }
+        if (nodes.length() != clusters.length()) {
+            PyErr_SetString(PyExc_ValueError, "nodes and clusters differ in length");
+            return nullptr;
+        }
+        runtime::Result<SharedClustering> made =
+            without_gil([&]() -> runtime::Result<SharedClustering> {
+                runtime::Result<base::Clustering> built = build_clustering_from_memberships(
+                    graph->graph(), nodes.uint64s(), clusters.uint64s());
+                if (!built) return std::move(built).error();
+                return pack(graph, std::move(built).value(), cpm);
+            });
+        return finish_clustering(std::move(made), nullptr);
+    });
+}
+
+}  // namespace quelmar::exposure::tools
