@@ -288,6 +288,14 @@ void GraphBuilder::close_up(const Buckets& buckets, std::span<const std::uint64_
     neighbours.resize(write);
 }
 
+// The NameSet of the lines' names, then the lone names it lacks with the
+// next ids. Names of the lines are distinct by construction.
+utils::NameSet GraphBuilder::name_set_with_lone_names() {
+    utils::NameSet names = std::move(*utils::NameSet::from_id_order(std::move(names_)));
+    for (const utils::NodeName name : lone_names_) names.request(name);
+    return names;
+}
+
 Graph GraphBuilder::into_permanent() && {
     return std::move(std::move(*this).into_permanent(utils::TaskMonitor::unwatched())).value();
 }
@@ -307,11 +315,14 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     // buckets up: with the ends gone, it no longer raises the peak. Names are
     // distinct by construction.
     runtime::parallel_for_beside_caller(
-        pool_, 1,
-        [&](std::size_t) {
-            parts.name_set = std::move(*utils::NameSet::from_id_order(std::move(names_)));
-        },
+        pool_, 1, [&](std::size_t) { parts.name_set = name_set_with_lone_names(); },
         [&] { close_up(buckets, kept, parts); });
+    const std::uint64_t node_count = parts.name_set.next_id();
+    if (node_count > limits_.max_nodes) {
+        return runtime::Error(std::string(kTooManyNodes));
+    }
+    // Lone nodes: the last offset repeated.
+    parts.offsets.resize(node_count + 1, parts.offsets.back());
     parts.m_cache = parts.offsets.back() / 2;
     return Graph(std::move(parts));
 }

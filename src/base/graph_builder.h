@@ -62,8 +62,14 @@ public:
 
     std::uint64_t node_count() const noexcept { return names_.size(); }
 
+    // Names to add at into_permanent as nodes without edges, after every
+    // node of the lines, in order, skipping those the graph already has
+    // (and repeats). Read in place: `names` must outlive into_permanent.
+    void add_lone_names(std::span<const utils::NodeName> names) { lone_names_ = names; }
+
     Graph into_permanent() &&;
-    // Fails with TaskMonitor::kInterrupted when the monitor says stop; the
+    // Fails with TaskMonitor::kInterrupted when the monitor says stop, and
+    // with kTooManyNodes when lone names take the graph past max_nodes; the
     // builder's memory is released either way.
     runtime::Result<Graph> into_permanent(utils::TaskMonitor& monitor) &&;
 
@@ -101,12 +107,14 @@ private:
                       BuildProgress& progress);
     void close_up(const Buckets& buckets, std::span<const std::uint64_t> kept,
                   utils::GraphParts& parts) const;
+    utils::NameSet name_set_with_lone_names();
 
     Limits limits_;
     runtime::WorkerPool* pool_;
     NameShards names_index_;
     std::vector<utils::NodeName> names_;
     utils::MappedVector<utils::NodeId> line_ends_;  // from and to of every line
+    std::span<const utils::NodeName> lone_names_;
 };
 
 }  // namespace quelmar::base

@@ -82,15 +82,6 @@ runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
     return {};
 }
 
-// Names gathered before they are resolved: a quarter of those resolved so
-// far, between a quarter of the largest round and the largest. A round pays
-// when it is larger than the name table (which grows with the names), and
-// its scratch stays a small share of the memory a load needs per line.
-std::size_t round_target(std::size_t largest, std::uint64_t resolved) {
-    return static_cast<std::size_t>(
-        std::min<std::uint64_t>(largest, std::max<std::uint64_t>(largest / 4, resolved / 4)));
-}
-
 // Reads every line into the builder, in rounds (round_target); the reading
 // scratch is gone on return.
 runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder,

@@ -31,9 +31,13 @@ std::optional<std::string_view> membership_line_error(const LineTokens* line) {
     return std::nullopt;
 }
 
-std::string unresolved_node_message(std::string_view node_as_written, std::uint64_t cluster) {
+std::string unknown_node_message(std::string_view node_as_written, std::uint64_t cluster) {
     return "node " + std::string(node_as_written) + " requested in cluster " +
-           std::to_string(cluster) + " not found in graph, and is not singleton";
+           std::to_string(cluster) + " not found in graph";
+}
+
+std::string unresolved_node_message(std::string_view node_as_written, std::uint64_t cluster) {
+    return unknown_node_message(node_as_written, cluster) + ", and is not singleton";
 }
 
 }  // namespace quelmar::base

@@ -28,5 +28,8 @@ std::optional<std::string_view> membership_line_error(const LineTokens* line);
 // The failure of a cluster's second line naming a node the graph lacks: the
 // node name exactly as written, the cluster id in decimal.
 std::string unresolved_node_message(std::string_view node_as_written, std::uint64_t cluster);
+// The failure of any line naming a node the graph lacks, under the strict
+// rule.
+std::string unknown_node_message(std::string_view node_as_written, std::uint64_t cluster);
 
 }  // namespace quelmar::base

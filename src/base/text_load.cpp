@@ -1,10 +1,16 @@
 #include "src/base/text_load.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "runtime/pool_size.h"
 
 namespace quelmar::base {
+
+std::size_t round_target(std::size_t largest, std::uint64_t resolved) {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(largest, std::max<std::uint64_t>(largest / 4, resolved / 4)));
+}
 
 LoadPool::LoadPool(runtime::WorkerPool* chosen) : pool_(chosen) {
     if (pool_) return;

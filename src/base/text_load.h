@@ -11,6 +11,7 @@
 // loading a file never settles the size of the process-wide pool.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "runtime/worker_pool.h"
@@ -29,6 +30,12 @@ struct TextLoadOptions {
     // they last, and start at a quarter of this.
     std::size_t round_names = std::size_t{1} << 22;
 };
+
+// Names gathered before they are resolved: a quarter of those resolved so
+// far, between a quarter of the largest round and the largest. A round pays
+// when it is larger than the name table (which grows with the names), and
+// its scratch stays a small share of the memory a load needs per line.
+std::size_t round_target(std::size_t largest, std::uint64_t resolved);
 
 // The pool of one load, chosen by the rule above.
 class LoadPool {

@@ -26,6 +26,8 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
 
     RichClustering packed;
     packed.graph = graph;
+    packed.unknown_memberships = clustering.unknown_memberships;
+    packed.dropped_singletons = clustering.dropped_singletons;
     packed.clusters.resize(loaded.size());
 
     const EnrichedGraph& enriched = *graph;

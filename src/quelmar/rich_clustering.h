@@ -5,6 +5,7 @@
 // built; shared (std::shared_ptr<const>) by the Python Clustering object and
 // every subset made from it.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -22,6 +23,9 @@ struct RichClustering {
     // Ascending by id, ids unique.
     std::vector<std::pair<base::ClusterId, RichCluster>> clusters;
     std::optional<double> cpm_resolution;
+    // What loading left out (base::Clustering's counts, copied at packing).
+    std::uint64_t unknown_memberships = 0;
+    std::uint64_t dropped_singletons = 0;
 
     // Packs every cluster on the worker pool, reporting one pass over the
     // clusters to `progress`; the result does not depend on the number of

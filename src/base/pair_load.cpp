@@ -1,0 +1,35 @@
+#include "src/base/pair_load.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "src/base/graph_builder.h"
+
+namespace quelmar::base {
+
+runtime::Result<Graph> graph_from_pairs(std::span<const utils::NodeName> pairs,
+                                        std::span<const utils::NodeName> lone_names,
+                                        utils::TaskMonitor& monitor,
+                                        const PairLoadOptions& options) {
+    const LoadPool pool(options.pool);
+    GraphBuilder builder(GraphBuilder::Limits{.max_nodes = options.max_nodes}, pool.get());
+    const std::size_t ends = pairs.size() & ~std::size_t{1};
+    // Rounds grow as the text load's do, kept even so that no pair is split.
+    for (std::size_t first = 0; first < ends;) {
+        if (!monitor.checkpoint({utils::TaskProgress::Stage::kReading, first / 2, ends / 2})) {
+            return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+        }
+        const std::size_t round =
+            std::max<std::size_t>(2, round_target(options.round_names, first) & ~std::size_t{1});
+        const std::size_t count = std::min(round, ends - first);
+        if (!builder.add_lines(pairs.subspan(first, count))) {
+            return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+        }
+        first += count;
+    }
+    builder.add_lone_names(lone_names);
+    return std::move(builder).into_permanent(monitor);
+}
+
+}  // namespace quelmar::base
