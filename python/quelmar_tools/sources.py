@@ -55,9 +55,9 @@ def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
         raise TypeError(f"expected a quelmar.Graph, got {type(graph).__name__}")
     resolution = None if cpm is None else _resolution(cpm)
     if isinstance(source, (str, os.PathLike)):
-        return _native.load_clustering(graph, existing_file(source), resolution)
+        return _native.load_clustering(graph, existing_file(source), resolution, False)
     nodes, clusters = _memberships_of(source)
-    return _native.clustering_from_memberships(graph, nodes, clusters, resolution)
+    return _native.clustering_from_memberships(graph, nodes, clusters, resolution, False)
 
 
 def _resolution(cpm: Any) -> float:

@@ -319,7 +319,7 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
         [&] { close_up(buckets, kept, parts); });
     const std::uint64_t node_count = parts.name_set.next_id();
     if (node_count > limits_.max_nodes) {
-        return runtime::Error(std::string(kTooManyNodes));
+        return runtime::Error(runtime::ErrorKind::kLimit, std::string(kTooManyNodes));
     }
     // Lone nodes: the last offset repeated.
     parts.offsets.resize(node_count + 1, parts.offsets.back());

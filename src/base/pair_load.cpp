@@ -18,13 +18,14 @@ runtime::Result<Graph> graph_from_pairs(std::span<const utils::NodeName> pairs,
     // Rounds grow as the text load's do, kept even so that no pair is split.
     for (std::size_t first = 0; first < ends;) {
         if (!monitor.checkpoint({utils::TaskProgress::Stage::kReading, first / 2, ends / 2})) {
-            return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+            return runtime::Error::interrupted();
         }
         const std::size_t round =
             std::max<std::size_t>(2, round_target(options.round_names, first) & ~std::size_t{1});
         const std::size_t count = std::min(round, ends - first);
         if (!builder.add_lines(pairs.subspan(first, count))) {
-            return runtime::Error(std::string(GraphBuilder::kTooManyNodes));
+            return runtime::Error(runtime::ErrorKind::kLimit,
+                                  std::string(GraphBuilder::kTooManyNodes));
         }
         first += count;
     }

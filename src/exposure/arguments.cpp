@@ -27,6 +27,12 @@ int position_of(const Signature& signature, PyObject* keyword) {
 bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
                     std::span<PyObject*> bound, PyRef* extra) {
     const auto expected = static_cast<Py_ssize_t>(signature.parameters.size());
+    if (bound.size() != signature.parameters.size()) {
+        // A slot per parameter, or the arguments would be written past them.
+        PyErr_Format(PyExc_SystemError, "%s(): %zd parameters bound into %zu slots",
+                     signature.function, expected, bound.size());
+        return false;
+    }
     std::fill(bound.begin(), bound.end(), nullptr);
     const Py_ssize_t given = args ? PyTuple_GET_SIZE(args) : 0;
     if (given > expected) {

@@ -35,9 +35,9 @@ class TestOneCore:
     @pytest.mark.parametrize("call", [
         lambda: _native.cluster_counts(object(), None),
         lambda: _native.coverage("clustering", None),
-        lambda: _native.clustering_from_memberships(None, EDGES[:, 0].copy(),
-                                                    EDGES[:, 1].copy(), None),
-        lambda: _native.load_clustering(3, "clusters.txt", None),
+        lambda: _native.clustering_from_memberships(None, EDGES[:, 0].copy(), EDGES[:, 1].copy(),
+                                                    None, False),
+        lambda: _native.load_clustering(3, "clusters.txt", None, False),
     ])
     def test_other_objects_are_refused(self, call):
         with pytest.raises(TypeError, match="expected a quelmar"):
@@ -102,7 +102,7 @@ class TestPlainErrors:
             used = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
             resource.setrlimit(resource.RLIMIT_AS, (used + (256 << 20),) * 2)
             try:
-                _native.clustering_from_memberships(graph, nodes, clusters, None)
+                _native.clustering_from_memberships(graph, nodes, clusters, None, False)
             except MemoryError:
                 print("MemoryError")
         """)

@@ -21,6 +21,7 @@ constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
 
 const Signature counts_signature{"cluster_counts", {"clustering", "ids"}};
 const Signature coverage_signature{"coverage", {"clustering", "ids"}};
+const Signature load_counts_signature{"load_counts", {"clustering"}};
 
 // Keys and the five counts, one column each.
 struct CountTable {
@@ -68,6 +69,17 @@ PyObject* coverage(PyObject*, PyObject* args, PyObject* kwargs) {
         });
         return Py_BuildValue("(KKKKK)", stats.num_clusters, stats.covered_nodes,
                              stats.covered_edges, stats.total_nodes, stats.total_edges);
+    });
+}
+
+PyObject* load_counts(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* source = nullptr;
+        if (!bind_arguments(load_counts_signature, args, kwargs, {&source, 1})) return nullptr;
+        ClusteringHandle selection;
+        if (!selection_argument(source, Py_None, &selection)) return nullptr;
+        const RichClustering& clustering = *selection.clustering;
+        return Py_BuildValue("(KK)", clustering.unknown_memberships, clustering.dropped_singletons);
     });
 }
 

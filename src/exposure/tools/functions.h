@@ -13,11 +13,12 @@
 //       names of extra_names (or None) that no pair mentions become nodes
 //       without edges, after the others. Both keep the interpreter lock and
 //       run signal handlers at the loader's checkpoints, so Ctrl-C stops them.
-//   load_clustering(graph, path, cpm)    Clustering from a clustering file
-//   clustering_from_memberships(graph, nodes, clusters, cpm)
+//   load_clustering(graph, path, cpm, strict)  Clustering from a clustering file
+//   clustering_from_memberships(graph, nodes, clusters, cpm, strict)
 //       Clustering from parallel uint64 arrays, line i being
 //       "nodes[i] clusters[i]" of the equivalent file, under its rules.
-//   cpm is the resolution of the "cpm" statistic, a float or None.
+//   cpm is the resolution of the "cpm" statistic, a float or None; with
+//   strict true, any membership naming a node the graph lacks fails.
 //
 // Counts (count_functions.cpp); `source` is a Clustering, with `ids` None
 // (every cluster) or uint64 ids, or a ClusteringSubset with `ids` None:
@@ -25,6 +26,8 @@
 //       uint64, one entry per selected cluster that exists, ascending by id.
 //   coverage(source, ids)        (num_clusters, covered_nodes, covered_edges,
 //       total_nodes, total_edges) as compute_statistics() reports them.
+//   load_counts(clustering)      (unknown_memberships, dropped_singletons):
+//       what loading the clustering skipped.
 //
 // Values (value_functions.cpp):
 //   cluster_values(n, m, c, mcd, vol, total_edges, cpm)
@@ -44,6 +47,7 @@ PyObject* clustering_from_memberships(PyObject* module, PyObject* args, PyObject
 
 PyObject* cluster_counts(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* coverage(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* load_counts(PyObject* module, PyObject* args, PyObject* kwargs);
 
 PyObject* cluster_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* summarize(PyObject* module, PyObject* args, PyObject* kwargs);

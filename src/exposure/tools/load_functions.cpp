@@ -8,6 +8,7 @@
 #include "runtime/worker_pool.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
+#include "src/base/pair_load.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/buffer_view.h"
 #include "src/exposure/classes.h"
@@ -15,7 +16,6 @@
 #include "src/exposure/gil.h"
 #include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
-#include "src/exposure/tools/interim_memory_loads.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {
@@ -53,9 +53,16 @@ PyObject* finish_clustering(runtime::Result<SharedClustering> made, const char* 
 
 const Signature load_graph_signature{"load_graph", {"path"}};
 const Signature pairs_signature{"graph_from_pairs", {"pairs", "extra_names"}};
-const Signature load_clustering_signature{"load_clustering", {"graph", "path", "cpm"}};
+const Signature load_clustering_signature{"load_clustering", {"graph", "path", "cpm", "strict"}};
 const Signature memberships_signature{"clustering_from_memberships",
-                                      {"graph", "nodes", "clusters", "cpm"}};
+                                      {"graph", "nodes", "clusters", "cpm", "strict"}};
+
+bool strict_argument(PyObject* object, base::ClusteringOptions* options) {
+    const int strict = PyObject_IsTrue(object);
+    if (strict < 0) return false;
+    options->strict = strict != 0;
+    return true;
+}
 
 }  // namespace
 
@@ -84,26 +91,27 @@ PyObject* graph_from_pairs(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         utils::TaskMonitor monitor = signal_monitor();
-        return finish_graph(build_graph_from_pairs(pairs.uint64s(), extra.uint64s(), monitor),
+        return finish_graph(base::graph_from_pairs(pairs.uint64s(), extra.uint64s(), monitor),
                             nullptr);
     });
 }
 
 PyObject* load_clustering(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
-        PyObject* bound[3];
+        PyObject* bound[4];
         if (!bind_arguments(load_clustering_signature, args, kwargs, bound)) return nullptr;
         SharedGraph graph;
         std::string path;
         std::optional<double> cpm;
+        base::ClusteringOptions options;
         if (!graph_argument(bound[0], "graph", &graph) || !text_argument("path", bound[1], &path) ||
-            !cpm_argument(bound[2], &cpm)) {
+            !cpm_argument(bound[2], &cpm) || !strict_argument(bound[3], &options)) {
             return nullptr;
         }
         runtime::Result<SharedClustering> made =
             without_gil([&]() -> runtime::Result<SharedClustering> {
                 runtime::Result<base::Clustering> loaded =
-                    base::Clustering::parse_from_file(graph->graph(), path);
+                    base::Clustering::parse_from_file(graph->graph(), path, options);
                 if (!loaded) return std::move(loaded).error();
                 return pack(graph, std::move(loaded).value(), cpm);
             });
@@ -113,15 +121,16 @@ PyObject* load_clustering(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
-        PyObject* bound[4];
+        PyObject* bound[5];
         if (!bind_arguments(memberships_signature, args, kwargs, bound)) return nullptr;
         SharedGraph graph;
         BufferView nodes, clusters;
         std::optional<double> cpm;
+        base::ClusteringOptions options;
         if (!graph_argument(bound[0], "graph", &graph) ||
             !nodes.acquire(bound[1], "nodes", BufferView::Item::kUInt64) ||
             !clusters.acquire(bound[2], "clusters", BufferView::Item::kUInt64) ||
-            !cpm_argument(bound[3], &cpm)) {
+            !cpm_argument(bound[3], &cpm) || !strict_argument(bound[4], &options)) {
             return nullptr;
         }
         if (nodes.length() != clusters.length()) {
@@ -130,8 +139,8 @@ PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwarg
         }
         runtime::Result<SharedClustering> made =
             without_gil([&]() -> runtime::Result<SharedClustering> {
-                runtime::Result<base::Clustering> built = build_clustering_from_memberships(
-                    graph->graph(), nodes.uint64s(), clusters.uint64s());
+                runtime::Result<base::Clustering> built = base::Clustering::from_memberships(
+                    graph->graph(), nodes.uint64s(), clusters.uint64s(), options);
                 if (!built) return std::move(built).error();
                 return pack(graph, std::move(built).value(), cpm);
             });

@@ -29,6 +29,7 @@ PyMethodDef functions[] = {
     keyword_function("clustering_from_memberships", clustering_from_memberships),
     keyword_function("cluster_counts", cluster_counts),
     keyword_function("coverage", coverage),
+    keyword_function("load_counts", load_counts),
     keyword_function("cluster_values", cluster_values),
     keyword_function("summarize", summarize),
     keyword_function("parse_lines", parse_lines),
