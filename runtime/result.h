@@ -5,6 +5,7 @@
 // What went wrong is data: a kind, and the operating system's errno where it
 // gave one, so that nothing downstream reads the message to find out.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ enum class ErrorKind : unsigned char {
     kNotFound,      // a named item is absent
 };
 
+// Where in a text input an error was found: the 1-based line number and the
+// offending token as written (empty when the line lacks one).
+struct TextPosition {
+    std::uint64_t line = 0;
+    std::string token;
+};
+
 class Error {
 public:
     explicit Error(std::string message, std::vector<std::string> causes = {},
@@ -45,6 +53,12 @@ public:
     ErrorKind kind() const noexcept { return kind_; }
     // The errno of a kOs error, else 0.
     int os_errno() const noexcept { return os_errno_; }
+    // Set by the text readers; never part of the message or the report.
+    const std::optional<TextPosition>& position() const noexcept { return position_; }
+    Error&& at(TextPosition position) && {
+        position_ = std::move(position);
+        return std::move(*this);
+    }
 
     // The message; when there are causes, an empty line, "Caused by:" and one
     // line per cause indented by four spaces, numbered "0: ", "1: ", ... when
@@ -56,6 +70,7 @@ private:
     std::vector<std::string> causes_;
     ErrorKind kind_ = ErrorKind::kInvalidInput;
     int os_errno_ = 0;
+    std::optional<TextPosition> position_;
 };
 
 template <class T>

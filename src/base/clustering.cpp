@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -18,6 +19,7 @@ namespace {
 struct UnknownNode {
     ClusterId cluster;
     NumberToken node;
+    std::uint64_t line;  // index among the block's lines
 };
 
 // What one worker makes of one block of lines: the members of its known
@@ -28,12 +30,13 @@ class alignas(runtime::kCacheLine) BlockReader {
 public:
     void read(TextBlock block, const utils::NameSet& names) {
         clear();
-        for_each_line(block, [&](const LineTokens* line) { return add(line); });
+        for_each_line(block,
+                      [&](const LineTokens* line, TextBlock bytes) { return add(line, bytes); });
         resolve(names);
     }
     void read_one(const LineTokens* line, const utils::NameSet& names) {
         clear();
-        add(line);
+        add(line, {});
         resolve(names);
     }
 
@@ -41,6 +44,10 @@ public:
     const std::vector<MemberRun>& runs() const { return runs_; }
     const std::vector<UnknownNode>& unknown() const { return unknown_; }
     std::optional<std::string_view> failure() const { return failure_; }
+    // The token the failure is about (see line_rules.h).
+    const std::string& failure_token() const { return failure_token_; }
+    // Lines read, the failing one aside.
+    std::uint64_t line_count() const { return lines_.size(); }
 
 private:
     struct Line {
@@ -55,9 +62,12 @@ private:
         unknown_.clear();
         failure_.reset();
     }
-    bool add(const LineTokens* line) {
+    bool add(const LineTokens* line, TextBlock bytes) {
         failure_ = membership_line_error(line);
-        if (failure_) return false;
+        if (failure_) {
+            failure_token_ = membership_failure_token(line, bytes);
+            return false;
+        }
         lines_.push_back({line->first, line->second.value});
         return true;
     }
@@ -73,7 +83,7 @@ private:
                     members_.push_back(static_cast<utils::NodeId>(*id));
                     ++runs_.back().end;
                 } else {
-                    unknown_.push_back({line.cluster, line.node});
+                    unknown_.push_back({line.cluster, line.node, i});
                 }
             });
     }
@@ -83,17 +93,28 @@ private:
     std::vector<MemberRun> runs_;
     std::vector<UnknownNode> unknown_;
     std::optional<std::string_view> failure_;
+    std::string failure_token_;
 };
 
 // Hands one block's lines to the builder, in line order: its lines naming
 // unknown nodes, then its failing line's message, if any, then its members.
-runtime::Result<void> take(const BlockReader& block, MembershipBuilder& builder) {
+// `lines_before` counts the lines of the blocks taken before; failures carry
+// their line number.
+runtime::Result<void> take(const BlockReader& block, std::uint64_t& lines_before,
+                           MembershipBuilder& builder) {
     for (const UnknownNode& line : block.unknown()) {
         auto skipped = builder.skip_unknown(line.cluster, [&] { return line.node.as_written(); });
-        if (!skipped) return skipped;
+        if (!skipped) {
+            return std::move(skipped).error().at(
+                {lines_before + line.line + 1, line.node.as_written()});
+        }
     }
-    if (const auto failure = block.failure()) return runtime::Error(std::string(*failure));
+    if (const auto failure = block.failure()) {
+        return runtime::Error(std::string(*failure))
+            .at({lines_before + block.line_count() + 1, block.failure_token()});
+    }
     builder.append(block.members(), block.runs());
+    lines_before += block.line_count();
     return {};
 }
 
@@ -108,6 +129,7 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
     LineChunkReader reader(input, load.buffer_bytes);
     MembershipBuilder builder(strict);
     std::vector<BlockReader> readers;
+    std::uint64_t lines_before = 0;
     for (;;) {
         auto piece = reader.next();
         if (!piece) return std::move(piece).error();
@@ -116,7 +138,9 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
         if (lines.long_line) {
             readers.resize(std::max<std::size_t>(readers.size(), 1));
             readers[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr, names);
-            if (auto taken = take(readers[0], builder); !taken) return std::move(taken).error();
+            if (auto taken = take(readers[0], lines_before, builder); !taken) {
+                return std::move(taken).error();
+            }
             continue;
         }
         const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, load.block_bytes);
@@ -125,7 +149,9 @@ runtime::Result<Clustering> Clustering::parse_from_reader(const Graph& graph,
             pool.get(), blocks.size(), [&](std::size_t b) { readers[b].read(blocks[b], names); },
             [&] { reader.read_ahead(); });
         for (std::size_t b = 0; b < blocks.size(); ++b) {
-            if (auto taken = take(readers[b], builder); !taken) return std::move(taken).error();
+            if (auto taken = take(readers[b], lines_before, builder); !taken) {
+                return std::move(taken).error();
+            }
         }
     }
     return std::move(builder).finish(pool.get());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -25,23 +26,29 @@ class alignas(runtime::kCacheLine) BlockReader {
 public:
     void read(TextBlock block) {
         clear();
-        for_each_line(block, [&](const LineTokens* line) { return add(line); });
+        for_each_line(block,
+                      [&](const LineTokens* line, TextBlock bytes) { return add(line, bytes); });
     }
     void read_one(const LineTokens* line) {
         clear();
-        add(line);
+        add(line, {});
     }
     std::span<utils::NodeName> names() { return names_; }
     std::optional<std::string_view> failure() const { return failure_; }
+    // The token the failure is about (see line_rules.h).
+    const std::string& failure_token() const { return failure_token_; }
 
 private:
     void clear() {
         names_.clear();
         failure_.reset();
     }
-    bool add(const LineTokens* line) {
+    bool add(const LineTokens* line, TextBlock bytes) {
         failure_ = edge_line_error(line);
-        if (failure_) return false;
+        if (failure_) {
+            failure_token_ = edge_failure_token(line, bytes);
+            return false;
+        }
         names_.push_back(line->first.value);
         names_.push_back(line->second.value);
         return true;
@@ -49,18 +56,32 @@ private:
 
     std::vector<utils::NodeName> names_;
     std::optional<std::string_view> failure_;
+    std::string failure_token_;
+};
+
+// A failing line's message with its place: every line before it in the input
+// gave two names, and `names_before` of them were gathered.
+struct LineFailure {
+    std::string_view message;
+    runtime::TextPosition position;
 };
 
 // Appends the names of `readers` up to the first failing line to `names`.
-// That line's message, if any.
-std::optional<std::string_view> gather_read_lines(std::span<BlockReader> readers,
-                                                  std::vector<utils::NodeName>& names,
-                                                  runtime::WorkerPool* pool) {
+// That line's failure, if any, `names_before` names having been gathered in
+// earlier rounds.
+std::optional<LineFailure> gather_read_lines(std::span<BlockReader> readers,
+                                             std::vector<utils::NodeName>& names,
+                                             std::uint64_t names_before,
+                                             runtime::WorkerPool* pool) {
     std::vector<std::size_t> start{names.size()};
-    std::optional<std::string_view> failure;
+    std::optional<LineFailure> failure;
     for (BlockReader& reader : readers) {
         start.push_back(start.back() + reader.names().size());
-        if ((failure = reader.failure())) break;
+        if (const auto message = reader.failure()) {
+            const std::uint64_t line = (names_before + start.back()) / 2 + 1;
+            failure = LineFailure{*message, {line, reader.failure_token()}};
+            break;
+        }
     }
     names.resize(start.back());
     runtime::parallel_for(pool, start.size() - 1, [&](std::size_t b) {
@@ -72,13 +93,14 @@ std::optional<std::string_view> gather_read_lines(std::span<BlockReader> readers
 // Hands the builder the gathered lines, then reports `failure`: lines before
 // the failing one may fail first, on the node limit.
 runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
-                                         std::optional<std::string_view> failure,
+                                         std::optional<LineFailure> failure,
                                          GraphBuilder& builder) {
     const bool added = builder.add_lines(names);
     names.clear();
     if (!added)
         return runtime::Error(runtime::ErrorKind::kLimit, std::string(GraphBuilder::kTooManyNodes));
-    if (failure) return runtime::Error(std::string(*failure));
+    if (failure)
+        return runtime::Error(std::string(failure->message)).at(std::move(failure->position));
     return {};
 }
 
@@ -112,10 +134,10 @@ runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder
                 pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); },
                 [&] { reader.read_ahead(); });
         }
-        const auto failure = gather_read_lines(std::span(readers).first(count), names, pool);
+        auto failure = gather_read_lines(std::span(readers).first(count), names, resolved, pool);
         if (failure || names.size() >= round_target(options.round_names, resolved)) {
             resolved += names.size();
-            auto added = add_gathered_lines(names, failure, builder);
+            auto added = add_gathered_lines(names, std::move(failure), builder);
             if (!added) return std::move(added).error();
         }
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "src/base/line_tokenizer.h"
@@ -33,7 +34,9 @@ inline std::vector<TextBlock> cut_into_blocks(TextBlock text, std::size_t block_
 }
 
 // Calls on_line(tokens) for every line of `block` in order, with null tokens
-// for a line that is not valid UTF-8, until on_line returns false.
+// for a line that is not valid UTF-8, until on_line returns false. An on_line
+// that takes a second argument also gets the line's bytes (without its line
+// feed).
 template <class OnLine>
 void for_each_line(TextBlock block, OnLine&& on_line) {
     const unsigned char* begin = block.data();
@@ -47,7 +50,12 @@ void for_each_line(TextBlock block, OnLine&& on_line) {
             line_end = feed ? static_cast<const unsigned char*>(feed) : end;
             valid = tokenize_line(begin, line_end, tokens);
         }
-        if (!on_line(valid ? &tokens : nullptr)) return;
+        const LineTokens* read = valid ? &tokens : nullptr;
+        if constexpr (std::is_invocable_v<OnLine&, const LineTokens*, TextBlock>) {
+            if (!on_line(read, TextBlock(begin, line_end))) return;
+        } else {
+            if (!on_line(read)) return;
+        }
         begin = line_end + 1;
     }
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,12 @@ std::optional<std::string_view> edge_line_error(const LineTokens* line);
 
 // Null when the line is a membership.
 std::optional<std::string_view> membership_line_error(const LineTokens* line);
+
+// The token a failing line's message is about, exactly as written in the
+// line's bytes: the number the message judges, or nothing for a line that
+// lacks tokens or is not UTF-8.
+std::string edge_failure_token(const LineTokens* tokens, std::span<const unsigned char> line);
+std::string membership_failure_token(const LineTokens* tokens, std::span<const unsigned char> line);
 
 // The failure of a cluster's second line naming a node the graph lacks: the
 // node name exactly as written, the cluster id in decimal.

@@ -19,6 +19,21 @@ PyObject* raise_os_error(const runtime::Error& error, const char* path) {
     return nullptr;
 }
 
+// "<path>:<line>: <message> "<token>"" when the reader told where, as the
+// Dask path and compilers write it; the token is left out when the message
+// already shows it.
+std::string plain_message(const runtime::Error& error, const char* path) {
+    const auto& position = error.position();
+    if (!path) return error.report();
+    if (!position) return "cannot load " + std::string(path) + ": " + error.report();
+    std::string text = std::string(path) + ":" + std::to_string(position->line) + ": ";
+    text += error.report();
+    if (!position->token.empty() && error.message().find(position->token) == std::string::npos) {
+        text += " \"" + position->token + "\"";
+    }
+    return text;
+}
+
 PyObject* raise_plain(const runtime::Error& error, const char* path) {
     switch (error.kind()) {
         case runtime::ErrorKind::kOs: return raise_os_error(error, path);
@@ -29,9 +44,7 @@ PyObject* raise_plain(const runtime::Error& error, const char* path) {
         case runtime::ErrorKind::kLimit:
         case runtime::ErrorKind::kNotFound: break;
     }
-    std::string text = path ? "cannot load " + std::string(path) + ": " : std::string();
-    text += error.report();
-    PyErr_SetString(PyExc_ValueError, text.c_str());
+    PyErr_SetString(PyExc_ValueError, plain_message(error, path).c_str());
     return nullptr;
 }
 

@@ -8,8 +8,10 @@
 //   kPlain (quelmar_tools): ordinary exceptions chosen by the error's kind,
 //     with nothing written to standard error: kOs is OSError(errno,
 //     description, path), kInterrupted KeyboardInterrupt, the other kinds
-//     ValueError with the report, after "cannot load <path>: " when a file
-//     was being loaded.
+//     ValueError with the report. When a file was being loaded, the report
+//     follows "<path>:<line>: " where the reader told the line (and the
+//     offending token follows in quotes, unless the message shows it), else
+//     "cannot load <path>: ".
 //
 // Under both, a Python error already set when the failure is reported (a
 // signal handler's, which stopped the work) is the outcome and is kept.

@@ -50,7 +50,7 @@ def test_cluster_table_file(tmp_path):
 
 @pytest.mark.parametrize("args, status, text", [
     ((GRAPH, "absent.tsv"), 1, "quelmar-stats: absent.tsv: No such file or directory\n"),
-    ((CLUSTERING, GRAPH), 1, "quelmar-stats: cannot load "),
+    ((CLUSTERING, GRAPH), 1, f"quelmar-stats: {GRAPH}:587: node "),
     ((GRAPH, CLUSTERING, "--ids", GRAPH), 1, "line 1: not a cluster id"),
     ((GRAPH,), 2, "usage: quelmar-stats"),
     ((GRAPH, CLUSTERING, "--clusters", "out.txt"), 2, ".csv or .parquet"),

@@ -84,10 +84,34 @@ class TestPlainErrors:
         assert result.stdout.split()[0] == "OSError"
         assert "panicked" not in result.stderr
 
-    def test_content_failures_name_the_file(self, files):
-        path = files.lines(["1 2", "3"], "bad.txt")
-        with pytest.raises(ValueError, match=f"cannot load {re.escape(path)}: missing to"):
+    GOOD_EDGES = [f"{i} {i + 1}" for i in range(1, 60_001)]
+
+    @pytest.mark.parametrize("lines, line, message", [
+        (["1 2", "3"], 2, "missing to"),
+        (["1 2", "3 x4"], 2, 'invalid digit found in string "x4"'),
+        (["1 2", "", "3 4"], 2, "missing from"),
+        # Far enough in to cross blocks read side by side.
+        (GOOD_EDGES + ["5 99999999999999999999"], 60_001,
+         'number too large to fit in target type "99999999999999999999"'),
+    ])
+    def test_graph_failures_point_at_the_line(self, files, lines, line, message):
+        path = files.lines(lines, "bad.txt")
+        with pytest.raises(ValueError) as raised:
             quelmar_tools.graph_from(path)
+        assert str(raised.value) == f"{path}:{line}: {message}"
+
+    @pytest.mark.parametrize("lines, line, message", [
+        (["1 7", "2 12a"], 2, 'invalid cluster_id "12a"'),
+        (["1 7", "99 7", "2 7", "98 7"], 4,
+         "node 98 requested in cluster 7 not found in graph, and is not singleton"),
+        ([f"{1 + i % 5} {i}" for i in range(80_000)] + ["3"], 80_001, "missing cluster_id"),
+    ])
+    def test_clustering_failures_point_at_the_line(self, files, lines, line, message):
+        graph = quelmar_tools.graph_from(EDGES)
+        path = files.lines(lines, "clusters.txt")
+        with pytest.raises(ValueError) as raised:
+            quelmar_tools.clustering_from(graph, path)
+        assert str(raised.value) == f"{path}:{line}: {message}"
 
     def test_memory_exhaustion_inside_a_released_region(self):
         # The clustering is built without the interpreter lock; running out

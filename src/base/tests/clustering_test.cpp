@@ -88,6 +88,26 @@ TEST(ClusteringLoader, LineFaults) {
     EXPECT_EQ(error_of(load(graph, "5 1\n6 1 \xFF\n")), "stream did not contain valid UTF-8");
 }
 
+TEST(ClusteringLoader, FailuresTellTheirLineAndToken) {
+    const Graph graph = small_graph();
+    auto position_of = [&](const std::string& text, const TextLoadOptions& options = {}) {
+        const auto result = load(graph, text, options);
+        if (result.ok() || !result.error().position()) return std::string("<none>");
+        const runtime::TextPosition& at = *result.error().position();
+        return std::to_string(at.line) + " [" + at.token + "]";
+    };
+    EXPECT_EQ(position_of("5 1\n6 12a\n"), "2 [12a]");
+    EXPECT_EQ(position_of("5 1\n6x 12\n"), "2 [6x]");
+    EXPECT_EQ(position_of("5 1\n6\n"), "2 []");
+    // The second unknown node of a cluster, after lines of other clusters.
+    EXPECT_EQ(position_of("5 1\n99 1\n6 2\n7 2\n0098 1\n"), "5 [0098]");
+    std::string text;
+    for (int i = 0; i < 30000; ++i)
+        text += std::to_string(5 + i % 5) + " " + std::to_string(i) + "\n";
+    const TextLoadOptions small{.buffer_bytes = 1 << 16, .block_bytes = 4096};
+    EXPECT_EQ(position_of(text + "5 -1\n", small), "30001 [-1]");
+}
+
 TEST(ClusteringLoader, OneUnknownNodePerCluster) {
     const Graph graph = small_graph();
     EXPECT_EQ(members(load(graph, "5 1\n99 1\n6 1\n")), (Members{{1, {0, 1}}}));

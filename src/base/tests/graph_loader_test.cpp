@@ -78,6 +78,29 @@ TEST(EdgeListLoader, FirstFailingLineDecides) {
     EXPECT_EQ(error_of(load_text("1\n3 \xFF\n")), "missing to");
 }
 
+// Where the failing line is, and the token its message judges as written.
+std::string position_of(const runtime::Result<Graph>& result) {
+    if (result.ok() || !result.error().position()) return "<none>";
+    const runtime::TextPosition& at = *result.error().position();
+    return std::to_string(at.line) + " [" + at.token + "]";
+}
+
+TEST(EdgeListLoader, FailuresTellTheirLineAndToken) {
+    EXPECT_EQ(position_of(load_text("1 2\n3 x4 z\n")), "2 [x4]");
+    EXPECT_EQ(position_of(load_text("1 2\n\n")), "2 []");
+    EXPECT_EQ(position_of(load_text("1 2\n  007y\u00a0 9\n")), "2 [007y]");
+    EXPECT_EQ(position_of(load_text("1\u20032\n3\u3000-5\n")), "2 [-5]");
+    EXPECT_EQ(position_of(load_text("1 2\n3 \xFF\n")), "2 []");
+    // Lines across many blocks and rounds: every line before counts once.
+    std::string text;
+    for (int i = 0; i < 50000; ++i) text += std::to_string(i) + " " + std::to_string(i + 1) + "\n";
+    utils::MemorySource source(text + "1 99999999999999999999\n");
+    const TextLoadOptions small{.buffer_bytes = 1 << 16, .block_bytes = 4096, .round_names = 1000};
+    EXPECT_EQ(position_of(parse_edgelist_from_reader(source, utils::TaskMonitor::unwatched(),
+                                                     utils::kMaxNodes, small)),
+              "50001 [99999999999999999999]");
+}
+
 TEST(EdgeListLoader, NodeLimitIsCheckedInLineOrder) {
     EXPECT_EQ(error_of(load_text("1 2\n3 4\n", 3)), std::string(GraphBuilder::kTooManyNodes));
     // A later malformed line does not hide the earlier overflow, and vice versa.
