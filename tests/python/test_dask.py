@@ -4,8 +4,12 @@ summary, and each failure once."""
 
 import contextlib
 import io
+import os
 import random
 import re
+import shutil
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -281,3 +285,39 @@ def test_a_job_whose_workers_stay_paused_stops(client, files):
     finally:
         client.run(pause_above, fraction=next(iter(before.values())))
     assert qd.statistics(edges, clusters, client=client).total_edges == 1
+
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def readme_dask_blocks():
+    """The Python blocks of the README's Dask section, but the one that needs
+    a batch system."""
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
+        text = readme.read()
+    section = text.split("## Beyond one machine", 1)[1].split("\n## ", 1)[0]
+    blocks = re.findall(r"```python\n(.*?)```", section, re.S)
+    return [b for b in blocks if "dask_jobqueue" not in b]
+
+
+def test_readme_recipes_run_as_written(tmp_path):
+    crawl = tmp_path / "crawl"
+    crawl.mkdir()
+    with open(os.path.join(ROOT, "examples", "data", "graph.tsv"), encoding="utf-8") as graph:
+        lines = graph.readlines()
+    for i, part in enumerate((lines[: len(lines) // 2], lines[len(lines) // 2:])):
+        (crawl / f"edges-{i}.txt").write_text("".join(part), encoding="utf-8")
+    shutil.copy(os.path.join(ROOT, "examples", "data", "clustering.tsv"), crawl / "clusters.txt")
+    blocks = readme_dask_blocks()
+    assert len(blocks) == 2
+    for number, block in enumerate(blocks):
+        script = tmp_path / f"recipe{number}.py"  # saved as a file: LocalCluster's workers import it
+        script.write_text(block, encoding="utf-8")
+        done = subprocess.run([sys.executable, str(script)], cwd=tmp_path, capture_output=True,
+                              text=True, timeout=300)
+        assert done.returncode == 0, done.stderr[-3000:]
+    data = os.path.join(ROOT, "examples", "data")
+    counts, _ = module_statistics(os.path.join(data, "graph.tsv"),
+                                  os.path.join(data, "clustering.tsv"), None, None)
+    assert done.stdout.split()[-1] == str(counts[4])  # total edges, from the Parquet files
+    assert (crawl / "table").is_dir()
