@@ -321,3 +321,16 @@ def test_readme_recipes_run_as_written(tmp_path):
                                   os.path.join(data, "clustering.tsv"), None, None)
     assert done.stdout.split()[-1] == str(counts[4])  # total edges, from the Parquet files
     assert (crawl / "table").is_dir()
+
+
+def test_a_job_whose_workers_keep_dying_stops():
+    class Restarting(FakeClient):  # a new worker at every look, as a nanny restarts it
+        def scheduler_info(self, n_workers=5):
+            self.info = {**self.info, "id": self.info["id"] + "'"}
+            return super().scheduler_info()
+
+    def never_done(future, timeout):
+        raise TimeoutError
+
+    with pytest.raises(RuntimeError, match="lost 4 times"):
+        qd._calls._watch(Restarting(1 << 30), None, never_done, timeout=60)

@@ -24,8 +24,8 @@ _dd: Any = dd
 
 # Seconds between looks at the workers while a job runs.
 POLL_SECONDS = 0.5
-# Workers that may leave during one job (nannies restart workers that pass
-# their memory limit) before it stops: this many per worker it began with.
+# Workers that may be lost during one job (nannies restart workers that pass
+# their memory limit) before it stops: this many per worker it had at most.
 LOSSES_PER_WORKER = 3
 
 
@@ -83,8 +83,8 @@ def compute(client: Any, value: Any, timeout: float) -> Any:
     """The value computed on the client's cluster, or with Dask's local
     scheduler when client is None. On a cluster the workers are watched:
     the job stops when every worker stays paused (or none is left) for
-    timeout seconds, or when workers were lost LOSSES_PER_WORKER times per
-    worker it started with, instead of waiting for memory that never frees."""
+    timeout seconds, or when workers were lost more than LOSSES_PER_WORKER
+    times per worker, instead of waiting for memory that never frees."""
     if client is None:
         return _dask.compute(value)[0]
     from distributed import wait
@@ -98,8 +98,9 @@ def compute(client: Any, value: Any, timeout: float) -> Any:
 
 
 def _watch(client: Any, future: Any, wait: Any, timeout: float) -> None:
-    seen = {w["id"] for w in workers(client)}
-    allowed = LOSSES_PER_WORKER * max(1, len(seen))
+    status = {w["id"]: w.get("status", "running") for w in workers(client)}
+    most = len(status)
+    lost = 0
     stalled_since: float | None = None
     while True:
         try:
@@ -107,15 +108,17 @@ def _watch(client: Any, future: Any, wait: Any, timeout: float) -> None:
             return
         except TimeoutError:
             pass
-        now = workers(client)
-        current = {w["id"] for w in now}
-        lost = len(seen - current)
-        seen |= current
+        now = {w["id"]: w.get("status", "running") for w in workers(client)}
+        # Workers retired on purpose (an adaptive cluster shrinking) are no loss.
+        lost += sum(1 for k, v in status.items() if k not in now and v != "closing_gracefully")
+        status = now
+        most = max(most, len(now))
+        allowed = LOSSES_PER_WORKER * max(1, most)
         if lost > allowed:
             raise RuntimeError(f"Dask workers were lost {lost} times during the job (more than "
                                f"{allowed}); the usual cause is a memory limit too small for "
                                "the plan, see the workers' logs")
-        if any(w.get("status", "running") == "running" for w in now):
+        if "running" in now.values():
             stalled_since = None
             continue
         stalled_since = stalled_since or time.monotonic()
