@@ -2,7 +2,15 @@
 graphs and overlapping clusterings, compared count for count and summary for
 summary, and each failure once."""
 
+import contextlib
+import io
+import os
 import random
+import re
+import shutil
+import subprocess
+import sys
+import time
 
 import numpy as np
 import pandas as pd
@@ -92,31 +100,53 @@ def test_statistics_equal_the_module(client, files, seed):
     options = qd.Options(block_bytes=200, partitions=(2, 3, 4, 7, 5)[seed],
                          shuffle_method=("tasks", "p2p")[seed % 2])
     got = qd.statistics(edge_file, cluster_file, cpm=cpm, ids=ids, client=client,
-                        options=options)
+                        options=options, compute=seed != 0)
+    if seed == 0:  # a Future that progress can follow
+        with contextlib.redirect_stdout(io.StringIO()):
+            distributed.progress(got)
+        got = got.result()
     assert as_module(got) == expected
 
 
-def test_parquet_input_equals_text(client, files):
+def write_parquet(path, rows, files, row_group_size):
+    """Rows (node, cluster) over several files, cut into row groups, beside
+    columns that are not read."""
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    bounds = np.linspace(0, len(rows), files + 1).astype(int)
+    paths = []
+    for i, (a, b) in enumerate(zip(bounds, bounds[1:])):
+        part = np.array(rows[a:b], dtype=np.uint64).reshape(-1, 2)
+        table = pa.table({"note": [f"row {r}" for r in range(len(part))],
+                          "a": part[:, 0], "b": part[:, 1],
+                          "weight": np.arange(len(part), dtype=np.float64)})
+        paths.append(f"{path}{i}.parquet")
+        pq.write_table(table.select(["a", "b", "note", "weight"]), paths[-1],
+                       row_group_size=row_group_size)
+    return paths
+
+
+def test_parquet_rows_are_named_by_file_and_row(client, files):
     edges, memberships = random_case(random.Random(7))
     expected = module_statistics(files.edges(edges), files.memberships(memberships), 0.25, None)
-
-    def parquet(rows, name):
-        table = pd.DataFrame(np.array(rows, dtype=np.uint64), columns=["a", "b"])
-        table.to_parquet(files.path(name))
-        return files.path(name)
-
-    half = len(edges) // 2
-    edge_files = [parquet(edges[:half], "e0.parquet"), parquet(edges[half:], "e1.parquet")]
-    got = qd.statistics(edge_files, parquet(memberships, "c.parquet"), cpm=0.25, client=client)
+    edge_files = write_parquet(files.path("e"), edges, 2, 7)
+    # Tasks of one or of several row groups give the same result.
+    got = qd.statistics(edge_files, write_parquet(files.path("c"), memberships, 3, 4), cpm=0.25,
+                        client=client, options=qd.Options(block_bytes=16 * 9, partitions=3))
     assert as_module(got) == expected
 
-    # Two lines of one cluster name nodes the graph lacks: the second is named by its row.
-    lines = memberships + [(TOP - 1, 5), (TOP - 2, 5)]
+    # Two lines of one cluster name nodes the graph lacks: the second is named
+    # by its file and its row within the file.
+    lines = memberships + [(TOP - 1, 5), (TOP - 2, 5), (1, 1)]
     message = loader_error(lambda: quelmar.Clustering(quelmar.Graph(files.edges(edges)),
                                                       files.memberships(lines)))
+    member_files = write_parquet(files.path("u"), lines, 3, 2)
     with pytest.raises(qd.LineError) as raised:
-        qd.statistics(edge_files, parquet(lines, "unknown.parquet"), client=client)
-    assert str(raised.value) == f"partition 0 row {len(lines) - 1}: {message}"
+        qd.statistics(edge_files, member_files, client=client,
+                      options=qd.Options(block_bytes=16 * 2, partitions=2))
+    rows_before = len(lines) - len(pd.read_parquet(member_files[-1]))
+    assert str(raised.value) == f"{member_files[-1]}: row {len(lines) - 2 - rows_before}: {message}"
 
 
 def test_table_and_size_diff_equal_the_module(client, files):
@@ -140,8 +170,11 @@ def test_table_and_size_diff_equal_the_module(client, files):
 
     subset = clustering.select_in([1, 2**63 + 9])
     count, changes = subset.compute_size_diff(quelmar.Clustering(graph, other_file))
-    assert qd.size_diff(edge_file, cluster_file, other_file, ids=[1, 2**63 + 9],
-                        client=client) == (count, list(changes.percentiles))
+    future = qd.size_diff(edge_file, cluster_file, other_file, ids=[1, 2**63 + 9],
+                          client=client, compute=False)
+    with contextlib.redirect_stdout(io.StringIO()):
+        distributed.progress(future)
+    assert future.result() == (count, list(changes.percentiles))
     missing = files.clusters({1: nodes[:2]}, "missing.txt")
     with pytest.raises(LookupError, match="no entry found for key"):
         qd.size_diff(edge_file, cluster_file, missing, client=client)
@@ -167,3 +200,137 @@ def test_failures_name_file_and_line(client, files, edge_lines, member_lines, wh
         qd.statistics(edges, clusters, client=client, options=SMALL_BLOCKS)
     assert str(raised.value) == f"{files.path(where.split(':')[0])}:{where.split(':')[1]}: " \
         f"{message}"
+
+
+def every_function(edges, clusters, client, options):
+    """Each public function run to its end on the same input."""
+    return [
+        lambda: qd.statistics(edges, clusters, client=client, options=options),
+        lambda: qd.cluster_table(edges, clusters, client=client, options=options).compute(),
+        lambda: qd.size_diff(edges, clusters, clusters, client=client, options=options),
+    ]
+
+
+@pytest.mark.parametrize("bad", ["malformed", "unknown nodes"])
+def test_every_function_names_the_first_bad_line_in_file_order(client, files, bad):
+    edges = files.edges([(1, 2), (2, 3), (3, 4)])
+    parts = [[f"{n} {c}" for n, c in [(1, 10), (2, 10), (3, 11), (4, 11)] * 2] for _ in range(5)]
+    if bad == "malformed":  # the later file's bad line is in an earlier block
+        parts[2][6], parts[4][1] = "3 x", "7"
+    else:  # cluster 12's second unknown node comes first, in file order
+        parts[2][3:3], parts[2][7:7] = ["90 12"], ["91 12"]
+        parts[1][0:0], parts[4][2:2] = ["92 13"], ["93 13"]
+    paths = [files.lines(p, f"part{i}.txt") for i, p in enumerate(parts)]
+    message = loader_error(lambda: quelmar.Clustering(quelmar.Graph(edges),
+                                                      files.lines(sum(parts, []), "all.txt")))
+    line = 7 if bad == "malformed" else 8
+    for call in every_function(edges, paths, client, qd.Options(block_bytes=48, partitions=2)):
+        with pytest.raises(qd.LineError) as raised:
+            call()
+        assert str(raised.value) == f"{paths[2]}:{line}: {message}"
+
+
+class FakeClient:
+    """A client whose one worker reports the given limit and threads."""
+
+    def __init__(self, memory_limit, nthreads=1):
+        self.info = {"id": "w", "nthreads": nthreads, "memory_limit": memory_limit,
+                     "status": "running"}
+
+    def scheduler_info(self, n_workers=5):
+        return {"workers": {"w": self.info}}
+
+
+def test_plans_that_cannot_fit_a_worker_fail_before_running(files):
+    edges = files.lines([f"{i} {i + 1}" for i in range(1000)], "graph.txt")
+    plan = qd._plan.plan
+    chosen = plan(qd.Options(), [edges], [], FakeClient(600 << 20))
+    # Blocks that cannot fit: the error names the limit, the need and what fits.
+    with pytest.raises(MemoryError) as raised:
+        plan(qd.Options(block_bytes=64 << 20), [edges], [], FakeClient(600 << 20))
+    assert "limit of 600 MiB" in str(raised.value)
+    assert f"Options(partitions={chosen.partitions}, block_bytes={chosen.block_bytes}, " \
+        f"shuffle_method={chosen.shuffle_method!r}) would fit" in str(raised.value)
+    # Below an idle worker and one task nothing fits; a limit that does is named.
+    with pytest.raises(MemoryError, match="no Options fit: .* at least (\\d+) MiB") as raised:
+        plan(qd.Options(), [edges], [], FakeClient(300 << 20, nthreads=2))
+    least = int(re.search(r"at least (\d+) MiB", str(raised.value)).group(1)) << 20
+    assert plan(qd.Options(), [edges], [], FakeClient(least + (1 << 20), nthreads=2))
+
+
+def test_small_or_missing_workers_fail_in_bounded_time(files):
+    edges, clusters = files.edges([(1, 2)]), files.memberships([(1, 7)])
+    with distributed.LocalCluster(n_workers=0, memory_limit="300MB", processes=True,
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as small:
+        with pytest.raises(TimeoutError, match="no Dask worker joined"):
+            qd.statistics(edges, clusters, client=small, options=qd.Options(worker_timeout=0.2))
+        cluster.scale(1)  # the call waits for it, then finds its limit too small
+        with pytest.raises(MemoryError, match="limit of 286 MiB is too small"):
+            qd.statistics(edges, clusters, client=small)
+
+
+def test_a_job_whose_workers_stay_paused_stops(client, files):
+    def pause_above(dask_worker, fraction):  # the worker's own monitor pauses it
+        dask_worker.memory_manager.memory_pause_fraction = fraction
+
+    edges, clusters = files.edges([(1, 2)]), files.memberships([(1, 7)])
+    before = client.run(lambda dask_worker: dask_worker.memory_manager.memory_pause_fraction)
+    client.run(pause_above, fraction=1e-6)
+    try:
+        start = time.monotonic()
+        with pytest.raises(MemoryError, match="stayed paused for 1 s"):
+            qd.statistics(edges, clusters, client=client, options=qd.Options(worker_timeout=1))
+        assert time.monotonic() - start < 20
+    finally:
+        client.run(pause_above, fraction=next(iter(before.values())))
+    assert qd.statistics(edges, clusters, client=client).total_edges == 1
+
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def readme_dask_blocks():
+    """The Python blocks of the README's Dask section, but the one that needs
+    a batch system."""
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
+        text = readme.read()
+    section = text.split("## Beyond one machine", 1)[1].split("\n## ", 1)[0]
+    blocks = re.findall(r"```python\n(.*?)```", section, re.S)
+    return [b for b in blocks if "dask_jobqueue" not in b]
+
+
+def test_readme_recipes_run_as_written(tmp_path):
+    crawl = tmp_path / "crawl"
+    crawl.mkdir()
+    with open(os.path.join(ROOT, "examples", "data", "graph.tsv"), encoding="utf-8") as graph:
+        lines = graph.readlines()
+    for i, part in enumerate((lines[: len(lines) // 2], lines[len(lines) // 2:])):
+        (crawl / f"edges-{i}.txt").write_text("".join(part), encoding="utf-8")
+    shutil.copy(os.path.join(ROOT, "examples", "data", "clustering.tsv"), crawl / "clusters.txt")
+    blocks = readme_dask_blocks()
+    assert len(blocks) == 2
+    for number, block in enumerate(blocks):
+        script = tmp_path / f"recipe{number}.py"  # saved as a file: LocalCluster's workers import it
+        script.write_text(block, encoding="utf-8")
+        done = subprocess.run([sys.executable, str(script)], cwd=tmp_path, capture_output=True,
+                              text=True, timeout=300)
+        assert done.returncode == 0, done.stderr[-3000:]
+    data = os.path.join(ROOT, "examples", "data")
+    counts, _ = module_statistics(os.path.join(data, "graph.tsv"),
+                                  os.path.join(data, "clustering.tsv"), None, None)
+    assert done.stdout.split()[-1] == str(counts[4])  # total edges, from the Parquet files
+    assert (crawl / "table").is_dir()
+
+
+def test_a_job_whose_workers_keep_dying_stops():
+    class Restarting(FakeClient):  # a new worker at every look, as a nanny restarts it
+        def scheduler_info(self, n_workers=5):
+            self.info = {**self.info, "id": self.info["id"] + "'"}
+            return super().scheduler_info()
+
+    def never_done(future, timeout):
+        raise TimeoutError
+
+    with pytest.raises(RuntimeError, match="lost 4 times"):
+        qd._calls._watch(Restarting(1 << 30), None, never_done, timeout=60)

@@ -10,12 +10,16 @@ input that the module accepts; counts are not cut to 32 bits.
 Differences from loading the same files with the module:
 
 * A malformed line fails with the module's message prefixed by the file
-  name and line number, "graph.txt:17: missing to" (a ``LineError``).
+  name and line number, "graph.txt:17: missing to" (a ``LineError``); of
+  several, the first in the order of the files as given.
 * The rule "a second line of one cluster naming a node the graph lacks
   fails" is checked per cluster by counting such lines over all files. The
-  ``LineError`` names the second such line of the cluster, in the order of
-  the files as given (for Parquet, the partition and row), with the module's
-  message.
+  ``LineError`` names the second such line of the cluster whose second line
+  comes first in file order (for Parquet, the file and the row within it,
+  counted from 0), with the module's message.
+* A worker's memory limit too small for the plan fails at once with
+  ``MemoryError``; a job whose workers all stay paused, or keep dying, stops
+  with an error after ``Options.worker_timeout`` seconds or a few losses.
 * ``size_diff`` fails with ``LookupError("no entry found for key")`` where
   the module raises ``PanicException`` with that text.
 
@@ -28,12 +32,12 @@ and in the README section "Beyond one machine").
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, Sequence
+from typing import TYPE_CHECKING, Any, Literal, Sequence, overload
 
 from quelmar_tools.dask import _calls, _inputs, _pipeline, _plan, _results
 from quelmar_tools.dask._inputs import LineError, Source
 from quelmar_tools.dask._plan import Options
+from quelmar_tools.dask._results import Statistics
 
 if TYPE_CHECKING:
     import dask.dataframe as dd
@@ -42,58 +46,57 @@ if TYPE_CHECKING:
 __all__ = ["LineError", "Options", "Statistics", "cluster_table", "size_diff", "statistics"]
 
 
-@dataclass(frozen=True)
-class Statistics:
-    """The five counts of ``ClusteringStats`` under the same names, and each
-    statistic's 21 percentiles under the module's keys."""
-
-    num_clusters: int
-    covered_nodes: int
-    covered_edges: int
-    total_nodes: int
-    total_edges: int
-    distributions: dict[str, list[float]] = field(default_factory=dict)
+def _client(client: Client | None) -> Any:
+    return client if client is not None else _calls.default_client()
 
 
-def _prepare(edges: Source, clustering: Source, ids: Sequence[int] | None,
-             options: Options, client: Client | None
-             ) -> tuple[_pipeline.Graph, list[str], list[str], Any]:
+def _joined(edges: Source, clustering: Source, ids: Sequence[int] | None, options: Options,
+            client: Any) -> tuple[_pipeline.Graph, _pipeline.Clustering, list[str]]:
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
     plan = _plan.plan(options, edge_paths, [member_paths], client)
     selected = _calls.constant(_pipeline.selection(ids))
-    members = _pipeline.members_frame(member_paths, plan)
-    graph = _pipeline.graph(edge_paths, members, selected, plan)
-    return graph, edge_paths, member_paths, selected
+    edge_input = _pipeline.read(edge_paths, "edges", plan)
+    members = _pipeline.read(member_paths, "clustering", plan)
+    inputs_ok = _pipeline.checked(edge_input, members)
+    graph = _pipeline.graph(edge_input, members, selected, plan, inputs_ok)
+    return graph, _pipeline.clustering(graph, None, selected, inputs_ok), member_paths
+
+
+def _finish(client: Any, value: Any, compute: bool, options: Options) -> Any:
+    if compute:
+        return _calls.compute(client, value, options.worker_timeout)
+    return _calls.submit(client, value) if client is not None else value
+
+
+@overload
+def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
+               ids: Sequence[int] | None = None, client: Client | None = None,
+               options: Options = Options(), compute: Literal[True] = True) -> Statistics: ...
+
+
+@overload
+def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
+               ids: Sequence[int] | None = None, client: Client | None = None,
+               options: Options = Options(), compute: bool) -> Any: ...
 
 
 def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
                ids: Sequence[int] | None = None, client: Client | None = None,
-               options: Options = Options()) -> Statistics:
+               options: Options = Options(), compute: bool = True) -> Any:
     """``Clustering(Graph(edges), clustering, cpm=cpm)`` selected by ``ids``
-    (all clusters when None) and ``compute_statistics()`` on it."""
-    graph, edge_paths, member_paths, selected = _prepare(edges, clustering, ids, options, client)
-    joined = _pipeline.clustering(graph, None, selected)
+    (all clusters when None) and ``compute_statistics()`` on it. With
+    ``compute=False``: a Future of the record, already running on the
+    client's cluster (a Delayed when there is no client), for
+    ``distributed.progress`` or ``client.gather``."""
+    client = _client(client)
+    graph, joined, member_paths = _joined(edges, clustering, ids, options, client)
     covered = _pipeline.coverage(graph, joined)
-    with _inputs.located(edge_paths, member_paths):
-        totals, sides, node_sides, covers = _calls.compute(
-            client, [graph.totals, joined.cluster_sides,
-                     [(s[2],) for s in joined.node_sides], covered])
-    table = _results.counts_table([s[0] for s in sides])
-    _results.raise_unresolved([s[2] for s in sides], member_paths)
-    total_nodes = sum(t[0] for t in totals)
-    total_edges = sum(t[1] for t in totals) // 2
-    links = sum(s[0] for s in node_sides)
-    covered_nodes = sum(c[0] for c in covers)
-    covered_loops = sum(c[1] for c in covers)
-    return Statistics(
-        num_clusters=len(table),
-        covered_nodes=covered_nodes,
-        covered_edges=(2 * links + covered_loops) // 2,
-        total_nodes=total_nodes,
-        total_edges=total_edges,
-        distributions=_results.summaries(table, total_edges, cpm),
-    )
+    record = _calls.delayed(_results.statistics)(
+        graph.totals, [s[0] for s in joined.cluster_sides],
+        [s[2] for s in joined.cluster_sides], [s[2] for s in joined.node_sides], covered, cpm,
+        member_paths)
+    return _finish(client, record, compute, options)
 
 
 def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None,
@@ -102,35 +105,52 @@ def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None
     """The companion's per-cluster table as a Dask dataframe: index ``id``
     (uint64; ascending within each partition, partitions keyed by a hash of
     the id), the columns of ``quelmar_tools.cluster_table``. Nothing is
-    computed until the caller computes or writes it; the one-line-of-a-
-    cluster rule is checked then, in the partition holding the cluster."""
-    graph, _, member_paths, selected = _prepare(edges, clustering, ids, options, client)
-    joined = _pipeline.clustering(graph, None, selected)
+    computed until the caller computes or writes it; input errors are
+    raised then, the same first one from every partition."""
+    graph, joined, member_paths = _joined(edges, clustering, ids, options, _client(client))
     total_edges = _calls.delayed(_results.total_edges)(graph.totals)
+    resolved = _calls.delayed(_results.raise_unresolved)(
+        [s[2] for s in joined.cluster_sides], member_paths)
     meta = _results.table_meta(cpm is not None)
-    parts = [_calls.delayed(_results.table_part)(s[0], s[2], total_edges, cpm, member_paths)
+    parts = [_calls.delayed(_results.table_part)(s[0], total_edges, cpm, resolved)
              for s in joined.cluster_sides]
     return _calls.from_delayed(parts, meta)
 
 
+@overload
 def size_diff(edges: Source, clustering: Source, other: Source, *,
               ids: Sequence[int] | None = None, client: Client | None = None,
-              options: Options = Options()) -> tuple[int, list[float]]:
+              options: Options = Options(),
+              compute: Literal[True] = True) -> tuple[int, list[float]]: ...
+
+
+@overload
+def size_diff(edges: Source, clustering: Source, other: Source, *,
+              ids: Sequence[int] | None = None, client: Client | None = None,
+              options: Options = Options(), compute: bool) -> Any: ...
+
+
+def size_diff(edges: Source, clustering: Source, other: Source, *,
+              ids: Sequence[int] | None = None, client: Client | None = None,
+              options: Options = Options(), compute: bool = True) -> Any:
     """``compute_size_diff`` of the clusters selected by ``ids`` (all when
     None) against the clustering ``other`` of the same graph: the number of
-    grown clusters and the 21 percentiles of the relative size changes."""
+    grown clusters and the 21 percentiles of the relative size changes.
+    ``compute=False`` returns a Future (or Delayed) as ``statistics`` does."""
+    client = _client(client)
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
     other_paths = _inputs.expand(other)
     plan = _plan.plan(options, edge_paths, [member_paths, other_paths], client)
     selected = _calls.constant(_pipeline.selection(ids))
-    graph = _pipeline.graph(edge_paths, None, None, plan)
-    mine = _pipeline.clustering(graph, _pipeline.members_frame(member_paths, plan), selected)
-    theirs = _pipeline.clustering(graph, _pipeline.members_frame(other_paths, plan), None)
-    with _inputs.located(edge_paths, member_paths, other_paths):
-        my_sides, their_sides = _calls.compute(client, [mine.cluster_sides,
-                                                        theirs.cluster_sides])
-    _results.raise_unresolved([s[2] for s in my_sides], member_paths)
-    _results.raise_unresolved([s[2] for s in their_sides], other_paths)
-    return _results.size_changes(_results.counts_table([s[0] for s in my_sides]),
-                                 _results.counts_table([s[0] for s in their_sides]))
+    edge_input = _pipeline.read(edge_paths, "edges", plan)
+    mine = _pipeline.read(member_paths, "clustering", plan)
+    theirs = _pipeline.read(other_paths, "clustering", plan)
+    inputs_ok = _pipeline.checked(edge_input, mine, theirs)
+    graph = _pipeline.graph(edge_input, None, None, plan, inputs_ok)
+    my_sides = _pipeline.clustering(graph, mine, selected, inputs_ok).cluster_sides
+    their_sides = _pipeline.clustering(graph, theirs, None, inputs_ok).cluster_sides
+    result = _calls.delayed(_results.size_diff)(
+        [s[0] for s in my_sides], [s[2] for s in my_sides],
+        [s[0] for s in their_sides], [s[2] for s in their_sides], member_paths, other_paths)
+    return _finish(client, result, compute, options)

@@ -2,11 +2,15 @@
 
 Dask ships its functions without annotations, so a type checker sees each
 call as untyped. They are made here, through names typed Any, and nowhere
-else; the rest of the package sees typed signatures only.
+else; the rest of the package sees typed signatures only. Only public Dask
+and pandas API is used; the one assumption about Dask's internals (how a
+hash shuffle places a row) is spelled out in partition_numbers.
 """
 
 from __future__ import annotations
 
+import inspect
+import time
 from typing import Any, Callable, Sequence
 
 import dask
@@ -14,11 +18,15 @@ import dask.dataframe as dd
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
-from dask.dataframe.shuffle import partitioning_index as _untyped_partitioning_index
 
 _dask: Any = dask
 _dd: Any = dd
-_partitioning_index: Any = _untyped_partitioning_index
+
+# Seconds between looks at the workers while a job runs.
+POLL_SECONDS = 0.5
+# Workers that may be lost during one job (nannies restart workers that pass
+# their memory limit) before it stops: this many per worker it had at most.
+LOSSES_PER_WORKER = 3
 
 
 def delayed(function: Callable[..., Any], *, nout: int | None = None) -> Callable[..., Any]:
@@ -33,20 +41,94 @@ def constant(value: object) -> Any:
     return _dask.delayed(value, pure=True)
 
 
-def compute(client: Any, values: Sequence[Any]) -> tuple[Any, ...]:
-    """The values computed on the client's cluster, or with Dask's default
-    scheduler when client is None."""
-    if client is not None:
-        return tuple(client.gather(client.compute(list(values))))
-    return tuple(_dask.compute(*values))
+def default_client() -> Any:
+    """The client that Dask would use, or None (Dask's local scheduler)."""
+    try:
+        from distributed import default_client as found
+    except ImportError:
+        return None
+    untyped: Any = found
+    try:
+        return untyped()
+    except ValueError:  # no client
+        return None
 
 
-def from_map(function: Callable[..., pd.DataFrame], items: Sequence[Any],
-             meta: pd.DataFrame, **kwargs: Any) -> dd.DataFrame:
-    """A frame of one partition per item, function(item, **kwargs)."""
-    frame: dd.DataFrame = _dd.from_map(function, items, meta=meta, enforce_metadata=False,
-                                       **kwargs)
-    return frame
+def workers(client: Any) -> list[dict[str, Any]]:
+    """The scheduler's record of every worker (nthreads, memory_limit, status)."""
+    if "n_workers" in inspect.signature(client.scheduler_info).parameters:
+        info = client.scheduler_info(n_workers=-1)  # newer Dask lists 5 by default
+    else:
+        info = client.scheduler_info()
+    return list(info["workers"].values())
+
+
+def wait_for_workers(client: Any, timeout: float) -> None:
+    """Returns once the client has a worker; TimeoutError after timeout seconds."""
+    if workers(client):
+        return
+    try:
+        client.wait_for_workers(1, timeout=timeout)
+    except TimeoutError:
+        raise TimeoutError(f"no Dask worker joined the client's cluster within {timeout:g} s "
+                           "(Options.worker_timeout)") from None
+
+
+def submit(client: Any, value: Any) -> Any:
+    """The value computing on the client's cluster: a Future."""
+    return client.compute(value)
+
+
+def compute(client: Any, value: Any, timeout: float) -> Any:
+    """The value computed on the client's cluster, or with Dask's local
+    scheduler when client is None. On a cluster the workers are watched:
+    the job stops when every worker stays paused (or none is left) for
+    timeout seconds, or when workers were lost more than LOSSES_PER_WORKER
+    times per worker, instead of waiting for memory that never frees."""
+    if client is None:
+        return _dask.compute(value)[0]
+    from distributed import wait
+
+    future = client.compute(value)
+    try:
+        _watch(client, future, wait, timeout)
+        return future.result()
+    finally:
+        future.cancel()
+
+
+def _watch(client: Any, future: Any, wait: Any, timeout: float) -> None:
+    status = {w["id"]: w.get("status", "running") for w in workers(client)}
+    most = len(status)
+    lost = 0
+    stalled_since: float | None = None
+    while True:
+        try:
+            wait(future, timeout=POLL_SECONDS)
+            return
+        except TimeoutError:
+            pass
+        now = {w["id"]: w.get("status", "running") for w in workers(client)}
+        # Workers retired on purpose (an adaptive cluster shrinking) are no loss.
+        lost += sum(1 for k, v in status.items() if k not in now and v != "closing_gracefully")
+        status = now
+        most = max(most, len(now))
+        allowed = LOSSES_PER_WORKER * max(1, most)
+        if lost > allowed:
+            raise RuntimeError(f"Dask workers were lost {lost} times during the job (more than "
+                               f"{allowed}); the usual cause is a memory limit too small for "
+                               "the plan, see the workers' logs")
+        if "running" in now.values():
+            stalled_since = None
+            continue
+        stalled_since = stalled_since or time.monotonic()
+        if time.monotonic() - stalled_since > timeout:
+            if now:
+                raise MemoryError(
+                    f"every Dask worker stayed paused for {timeout:g} s (memory above Dask's "
+                    "pause threshold): give the workers more memory, or more partitions "
+                    "through Options(partitions=...)")
+            raise RuntimeError(f"the Dask cluster had no worker for {timeout:g} s during the job")
 
 
 def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:
@@ -59,29 +141,17 @@ def hash_shuffled(frame: dd.DataFrame, column: str, partitions: int,
     """The frame shuffled by a hash of one column, one Delayed per partition."""
     untyped: Any = frame
     shuffled = untyped.shuffle(column, npartitions=partitions, shuffle_method=method)
-    return list(shuffled.to_delayed())
+    parts = list(shuffled.to_delayed())
+    if len(parts) != partitions:
+        raise RuntimeError(f"Dask's shuffle returned {len(parts)} partitions, not {partitions}")
+    return parts
 
 
 def partition_numbers(keys: pd.DataFrame, partitions: int) -> npt.NDArray[np.int64]:
-    """The partitions hash_shuffled sends these rows to."""
-    numbers: npt.NDArray[np.int64] = np.asarray(_partitioning_index(keys, partitions))
+    """The partitions hash_shuffled sends these keys to: Dask's hash shuffle
+    casts numeric keys to float64 and takes pandas' row hash modulo the
+    partition count. That is Dask's own choice, not a promised interface; the
+    per-partition steps compare a few keys against it (_pipeline's check)."""
+    hashed = pd.util.hash_pandas_object(keys.astype(np.float64), index=False)
+    numbers: npt.NDArray[np.int64] = (hashed.to_numpy() % np.uint64(partitions)).astype(np.int64)
     return numbers
-
-
-def read_parquet(paths: list[str]) -> dd.DataFrame:
-    frame: dd.DataFrame = _dd.read_parquet(paths)
-    return frame
-
-
-def map_partitions(frame: dd.DataFrame, function: Callable[..., pd.DataFrame], *args: Any,
-                   meta: pd.DataFrame, **kwargs: Any) -> dd.DataFrame:
-    untyped: Any = frame
-    mapped: dd.DataFrame = untyped.map_partitions(function, *args, meta=meta, **kwargs)
-    return mapped
-
-
-def partition(frame: dd.DataFrame, number: int) -> pd.DataFrame:
-    """One partition, computed."""
-    untyped: Any = frame
-    part: pd.DataFrame = untyped.partitions[number].compute()
-    return part

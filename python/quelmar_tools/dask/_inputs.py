@@ -1,31 +1,28 @@
-"""Input files split into blocks of whole lines, parsed on the workers.
+"""Input files cut into tasks, parsed on the workers: text into blocks of
+whole lines, Parquet into runs of whole row groups.
 
 A block is a byte range [start, end) of one file; it holds every line that
 begins inside the range, read to its line feed (or the end of the file). So
 the blocks of a file hold each line exactly once, whatever the block size,
 and a line's number is one more than the line feeds before it, counted only
-when a message needs it.
+when a message needs it. A Parquet row's position is its file and its row
+within the file, counted over the row groups actually read.
 """
 
 from __future__ import annotations
 
 import glob
 import os
-from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, BinaryIO, Iterator, Literal, Sequence, Union
+from typing import Any, BinaryIO, Literal, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
 
 from quelmar_tools import _native
-from quelmar_tools.dask import _calls
+from quelmar_tools.dask import _stages
 from quelmar_tools.dask._names import scramble
-from quelmar_tools.dask._stages import frame
-
-if TYPE_CHECKING:
-    import dask.dataframe as dd
 
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
@@ -62,7 +59,7 @@ def expand(source: Source) -> list[str]:
         paths.extend(matches)
     if not paths:
         raise ValueError("no input files given")
-    return paths
+    return parquet_files(paths) if is_parquet(paths) else paths
 
 
 def is_parquet(paths: list[str]) -> bool:
@@ -109,22 +106,38 @@ def _read_through_line_feed(file: BinaryIO) -> bytes:
     return b"".join(pieces)
 
 
-def parse_block(block: Block, kind: Kind) -> pd.DataFrame:
-    """Edges as (lo, hi) or memberships as (node, cluster, pos), scrambled."""
+def parse_block(block: Block, kind: Kind) -> tuple[pd.DataFrame, str | None]:
+    """Edges as (lo, hi) or memberships as (node, cluster, pos), scrambled;
+    or no rows and the LineError message of the block's first bad line. The
+    failure travels as a value so that the job can name the first one in
+    file order, whichever task fails first."""
     data, begin = read_block(block)
     first_bytes, second_bytes, failure = _native.parse_lines(data, kind == "clustering")
     if failure is not None:
         line_index, message = failure
-        raise LineError(f"{block.path}:{_line_number(block.path, begin, data, line_index)}: "
-                        f"{message}")
+        empty = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
+        return empty, (f"{block.path}:{_line_number(block.path, begin, data, line_index)}: "
+                       f"{message}")
     first = scramble(np.frombuffer(first_bytes, np.uint64))
     second = scramble(np.frombuffer(second_bytes, np.uint64))
     if kind == "edges":
-        return frame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
+        return _edges(first, second), None
     starts = np.r_[0, np.flatnonzero(np.frombuffer(data, np.uint8) == 10) + 1]
     position = (np.uint64(block.file_index) << np.uint64(POSITION_BITS)) + \
         (starts[: first.size].astype(np.uint64) + np.uint64(begin))
-    return frame({"node": first, "cluster": second, "pos": position})
+    return _stages.frame({"node": first, "cluster": second, "pos": position}), None
+
+
+def _edges(first: U64, second: U64) -> pd.DataFrame:
+    return _stages.frame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
+
+
+def raise_first(*failures: str | None) -> None:
+    """Raises the LineError of the first failed block, blocks being given in
+    the order of the files and of the lines within them."""
+    for failure in failures:
+        if failure is not None:
+            raise LineError(failure)
 
 
 def _line_number(path: str, begin: int, data: bytes, line_index: int) -> int:
@@ -150,65 +163,98 @@ def line_at(paths: list[str], position: int) -> tuple[str, int, bytes]:
     return path, _line_number(path, offset, b"", 0), line.rstrip(b"\n")
 
 
-def parquet_frame(paths: list[str], kind: Kind) -> dd.DataFrame:
-    """A Dask frame of the first two columns of Parquet files, as unsigned
-    64-bit names."""
-    frame = _calls.read_parquet(paths)
-    first, second = list(frame.columns)[:2]
-    meta = (pd.DataFrame({"lo": np.array([], np.uint64), "hi": np.array([], np.uint64)})
-            if kind == "edges" else
-            pd.DataFrame({k: np.array([], np.uint64) for k in ("node", "cluster", "pos")}))
-    return _calls.map_partitions(frame[[first, second]], _from_parquet_part, kind, meta=meta,
-                                 partition_info=True)
+@dataclass(frozen=True)
+class RowGroups:
+    """Consecutive row groups of one Parquet file, read by one task."""
+
+    path: str
+    file_index: int
+    groups: tuple[int, ...]
+    first_row: int  # in the file, of the first group
+    columns: tuple[str, str]
 
 
-def parquet_node(paths: list[str], number: int, row: int) -> int:
-    """The node name of a membership row of Parquet input."""
-    part = _calls.partition(_calls.read_parquet(paths), number)
-    return int(part.iloc[:, 0].to_numpy(np.uint64)[row])
+def parquet_files(paths: list[str]) -> list[str]:
+    """The Parquet files of the given files and dataset folders, in order
+    (a folder's files in the order pyarrow lists them)."""
+    import pyarrow.dataset as ds
+
+    files: list[str] = []
+    for path in paths:
+        files.extend(ds.dataset(path, format="parquet").files if os.path.isdir(path) else [path])
+    return files
 
 
-def _from_parquet_part(part: pd.DataFrame, kind: Kind,
-                       partition_info: dict[str, int] | None = None) -> pd.DataFrame:
-    columns = [part.iloc[:, i] for i in (0, 1)]
-    for column in columns:
-        if column.dtype != np.uint64 and not (column.dtype.kind in "iu" and (column >= 0).all()):
-            raise TypeError(f"Parquet columns must hold unsigned 64-bit integers, not {column.dtype}")
-    first, second = (scramble(c.to_numpy(np.uint64)) for c in columns)
+def _name_columns(schema: Any) -> tuple[str, str]:
+    """The first two data columns (a pandas index stored as a column is not one)."""
+    index = set()
+    if schema.pandas_metadata:
+        index = {c for c in schema.pandas_metadata.get("index_columns", []) if isinstance(c, str)}
+    names = [n for n in schema.names if n not in index]
+    if len(names) < 2:
+        raise ValueError(f"a Parquet file needs two columns of names, not {names}")
+    return names[0], names[1]
+
+
+def row_groups(files: list[str], rows_per_task: int) -> list[RowGroups]:
+    """Tasks of whole row groups, about rows_per_task rows each, in file order."""
+    import pyarrow.parquet as pq
+
+    out: list[RowGroups] = []
+    for index, path in enumerate(files):
+        with pq.ParquetFile(path) as file:
+            columns = _name_columns(file.schema_arrow)
+            meta = file.metadata
+            groups: list[int] = []
+            start = rows = 0
+            for group in range(meta.num_row_groups):
+                count = meta.row_group(group).num_rows
+                if groups and rows + count > rows_per_task:
+                    out.append(RowGroups(path, index, tuple(groups), start, columns))
+                    start += rows
+                    groups, rows = [], 0
+                groups.append(group)
+                rows += count
+            if groups:
+                out.append(RowGroups(path, index, tuple(groups), start, columns))
+    return out
+
+
+def read_row_groups(piece: RowGroups, kind: Kind) -> tuple[pd.DataFrame, str | None]:
+    """parse_block's result for Parquet rows: the two name columns only."""
+    import pyarrow.parquet as pq
+
+    with pq.ParquetFile(piece.path) as file:
+        table = file.read_row_groups(list(piece.groups), columns=list(piece.columns))
+    names = [_unsigned(table.column(i).to_numpy(), piece.path) for i in (0, 1)]
+    first, second = (scramble(n) for n in names)
     if kind == "edges":
-        return frame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
-    number = (partition_info or {"number": 0})["number"]
-    position = (np.uint64(number) << np.uint64(POSITION_BITS)) + np.arange(first.size, dtype=np.uint64)
-    return frame({"node": first, "cluster": second, "pos": position})
+        return _edges(first, second), None
+    position = np.uint64((piece.file_index << POSITION_BITS) + piece.first_row) + \
+        np.arange(first.size, dtype=np.uint64)
+    return _stages.frame({"node": first, "cluster": second, "pos": position}), None
 
 
-def first_error(groups: Sequence[tuple[list[str], Kind]]) -> LineError | None:
-    """The first malformed line of the text files, in the order given: the
-    error the module would meet first loading them one after the other."""
-    for paths, kind in groups:
-        if is_parquet(paths):
-            continue
-        checks = [_calls.delayed(_check_block)(b, kind) for b in blocks(paths)]
-        for failure in _calls.compute(None, checks):
-            if failure is not None:
-                return LineError(failure)
-    return None
+def _unsigned(column: npt.NDArray[Any], path: str) -> U64:
+    if column.dtype != np.uint64 and not (column.dtype.kind in "iu" and (column >= 0).all()):
+        raise TypeError(f"{path}: Parquet name columns must hold unsigned 64-bit integers, "
+                        f"not {column.dtype}")
+    return column.astype(np.uint64, copy=False)
 
 
-def _check_block(block: Block, kind: Kind) -> str | None:
-    try:
-        parse_block(block, kind)
-    except LineError as error:
-        return str(error)
-    return None
+def parquet_node(files: list[str], position: int) -> tuple[str, int, int]:
+    """File, row and node name of a membership row of Parquet input."""
+    import pyarrow.parquet as pq
 
-
-@contextmanager
-def located(edges: list[str], *clusterings: list[str]) -> Iterator[None]:
-    """Turns the first LineError that a task raised into the first one of the
-    input in file order (tasks fail in no particular order)."""
-    try:
-        yield
-    except LineError as error:
-        first = first_error([(edges, "edges"), *((c, "clustering") for c in clusterings)])
-        raise (first or error) from None
+    path = files[position >> POSITION_BITS]
+    row = position & ((1 << POSITION_BITS) - 1)
+    with pq.ParquetFile(path) as file:
+        column = _name_columns(file.schema_arrow)[0]
+        start = 0
+        for group in range(file.metadata.num_row_groups):
+            count = file.metadata.row_group(group).num_rows
+            if row < start + count:
+                names = file.read_row_group(group, columns=[column]).column(0).to_numpy()
+                return path, row, int(names[row - start])
+            start += count
+    raise IndexError(f"{path} has no row {row}")

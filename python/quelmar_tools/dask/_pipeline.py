@@ -25,18 +25,40 @@ import numpy as np
 import pandas as pd
 
 from quelmar_tools.dask import _calls, _inputs, _stages
-from quelmar_tools.dask._plan import Plan
+from quelmar_tools.dask._plan import PARQUET_ROW_BYTES, Plan
 from quelmar_tools.dask._names import scramble
 
 CHECKED_KEYS = 16
 
 
-def _read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> dd.DataFrame:
-    if _inputs.is_parquet(paths):
-        return _inputs.parquet_frame(paths, kind)
+@dataclass
+class Input:
+    """Parsed input files: the rows, and per parsing task None or the
+    message of its first bad line, in file order."""
+
+    frame: dd.DataFrame
+    failures: list[Any]
+
+
+def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
     meta = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
-    return _calls.from_map(_inputs.parse_block, _inputs.blocks(paths, plan.block_bytes), meta,
-                           kind=kind)
+    if _inputs.is_parquet(paths):
+        rows = max(1, plan.block_bytes // PARQUET_ROW_BYTES)
+        pieces: list[Any] = _inputs.row_groups(paths, rows)
+        parse: Any = _inputs.read_row_groups
+    else:
+        pieces, parse = _inputs.blocks(paths, plan.block_bytes), _inputs.parse_block
+    parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
+    if not parsed:
+        return Input(_calls.from_delayed([_calls.constant(meta)], meta), [])
+    return Input(_calls.from_delayed([p[0] for p in parsed], meta), [p[1] for p in parsed])
+
+
+def checked(*inputs: Input) -> Any:
+    """A task that raises the first bad line of the inputs, in the order
+    given; the first step that sees each input takes it, so every task that
+    fails for bad input fails with this one error."""
+    return _calls.delayed(_inputs.raise_first)(*(f for i in inputs for f in i.failures))
 
 
 def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
@@ -46,13 +68,13 @@ def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None
 
 
 def _check(frame: pd.DataFrame, column: str, number: int, partitions: int) -> None:
-    sample = frame[[column]].head(CHECKED_KEYS).astype(np.float64)
+    sample = frame[[column]].head(CHECKED_KEYS)
     if len(sample) and (_calls.partition_numbers(sample, partitions) != number).any():
         raise RuntimeError("shuffled partitions do not line up: Dask's hashing of keys changed")
 
 
 def _lo_side(edges: pd.DataFrame, members: pd.DataFrame | None, selected: Any,
-             number: int, partitions: int) -> _stages.LoSide:
+             number: int, partitions: int, _inputs_ok: None) -> _stages.LoSide:
     _check(edges, "lo", number, partitions)
     if members is None:
         members = _stages.MEMBER_META
@@ -68,7 +90,8 @@ def _degrees(lo_nodes: pd.DataFrame, hi_rows: pd.DataFrame, number: int,
 
 
 def _node_side(members: pd.DataFrame, nodes: pd.DataFrame, hi_rows: pd.DataFrame | None,
-               selected: Any, number: int, partitions: int) -> _stages.NodeSide:
+               selected: Any, number: int, partitions: int,
+               _inputs_ok: None) -> _stages.NodeSide:
     _check(members, "node", number, partitions)
     return _stages.node_side(members, nodes, hi_rows, selected)
 
@@ -110,30 +133,26 @@ class Clustering:
     cluster_sides: list[Any]
 
 
-def graph(edges: list[str], members: dd.DataFrame | None, selected: Any,
-          plan: Plan) -> Graph:
+def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
+          inputs_ok: Any) -> Graph:
     partitions, method = plan.partitions, plan.shuffle_method
-    lo_parts = _keyed(_read(edges, "edges", plan), "lo", partitions, method)
-    member_parts = (_keyed(members, "node", partitions, method) if members is not None
+    lo_parts = _keyed(edges.frame, "lo", partitions, method)
+    member_parts = (_keyed(members.frame, "node", partitions, method) if members is not None
                     else [None] * partitions)
     lo_sides = [
-        _calls.delayed(_lo_side, nout=2)(e, m, selected, i, partitions)
-        for i, (e, m) in enumerate(zip(lo_parts, member_parts))
+        _calls.delayed(_lo_side, nout=2)(e, m, selected, i, partitions, inputs_ok)
+        for i, (e, m) in enumerate(zip(lo_parts, member_parts, strict=True))
     ]
     hi_frame = _calls.from_delayed([s[1] for s in lo_sides], _stages.HI_META)
     hi_parts = _keyed(hi_frame, "hi", partitions, method)
     nodes = [_calls.delayed(_degrees)(s[0], h, i, partitions)
-             for i, (s, h) in enumerate(zip(lo_sides, hi_parts))]
+             for i, (s, h) in enumerate(zip(lo_sides, hi_parts, strict=True))]
     totals = [_calls.delayed(_graph_totals)(n) for n in nodes]
     return Graph(partitions, method, nodes, hi_parts if members is not None else None, totals,
                  member_parts if members is not None else None)
 
 
-def members_frame(paths: list[str], plan: Plan) -> dd.DataFrame:
-    return _read(paths, "clustering", plan)
-
-
-def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Clustering:
+def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any) -> Clustering:
     """The clustering joined with the graph: the one joined when the graph was
     built (members None; its internal edges are counted), or another one
     (sizes only)."""
@@ -141,10 +160,11 @@ def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Cluster
         assert g.members is not None and g.hi_rows is not None
         parts, hi = g.members, g.hi_rows
     else:
-        parts, hi = _keyed(members, "node", g.partitions, g.method), [None] * g.partitions
+        parts = _keyed(members.frame, "node", g.partitions, g.method)
+        hi = [None] * g.partitions
     node_sides = [
-        _calls.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions)
-        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi))
+        _calls.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions, inputs_ok)
+        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
     ]
     partials = _calls.from_delayed([s[0] for s in node_sides], _stages.PARTIAL_META)
     cluster_sides = [_calls.delayed(_stages.cluster_side, nout=3)(p)
@@ -154,6 +174,6 @@ def clustering(g: Graph, members: dd.DataFrame | None, selected: Any) -> Cluster
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
     singles = _calls.from_delayed([s[1] for s in c.cluster_sides], _stages.SINGLE_META)
+    single_parts = _keyed(singles, "node", g.partitions, g.method)
     return [_calls.delayed(_covered)(s[1], single, i, g.partitions)
-            for i, (s, single) in enumerate(zip(c.node_sides, _keyed(singles, "node",
-                                                                     g.partitions, g.method)))]
+            for i, (s, single) in enumerate(zip(c.node_sides, single_parts, strict=True))]

@@ -17,8 +17,13 @@ input, unless the caller fixes them.
   small enough that every thread parses several.
 * Method: Dask's "tasks" shuffle keeps the shuffled pieces in worker memory
   and is the faster one when they fit (about SHUFFLED_BYTES_PER_LINE per
-  line against TASK_SHARE of all workers' memory); otherwise Dask's default
-  (P2P), which passes them through the workers' scratch disk.
+  line, spread over the workers, beside the tasks); otherwise Dask's
+  default (P2P), which passes them through the workers' scratch disk.
+* Fit: a worker holds an idle worker, a task per thread and its share of
+  the shuffle (need()); Dask pauses a worker above a fraction of its limit
+  (0.8 by default) and waits for memory that the job itself holds, so a
+  plan that does not fit below that fails at once with MemoryError rather
+  than being submitted.
 """
 
 from __future__ import annotations
@@ -28,7 +33,7 @@ import os
 from dataclasses import dataclass
 from typing import Any, Sequence
 
-from quelmar_tools.dask import _inputs
+from quelmar_tools.dask import _calls, _inputs
 
 BYTES_PER_LINE = 256
 SHUFFLED_BYTES_PER_LINE = 128
@@ -41,18 +46,25 @@ MAX_BLOCK_BYTES = 64 << 20
 BLOCKS_PER_THREAD = 4
 SAMPLE_BYTES = 1 << 20
 SAMPLED_FILES = 8
+# A parsing task holds about this many times its block of text.
+BLOCK_TASK_FACTOR = 8
+# Parquet rows read per task: as many bytes of names as a block has text.
+PARQUET_ROW_BYTES = 16
 
 
 @dataclass(frozen=True)
 class Options:
     """Overrides of how the work is cut: bytes of text per parsing task, the
     partitions of every shuffle, and Dask's shuffle method ("tasks", "p2p",
-    ...). None: chosen from the workers' memory limits and the input size,
-    as the README's "Beyond one machine" says."""
+    ...); None: chosen from the workers' memory limits and the input size,
+    as the README's "Beyond one machine" says. worker_timeout: seconds to
+    wait for a first worker when the cluster has none, and how long every
+    worker may stay paused (or none be left) during a job before it stops."""
 
     block_bytes: int | None = None
     partitions: int | None = None
     shuffle_method: str | None = None
+    worker_timeout: float = 60.0
 
 
 @dataclass(frozen=True)
@@ -68,6 +80,8 @@ class Workers:
     threads_per_worker: int  # the most threads of a worker
     threads: int  # of all workers
     total_memory: int  # of all workers
+    count: int = 1
+    limited: bool = False  # the limits are Dask's, enforced by pausing and restarting
 
     def task_budget(self) -> int:
         """The bytes one running task may use."""
@@ -75,31 +89,18 @@ class Workers:
         return max(spare // self.threads_per_worker, MIN_TASK_BYTES)
 
 
-def workers(client: Any) -> Workers:
-    """What the client's workers offer; without a client, this machine."""
-    if client is None:
-        client = _default_client()
+def workers(client: Any, timeout: float) -> Workers:
+    """What the client's workers offer (waiting up to timeout seconds for a
+    first one); without a client, this machine."""
     if client is None:
         threads = os.cpu_count() or 1
         return Workers(_machine_memory(), threads, threads, _machine_memory())
-    infos = list(client.scheduler_info(n_workers=-1)["workers"].values())
-    if not infos:
-        raise RuntimeError("the Dask client has no workers")
+    _calls.wait_for_workers(client, timeout)
+    infos = _calls.workers(client)
     counts = [int(i["nthreads"]) for i in infos]
     memory = [_worker_memory(i) for i in infos]
-    return Workers(min(memory), max(counts), sum(counts), sum(memory))
-
-
-def _default_client() -> Any:
-    try:
-        from distributed import default_client
-    except ImportError:
-        return None
-    found: Any = default_client
-    try:
-        return found()
-    except ValueError:  # no client
-        return None
+    limited = all(int(i.get("memory_limit") or 0) > 0 for i in infos)
+    return Workers(min(memory), max(counts), sum(counts), sum(memory), len(infos), limited)
 
 
 def _machine_memory() -> int:
@@ -115,24 +116,82 @@ def _worker_memory(info: dict[str, Any]) -> int:
 
 def plan(options: Options, edges: list[str], clusterings: Sequence[list[str]],
          client: Any) -> Plan:
-    partitions, block_bytes, method = options.partitions, options.block_bytes, \
-        options.shuffle_method
-    if partitions and block_bytes and method:
-        return Plan(block_bytes, partitions, method)
-    offer = workers(client)
-    budget = offer.task_budget()
+    """The plan; MemoryError when a worker's limit cannot hold it."""
+    offer = workers(client, options.worker_timeout)
     lines = _lines(edges) + sum(_lines(c) for c in clusterings)
-    if not partitions:
-        least = max(math.ceil(lines * BYTES_PER_LINE / budget),
-                    math.ceil(lines / PARTITION_LINES))
-        partitions = offer.threads * max(1, math.ceil(least / offer.threads))
-    if not block_bytes:
-        text_bytes = sum(_size(p) for p in edges)
-        spread = math.ceil(text_bytes / (BLOCKS_PER_THREAD * offer.threads))
-        block_bytes = max(MIN_BLOCK_BYTES, min(budget // 8, MAX_BLOCK_BYTES, spread))
-    if not method and lines * SHUFFLED_BYTES_PER_LINE <= offer.total_memory * TASK_SHARE:
-        method = "tasks"
-    return Plan(block_bytes, partitions, method)
+    text_bytes = sum(_size(p) for p in edges)
+    chosen = _fitting(offer, lines, text_bytes)
+    wanted = Plan(options.block_bytes or chosen.block_bytes,
+                  options.partitions or chosen.partitions,
+                  options.shuffle_method or chosen.shuffle_method)
+    if offer.limited:
+        _check_memory(offer, lines, wanted, chosen)
+    return wanted
+
+
+def _fitting(offer: Workers, lines: int, text_bytes: int) -> Plan:
+    budget = offer.task_budget()
+    least = max(math.ceil(lines * BYTES_PER_LINE / budget), math.ceil(lines / PARTITION_LINES))
+    partitions = offer.threads * max(1, math.ceil(least / offer.threads))
+    spread = math.ceil(text_bytes / (BLOCKS_PER_THREAD * offer.threads))
+    block_bytes = max(MIN_BLOCK_BYTES, min(budget // BLOCK_TASK_FACTOR, MAX_BLOCK_BYTES, spread))
+    in_memory = Plan(block_bytes, partitions, "tasks")
+    if need(offer, lines, in_memory) <= usable(offer.memory):
+        return in_memory
+    return Plan(block_bytes, partitions, None)
+
+
+def need(offer: Workers, lines: int, plan: Plan) -> int:
+    """Bytes a worker holds at the peak of the plan: an idle worker, a task
+    on each thread, and its share of the shuffle (all shuffled pieces for
+    the tasks shuffle, the disk buffer for P2P, which writes the rest)."""
+    task = max(math.ceil(lines / plan.partitions) * BYTES_PER_LINE,
+               BLOCK_TASK_FACTOR * plan.block_bytes, MIN_TASK_BYTES)
+    if plan.shuffle_method == "tasks":
+        shuffle = math.ceil(lines * SHUFFLED_BYTES_PER_LINE / offer.count)
+    else:
+        shuffle = _config_bytes("distributed.p2p.storage.buffer", 100 << 20)
+    return IDLE_WORKER_BYTES + offer.threads_per_worker * task + shuffle
+
+
+def usable(limit: int) -> int:
+    """The bytes of a memory limit below Dask's pause threshold."""
+    import dask
+
+    fraction = dask.config.get("distributed.worker.memory.pause", 0.8)
+    if fraction is False:
+        fraction = dask.config.get("distributed.worker.memory.terminate", 0.95) or 1.0
+    return int(limit * float(fraction))
+
+
+def _config_bytes(key: str, default: int) -> int:
+    import dask
+    from dask.utils import parse_bytes
+
+    value = dask.config.get(key, default)
+    return int(parse_bytes(value) if isinstance(value, str) else value)
+
+
+def _mib(count: int) -> str:
+    return f"{count / (1 << 20):,.0f} MiB"
+
+
+def _check_memory(offer: Workers, lines: int, wanted: Plan, chosen: Plan) -> None:
+    needed = need(offer, lines, wanted)
+    if needed <= usable(offer.memory):
+        return
+    if need(offer, lines, chosen) <= usable(offer.memory):
+        fits = (f"Options(partitions={chosen.partitions}, block_bytes={chosen.block_bytes}, "
+                f"shuffle_method={chosen.shuffle_method!r}) would fit")
+    else:
+        least = math.ceil(need(offer, lines, chosen) * (1 << 30) / usable(1 << 30))
+        fits = (f"no Options fit: give each worker a limit of at least {_mib(least)} "
+                f"with {offer.threads_per_worker} thread(s), or fewer threads per worker")
+    raise MemoryError(
+        f"a Dask worker's memory limit of {_mib(offer.memory)} is too small: this job needs "
+        f"about {_mib(needed)} per worker below the pause threshold ({_mib(usable(offer.memory))}): "
+        f"{_mib(IDLE_WORKER_BYTES)} for the idle worker, {offer.threads_per_worker} task(s) "
+        f"and the {wanted.shuffle_method or 'p2p'} shuffle's share; {fits}")
 
 
 def _lines(paths: list[str]) -> int:

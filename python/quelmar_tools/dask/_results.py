@@ -3,6 +3,7 @@ the summaries, the size comparison and the one cross-file error."""
 
 from __future__ import annotations
 
+from dataclasses import dataclass, field
 from typing import Any, Sequence
 
 import numpy as np
@@ -13,6 +14,46 @@ from quelmar_tools.dask._names import unscramble
 from quelmar_tools import _native
 
 COUNTS = ("n", "m", "c", "mcd", "vol")
+
+
+@dataclass(frozen=True)
+class Statistics:
+    """The five counts of ``ClusteringStats`` under the same names, and each
+    statistic's 21 percentiles under the module's keys."""
+
+    num_clusters: int
+    covered_nodes: int
+    covered_edges: int
+    total_nodes: int
+    total_edges: int
+    distributions: dict[str, list[float]] = field(default_factory=dict)
+
+
+def statistics(totals: Sequence[tuple[int, int]], counts: Sequence[pd.DataFrame],
+               unresolved: Sequence[pd.DataFrame], links: Sequence[int],
+               covers: Sequence[tuple[int, int]], cpm: float | None,
+               member_paths: list[str]) -> Statistics:
+    """The record from the per-partition results (the job's last task)."""
+    raise_unresolved(unresolved, member_paths)
+    table = counts_table(counts)
+    total_edges = sum(t[1] for t in totals) // 2
+    covered_loops = sum(c[1] for c in covers)
+    return Statistics(
+        num_clusters=len(table),
+        covered_nodes=sum(c[0] for c in covers),
+        covered_edges=(2 * sum(links) + covered_loops) // 2,
+        total_nodes=sum(t[0] for t in totals),
+        total_edges=total_edges,
+        distributions=summaries(table, total_edges, cpm),
+    )
+
+
+def size_diff(mine: Sequence[pd.DataFrame], my_unresolved: Sequence[pd.DataFrame],
+              theirs: Sequence[pd.DataFrame], their_unresolved: Sequence[pd.DataFrame],
+              member_paths: list[str], other_paths: list[str]) -> tuple[int, list[float]]:
+    raise_unresolved(my_unresolved, member_paths)
+    raise_unresolved(their_unresolved, other_paths)
+    return size_changes(counts_table(mine), counts_table(theirs))
 
 
 def counts_table(parts: Sequence[pd.DataFrame]) -> pd.DataFrame:
@@ -65,9 +106,10 @@ def table_meta(with_cpm: bool) -> pd.DataFrame:
     return pd.DataFrame(columns, index=pd.Index(np.array([], np.uint64), name="id"))
 
 
-def table_part(counts: pd.DataFrame, unresolved: pd.DataFrame, edges: int,
-               cpm: float | None, member_paths: list[str]) -> pd.DataFrame:
-    raise_unresolved([unresolved], member_paths)
+def table_part(counts: pd.DataFrame, edges: int, cpm: float | None,
+               _resolved: None) -> pd.DataFrame:
+    """One partition of cluster_table; _resolved is raise_unresolved's
+    outcome over all partitions, so every part fails with the same error."""
     table = _table(counts)
     for name, column in _values(table, edges, cpm).items():
         if name != "mcd":  # the count column already
@@ -88,11 +130,9 @@ def raise_unresolved(parts: Sequence[pd.DataFrame], member_paths: list[str]) -> 
     cluster = int(unscramble(lines["cluster"].to_numpy(np.uint64)[first:first + 1])[0])
     position = int(lines["pos"].to_numpy(np.uint64)[first])
     if _inputs.is_parquet(member_paths):
-        number = position >> _inputs.POSITION_BITS
-        row = position & ((1 << _inputs.POSITION_BITS) - 1)
-        node = _inputs.parquet_node(member_paths, number, row)
+        path, row, node = _inputs.parquet_node(member_paths, position)
         message = _native.unresolved_message(str(node).encode(), cluster)
-        raise _inputs.LineError(f"partition {number} row {row}: {message}")
+        raise _inputs.LineError(f"{path}: row {row}: {message}")
     path, line, text = _inputs.line_at(member_paths, position)
     raise _inputs.LineError(f"{path}:{line}: {_native.unresolved_message(text, cluster)}")
 
