@@ -7,6 +7,8 @@
 
 #include "runtime/parallel.h"
 #include "src/quelmar/internal/local_graph.h"
+#include "src/quelmar/internal/measure_route.h"
+#include "src/quelmar/internal/member_ranks.h"
 #include "src/quelmar/internal/min_cut.h"
 #include "src/quelmar/internal/subgraph_shape.h"
 #include "src/quelmar/member_walk.h"
@@ -49,6 +51,7 @@ struct Plan {
     double median = kNaN;
     std::uint64_t node_count = 0;
     std::uint64_t total_edges = 0;
+    bool use_ranks = false;
 };
 
 void fill_counts(const ClusterCounts& counts, const Plan& plan, MeasureRow& row) {
@@ -67,8 +70,9 @@ void fill_counts(const ClusterCounts& counts, const Plan& plan, MeasureRow& row)
 
 // One worker's scratch, kept across its clusters.
 struct Scratch {
-    explicit Scratch(std::uint64_t node_count) : marks(node_count) {}
+    explicit Scratch(std::uint64_t node_count) : marks(node_count), ranks(node_count) {}
     NodeMarks marks;
+    internal::MemberRanks ranks;
     std::vector<utils::NodeId> members;
     internal::LocalGraph local;
     internal::SubgraphShape shape;
@@ -84,10 +88,58 @@ struct MemberSums {
     std::uint64_t largest_inside = 0;
 };
 
+// Adds one member's degree and internal degree to the member-pass sums.
+void add_member(std::uint64_t degree, std::uint64_t inside, double median, MemberSums& sums) {
+    const std::uint64_t outside = degree - inside;
+    if (degree != 0) {
+        const double out_fraction = to_double(outside) / to_double(degree);
+        sums.out_sum += out_fraction;
+        sums.out_max = std::max(sums.out_max, out_fraction);
+        sums.in_sum += to_double(inside) / to_double(degree);
+    }
+    sums.flake += inside < outside ? 1 : 0;
+    sums.over_median += to_double(inside) > median ? 1 : 0;
+    sums.largest_inside = std::max(sums.largest_inside, inside);
+}
+
+// The induced subgraph through the worker's rank array: one lookup per
+// neighbour. Fetches the offsets, then the lists, of members a little ahead,
+// as walk_members does.
+void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> members,
+                     const Plan& plan, Scratch& scratch, MemberSums& sums) {
+    constexpr std::size_t kLookAhead = 8;
+    const std::uint64_t* offsets = graph.offsets().data();
+    const utils::NodeId* lists = graph.all_neighbours().data();
+    internal::MemberRanks& ranks = scratch.ranks;
+    internal::LocalGraph& local = scratch.local;
+    ranks.assign(members);
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i + 2 * kLookAhead < members.size()) {
+            __builtin_prefetch(offsets + members[i + 2 * kLookAhead]);
+        }
+        if (i + kLookAhead < members.size()) {
+            __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
+        }
+        const utils::NodeId u = members[i];
+        const auto neighbours = graph.neighbours(u);
+        std::uint64_t inside = 0;
+        for (utils::NodeId v : neighbours) {
+            const std::uint32_t rank = ranks.rank_plus_one(v);
+            if (rank == 0) continue;
+            ++inside;
+            if (v != u) local.targets.push_back(rank - 1);
+        }
+        local.close_node();
+        if (plan.member_pass) add_member(neighbours.size(), inside, plan.median, sums);
+    }
+    ranks.clear(members);
+}
+
 // Walks the members once for the member pass and, when asked, lays out the
-// induced subgraph in scratch.local. Members are numbered by rank; a member's
-// member neighbours come in ascending order, so each rank is searched for
-// from the previous one.
+// induced subgraph in scratch.local. Members are numbered by rank: through
+// the rank array when it pays off, else by searching the member list (a
+// member's member neighbours come in ascending order, so each search starts
+// at the previous find).
 MemberSums walk(const base::Graph& graph, const RichCluster& cluster, const Plan& plan,
                 Scratch& scratch) {
     std::vector<utils::NodeId>& members = scratch.members;
@@ -97,6 +149,14 @@ MemberSums walk(const base::Graph& graph, const RichCluster& cluster, const Plan
     local.clear();
 
     MemberSums sums;
+    if (plan.subgraph) {
+        local.offsets.reserve(members.size() + 1);
+        local.targets.reserve(cluster.vol - cluster.c);
+        if (plan.use_ranks) {
+            walk_with_ranks(graph, members, plan, scratch, sums);
+            return sums;
+        }
+    }
     walk_members(
         graph, members, cluster.members, &scratch.marks,
         [&](utils::NodeId u, std::span<const utils::NodeId> neighbours, auto is_member) {
@@ -114,18 +174,7 @@ MemberSums walk(const base::Graph& graph, const RichCluster& cluster, const Plan
             } else {
                 for (utils::NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
             }
-            if (!plan.member_pass) return;
-            const std::uint64_t degree = neighbours.size();
-            const std::uint64_t outside = degree - inside;
-            if (degree != 0) {
-                const double out_fraction = to_double(outside) / to_double(degree);
-                sums.out_sum += out_fraction;
-                sums.out_max = std::max(sums.out_max, out_fraction);
-                sums.in_sum += to_double(inside) / to_double(degree);
-            }
-            sums.flake += inside < outside ? 1 : 0;
-            sums.over_median += to_double(inside) > plan.median ? 1 : 0;
-            sums.largest_inside = std::max(sums.largest_inside, inside);
+            if (plan.member_pass) add_member(neighbours.size(), inside, plan.median, sums);
         });
     return sums;
 }
@@ -240,11 +289,20 @@ double median_degree(const base::Graph& graph) {
 }
 
 runtime::Result<std::vector<std::vector<double>>> compute_cluster_measures(
-    const EnrichedGraph& enriched, std::span<const RichCluster* const> clusters,
+    const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
     std::span<const ClusterMeasure> measures, runtime::PassProgress& progress,
     std::stop_token stop) {
+    return internal::compute_cluster_measures_routed(
+        graph, clusters, measures, progress, std::move(stop), internal::RankRoute::Automatic);
+}
+
+runtime::Result<std::vector<std::vector<double>>> internal::compute_cluster_measures_routed(
+    const EnrichedGraph& enriched, std::span<const RichCluster* const> clusters,
+    std::span<const ClusterMeasure> measures, runtime::PassProgress& progress, std::stop_token stop,
+    RankRoute route) {
     const base::Graph& graph = enriched.graph();
     Plan plan;
+    plan.use_ranks = route == RankRoute::Automatic && MemberRanks::pays_off(graph.node_count());
     plan.node_count = graph.node_count();
     plan.total_edges = graph.m_cache();
     for (ClusterMeasure measure : measures) {

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "src/quelmar/internal/measure_route.h"
 #include "src/quelmar/tests/test_graphs.h"
 #include "src/utils/task_monitor.h"
 
@@ -297,6 +298,36 @@ TEST(ClusterMeasures, RandomGraphsAgainstTheDefinitions) {
         }
     }
     EXPECT_GT(cut_checks, 100);
+}
+
+TEST(ClusterMeasures, SearchedLocalIdsMatchTheRankArray) {
+    // Graphs past 2^25 nodes search the member list for local ids; small ones
+    // use the rank array. Both must lay out the same subgraph.
+    std::mt19937_64 rng(25);
+    for (int round = 0; round < 10; ++round) {
+        const std::uint64_t nodes = 200 + rng() % 800;
+        auto graph = testing::shared_graph(nodes, testing::random_edges(rng, nodes, nodes * 6));
+        std::vector<RichCluster> clusters;
+        for (const auto& [id, members] : testing::random_clusters(rng, nodes, 60, 150)) {
+            clusters.push_back(RichCluster::load_from_slice(*graph, members));
+        }
+        std::vector<const RichCluster*> pointers;
+        for (const RichCluster& cluster : clusters) pointers.push_back(&cluster);
+        const std::vector<ClusterMeasure> measures = all_measures();
+        auto run = [&](internal::RankRoute route) {
+            return internal::compute_cluster_measures_routed(
+                *graph, pointers, measures, runtime::PassProgress::unwatched(), {}, route);
+        };
+        auto searched = run(internal::RankRoute::Search);
+        auto ranked = run(internal::RankRoute::Automatic);
+        ASSERT_TRUE(searched.ok() && ranked.ok());
+        for (std::size_t j = 0; j < measures.size(); ++j) {
+            for (std::size_t i = 0; i < clusters.size(); ++i) {
+                EXPECT_TRUE(same((*searched)[j][i], (*ranked)[j][i]))
+                    << measure_definition(measures[j]).name << " of cluster " << i;
+            }
+        }
+    }
 }
 
 TEST(ClusterMeasures, StopsWhenAsked) {
