@@ -86,7 +86,11 @@ struct MemberSums {
     std::uint64_t flake = 0;
     std::uint64_t over_median = 0;
     std::uint64_t largest_inside = 0;
+    bool stopped = false;  // the walk gave up: the sums are partial
 };
+
+// Members walked between two looks at the stop token.
+constexpr std::size_t kMembersPerStopCheck = std::size_t{1} << 14;
 
 // Adds one member's degree and internal degree to the member-pass sums.
 void add_member(std::uint64_t degree, std::uint64_t inside, double median, MemberSums& sums) {
@@ -106,7 +110,8 @@ void add_member(std::uint64_t degree, std::uint64_t inside, double median, Membe
 // neighbour. Fetches the offsets, then the lists, of members a little ahead,
 // as walk_members does.
 void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> members,
-                     const Plan& plan, Scratch& scratch, MemberSums& sums) {
+                     const Plan& plan, Scratch& scratch, MemberSums& sums,
+                     const std::stop_token& stop) {
     constexpr std::size_t kLookAhead = 8;
     const std::uint64_t* offsets = graph.offsets().data();
     const utils::NodeId* lists = graph.all_neighbours().data();
@@ -114,6 +119,10 @@ void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> me
     internal::LocalGraph& local = scratch.local;
     ranks.assign(members);
     for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i % kMembersPerStopCheck == kMembersPerStopCheck - 1 && stop.stop_requested()) {
+            sums.stopped = true;
+            break;
+        }
         if (i + 2 * kLookAhead < members.size()) {
             __builtin_prefetch(offsets + members[i + 2 * kLookAhead]);
         }
@@ -141,7 +150,7 @@ void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> me
 // member's member neighbours come in ascending order, so each search starts
 // at the previous find).
 MemberSums walk(const base::Graph& graph, const RichCluster& cluster, const Plan& plan,
-                Scratch& scratch) {
+                Scratch& scratch, const std::stop_token& stop) {
     std::vector<utils::NodeId>& members = scratch.members;
     members.resize(cluster.members.cardinality());
     cluster.members.toUint32Array(members.data());
@@ -153,13 +162,19 @@ MemberSums walk(const base::Graph& graph, const RichCluster& cluster, const Plan
         local.offsets.reserve(members.size() + 1);
         local.targets.reserve(cluster.vol - cluster.c);
         if (plan.use_ranks) {
-            walk_with_ranks(graph, members, plan, scratch, sums);
+            walk_with_ranks(graph, members, plan, scratch, sums, stop);
             return sums;
         }
     }
+    std::size_t walked = 0;
     walk_members(
         graph, members, cluster.members, &scratch.marks,
         [&](utils::NodeId u, std::span<const utils::NodeId> neighbours, auto is_member) {
+            // The shared walk cannot be left early; once stopped it skips.
+            if (++walked % kMembersPerStopCheck == 0 && stop.stop_requested()) {
+                sums.stopped = true;
+            }
+            if (sums.stopped) return;
             std::uint64_t inside = 0;
             if (plan.subgraph) {
                 auto cursor = members.begin();
@@ -338,7 +353,11 @@ runtime::Result<std::vector<std::vector<double>>> internal::compute_cluster_meas
             if (walks) {
                 auto& mine = scratch[worker];
                 if (!mine) mine = std::make_unique<Scratch>(plan.node_count);
-                const MemberSums sums = walk(graph, cluster, plan, *mine);
+                const MemberSums sums = walk(graph, cluster, plan, *mine, stop);
+                if (sums.stopped) {
+                    stopped.store(true, std::memory_order_relaxed);
+                    return;
+                }
                 if (plan.member_pass) fill_member_pass(sums, cluster.n, row);
                 if (plan.subgraph && !fill_subgraph(plan, *mine, row, stop)) {
                     stopped.store(true, std::memory_order_relaxed);

@@ -57,6 +57,22 @@ bool MinCutSolver::contract_triangle_edges(const LocalGraph& graph, const std::s
     return true;
 }
 
+void MinCutSolver::join_heavy_matching() {
+    const std::uint32_t k = current_.node_count();
+    visited_.assign(k, 0);  // here: matched
+    for (std::uint32_t u = 0; u < k; ++u) {
+        if (visited_[u]) continue;
+        for (std::uint64_t e = current_.offsets[u]; e < current_.offsets[u + 1]; ++e) {
+            const std::uint32_t v = current_.targets[e];
+            const std::uint64_t twice = 2 * current_.weights[e];
+            if (visited_[v] || (twice < degree_[u] && twice < degree_[v])) continue;
+            visited_[u] = visited_[v] = 1;
+            join(u, v);
+            break;
+        }
+    }
+}
+
 void MinCutSolver::load(const LocalGraph& graph) {
     current_.offsets.assign(graph.offsets.begin(), graph.offsets.end());
     current_.targets.assign(graph.targets.begin(), graph.targets.end());
@@ -206,6 +222,7 @@ std::optional<MinCut> MinCutSolver::solve(const LocalGraph& graph, const std::st
         if (k <= 2 || best_.value <= 1) break;
         if (stop.stop_requested()) return std::nullopt;
         reset_groups(k);
+        join_heavy_matching();
         if (!scan(stop)) return std::nullopt;
         if (!contract()) break;  // unreachable: the last node visited always joins
     }

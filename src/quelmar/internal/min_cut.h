@@ -15,7 +15,12 @@
 //     alone would contract one edge per round, collapse here.
 //   * Every round, on the contracted graph with summed edge weights: each
 //     node's weighted degree is a cut (its group of original nodes against the
-//     rest) and may lower B. Then one capacity-forest scan of Nagamochi and
+//     rest) and may lower B. An edge uv with 2 w(uv) >= d(u) can be kept
+//     inside: moving u across any cut that separates u from v does not raise
+//     it, unless u stood alone, and that cut is d(u), already offered
+//     (Padberg and Rinaldi's second test). Moves for disjoint edges do not
+//     interfere, so such edges are joined along a greedy matching; chains of
+//     degree-2 nodes halve every round. Then one capacity-forest scan of Nagamochi and
 //     Ibaraki: nodes are visited in maximum-adjacency order, r(y) being the
 //     weight from visited nodes to y, kept in a bucket queue whose keys are
 //     capped at B (the cap changes no decision below, and keeps the queue
@@ -78,6 +83,8 @@ private:
     void join(std::uint32_t a, std::uint32_t b) noexcept;
     void reset_groups(std::uint32_t n);
     bool contract_triangle_edges(const LocalGraph& graph, const std::stop_token& stop);
+    // Padberg and Rinaldi's second test on a greedy matching.
+    void join_heavy_matching();
     bool scan(const std::stop_token& stop);
     // Rebuilds current_ with one node per group; false when no pair was
     // joined.

@@ -4,6 +4,7 @@
 
 #include "src/quelmar/cluster_measures.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -11,6 +12,7 @@
 #include <set>
 #include <stop_token>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -362,6 +364,41 @@ TEST(ClusterMeasures, StopsWhenAsked) {
     ASSERT_FALSE(stopped.ok());
     EXPECT_EQ(stopped.error().message(), utils::TaskMonitor::kInterrupted);
     EXPECT_EQ(progress.ends, 2u);
+}
+
+}  // namespace
+}  // namespace quelmar
+
+namespace quelmar {
+namespace {
+
+TEST(ClusterMeasures, StopsInsideALongMinimumCut) {
+    // A ring ladder of 20,000 nodes: its minimum cut takes many seconds (no
+    // pair can be joined but one or two per scan), so a stop requested soon
+    // after the start lands inside it.
+    const utils::NodeId rungs = 10000;
+    testing::EdgeList edges;
+    for (utils::NodeId i = 0; i < rungs; ++i) {
+        edges.push_back({i, i + rungs});
+        edges.push_back({i, (i + 1) % rungs});
+        edges.push_back({i + rungs, (i + 1) % rungs + rungs});
+    }
+    auto graph = testing::shared_graph(2 * rungs, edges);
+    std::vector<utils::NodeId> everyone(2 * rungs);
+    for (utils::NodeId u = 0; u < 2 * rungs; ++u) everyone[u] = u;
+    RichCluster ladder = RichCluster::load_from_slice(*graph, everyone);
+    const RichCluster* one[] = {&ladder};
+    const std::vector<ClusterMeasure> measures{ClusterMeasure::Mincut};
+
+    std::stop_source source;
+    std::jthread stopper([&source] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        source.request_stop();
+    });
+    auto result = compute_cluster_measures(*graph, one, measures,
+                                           runtime::PassProgress::unwatched(), source.get_token());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().message(), utils::TaskMonitor::kInterrupted);
 }
 
 }  // namespace
