@@ -239,6 +239,45 @@ TEST(Agreement, HandDrawnPartition) {
     EXPECT_DOUBLE_EQ(f1(pair.table), (0.8 + 6.0 / 7.0) / 2.0);
 }
 
+// Expected values from scikit-learn 1.8 (normalized_mutual_info_score with
+// each average_method, adjusted_rand_score, and entropy + entropy - 2 *
+// mutual_info_score for vi) on label arrays that give each uncovered node a
+// label of its own.
+TEST(Agreement, PinnedScikitLearnValues) {
+    Pair pair = compare(12, {{1, {0, 1, 2, 3}}, {2, {4, 5, 6}}, {3, {7, 8}}},
+                        {{10, {0, 1, 4}}, {11, {2, 3, 5, 6, 7}}, {12, {8, 9, 10}}});
+    expect_close(0.5240825361335941, value(nmi(pair.table)), 1e-12, "arithmetic");
+    expect_close(0.5283521249763327, value(nmi(pair.table, Normalisation::kGeometric)), 1e-12,
+                 "geometric");
+    expect_close(0.6002359031076057, value(nmi(pair.table, Normalisation::kMin)), 1e-12, "min");
+    expect_close(0.46507709139311737, value(nmi(pair.table, Normalisation::kMax)), 1e-12, "max");
+    expect_close(0.054441260744985676, value(ari(pair.table)), 1e-12, "ari");
+    expect_close(1.379033816588633, value(vi(pair.table)), 1e-12, "vi");
+}
+
+// Expected values from cdlib 0.4.1's overlapping NMI (variant "MGH", max
+// normalisation) and omega index on the same covers. Both sides cover the
+// same nodes, so the universe is the one cdlib takes.
+TEST(Agreement, PinnedCdlibValues) {
+    Pair small = compare(10, {{1, {0, 1, 2, 3}}, {2, {3, 4, 5}}, {3, {5, 6, 7, 8, 9}}, {4, {0, 9}}},
+                         {{1, {0, 1, 2}}, {2, {2, 3, 4, 5}}, {3, {6, 7, 8}}, {4, {8, 9, 0}}});
+    expect_close(0.5410539015330253, value(onmi(small.table)), 1e-12, "onmi");
+    expect_close(0.4923076923076923, value(omega(small.table)), 1e-12, "omega");
+
+    ClusterList a = {{1, {4, 5, 7, 8, 11, 13}}, {2, {1, 2, 9, 11, 15, 18, 29}},
+                     {3, {0, 3, 6, 13, 29}},    {4, {6, 8, 12, 13, 19, 22, 25, 29}},
+                     {5, {3, 13, 21, 27, 29}},  {6, {0, 9, 15, 18, 24, 25, 27, 28}},
+                     {7, {2, 19, 24, 26}},      {8, {2, 6, 10, 11, 13, 16, 23, 27}}};
+    ClusterList b = {
+        {1, {1, 2, 6, 8, 18, 21, 24}},         {2, {9, 16, 21, 22, 23, 25, 26, 27, 29}},
+        {3, {0, 4, 5, 6, 10, 12, 13, 18, 23}}, {4, {2, 4, 15, 18, 22}},
+        {5, {0, 1, 3, 7, 8, 11, 26}},          {6, {0, 4, 5, 6, 11, 12, 19, 26, 28}}};
+    // Nodes 14, 17 and 20 are in no cluster: cdlib never sees them.
+    Pair random = compare(30, a, b, Uncovered::kDrop);
+    expect_close(0.0424168449558195, value(onmi(random.table)), 1e-12, "onmi");
+    expect_close(-0.04130919354062767, value(omega(random.table)), 1e-12, "omega");
+}
+
 TEST(Agreement, IdenticalAndDegenerate) {
     ClusterList a = {{1, {0, 1, 2}}, {2, {3, 4}}, {5, {5, 6, 7, 8}}};
     Pair same = compare(9, a, a);
