@@ -5,17 +5,20 @@
 //   observed = #pairs with kA == kB, over the number of pairs;
 //   expected = Σ_k #pairs(kA == k) · #pairs(kB == k), over its square;
 //   omega = (observed - expected) / (1 - expected).
-// So it needs three histograms: of kA, of kB, and of (kA, kB) where both are
-// at least 1; the pairs that share nothing follow by subtraction.
+// So it needs the histograms of kA, of kB, and the number of pairs with kA
+// == kB; the pairs are never listed one by one.
 //
-// Nodes with the same clusters (their "signature") are one class: a class of
-// w nodes holds w(w - 1)/2 pairs with the signature's counts. Two classes
-// count together only when they share a cluster (for the joint histogram: a
-// cluster of A and one of B), so classes are listed under every (cluster of
-// A, cluster of B) they hold, and a pair of classes is counted at the first
-// such key they share. With little overlap, a key holds one class or a few,
-// and the work is close to the number of contingency cells. Counts are
-// integers, so per-worker histograms add up to the same totals on any pool.
+// Sums over clusters give the weighted totals: Σ_pairs kA = Σ_i C(|A_i|, 2),
+// and Σ_pairs kA·kB = Σ_cells C(n_ij, 2). Only pairs that share two clusters
+// or more of a side need to be seen, and both their nodes then belong to two
+// clusters or more of that side: the overlap, usually a small part. Those
+// nodes are grouped into classes by their (A clusters, B clusters); a class
+// of w nodes holds w(w - 1)/2 pairs with its own counts, and two classes are
+// counted together under the first two clusters they share, so that each
+// pair is seen once. The pairs sharing exactly one cluster then follow from
+// the totals, and the pairs sharing none from the number of all pairs.
+// Counts are integers, so per-worker histograms add up to the same totals on
+// any pool.
 
 #include <algorithm>
 #include <cmath>
@@ -35,9 +38,6 @@ namespace quelmar {
 namespace {
 
 using Lists = std::pair<std::span<const std::uint64_t>, std::span<const std::uint64_t>>;
-
-// The second list of a one-sided histogram: every class holds the same key.
-constexpr std::uint64_t kOneKey[] = {0};
 
 struct NodeClass {
     std::uint64_t node;  // a representative
@@ -107,10 +107,16 @@ std::vector<NodeClass> classes_of(std::vector<std::uint64_t> nodes, const ListsO
     return classes;
 }
 
-// Size of the intersection of two ascending lists and its first element.
-std::pair<std::uint64_t, std::uint64_t> shared(std::span<const std::uint64_t> x,
-                                               std::span<const std::uint64_t> y) {
-    std::uint64_t count = 0, first = std::numeric_limits<std::uint64_t>::max();
+// The size of the intersection of two ascending lists and its first two
+// elements (max when missing).
+struct Shared {
+    std::uint64_t count = 0;
+    std::uint64_t first = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t second = std::numeric_limits<std::uint64_t>::max();
+};
+
+Shared shared(std::span<const std::uint64_t> x, std::span<const std::uint64_t> y) {
+    Shared s;
     auto i = x.begin();
     auto j = y.begin();
     while (i != x.end() && j != y.end()) {
@@ -119,47 +125,54 @@ std::pair<std::uint64_t, std::uint64_t> shared(std::span<const std::uint64_t> x,
         } else if (*j < *i) {
             ++j;
         } else {
-            if (count++ == 0) first = *i;
+            if (s.count == 0) s.first = *i;
+            if (s.count == 1) s.second = *i;
+            ++s.count;
             ++i;
             ++j;
         }
     }
-    return {count, first};
+    return s;
 }
 
-// Pairs of nodes by (shared first keys, shared second keys), both at least 1:
-// histogram[s1 * width + s2]. False when stopped.
+// Pairs of nodes sharing at least two clusters of side X, by (shared on X,
+// shared on Y): histogram[kx * width + ky]. `classes` group nodes by their
+// lists (X, Y), each X list at least two long; lists_of gives them. A pair
+// of classes is counted under the first two clusters of X they share.
+// False when stopped.
 template <class ListsOf>
-bool pair_histogram(const std::vector<NodeClass>& classes, const ListsOf& lists_of,
-                    std::stop_token stop, runtime::ReportedPass& pass,
-                    std::vector<std::uint64_t>& histogram, std::size_t& width) {
-    std::size_t longest1 = 0, longest2 = 0;
+bool multi_pairs(const std::vector<NodeClass>& classes, const ListsOf& lists_of,
+                 std::stop_token stop, runtime::ReportedPass& pass,
+                 std::vector<std::uint64_t>& histogram, std::size_t& width) {
+    std::size_t longest_x = 0, longest_y = 0;
     std::uint64_t entries = 0;
     for (const NodeClass& c : classes) {
         const Lists lists = lists_of(c.node);
-        longest1 = std::max(longest1, lists.first.size());
-        longest2 = std::max(longest2, lists.second.size());
-        entries += lists.first.size() * lists.second.size();
+        longest_x = std::max(longest_x, lists.first.size());
+        longest_y = std::max(longest_y, lists.second.size());
+        entries += lists.first.size() * (lists.first.size() - 1) / 2;
     }
-    width = longest2 + 1;
-    histogram.assign((longest1 + 1) * width, 0);
+    width = longest_y + 1;
+    histogram.assign((longest_x + 1) * width, 0);
     for (const NodeClass& c : classes) {
         const Lists lists = lists_of(c.node);
         histogram[lists.first.size() * width + lists.second.size()] +=
             c.weight * (c.weight - 1) / 2;
     }
     struct Entry {
-        std::uint64_t key1, key2, cls;
+        std::uint64_t first, second, cls;
         bool operator<(const Entry& o) const {
-            return key1 != o.key1 ? key1 < o.key1 : key2 != o.key2 ? key2 < o.key2 : cls < o.cls;
+            return first != o.first     ? first < o.first
+                   : second != o.second ? second < o.second
+                                        : cls < o.cls;
         }
     };
     std::vector<Entry> listed;
     listed.reserve(entries);
     for (std::uint64_t c = 0; c < classes.size(); ++c) {
-        const Lists lists = lists_of(classes[c].node);
-        for (std::uint64_t k1 : lists.first) {
-            for (std::uint64_t k2 : lists.second) listed.push_back({k1, k2, c});
+        const auto x = lists_of(classes[c].node).first;
+        for (std::size_t p = 0; p < x.size(); ++p) {
+            for (std::size_t q = p + 1; q < x.size(); ++q) listed.push_back({x[p], x[q], c});
         }
     }
     std::sort(listed.begin(), listed.end());
@@ -167,8 +180,8 @@ bool pair_histogram(const std::vector<NodeClass>& classes, const ListsOf& lists_
     pass.advance();
     std::vector<std::uint64_t> runs;
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (i == 0 || listed[i].key1 != listed[i - 1].key1 ||
-            listed[i].key2 != listed[i - 1].key2) {
+        if (i == 0 || listed[i].first != listed[i - 1].first ||
+            listed[i].second != listed[i - 1].second) {
             runs.push_back(i);
         }
     }
@@ -183,18 +196,18 @@ bool pair_histogram(const std::vector<NodeClass>& classes, const ListsOf& lists_
             std::vector<std::uint64_t>& counts = partial[worker];
             const std::size_t end = std::min(run_count, (block + 1) * kRunBlock);
             for (std::size_t r = block * kRunBlock; r < end; ++r) {
-                const std::uint64_t key1 = listed[runs[r]].key1, key2 = listed[runs[r]].key2;
-                for (std::uint64_t x = runs[r]; x < runs[r + 1]; ++x) {
-                    const NodeClass& cx = classes[listed[x].cls];
-                    const Lists lx = lists_of(cx.node);
-                    for (std::uint64_t y = x + 1; y < runs[r + 1]; ++y) {
-                        const NodeClass& cy = classes[listed[y].cls];
-                        const Lists ly = lists_of(cy.node);
-                        const auto [s1, first1] = shared(lx.first, ly.first);
-                        if (first1 != key1) continue;
-                        const auto [s2, first2] = shared(lx.second, ly.second);
-                        if (first2 != key2) continue;
-                        counts[s1 * width + s2] += cx.weight * cy.weight;
+                const Entry& key = listed[runs[r]];
+                for (std::uint64_t i = runs[r]; i < runs[r + 1]; ++i) {
+                    if ((i & 63) == 0 && stop.stop_requested()) return;
+                    const NodeClass& ci = classes[listed[i].cls];
+                    const Lists li = lists_of(ci.node);
+                    for (std::uint64_t j = i + 1; j < runs[r + 1]; ++j) {
+                        const NodeClass& cj = classes[listed[j].cls];
+                        const Lists lj = lists_of(cj.node);
+                        const Shared sx = shared(li.first, lj.first);
+                        if (sx.first != key.first || sx.second != key.second) continue;
+                        const Shared sy = shared(li.second, lj.second);
+                        counts[sx.count * width + sy.count] += ci.weight * cj.weight;
                     }
                 }
             }
@@ -212,8 +225,8 @@ bool pair_histogram(const std::vector<NodeClass>& classes, const ListsOf& lists_
 runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
                               runtime::PassProgress& progress) {
     if (table.universe < 2) return std::numeric_limits<double>::quiet_NaN();
-    // Two steps (list the classes by key, count their pairs) per histogram.
-    runtime::ReportedPass pass(progress, 6);
+    // Two steps (list the classes by key, count their pairs) per side.
+    runtime::ReportedPass pass(progress, 4);
     std::unique_ptr<internal::NodeBits> in_universe;
     if (table.uncovered == Uncovered::kDrop) {
         in_universe = std::make_unique<internal::NodeBits>(table.universe_nodes, table.node_count);
@@ -225,48 +238,75 @@ runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
                                       nullptr, 0, stop)) {
         return internal::interrupted();
     }
-    std::vector<std::uint64_t> in_a, in_b, in_both;
+    // Nodes in two clusters or more of a side, grouped by (that side's list,
+    // the other side's list).
+    std::vector<std::uint64_t> multi_a, multi_b;
     for (std::uint64_t v = 0; v < table.node_count; ++v) {
-        const bool a = !index_a.of(v).empty(), b = !index_b.of(v).empty();
-        if (a) in_a.push_back(v);
-        if (b) in_b.push_back(v);
-        if (a && b) in_both.push_back(v);
+        if (index_a.of(v).size() >= 2) multi_a.push_back(v);
+        if (index_b.of(v).size() >= 2) multi_b.push_back(v);
     }
-    auto only_a = [&](std::uint64_t v) { return Lists{index_a.of(v), kOneKey}; };
-    auto only_b = [&](std::uint64_t v) { return Lists{index_b.of(v), kOneKey}; };
-    auto both = [&](std::uint64_t v) { return Lists{index_a.of(v), index_b.of(v)}; };
-
-    std::vector<std::uint64_t> hist_a, hist_b, hist_joint;
-    std::size_t width_a = 0, width_b = 0, width = 0;
-    if (!pair_histogram(classes_of(std::move(in_a), only_a), only_a, stop, pass, hist_a, width_a) ||
-        !pair_histogram(classes_of(std::move(in_b), only_b), only_b, stop, pass, hist_b, width_b) ||
-        !pair_histogram(classes_of(std::move(in_both), both), both, stop, pass, hist_joint,
-                        width)) {
+    auto a_first = [&](std::uint64_t v) { return Lists{index_a.of(v), index_b.of(v)}; };
+    auto b_first = [&](std::uint64_t v) { return Lists{index_b.of(v), index_a.of(v)}; };
+    std::vector<std::uint64_t> by_a, by_b;  // [kx * width + ky], kx >= 2
+    std::size_t width_a = 0, width_b = 0;
+    if (!multi_pairs(classes_of(std::move(multi_a), a_first), a_first, stop, pass, by_a, width_a) ||
+        !multi_pairs(classes_of(std::move(multi_b), b_first), b_first, stop, pass, by_b, width_b)) {
         return internal::interrupted();
     }
 
     using Wide = __int128;
-    const std::uint64_t n = table.universe;
-    const Wide pairs = static_cast<Wide>(n) * (n - 1) / 2;
-    // Pairs by shared count on one side; entry 0 by subtraction.
-    auto by_count = [&](const std::vector<std::uint64_t>& hist, std::size_t w) {
-        std::vector<Wide> counts(hist.size() / w, 0);
-        Wide sharing = 0;
-        for (std::size_t k = 1; k < counts.size(); ++k) {
-            counts[k] = hist[k * w + 1];
-            sharing += counts[k];
-        }
-        counts[0] = pairs - sharing;
-        return std::make_pair(counts, sharing);
+    auto pairs_in = [](std::uint64_t size) { return static_cast<Wide>(size) * (size - 1) / 2; };
+    auto pairs_within = [&](const std::vector<std::uint64_t>& sizes, std::size_t real) {
+        Wide sum = 0;
+        for (std::size_t k = 0; k < real; ++k) sum += sizes[k] ? pairs_in(sizes[k]) : 0;
+        return sum;
     };
-    const auto [count_a, sharing_a] = by_count(hist_a, width_a);
-    const auto [count_b, sharing_b] = by_count(hist_b, width_b);
-    Wide sharing_both = 0, agree = 0;
-    for (std::size_t i = 0; i < hist_joint.size(); ++i) {
-        sharing_both += hist_joint[i];
-        if (i / width == i % width) agree += hist_joint[i];
+    const Wide pairs = pairs_in(table.universe);
+    // Σ over pairs of kA (of kB, of kA·kB): pairs inside clusters (cells).
+    const Wide total_a = pairs_within(table.a.sizes, table.a.real());
+    const Wide total_b = pairs_within(table.b.sizes, table.b.real());
+    Wide total_joint = 0;
+    for (const ContingencyCell& cell : table.cells) {
+        if (cell.a < table.a.real() && cell.b < table.b.real()) total_joint += pairs_in(cell.count);
     }
-    agree += pairs - sharing_a - sharing_b + sharing_both;
+
+    // Pairs by shared count on one side: k >= 2 counted, 1 from the total, 0
+    // from all pairs.
+    auto by_count = [&](const std::vector<std::uint64_t>& hist, std::size_t width, Wide total) {
+        std::vector<Wide> counts(
+            std::max<std::size_t>(2, hist.size() / std::max<std::size_t>(width, 1)), 0);
+        Wide weighted = 0;
+        for (std::size_t k = 2; k < counts.size(); ++k) {
+            for (std::size_t y = 0; y < width; ++y) counts[k] += hist[k * width + y];
+            weighted += counts[k] * static_cast<Wide>(k);
+        }
+        counts[1] = total - weighted;
+        Wide sharing = 0;
+        for (std::size_t k = 1; k < counts.size(); ++k) sharing += counts[k];
+        counts[0] = pairs - sharing;
+        return counts;
+    };
+    const std::vector<Wide> count_a = by_count(by_a, width_a, total_a);
+    const std::vector<Wide> count_b = by_count(by_b, width_b, total_b);
+
+    // Pairs sharing at least one cluster on both sides, other than (1, 1):
+    // from the A enumeration (kA >= 2), then the B one where kA is 1.
+    Wide joint_other = 0, joint_weighted = 0, agree_other = 0;
+    auto note = [&](std::uint64_t ka, std::uint64_t kb, std::uint64_t count) {
+        joint_other += count;
+        joint_weighted += static_cast<Wide>(count) * ka * kb;
+        if (ka == kb) agree_other += count;
+    };
+    for (std::size_t i = 0; i < by_a.size(); ++i) {
+        if (i % width_a >= 1 && by_a[i]) note(i / width_a, i % width_a, by_a[i]);
+    }
+    for (std::size_t i = 0; i < by_b.size(); ++i) {
+        if (i % width_b == 1 && by_b[i]) note(1, i / width_b, by_b[i]);
+    }
+    const Wide joint_one = total_joint - joint_weighted;  // kA == kB == 1
+    const Wide sharing_both = joint_one + joint_other;
+    const Wide sharing_none = pairs - (pairs - count_a[0]) - (pairs - count_b[0]) + sharing_both;
+    const Wide agree = sharing_none + joint_one + agree_other;
     Wide expected = 0;
     for (std::size_t k = 0; k < std::min(count_a.size(), count_b.size()); ++k) {
         expected += count_a[k] * count_b[k];
