@@ -36,26 +36,21 @@ struct CountScratch {
 // in one cluster at most. Walks the side again: only failing comparisons pay.
 std::optional<OverlapWitness> find_overlap(const base::Graph& graph, ComparedSide side,
                                            const internal::NodeBits* universe) {
-    Roaring seen, twice;
+    std::vector<std::uint8_t> seen(graph.node_count(), 0);
+    std::uint64_t node = graph.node_count();
     for (const RichCluster* cluster : side.clusters) {
-        Roaring shared = cluster->members & seen;
-        twice |= shared;
-        seen |= cluster->members;
-    }
-    if (universe) {
-        Roaring kept;
-        for (std::uint32_t v : twice) {
-            if (universe->contains(v)) kept.add(v);
+        for (std::uint32_t v : cluster->members) {
+            if (seen[v]++ && (!universe || universe->contains(v)))
+                node = std::min<std::uint64_t>(node, v);
+            seen[v] = 1;
         }
-        twice = std::move(kept);
     }
-    if (twice.isEmpty()) return std::nullopt;
-    const std::uint32_t node = twice.minimum();
+    if (node == graph.node_count()) return std::nullopt;
     OverlapWitness witness;
     witness.node = graph.name_set().id_to_name()[node];
     int found = 0;
     for (std::size_t i = 0; i < side.clusters.size() && found < 2; ++i) {
-        if (!side.clusters[i]->members.contains(node)) continue;
+        if (!side.clusters[i]->members.contains(static_cast<std::uint32_t>(node))) continue;
         (found++ == 0 ? witness.first : witness.second) = side.ids[i];
     }
     return witness;
@@ -207,8 +202,13 @@ runtime::Result<Contingency> Contingency::build(const ClusteringHandle& a,
         return selected;
     };
     const Selected left = gather(a), right = gather(b);
-    return build(*a.graph, {left.clusters, left.ids}, {right.clusters, right.ids}, uncovered,
-                 std::move(stop), progress);
+    auto table = build(*a.graph, {left.clusters, left.ids}, {right.clusters, right.ids}, uncovered,
+                       std::move(stop), progress);
+    if (table.ok()) {
+        table->a.owner = a.clustering;
+        table->b.owner = b.clustering;
+    }
+    return table;
 }
 
 }  // namespace quelmar

@@ -23,7 +23,8 @@
 // -> clusters of B, then per cluster of A a walk over its members counting
 // the clusters of B met. Runs on the worker pool; the result does not depend
 // on the number of workers. The contingency refers to the clusters it was
-// built from (for the omega index); they must outlive it.
+// built from (for the omega index): built from handles, it keeps their
+// clusterings alive; built from spans, the caller keeps the clusters alive.
 
 #include <cstdint>
 #include <optional>
@@ -79,8 +80,10 @@ struct Contingency {
         std::vector<std::uint64_t> row;
         // Empty when the side is a partition of the universe.
         std::optional<OverlapWitness> overlap;
-        // The clusters built from (for walks that need their members).
+        // The clusters built from (for walks that need their members), and
+        // when built from a handle, their clustering, kept alive here.
         std::vector<const RichCluster*> sources;
+        SharedClustering owner;
 
         std::size_t real() const noexcept { return ids.size(); }
         std::size_t effective() const noexcept { return sizes.size(); }

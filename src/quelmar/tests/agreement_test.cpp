@@ -165,6 +165,28 @@ TEST(AgreementTwins, CoverMeasuresOnRandomCovers) {
     }
 }
 
+// Nodes in many clusters at once, so that pairs share up to several
+// clusters on both sides. The handles are temporaries: the contingency keeps
+// their clusterings alive.
+TEST(AgreementTwins, OmegaWithHeavyOverlap) {
+    for (std::uint64_t nodes : {60, 150, 300}) {
+        std::mt19937_64 rng(nodes);
+        auto graph = testing::shared_graph(nodes, {});
+        auto a = testing::random_clusters(rng, nodes, nodes / 4, 40);
+        auto b = testing::random_clusters(rng, nodes, nodes / 5, 40);
+        auto select = [&](const ClusterList& clusters) {
+            std::vector<base::ClusterId> ids;
+            for (const auto& [id, members] : clusters) ids.push_back(id);
+            return ClusteringHandle::select_ids(testing::packed(graph, clusters), ids);
+        };
+        auto table = Contingency::build(select(a), select(b), Uncovered::kDrop);
+        ASSERT_TRUE(table.ok());
+        auto sides = testing::effective_sides(nodes, a, b, Uncovered::kDrop);
+        expect_close(testing::omega_twin(sides), value(omega(*table)), 1e-12,
+                     std::to_string(nodes) + " nodes");
+    }
+}
+
 // Large enough that some clusters have no passing partner but a disjoint
 // one: the shortcut over sizes must pick the same partner as all pairs.
 TEST(AgreementTwins, OnmiDisjointPartnersBySize) {
