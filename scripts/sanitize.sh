@@ -78,10 +78,11 @@ for kind in "${kinds[@]}"; do
         cmake -S . -B build/asan-module -G Ninja -DCMAKE_BUILD_TYPE=Debug \
             -DCMAKE_CXX_FLAGS_DEBUG="-Og -g1" -DCMAKE_CXX_FLAGS="$flags" \
             -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" \
+            -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
             -DQUELMAR_BUILD_MODULE=ON -DQUELMAR_BUILD_TESTS=OFF \
             -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
         cmake --build build/asan-module -j "$jobs"
-        # Laid out as the package installs it (module and type stubs).
+        # Laid out as the package installs it (modules, their shared core, stubs).
         rm -rf build/asan-module/site
         cmake --install build/asan-module --prefix build/asan-module/site >/dev/null
         # CPython keeps objects alive until exit by design: leaks are not

@@ -370,7 +370,7 @@ runtime::Result<std::vector<std::vector<double>>> internal::compute_cluster_meas
             pass.advance(1 + (walks ? cluster.vol : 0));
         });
     }
-    if (stopped.load()) return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+    if (stopped.load()) return runtime::Error::interrupted();
     return columns;
 }
 

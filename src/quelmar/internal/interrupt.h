@@ -9,7 +9,7 @@
 namespace quelmar::internal {
 
 inline runtime::Error interrupted() {
-    return runtime::Error(std::string(utils::TaskMonitor::kInterrupted));
+    return runtime::Error::interrupted();
 }
 
 }  // namespace quelmar::internal
