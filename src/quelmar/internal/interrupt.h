@@ -8,8 +8,6 @@
 
 namespace quelmar::internal {
 
-inline runtime::Error interrupted() {
-    return runtime::Error::interrupted();
-}
+inline runtime::Error interrupted() { return runtime::Error::interrupted(); }
 
 }  // namespace quelmar::internal
