@@ -23,11 +23,19 @@ and the CPM resolution alone (``cluster_values``), so they can be computed
 for any block of counts.
 """
 
+from quelmar_tools.agreement import (
+    ALL_MEASURES,
+    DEFAULT_MEASURES,
+    PARTITION_MEASURES,
+    compare,
+    match_table,
+)
 from quelmar_tools.sources import clustering_from, graph_from
 from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
 from quelmar_tools.table import (
     COUNT_COLUMNS,
     CPM_COLUMN,
+    MEASURES,
     VALUE_COLUMNS,
     cluster_counts,
     cluster_table,
@@ -37,15 +45,21 @@ from quelmar_tools.table import (
 )
 
 __all__ = [
+    "ALL_MEASURES",
     "COUNT_COLUMNS",
     "CPM_COLUMN",
+    "DEFAULT_MEASURES",
+    "MEASURES",
+    "PARTITION_MEASURES",
     "PERCENTILES",
     "VALUE_COLUMNS",
     "cluster_counts",
     "cluster_table",
     "cluster_values",
     "clustering_from",
+    "compare",
     "graph_from",
+    "match_table",
     "summarize",
     "summary_table",
     "table_columns",

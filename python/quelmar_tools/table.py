@@ -24,6 +24,11 @@ STATS_COUNTS = ("num_clusters", "covered_nodes", "covered_edges", "total_nodes",
 
 FloatArray = npt.NDArray[np.float64]
 Ids = Union[Iterable[int], npt.NDArray[Any]]
+Measures = Union[str, Iterable[str]]
+
+#: The per-cluster quality measures cluster_table can add, in the order
+#: "all" adds them.
+MEASURES: tuple[str, ...] = tuple(_native.measure_names())
 
 
 def table_columns(with_cpm: bool) -> list[str]:
@@ -48,16 +53,47 @@ def cluster_values(n: Any, m: Any, c: Any, mcd: Any, vol: Any, *, total_edges: i
 
 
 def cluster_table(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None,
-                  cpm: Optional[float] = None) -> pd.DataFrame:
+                  cpm: Optional[float] = None,
+                  measures: Optional[Measures] = None) -> pd.DataFrame:
     """One row per cluster of `clustering` (or per cluster named by `ids`),
     indexed by cluster id; see the package documentation for the columns.
     Pass the clustering's own `cpm` resolution to get the ``cpm`` column: the
-    module does not tell what it was built with."""
+    module does not tell what it was built with. `measures` adds columns of
+    quality measures after those (names of MEASURES, in the order given, or
+    "all"); some cost a walk over each cluster, the minimum cut more."""
     keys, counts = cluster_counts(clustering, ids)
     values = cluster_values(*counts, total_edges=_total_edges(clustering), cpm=cpm)
     columns: dict[str, Any] = dict(zip(COUNT_COLUMNS, counts))
     columns.update(values)
+    columns.update(measure_columns(clustering, ids=ids, measures=measures))
     return pd.DataFrame(columns, index=pd.Index(keys, name="id", dtype=np.uint64), copy=False)
+
+
+def measure_columns(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None,
+                    measures: Optional[Measures] = None) -> dict[str, FloatArray]:
+    """The columns of the quality measures `measures` (see cluster_table) of
+    the clusters cluster_counts lists, in the order asked."""
+    names = measure_list(measures)
+    if not names:
+        return {}
+    wanted = None if ids is None else _wanted_ids(ids)
+    computed = _native.cluster_measures(clustering, wanted, names)
+    return {name: np.frombuffer(column, dtype=np.float64)
+            for name, column in zip(names, computed)}
+
+
+def measure_list(measures: Optional[Measures]) -> list[str]:
+    """The measure names asked for: none for None, every one for "all", else
+    the names given (one name alone, or a sequence), each once, in order."""
+    if measures is None:
+        return []
+    if isinstance(measures, str):
+        return list(MEASURES) if measures == "all" else [measures]
+    names = list(measures)
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"measure names are str, got {type(name).__name__} {name!r}")
+    return list(dict.fromkeys(names))
 
 
 def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict[str, Any]:

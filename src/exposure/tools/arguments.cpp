@@ -4,6 +4,7 @@
 
 #include "src/exposure/arguments.h"
 #include "src/exposure/classes.h"
+#include "src/exposure/py_ref.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -24,6 +25,21 @@ bool cpm_argument(PyObject* object, std::optional<double>* cpm) {
     const double resolution = PyFloat_AsDouble(object);
     if (resolution == -1.0 && PyErr_Occurred()) return false;
     *cpm = resolution;
+    return true;
+}
+
+bool text_sequence_argument(const char* name, PyObject* object, std::vector<std::string>* texts) {
+    if (!PyList_Check(object) && !PyTuple_Check(object)) {
+        type_error(name, "a list or tuple of str", object);
+        return false;
+    }
+    PyRef items = PyRef::steal(PySequence_Tuple(object));
+    if (!items) return false;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items.get()); ++i) {
+        std::string text;
+        if (!text_argument(name, PyTuple_GET_ITEM(items.get(), i), &text)) return false;
+        texts->push_back(std::move(text));
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "src/exposure/buffer_view.h"
 #include "src/quelmar/clustering_handle.h"
@@ -19,6 +20,9 @@ bool optional_uint64s(PyObject* object, const char* name, BufferView* view);
 
 // The resolution of the "cpm" statistic: None or a number.
 bool cpm_argument(PyObject* object, std::optional<double>* cpm);
+
+// A list or tuple of str.
+bool text_sequence_argument(const char* name, PyObject* object, std::vector<std::string>* texts);
 
 // A quelmar.Graph (TypeError otherwise).
 bool graph_argument(PyObject* object, const char* name, SharedGraph* graph);

@@ -29,6 +29,28 @@
 //   load_counts(clustering)      (unknown_memberships, dropped_singletons):
 //       what loading the clustering skipped.
 //
+// Measures (measure_functions.cpp):
+//   measure_names()                     the names of the per-cluster measures,
+//       in their table's order.
+//   cluster_measures(source, ids, names)  one bytearray of float64 per name,
+//       in order, one value per selected cluster that exists (ascending by
+//       id, as cluster_counts). ValueError for an unknown name, listing the
+//       known ones. Runs on the pool; Ctrl-C stops it.
+//
+// Agreement (agreement_functions.cpp); a and b are selections as above, of
+// clusterings of one graph (ValueError otherwise), uncovered is "singletons"
+// or "drop" (contingency.h):
+//   compare(a, a_ids, b, b_ids, names, uncovered, partitions_only_when_apt)
+//       dict from measure name (nmi, nmi_arithmetic, nmi_geometric, nmi_min,
+//       nmi_max, ari, vi, f1, onmi, omega) to its value, in the order asked.
+//       A partition measure of a cover fails with ValueError naming an
+//       overlapping node, or is left out when partitions_only_when_apt.
+//   match_table(a, a_ids, b, b_ids, uncovered, reverse)
+//       (id, matched, match, intersection, jaccard, precision, recall, f1):
+//       bytearrays of uint64 (uint8 for matched, float64 for the ratios), one
+//       row per real cluster of a (of b when reverse), ascending by id.
+//   Both run on the pool; Ctrl-C stops them.
+//
 // Values (value_functions.cpp):
 //   cluster_values(n, m, c, mcd, vol, total_edges, cpm)
 //       dict from lower-case statistic name to a bytearray of float64, for
@@ -48,6 +70,12 @@ PyObject* clustering_from_memberships(PyObject* module, PyObject* args, PyObject
 PyObject* cluster_counts(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* coverage(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* load_counts(PyObject* module, PyObject* args, PyObject* kwargs);
+
+PyObject* measure_names(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* cluster_measures(PyObject* module, PyObject* args, PyObject* kwargs);
+
+PyObject* compare(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* match_table(PyObject* module, PyObject* args, PyObject* kwargs);
 
 PyObject* cluster_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* summarize(PyObject* module, PyObject* args, PyObject* kwargs);

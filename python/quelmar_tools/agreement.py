@@ -1,0 +1,114 @@
+"""How far two clusterings of one graph agree: the agreement measures of the
+field, computed natively from the clusters' members, and per-cluster best
+matches.
+
+Both work from the contingency of the two selections: the size of every
+nonempty intersection of a cluster of one with a cluster of the other,
+built through the members (pairs of clusters sharing no node are never
+looked at).
+
+Nodes covered by one side only, or by neither (`uncovered`):
+
+* ``"singletons"`` (the default): every node of the graph is compared, and a
+  node a side leaves uncovered is a cluster of its own there. A clustering
+  file cannot hold one-member clusters (they are dropped when it is read),
+  so these are the singletons of the clustering as it was made; NMI and ARI
+  then equal scikit-learn's on the label arrays that give every node of the
+  graph its cluster and each uncovered node a label of its own.
+* ``"drop"``: only the nodes both sides cover are compared; clusters are cut
+  down to them.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable
+from typing import Any, Optional, Union
+
+import numpy as np
+import pandas as pd
+
+import quelmar
+from quelmar_tools import _native
+from quelmar_tools.table import Ids, _wanted_ids
+
+#: Need a partition on both sides (no node in two compared clusters).
+PARTITION_MEASURES = ("nmi", "ari", "vi")
+#: Accept overlapping clusters.
+COVER_MEASURES = ("f1", "onmi", "omega")
+#: NMI under another mean of the two entropies than the arithmetic one.
+NMI_VARIANTS = ("nmi_arithmetic", "nmi_geometric", "nmi_min", "nmi_max")
+#: What compare() computes unless told otherwise: the cheap measures that
+#: apply (the partition ones only when both sides are partitions).
+DEFAULT_MEASURES = ("nmi", "ari", "vi", "f1")
+#: What measures="all" computes: every measure that applies.
+ALL_MEASURES = PARTITION_MEASURES + COVER_MEASURES
+
+MATCH_COLUMNS = ("match", "intersection", "jaccard", "precision", "recall", "f1")
+
+
+def compare(a: quelmar.Clustering, b: quelmar.Clustering, *, ids: Optional[Ids] = None,
+            other_ids: Optional[Ids] = None,
+            measures: Union[None, str, Iterable[str]] = None,
+            uncovered: str = "singletons") -> dict[str, float]:
+    """Agreement measures of the clusters of `a` (or those named by `ids`)
+    with those of `b` (or those named by `other_ids`), two clusterings of the
+    same graph: a plain dict from measure name to value, in the order asked.
+
+    `measures` is None (DEFAULT_MEASURES), "all" (ALL_MEASURES), or names
+    from ALL_MEASURES and NMI_VARIANTS. With None or "all", the partition
+    measures are left out when a side has overlapping clusters; named
+    explicitly, they refuse a cover with ValueError naming an overlapping
+    node. A clustering of another graph is refused with ValueError."""
+    _check(a, "a")
+    _check(b, "b")
+    if measures is None or measures == "all":
+        names = list(DEFAULT_MEASURES if measures is None else ALL_MEASURES)
+        apt_only = True
+    else:
+        names = [measures] if isinstance(measures, str) else list(measures)
+        apt_only = False
+    result: dict[str, float] = _native.compare(a, _selection(ids), b, _selection(other_ids),
+                                               names, uncovered, apt_only)
+    return result
+
+
+def match_table(a: quelmar.Clustering, b: quelmar.Clustering, *, ids: Optional[Ids] = None,
+                other_ids: Optional[Ids] = None, uncovered: str = "singletons",
+                reverse: bool = False) -> pd.DataFrame:
+    """For every cluster of `a` (or of those named by `ids`), its best match
+    among the clusters of `b` by Jaccard index (ties to the smallest id):
+    a DataFrame indexed by `a`'s cluster id (ascending) with the columns
+
+    * ``match``: the id of the best-matching cluster of `b` (UInt64, <NA>
+      when the cluster shares no node with any cluster of `b`);
+    * ``intersection``: the nodes they share;
+    * ``jaccard``, ``precision`` (the share of the match inside the
+      cluster), ``recall`` (the share of the cluster the match recovers) and
+      ``f1`` (their harmonic mean); NaN without a match.
+
+    With `reverse`, the same table the other way round: one row per cluster
+    of `b`, matched among those of `a`."""
+    _check(a, "a")
+    _check(b, "b")
+    columns = _native.match_table(a, _selection(ids), b, _selection(other_ids), uncovered,
+                                  bool(reverse))
+    keys, matched, match, intersection, *ratios = columns
+    matched_rows = np.frombuffer(matched, dtype=np.uint8).astype(bool)
+    frame: dict[str, Any] = {
+        "match": pd.arrays.IntegerArray(np.frombuffer(match, dtype=np.uint64).copy(),
+                                        ~matched_rows),
+        "intersection": np.frombuffer(intersection, dtype=np.uint64),
+    }
+    for name, column in zip(("jaccard", "precision", "recall", "f1"), ratios):
+        frame[name] = np.frombuffer(column, dtype=np.float64)
+    index = pd.Index(np.frombuffer(keys, dtype=np.uint64), name="id", dtype=np.uint64)
+    return pd.DataFrame(frame, index=index, copy=False)
+
+
+def _check(clustering: Any, name: str) -> None:
+    if not isinstance(clustering, quelmar.Clustering):
+        raise TypeError(f"{name}: expected a quelmar.Clustering, got {type(clustering).__name__}")
+
+
+def _selection(ids: Optional[Ids]) -> Any:
+    return None if ids is None else _wanted_ids(ids)

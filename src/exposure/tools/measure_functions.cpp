@@ -1,0 +1,74 @@
+// measure_names and cluster_measures (functions.h).
+
+#include <string_view>
+#include <vector>
+
+#include "src/exposure/arguments.h"
+#include "src/exposure/buffer_view.h"
+#include "src/exposure/errors.h"
+#include "src/exposure/interruptible.h"
+#include "src/exposure/py_ref.h"
+#include "src/exposure/tools/arguments.h"
+#include "src/exposure/tools/functions.h"
+#include "src/quelmar/cluster_measures.h"
+#include "src/terminal/progress_bar.h"
+
+namespace quelmar::exposure::tools {
+namespace {
+
+constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
+const Signature names_signature{"measure_names", {}};
+const Signature measures_signature{"cluster_measures", {"clustering", "ids", "names"}};
+
+}  // namespace
+
+PyObject* measure_names(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        if (!bind_arguments(names_signature, args, kwargs, {})) return nullptr;
+        PyRef names = PyRef::steal(PyTuple_New(kMeasures.size()));
+        if (!names) return nullptr;
+        for (std::size_t i = 0; i < kMeasures.size(); ++i) {
+            const std::string_view name = kMeasures[i].name;
+            PyObject* text =
+                PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+            if (!text) return nullptr;
+            PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), text);  // steals
+        }
+        return names.release();
+    });
+}
+
+PyObject* cluster_measures(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[3];
+        if (!bind_arguments(measures_signature, args, kwargs, bound)) return nullptr;
+        ClusteringHandle selection;
+        std::vector<std::string> texts;
+        if (!selection_argument(bound[0], bound[1], &selection) ||
+            !text_sequence_argument("names", bound[2], &texts)) {
+            return nullptr;
+        }
+        const std::vector<std::string_view> names(texts.begin(), texts.end());
+        runtime::Result<std::vector<ClusterMeasure>> measures = measures_from_names(names);
+        if (!measures) return raise_error(measures.error(), kPlain);
+        std::vector<const RichCluster*> clusters;
+        for (const auto* entry : selection.selected()) clusters.push_back(&entry->second);
+
+        auto columns = run_interruptibly([&](std::stop_token stop) {
+            terminal::ProgressBar bar;  // on standard error when it is a terminal
+            return compute_cluster_measures(*selection.graph, clusters, measures.value(), bar,
+                                            stop);
+        });
+        if (!columns) return raise_error(columns.error(), kPlain);
+        PyRef result = PyRef::steal(PyTuple_New(columns->size()));
+        if (!result) return nullptr;
+        for (std::size_t i = 0; i < columns->size(); ++i) {
+            PyObject* column = byte_array(std::span<const double>((*columns)[i]));
+            if (!column) return nullptr;
+            PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), column);  // steals
+        }
+        return result.release();
+    });
+}
+
+}  // namespace quelmar::exposure::tools
