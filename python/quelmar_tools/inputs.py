@@ -120,7 +120,7 @@ def memberships_of(source: Any) -> tuple[UInt64Array, UInt64Array]:
 
 def _edge_table(source: Any) -> UInt64Array:
     if isinstance(source, pd.DataFrame):
-        first, second = _columns(source, EDGE_COLUMNS, "edge", (NODE_COLUMNS, CLUSTER_COLUMNS),
+        first, second = _columns(source, EDGE_COLUMNS, "an edge", (NODE_COLUMNS, CLUSTER_COLUMNS),
                                  "memberships: pass it to clustering_from")
         return np.ascontiguousarray(np.stack([
             _frame_column(source, first, "node name"),
@@ -169,7 +169,7 @@ def _array_like(source: Any) -> bool:
 # Clusterings.
 
 def _membership_table(frame: pd.DataFrame) -> tuple[UInt64Array, UInt64Array]:
-    node, cluster = _columns(frame, (NODE_COLUMNS, CLUSTER_COLUMNS), "membership", EDGE_COLUMNS,
+    node, cluster = _columns(frame, (NODE_COLUMNS, CLUSTER_COLUMNS), "a membership", EDGE_COLUMNS,
                              "edges: pass it to graph_from")
     return (_frame_column(frame, node, "node name"),
             _frame_column(frame, cluster, "cluster id"))
@@ -202,8 +202,8 @@ def _labels(nodes: Any, labels: Any, what: str) -> tuple[UInt64Array, UInt64Arra
     def at_key(i: int) -> str:
         return f"{what} entry {i}"
 
-    clusters = to_uint64(labels, "cluster id", at_node, collections_hint=True)
-    names = to_uint64(nodes, "node name", at_key)
+    clusters = to_uint64(labels, "cluster id", at_node, flat=True, collections_hint=True)
+    names = to_uint64(nodes, "node name", at_key, flat=True)
     return np.ascontiguousarray(names), np.ascontiguousarray(clusters)
 
 
@@ -218,7 +218,7 @@ def _items(source: Iterable[Any]) -> tuple[UInt64Array, UInt64Array]:
         raise TypeError(f"cannot make a clustering from a {type(source).__name__} of "
                         f"{type(items[0]).__name__}: expected node collections, or an ordered "
                         "membership vector")
-    clusters = to_uint64(items, "cluster id", _at_position, collections_hint=True)
+    clusters = to_uint64(items, "cluster id", _at_position, flat=True, collections_hint=True)
     return np.arange(len(clusters), dtype=np.uint64), clusters
 
 
@@ -243,7 +243,7 @@ def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[UInt64Array, UInt64Array
     def in_cluster(i: int) -> str:
         return f"cluster {ids[int(np.searchsorted(ends, i, side='right'))]}"
 
-    names = to_uint64(members, "node name", in_cluster)
+    names = to_uint64(members, "node name", in_cluster, flat=True)
     sizes = np.diff(np.array([0, *ends], dtype=np.int64))
     return names, np.repeat(np.array(ids, dtype=np.uint64), sizes)
 
@@ -265,7 +265,7 @@ def _columns(frame: pd.DataFrame, roles: tuple[Sequence[str], Sequence[str]], ki
     for role, positions in zip(roles, found):
         if len(positions) > 1:
             raise ValueError(f"columns {[frame.columns[i] for i in positions]} all name the "
-                             f"{role[0]} of a {kind}: keep one")
+                             f"{role[0]} of {kind}: keep one")
     first, second = (positions[0] if positions else None for positions in found)
     if first is not None and second is not None:
         return first, second
@@ -279,8 +279,8 @@ def _columns(frame: pd.DataFrame, roles: tuple[Sequence[str], Sequence[str]], ki
         return (0, 1) if first == 0 or second == 1 else (1, 0)
     known = roles[0][0] if first is not None else roles[1][0]
     missing = roles[1][0] if first is not None else roles[0][0]
-    raise ValueError(f"the columns {list(frame.columns)} name a {kind}'s {known} but not its "
-                     f"{missing}: name that column {missing!r}")
+    raise ValueError(f"the columns {list(frame.columns)} name the {known} of {kind} but not "
+                     f"its {missing}: name that column {missing!r}")
 
 
 def _column_name(name: Any) -> Optional[str]:
@@ -316,16 +316,23 @@ def _row_of(source: Any) -> Locate:
     return at_row
 
 
-def to_uint64(values: Any, what: str, locate: Locate, *,
+def to_uint64(values: Any, what: str, locate: Locate, *, flat: bool = False,
               collections_hint: bool = False) -> UInt64Array:
-    """An array-like of names or ids as a uint64 array of the same shape, or
-    TypeError/ValueError naming the first offending value and where it is.
-    Unsigned and non-negative signed arrays cost one pass at most."""
+    """An array-like of names or ids as a uint64 array of the same shape
+    (with `flat`, one value per item: a 1-D array), or TypeError/ValueError
+    naming the first offending value and where it is. Unsigned and
+    non-negative signed arrays cost one pass at most."""
     try:
         array = values if isinstance(values, np.ndarray) else np.asarray(values)
     except ValueError:  # nested lists of different lengths
-        array = np.asarray(values, dtype=object)
+        array = _objects(values, flat)
+    if flat and array.ndim != 1:
+        # numpy would read equal-length collections as one more dimension.
+        array = _objects(values, flat)
     kind = array.dtype.kind
+    if isinstance(values, np.ndarray) and kind not in "uifO":
+        # Timestamps and the like convert to integers, but they are no names.
+        raise TypeError(f"{what}s must be integers, got an array of {array.dtype}")
     if kind == "u":
         return array.astype(np.uint64, copy=False)
     if kind == "i":
@@ -340,8 +347,8 @@ def to_uint64(values: Any, what: str, locate: Locate, *,
         return _whole_floats(array, what, locate)
     # Anything else, value by value with Python's exact integers (numpy turns
     # a list mixing names above 2**63 with others into floats).
-    if not isinstance(values, np.ndarray) or kind != "O":
-        array = np.asarray(values, dtype=object)
+    if kind != "O":
+        array = _objects(values, flat)
     flat = array.ravel()
     out = np.empty(flat.shape, dtype=np.uint64)
     for i, value in enumerate(flat):
@@ -352,6 +359,21 @@ def to_uint64(values: Any, what: str, locate: Locate, *,
                     if collections_hint and _is_collection(value) else "")
             raise type(error)(f"{locate(i)}: {error}{hint}") from None
     return out.reshape(array.shape)
+
+
+def _objects(values: Any, flat: bool) -> np.ndarray:
+    """The values as they are, in an object array of their nesting where it
+    is regular, else (and with `flat`) one entry per item."""
+    if not flat:
+        try:
+            return np.asarray(values, dtype=object)
+        except ValueError:
+            pass
+    items = list(values)
+    array = np.empty(len(items), dtype=object)
+    for i, item in enumerate(items):
+        array[i] = item
+    return array
 
 
 def _whole_floats(array: np.ndarray, what: str, locate: Locate) -> UInt64Array:
