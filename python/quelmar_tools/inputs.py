@@ -244,7 +244,7 @@ def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[UInt64Array, UInt64Array
         return f"cluster {ids[int(np.searchsorted(ends, i, side='right'))]}"
 
     names = to_uint64(members, "node name", in_cluster, flat=True)
-    sizes = np.diff(np.array([0, *ends], dtype=np.int64))
+    sizes = [end - start for start, end in zip([0, *ends], ends)]
     return names, np.repeat(np.array(ids, dtype=np.uint64), sizes)
 
 
@@ -349,9 +349,9 @@ def to_uint64(values: Any, what: str, locate: Locate, *, flat: bool = False,
     # a list mixing names above 2**63 with others into floats).
     if kind != "O":
         array = _objects(values, flat)
-    flat = array.ravel()
-    out = np.empty(flat.shape, dtype=np.uint64)
-    for i, value in enumerate(flat):
+    entries = array.ravel()
+    out = np.empty(entries.shape, dtype=np.uint64)
+    for i, value in enumerate(entries):
         try:
             out[i] = _integer(value, what)
         except (TypeError, ValueError) as error:
