@@ -1,14 +1,16 @@
 """What recognising a source costs graph_from and clustering_from, side by
 side in one run: each call as it is, against the same call with the
 recognition replaced by the bare conversion it had before (as_pairs of the
-array, the first two columns of a table).
+array, the first two columns of a table). Both differ only in that step, so
+the recognition alone, timed beside the bare conversion, is the steady
+figure; the whole calls show what share of them it is.
 
     python bench/tools/inputs_bench.py EDGES CLUSTERS [--cache-dir DIR] [--rounds R]
 
 EDGES and CLUSTERS are the benchmark's edge list and clustering file; they
 are read once into arrays (kept as .npy in --cache-dir for later runs). Per
-source the report gives the best time of each variant, their ratio, and the
-recognition alone against the bare conversion alone.
+source the report gives the best wall and CPU time of each variant, their
+ratios, and the recognition alone against the bare conversion alone.
 """
 
 from __future__ import annotations
@@ -56,34 +58,42 @@ def bare_memberships(source: Any) -> tuple[UInt64Array, UInt64Array]:
 
 
 def best(step: Callable[[], object], rounds: int) -> float:
-    times = []
-    for _ in range(rounds):
-        start = time.perf_counter()
-        result = step()
-        times.append(time.perf_counter() - start)
-        del result
-    return min(times)
+    return min(timed(step) for _ in range(rounds))[0]
+
+
+def timed(step: Callable[[], object]) -> tuple[float, float]:
+    """Wall time and the process's CPU time (all threads) of one call: on a
+    machine shared with other work, CPU time shifts less than wall time."""
+    wall, cpu = time.perf_counter(), time.process_time()
+    result = step()
+    wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
+    del result
+    return wall, cpu
 
 
 def compare(label: str, call: Callable[[], object], name: str, bare: Callable[..., Any],
             source: Any, rounds: int) -> None:
     """`call` with sources.`name` as it is and replaced by `bare`, alternating."""
     recognise = getattr(sources, name)
-    with_checks: list[float] = []
-    without: list[float] = []
-    for _ in range(rounds):
-        with_checks.append(best(call, 1))
-        setattr(sources, name, bare)
-        try:
-            without.append(best(call, 1))
-        finally:
-            setattr(sources, name, recognise)
+    with_checks: list[tuple[float, float]] = []
+    without: list[tuple[float, float]] = []
+    for round_ in range(rounds):
+        # Which goes first alternates: the first call of a pair pays for
+        # memory the previous one gave back.
+        for checked in (True, False) if round_ % 2 == 0 else (False, True):
+            setattr(sources, name, recognise if checked else bare)
+            try:
+                (with_checks if checked else without).append(timed(call))
+            finally:
+                setattr(sources, name, recognise)
     alone = best(lambda: recognise(source), rounds)
     bare_alone = best(lambda: bare(source), rounds)
-    full, base = min(with_checks), min(without)
-    print(f"{label:<34} {full:7.3f} s {base:7.3f} s  ratio {full / base:5.3f}   "
-          f"recognition {alone * 1e3:7.1f} ms, bare {bare_alone * 1e3:7.1f} ms, "
-          f"difference {(alone - bare_alone) / base:+.2%} of the call")
+    wall, base = min(t[0] for t in with_checks), min(t[0] for t in without)
+    cpu, base_cpu = min(t[1] for t in with_checks), min(t[1] for t in without)
+    print(f"{label:<36} wall {wall:6.2f} / {base:6.2f} s ({wall / base:5.3f}), "
+          f"cpu {cpu:6.2f} / {base_cpu:6.2f} s ({cpu / base_cpu:5.3f}); "
+          f"recognition alone {alone * 1e3:6.1f} ms against {bare_alone * 1e3:6.1f} ms: "
+          f"{(alone - bare_alone) / base:+.2%} of the call")
 
 
 def main() -> None:
@@ -98,7 +108,7 @@ def main() -> None:
     memberships = read_pairs(args.clusters, args.cache_dir)
     print(f"{len(edges)} edge lines, {len(memberships)} membership lines, "
           f"best of {args.rounds}")
-    print(f"{'source':<34} {'checks':>9} {'bare':>9}")
+    print("each call with the checks / with the bare conversion (ratio)")
     # The names are random 64-bit integers: halved, they fit a signed array.
     signed = (edges >> np.uint64(1)).astype(np.int64)
     frame = pd.DataFrame({"source": edges[:, 0], "target": edges[:, 1]})

@@ -197,7 +197,7 @@ def _mapping(source: Mapping[Any, Any]) -> tuple[UInt64Array, UInt64Array]:
 def _labels(nodes: Any, labels: Any, what: str) -> tuple[UInt64Array, UInt64Array]:
     """Node name -> single cluster id, in the source's order."""
     def at_node(i: int) -> str:
-        return f"node {nodes[i]!r}"
+        return f"node {_shown(nodes[i])}"
 
     def at_key(i: int) -> str:
         return f"{what} entry {i}"
@@ -249,8 +249,9 @@ def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[UInt64Array, UInt64Array
 
 
 def _is_collection(value: Any) -> bool:
-    return isinstance(value, Iterable) and not isinstance(value, (str, bytes, np.ndarray)) or \
-        isinstance(value, np.ndarray) and value.ndim > 0
+    if isinstance(value, np.ndarray):
+        return value.ndim > 0
+    return isinstance(value, Iterable) and not isinstance(value, (str, bytes))
 
 
 # Tables.
