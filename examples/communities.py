@@ -3,12 +3,16 @@ networkx, measure them with quelmar, and plot one column.
 
     python examples/communities.py [--out PLOT.png]
 
+The plot goes to examples/out/communities.png unless --out says otherwise
+(examples/out/ is not tracked).
+
 Needs networkx (and matplotlib for the plot, which is skipped without it).
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 
 import networkx as nx
 
@@ -17,7 +21,9 @@ import quelmar_tools
 
 def main() -> None:
     parser = argparse.ArgumentParser(description="communities of a networkx graph, measured")
-    parser.add_argument("--out", default="communities.png", help="where to save the plot")
+    default_out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "out",
+                               "communities.png")
+    parser.add_argument("--out", default=default_out, help="where to save the plot")
     args = parser.parse_args()
 
     # A planted partition: 30 groups of 20 nodes, dense inside, sparse across.
@@ -47,6 +53,7 @@ def main() -> None:
 
     axes = table["density"].plot.hist(bins=20, title="density of the communities")
     axes.set_xlabel("internal edges / node pairs")
+    os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
     plt.savefig(args.out)
     print(f"plot saved to {args.out}")
 

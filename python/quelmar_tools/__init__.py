@@ -5,6 +5,12 @@ dicts, and the ``quelmar-stats`` command.
 Everything here is built on the public surface of ``quelmar``; where native
 speed is needed, ``quelmar_tools._native`` reuses the project's C++ code.
 
+``graph_from`` and ``clustering_from`` take a path or a source in memory:
+edge arrays and tables, networkx and igraph graphs; mappings either way
+round, lists of communities, membership vectors, (node, cluster) arrays and
+tables, and the clusterings of igraph, networkit and cdlib. The module
+``quelmar_tools.inputs`` lists them with the rules they are read by.
+
 The per-cluster table (``cluster_table``) has this fixed layout, which every
 producer of such tables follows:
 

@@ -13,6 +13,7 @@ import argparse
 import contextlib
 import importlib.util
 import json
+import math
 import os
 import sys
 from dataclasses import dataclass
@@ -22,7 +23,7 @@ import quelmar
 from quelmar_tools.names import as_integer
 from quelmar_tools.sources import clustering_from, graph_from
 from quelmar_tools.summaries import summary_table, to_dict
-from quelmar_tools.table import cluster_counts, cluster_table
+from quelmar_tools.table import cluster_counts, cluster_table, cluster_values
 
 PROGRAM = "quelmar-stats"
 # The report's columns: label and summary entry (entry i is at i * 5 %).
@@ -32,6 +33,18 @@ REPORT_COLUMNS = [("min", 0), ("p5", 1), ("p25", 5), ("median", 10), ("p75", 15)
 
 class Failure(Exception):
     """A failure reported as one line, with exit status 1."""
+
+
+@dataclass
+class Modularity:
+    """The sum of the selected clusters' modularity contributions; it is the
+    graph's modularity only for a partition, so overlap is reported with it."""
+    value: float
+    overlapping: bool
+
+    def note(self) -> str:
+        return " (clusters overlap: a sum of contributions, not a modularity)" \
+            if self.overlapping else ""
 
 
 @dataclass
@@ -115,13 +128,25 @@ def percent(part: int, whole: int) -> float:
     return 100.0 * part / whole if whole else 0.0
 
 
-def text_report(stats: quelmar.ClusteringStats, comparison: Optional[Comparison]) -> str:
+def summed_modularity(clustering: quelmar.Clustering, ids: Optional[list[int]],
+                      stats: quelmar.ClusteringStats) -> Modularity:
+    """Summed as totals() sums it; from the counts alone, without computing
+    the statistics a second time."""
+    _, counts = cluster_counts(clustering, ids)
+    values = cluster_values(*counts, total_edges=stats.total_edges)
+    members = int(counts[0].sum())
+    return Modularity(math.fsum(values["modularity"].tolist()), members > stats.covered_nodes)
+
+
+def text_report(stats: quelmar.ClusteringStats, modularity: Modularity,
+                comparison: Optional[Comparison]) -> str:
     lines = [
         f"clusters        {stats.num_clusters}",
         f"covered nodes   {stats.covered_nodes} of {stats.total_nodes} "
         f"({percent(stats.covered_nodes, stats.total_nodes):.1f} %)",
         f"covered edges   {stats.covered_edges} of {stats.total_edges} "
         f"({percent(stats.covered_edges, stats.total_edges):.1f} %)",
+        f"modularity      {modularity.value:.6f}{modularity.note()}",
         "",
     ]
     header = f"{'statistic':<18}" + "".join(f"{label:>11}" for label, _ in REPORT_COLUMNS)
@@ -138,9 +163,12 @@ def text_report(stats: quelmar.ClusteringStats, comparison: Optional[Comparison]
     return "\n".join(lines) + "\n"
 
 
-def render(stats: quelmar.ClusteringStats, comparison: Optional[Comparison], form: str) -> str:
+def render(stats: quelmar.ClusteringStats, modularity: Modularity,
+           comparison: Optional[Comparison], form: str) -> str:
     if form == "json":
         report = to_dict(stats)
+        report["modularity"] = modularity.value
+        report["overlapping"] = modularity.overlapping
         if comparison:
             report["comparison"] = comparison.as_dict()
         return json.dumps(report, indent=2) + "\n"
@@ -148,9 +176,10 @@ def render(stats: quelmar.ClusteringStats, comparison: Optional[Comparison], for
         table = summary_table(stats)
         if comparison:
             table.loc["size_change"] = comparison.changes
-        text: str = table.to_csv(float_format="%.17g")
+        # Floats in their shortest form that reads back to the same value.
+        text: str = table.to_csv()
         return text
-    return text_report(stats, comparison)
+    return text_report(stats, modularity, comparison)
 
 
 def run(args: argparse.Namespace, progress: Progress) -> str:
@@ -168,6 +197,7 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
     else:
         subset = clustering.select_in(ids)
     stats = subset.compute_statistics()
+    modularity = summed_modularity(clustering, ids, stats)
     comparison = None
     if args.compare:
         progress.stage(f"loading {args.compare}")
@@ -181,9 +211,9 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
         if args.clusters.endswith(".parquet"):
             table.to_parquet(args.clusters)
         else:
-            table.to_csv(args.clusters, float_format="%.17g")
+            table.to_csv(args.clusters)
     progress.done()
-    return render(stats, comparison, args.format)
+    return render(stats, modularity, comparison, args.format)
 
 
 @contextlib.contextmanager

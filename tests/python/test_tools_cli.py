@@ -9,6 +9,9 @@ import sys
 import pandas as pd
 import pytest
 
+import quelmar
+import quelmar_tools
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DATA = os.path.join(ROOT, "examples", "data")
 GRAPH = os.path.join(DATA, "graph.tsv")
@@ -68,3 +71,34 @@ def test_failures(args, status, text):
 def test_parquet_needs_pyarrow(tmp_path):
     status, _, err = run(GRAPH, CLUSTERING, "--clusters", tmp_path / "t.parquet")
     assert status == 1 and "needs pyarrow" in err
+
+
+def test_summed_modularity_and_its_caveat(tmp_path):
+    # The example clustering overlaps; its first cluster per node is a partition.
+    first = {}
+    with open(CLUSTERING) as lines:
+        for node, cluster in (line.split() for line in lines):
+            first.setdefault(node, cluster)
+    partition = tmp_path / "partition.tsv"
+    partition.write_text("".join(f"{node}\t{cluster}\n" for node, cluster in first.items()))
+    ids = tmp_path / "ids.txt"
+    ids.write_text("10\n30\n")
+    graph = quelmar.Graph(GRAPH)
+    for path, selected, overlapping in [(CLUSTERING, None, True), (partition, [10, 30], False)]:
+        options = ["--ids", ids] if selected else []
+        expected = quelmar_tools.totals(quelmar.Clustering(graph, str(path)), ids=selected)
+        report = json.loads(run(GRAPH, path, "--format", "json", *options)[1])
+        assert (report["modularity"], report["overlapping"]) == \
+            (expected["modularity"], overlapping)
+        line = run(GRAPH, path, *options)[1].splitlines()[3]
+        assert line.startswith(f"modularity      {expected['modularity']:.6f}")
+        assert ("clusters overlap" in line) == overlapping
+
+
+def test_csv_floats_are_shortest_round_trips(tmp_path):
+    table = tmp_path / "clusters.csv"
+    out = run(GRAPH, CLUSTERING, "--cpm", "0.1", "--format", "csv", "--clusters", table)[1]
+    for text in (out, table.read_text()):
+        fields = [field for line in text.splitlines()[1:] for field in line.split(",")[1:]]
+        floats = [field for field in fields if not field.isdigit()]
+        assert floats and all(repr(float(field)) == field for field in floats)
