@@ -1,10 +1,13 @@
 """quelmar-stats: the statistics of a clustering from the command line.
 
     quelmar-stats GRAPH CLUSTERING [--cpm R] [--ids FILE] [--compare OTHER]
+                  [--matches OUT] [--measures A,B,...] [--strict]
                   [--format text|json|csv] [--clusters OUT]
 
 Exit status 0 on success, 1 when a file cannot be read or written (one line
-"quelmar-stats: ..." on stderr), 2 for a usage error, 130 on Ctrl-C.
+"quelmar-stats: ..." on stderr), 2 for a usage error, 130 on Ctrl-C. Loads
+that look like misreadings (most memberships naming nodes the graph lacks,
+no cluster left) are warned about on stderr; --strict makes them errors.
 """
 
 from __future__ import annotations
@@ -16,14 +19,23 @@ import json
 import math
 import os
 import sys
-from dataclasses import dataclass
+import warnings
+from dataclasses import dataclass, field
 from typing import Any, Iterator, Optional, Sequence, TextIO
 
 import quelmar
+from quelmar_tools import _native
+from quelmar_tools.agreement import compare as agreement, match_table
 from quelmar_tools.names import as_integer
 from quelmar_tools.sources import clustering_from, graph_from
-from quelmar_tools.summaries import summary_table, to_dict
-from quelmar_tools.table import cluster_counts, cluster_table, cluster_values
+from quelmar_tools.summaries import summarize, summary_table, to_dict
+from quelmar_tools.table import (
+    MEASURES,
+    cluster_counts,
+    cluster_table,
+    cluster_values,
+    measure_columns,
+)
 
 PROGRAM = "quelmar-stats"
 # The report's columns: label and summary entry (entry i is at i * 5 %).
@@ -54,10 +66,23 @@ class Comparison:
     missing: int
     grown: int
     changes: list[float]
+    # Agreement measures of the two clusterings (quelmar_tools.compare).
+    agreement: dict[str, float] = field(default_factory=dict)
 
     def as_dict(self) -> dict[str, Any]:
         return {"other": self.other, "compared": self.compared, "missing": self.missing,
-                "grown": self.grown, "changes": self.changes}
+                "grown": self.grown, "changes": self.changes, "agreement": self.agreement}
+
+
+@dataclass
+class Report:
+    stats: quelmar.ClusteringStats
+    modularity: Modularity
+    comparison: Optional[Comparison]
+    # 21-point summaries of the --measures columns, in the order asked.
+    measures: dict[str, list[float]]
+    unknown_memberships: int
+    dropped_singletons: int
 
 
 def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
@@ -69,15 +94,41 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     parser.add_argument("--cpm", type=float, metavar="R", help="resolution of the cpm statistic")
     parser.add_argument("--ids", metavar="FILE", help="only the clusters named in FILE, one id "
                         "per line")
-    parser.add_argument("--compare", metavar="OTHER", help="compare cluster sizes with the "
-                        "clusters of the same ids in the clustering file OTHER")
+    parser.add_argument("--compare", metavar="OTHER", help="compare with the clustering file "
+                        "OTHER: the sizes of clusters of the same ids, and the agreement "
+                        "measures (nmi, ari, vi for partitions; f1)")
+    parser.add_argument("--matches", metavar="OUT", help="with --compare: write each "
+                        "cluster's best match in OTHER to OUT (.csv, or .parquet with pyarrow)")
+    parser.add_argument("--measures", metavar="A,B,...", help="add summaries (and --clusters "
+                        "columns) of these per-cluster quality measures, or 'all': "
+                        + ", ".join(MEASURES))
+    parser.add_argument("--strict", action="store_true", help="fail, rather than warn, when "
+                        "the clustering names nodes the graph lacks")
     parser.add_argument("--format", choices=("text", "json", "csv"), default="text")
     parser.add_argument("--clusters", metavar="OUT", help="write the per-cluster table to OUT "
                         "(.csv, or .parquet with pyarrow installed)")
     args = parser.parse_args(argv)
-    if args.clusters and os.path.splitext(args.clusters)[1] not in (".csv", ".parquet"):
-        parser.error("--clusters: the file name must end in .csv or .parquet")
+    for option in ("clusters", "matches"):
+        path = getattr(args, option)
+        if path and os.path.splitext(path)[1] not in (".csv", ".parquet"):
+            parser.error(f"--{option}: the file name must end in .csv or .parquet")
+    if args.matches and not args.compare:
+        parser.error("--matches needs --compare")
+    args.measures = measure_names(parser, args.measures)
     return args
+
+
+def measure_names(parser: argparse.ArgumentParser, text: Optional[str]) -> list[str]:
+    if not text:
+        return []
+    if text == "all":
+        return list(MEASURES)
+    names = [name.strip() for name in text.split(",") if name.strip()]
+    unknown = [name for name in names if name not in MEASURES]
+    if unknown:
+        parser.error(f"--measures: unknown measure {unknown[0]!r}; known measures: "
+                     + ", ".join(MEASURES))
+    return list(dict.fromkeys(names))
 
 
 def read_ids(path: str) -> list[int]:
@@ -138,8 +189,8 @@ def summed_modularity(clustering: quelmar.Clustering, ids: Optional[list[int]],
     return Modularity(math.fsum(values["modularity"].tolist()), members > stats.covered_nodes)
 
 
-def text_report(stats: quelmar.ClusteringStats, modularity: Modularity,
-                comparison: Optional[Comparison]) -> str:
+def text_report(report: Report) -> str:
+    stats, modularity = report.stats, report.modularity
     lines = [
         f"clusters        {stats.num_clusters}",
         f"covered nodes   {stats.covered_nodes} of {stats.total_nodes} "
@@ -147,50 +198,71 @@ def text_report(stats: quelmar.ClusteringStats, modularity: Modularity,
         f"covered edges   {stats.covered_edges} of {stats.total_edges} "
         f"({percent(stats.covered_edges, stats.total_edges):.1f} %)",
         f"modularity      {modularity.value:.6f}{modularity.note()}",
+        f"skipped         {report.unknown_memberships} memberships of unknown nodes, "
+        f"{report.dropped_singletons} single-member clusters",
         "",
     ]
-    header = f"{'statistic':<18}" + "".join(f"{label:>11}" for label, _ in REPORT_COLUMNS)
+    header = f"{'statistic':<24}" + "".join(f"{label:>11}" for label, _ in REPORT_COLUMNS)
     lines += [header, "-" * len(header)]
-    distributions = stats.distributions
-    for name in sorted(distributions):
-        entries = distributions[name].percentiles
-        lines.append(f"{name:<18}" + "".join(f"{entries[i]:>11.4g}" for _, i in REPORT_COLUMNS))
-    if comparison:
-        c = comparison
+    rows = {name: summary.percentiles for name, summary in stats.distributions.items()}
+    for name in [*sorted(rows), *report.measures]:
+        entries = rows.get(name, report.measures.get(name))
+        assert entries is not None
+        lines.append(f"{name:<24}" + "".join(f"{entries[i]:>11.4g}" for _, i in REPORT_COLUMNS))
+    if report.comparison:
+        c = report.comparison
         lines += ["", f"against {os.path.basename(c.other)}: {c.compared} clusters compared"
                   f" ({c.missing} missing there), {c.grown} grew; relative size change min "
                   f"{c.changes[0]:.3f}, median {c.changes[10]:.3f}, max {c.changes[20]:.3f}"]
+        if c.agreement:
+            lines.append("agreement: " + ", ".join(f"{name} {value:.6g}"
+                                                   for name, value in c.agreement.items()))
     return "\n".join(lines) + "\n"
 
 
-def render(stats: quelmar.ClusteringStats, modularity: Modularity,
-           comparison: Optional[Comparison], form: str) -> str:
+def render(report: Report, form: str) -> str:
     if form == "json":
-        report = to_dict(stats)
-        report["modularity"] = modularity.value
-        report["overlapping"] = modularity.overlapping
-        if comparison:
-            report["comparison"] = comparison.as_dict()
-        return json.dumps(report, indent=2) + "\n"
+        result = to_dict(report.stats)
+        result["modularity"] = report.modularity.value
+        result["overlapping"] = report.modularity.overlapping
+        result["unknown_memberships"] = report.unknown_memberships
+        result["dropped_singletons"] = report.dropped_singletons
+        if report.measures:
+            result["measures"] = report.measures
+        if report.comparison:
+            result["comparison"] = report.comparison.as_dict()
+        return json.dumps(result, indent=2) + "\n"
     if form == "csv":
-        table = summary_table(stats)
-        if comparison:
-            table.loc["size_change"] = comparison.changes
+        table = summary_table(report.stats)
+        for name, entries in report.measures.items():
+            table.loc[name] = entries
+        if report.comparison:
+            table.loc["size_change"] = report.comparison.changes
+            # A single value is its own summary: the same in every column.
+            for name, value in report.comparison.agreement.items():
+                table.loc[f"agreement_{name}"] = [value] * len(table.columns)
         # Floats in their shortest form that reads back to the same value.
         text: str = table.to_csv()
         return text
-    return text_report(stats, modularity, comparison)
+    return text_report(report)
+
+
+def write_table(table: Any, path: str) -> None:
+    if path.endswith(".parquet"):
+        table.to_parquet(path)
+    else:
+        table.to_csv(path)
 
 
 def run(args: argparse.Namespace, progress: Progress) -> str:
-    if args.clusters and args.clusters.endswith(".parquet"):
-        if importlib.util.find_spec("pyarrow") is None:
+    for path in (args.clusters, args.matches):
+        if path and path.endswith(".parquet") and importlib.util.find_spec("pyarrow") is None:
             raise Failure("writing .parquet needs pyarrow (pip install pyarrow)")
     ids = read_ids(args.ids) if args.ids else None
     progress.stage(f"loading {args.graph}")
     graph = graph_from(args.graph)
     progress.stage(f"loading {args.clustering}")
-    clustering = clustering_from(graph, args.clustering, cpm=args.cpm)
+    clustering = clustering_from(graph, args.clustering, cpm=args.cpm, strict=args.strict)
     progress.stage("computing statistics")
     if ids is None:
         subset = clustering.select(lambda cluster: True)
@@ -198,22 +270,32 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
         subset = clustering.select_in(ids)
     stats = subset.compute_statistics()
     modularity = summed_modularity(clustering, ids, stats)
+    measures: dict[str, Any] = {}
+    if args.measures:
+        progress.stage("computing measures")
+        measures = measure_columns(clustering, ids=ids, measures=args.measures)
     comparison = None
     if args.compare:
         progress.stage(f"loading {args.compare}")
-        other = clustering_from(graph, args.compare)
+        other = clustering_from(graph, args.compare, strict=args.strict)
         selected = subset.keys if ids is not None else None
         keys = cluster_counts(clustering, selected)[0].tolist()
         comparison = compare(clustering, other, args.compare, keys)
+        progress.stage("comparing")
+        comparison.agreement = agreement(clustering, other, ids=ids)
+        if args.matches:
+            progress.stage(f"writing {args.matches}")
+            write_table(match_table(clustering, other, ids=ids), args.matches)
     if args.clusters:
         progress.stage(f"writing {args.clusters}")
         table = cluster_table(clustering, ids=ids, cpm=args.cpm)
-        if args.clusters.endswith(".parquet"):
-            table.to_parquet(args.clusters)
-        else:
-            table.to_csv(args.clusters)
+        for name, column in measures.items():
+            table[name] = column
+        write_table(table, args.clusters)
+    unknown, dropped = _native.load_counts(clustering)
+    summaries = {name: summarize(column) for name, column in measures.items()}
     progress.done()
-    return render(stats, modularity, comparison, args.format)
+    return render(Report(stats, modularity, comparison, summaries, unknown, dropped), args.format)
 
 
 @contextlib.contextmanager
@@ -238,8 +320,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_arguments(argv)
     progress = Progress(sys.stderr)
     try:
-        with native_reports_silenced(not progress.shown):
-            output = run(args, progress)
+        # Warnings are written once standard error is back.
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", UserWarning)
+            with native_reports_silenced(not progress.shown):
+                output = run(args, progress)
+        for warning in caught:
+            sys.stderr.write(f"{PROGRAM}: {'' if args.strict else 'warning: '}"
+                             f"{warning.message}\n")
+        if args.strict and caught:
+            return 1
         sys.stdout.write(output)
         sys.stdout.flush()
         return 0

@@ -100,7 +100,10 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
     """Clustering-wide figures of all clusters, or of those named by `ids`:
     ``modularity`` (the sum of the per-cluster modularity contributions),
     ``node_coverage`` and ``edge_coverage`` (covered over total, 0.0 for an
-    empty graph) and the five counts of ClusteringStats."""
+    empty graph), the five counts of ClusteringStats, and what loading the
+    clustering skipped: ``unknown_memberships`` (memberships naming a node
+    the graph lacks) and ``dropped_singletons`` (clusters left with a single
+    member)."""
     keys, counts = cluster_counts(clustering, ids)
     wanted = None if ids is None else _wanted_ids(ids)
     covered = dict(zip(STATS_COUNTS, _native.coverage(clustering, wanted)))
@@ -111,6 +114,7 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
         "edge_coverage": _fraction(covered["covered_edges"], covered["total_edges"]),
     }
     result.update(covered)
+    result["unknown_memberships"], result["dropped_singletons"] = _native.load_counts(clustering)
     return result
 
 
