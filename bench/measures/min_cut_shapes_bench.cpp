@@ -1,7 +1,8 @@
 // Times the exact minimum cut alone on synthetic shapes that stress one part
 // of it or another: a long cycle (no triangles, every node of degree 2), a
 // ladder (no triangles, degree 3 everywhere: the scans join few pairs), a
-// grid, a sparse random graph with a ring through it, and two dense halves
+// grid, a sparse random graph with a ring through it, a random graph where
+// every node picks 8 others (smallest degree about 8), and two dense halves
 // joined by a few edges.
 //
 //   min_cut_shapes_bench [NODES=100000]
@@ -56,7 +57,7 @@ void time_shape(const char* name, std::uint32_t n, const Edges& edges) {
 int main(int argc, char** argv) {
     const std::uint32_t n = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
     std::mt19937_64 rng(1);
-    Edges cycle, ladder, grid, sparse, halves;
+    Edges cycle, ladder, grid, sparse, out8, halves;
     for (std::uint32_t u = 0; u < n; ++u) cycle.push_back({u, (u + 1) % n});
     // The ladder costs O(n m) (see the report below), so it stays small.
     const std::uint32_t rungs = std::min<std::uint32_t>(n, 10000) / 2;
@@ -76,6 +77,10 @@ int main(int argc, char** argv) {
     std::uniform_int_distribution<std::uint32_t> pick(0, n - 1);
     sparse = cycle;
     for (std::uint32_t i = 0; i < 4 * n; ++i) sparse.push_back({pick(rng), pick(rng)});
+    // Every node picks 8 others: degree at least 8, 16 on average.
+    for (std::uint32_t u = 0; u < n; ++u) {
+        for (int k = 0; k < 8; ++k) out8.push_back({u, pick(rng)});
+    }
     const std::uint32_t half = std::min<std::uint32_t>(n / 2, 2000);
     std::uniform_int_distribution<std::uint32_t> in_half(0, half - 1);
     for (std::uint32_t i = 0; i < 40 * half; ++i) {
@@ -88,6 +93,7 @@ int main(int argc, char** argv) {
     time_shape("ladder (ring of squares)", 2 * rungs, ladder);
     time_shape("grid", side * side, grid);
     time_shape("random, 5 per node, ring", n, sparse);
+    time_shape("random, 8 picked per node", n, out8);
     time_shape("two dense halves, 7 across", 2 * half, halves);
     return 0;
 }

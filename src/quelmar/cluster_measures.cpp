@@ -21,6 +21,7 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kMeasureCount = kMeasures.size();
 
+// measure_definition() finds a row by its enum value.
 consteval bool rows_follow_enum_order() {
     for (std::size_t i = 0; i < kMeasures.size(); ++i) {
         if (static_cast<std::size_t>(kMeasures[i].measure) != i) return false;
@@ -328,7 +329,9 @@ runtime::Result<std::vector<std::vector<double>>> internal::compute_cluster_meas
         }
         plan.triangles |= measure == ClusterMeasure::TriangleParticipation;
         plan.min_cut |= measure == ClusterMeasure::Mincut || measure == ClusterMeasure::MincutSide;
-        if (measure == ClusterMeasure::Fomd) plan.median = median_degree(graph);
+    }
+    if (std::find(measures.begin(), measures.end(), ClusterMeasure::Fomd) != measures.end()) {
+        plan.median = median_degree(graph);
     }
     const bool walks = plan.member_pass || plan.subgraph;
 
