@@ -16,12 +16,27 @@ namespace {
 // cells of all blocks join in cluster order whatever worker made them.
 constexpr std::size_t kBlock = 256;
 
+// The union of the clusters' members, in a fixed number of parts on the pool
+// (a union is exact, so the parts never change the result).
 Roaring union_of(std::span<const RichCluster* const> clusters) {
+    constexpr std::size_t kParts = 16;
+    std::vector<Roaring> parts = runtime::parallel_map(kParts, [&](std::size_t part) {
+        const std::size_t begin = clusters.size() * part / kParts;
+        const std::size_t end = clusters.size() * (part + 1) / kParts;
+        std::vector<const Roaring*> bitmaps;
+        for (std::size_t i = begin; i < end; ++i) bitmaps.push_back(&clusters[i]->members);
+        return bitmaps.empty() ? Roaring() : Roaring::fastunion(bitmaps.size(), bitmaps.data());
+    });
     std::vector<const Roaring*> bitmaps;
-    bitmaps.reserve(clusters.size());
-    for (const RichCluster* cluster : clusters) bitmaps.push_back(&cluster->members);
-    if (bitmaps.empty()) return Roaring();
+    for (const Roaring& part : parts) bitmaps.push_back(&part);
     return Roaring::fastunion(bitmaps.size(), bitmaps.data());
+}
+
+// Whether no node is in two of the clusters: their sizes add up to the union.
+bool disjoint(std::span<const RichCluster* const> clusters, const Roaring& cover) {
+    std::uint64_t total = 0;
+    for (const RichCluster* cluster : clusters) total += cluster->members.cardinality();
+    return total == cover.cardinality();
 }
 
 // Per worker: intersection counts by effective cluster of B, and the ones
@@ -92,13 +107,15 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
     }
     if (stop.stop_requested()) return internal::interrupted();
 
-    internal::MemberIndex index;
+    auto shared_index = std::make_shared<internal::MemberIndex>();
+    internal::MemberIndex& index = *shared_index;
     if (!internal::MemberIndex::build(index, node_count, b.clusters, in_universe.get(),
                                       uncovered == Uncovered::kSingletons ? &lone_b : nullptr,
-                                      b.clusters.size(), stop)) {
+                                      b.clusters.size(), disjoint(b.clusters, cover_b), stop)) {
         return internal::interrupted();
     }
-    table.b.sizes = std::move(index.sizes);
+    table.b.sizes = index.sizes;
+    table.b_index = shared_index;
     table.b.sizes.resize(b.clusters.size() + lone_b.cardinality(), 1);
     const std::size_t b_count = table.b.sizes.size();
 

@@ -27,6 +27,7 @@
 // clusterings alive; built from spans, the caller keeps the clusters alive.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -44,6 +45,10 @@
 #include "src/utils/name_set.h"
 
 namespace quelmar {
+
+namespace internal {
+struct MemberIndex;
+}
 
 inline constexpr std::string_view kDifferentGraphs =
     "the two clusterings belong to different graphs";
@@ -98,6 +103,9 @@ struct Contingency {
     Side b;
     std::vector<ContingencyCell> cells;     // ascending by (a, b)
     std::vector<std::uint64_t> cells_by_b;  // indices into cells, ascending by (b, a)
+    // Node -> effective clusters of B over the universe, kept for the omega
+    // index, which needs it again.
+    std::shared_ptr<const internal::MemberIndex> b_index;
 
     std::span<const ContingencyCell> row_a(std::size_t k) const noexcept {
         return {cells.data() + a.row[k], cells.data() + a.row[k + 1]};

@@ -231,13 +231,14 @@ runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
     if (table.uncovered == Uncovered::kDrop) {
         in_universe = std::make_unique<internal::NodeBits>(table.universe_nodes, table.node_count);
     }
-    internal::MemberIndex index_a, index_b;
+    // B's index comes with the contingency (its singletons, listed once
+    // each, are never shared); A's is made here.
+    internal::MemberIndex index_a;
     if (!internal::MemberIndex::build(index_a, table.node_count, table.a.sources, in_universe.get(),
-                                      nullptr, 0, stop) ||
-        !internal::MemberIndex::build(index_b, table.node_count, table.b.sources, in_universe.get(),
-                                      nullptr, 0, stop)) {
+                                      nullptr, 0, !table.a.overlap.has_value(), stop)) {
         return internal::interrupted();
     }
+    const internal::MemberIndex& index_b = *table.b_index;
     // Nodes in two clusters or more of a side, grouped by (that side's list,
     // the other side's list).
     std::vector<std::uint64_t> multi_a, multi_b;

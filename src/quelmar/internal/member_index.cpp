@@ -28,13 +28,33 @@ void for_universe_members(const RichCluster& cluster, const NodeBits* universe,
 
 bool MemberIndex::build(MemberIndex& index, std::uint64_t node_count,
                         std::span<const RichCluster* const> clusters, const NodeBits* universe,
-                        const Roaring* lone, std::uint64_t first_lone, std::stop_token stop) {
+                        const Roaring* lone, std::uint64_t first_lone, bool disjoint,
+                        std::stop_token stop) {
     const std::size_t workers = runtime::worker_count();
     std::vector<std::vector<std::uint32_t>> scratch(workers);
+    index.disjoint = disjoint;
+    index.sizes.assign(clusters.size(), 0);
+    if (disjoint) {
+        // Each node is written by its one cluster: no two workers meet.
+        index.labels.assign(node_count, kNone);
+        runtime::parallel_for_worker(clusters.size(), [&](std::size_t i, std::size_t worker) {
+            if (stop.stop_requested()) return;
+            std::uint64_t size = 0;
+            for_universe_members(*clusters[i], universe, scratch[worker], [&](std::uint32_t v) {
+                index.labels[v] = i;
+                ++size;
+            });
+            index.sizes[i] = size;
+        });
+        if (lone) {
+            std::uint64_t rank = 0;
+            for (std::uint32_t v : *lone) index.labels[v] = first_lone + rank++;
+        }
+        return !stop.stop_requested();
+    }
     // Counts per node first, then every cluster writes its index at a cursor.
     std::unique_ptr<std::atomic<std::uint64_t>[]> cursor(
         new std::atomic<std::uint64_t>[node_count + 1]());
-    index.sizes.assign(clusters.size(), 0);
     runtime::parallel_for_worker(clusters.size(), [&](std::size_t i, std::size_t worker) {
         if (stop.stop_requested()) return;
         std::uint64_t size = 0;
