@@ -135,7 +135,12 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
             s.members.resize(members.cardinality());
             members.toUint32Array(s.members.data());
             std::uint64_t size = 0;
-            for (std::uint32_t v : s.members) {
+            constexpr std::size_t kLookAhead = 8;
+            for (std::size_t m = 0; m < s.members.size(); ++m) {
+                if (m + kLookAhead < s.members.size()) {
+                    index.prefetch(s.members[m + kLookAhead]);
+                }
+                const std::uint32_t v = s.members[m];
                 if (in_universe && !in_universe->contains(v)) continue;
                 ++size;
                 for (std::uint64_t k : index.of(v)) {

@@ -18,6 +18,7 @@
 
 #include <roaring/roaring.hh>
 
+#include "runtime/prefetch.h"
 #include "src/quelmar/internal/node_bits.h"
 #include "src/quelmar/rich_cluster.h"
 
@@ -35,6 +36,11 @@ struct MemberIndex {
     std::span<const std::uint64_t> of(std::uint64_t node) const noexcept {
         if (disjoint) return {labels.data() + node, labels[node] == kNone ? 0u : 1u};
         return {entries.data() + offsets[node], entries.data() + offsets[node + 1]};
+    }
+
+    // Hint that of(node) will be asked soon.
+    void prefetch(std::uint64_t node) const noexcept {
+        runtime::prefetch(disjoint ? labels.data() + node : offsets.data() + node);
     }
 
     // `universe` null: every node. `disjoint`: no node of the universe is in
