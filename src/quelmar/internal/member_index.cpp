@@ -7,6 +7,9 @@
 namespace quelmar::internal {
 namespace {
 
+// Clusters walked on the calling thread between two looks at the stop token.
+constexpr std::size_t kStopCheck = 4096;
+
 // Calls visit(v) for every member of `cluster` in the universe, ascending.
 template <class Visit>
 void for_universe_members(const RichCluster& cluster, const NodeBits* universe,
@@ -64,8 +67,9 @@ bool MemberIndex::build(MemberIndex& index, std::uint64_t node_count,
     if (stop.stop_requested()) return false;
     index.offsets.assign(node_count + 1, 0);
     std::vector<std::uint32_t>& members = scratch[0];
-    for (const RichCluster* cluster : clusters) {
-        for_universe_members(*cluster, universe, members,
+    for (std::size_t i = 0; i < clusters.size(); ++i) {
+        if (i % kStopCheck == 0 && stop.stop_requested()) return false;
+        for_universe_members(*clusters[i], universe, members,
                              [&](std::uint32_t v) { ++index.offsets[v + 1]; });
     }
     if (lone) {
@@ -76,6 +80,7 @@ bool MemberIndex::build(MemberIndex& index, std::uint64_t node_count,
     std::vector<std::uint64_t> cursor(index.offsets.begin(), index.offsets.end() - 1);
     index.entries.assign(index.offsets[node_count], 0);
     for (std::size_t i = 0; i < clusters.size(); ++i) {
+        if (i % kStopCheck == 0 && stop.stop_requested()) return false;
         for_universe_members(*clusters[i], universe, members,
                              [&](std::uint32_t v) { index.entries[cursor[v]++] = i; });
     }

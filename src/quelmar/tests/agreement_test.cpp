@@ -2,6 +2,7 @@
 // on random partitions and covers, hand-drawn cases with exact values, and
 // values pinned from the reference Python tools.
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -359,6 +360,42 @@ TEST(Agreement, DifferentGraphsAreRefused) {
                                     ClusteringHandle::select_ids(b, {1}));
     ASSERT_FALSE(table.ok());
     EXPECT_EQ(table.error().message(), kDifferentGraphs);
+}
+
+// Counts what a pass reports.
+class RecordedPasses : public runtime::PassProgress {
+public:
+    void begin(std::uint64_t length) noexcept override { lengths.push_back(length), ++open; }
+    void advance(std::uint64_t count) noexcept override { advanced += count; }
+    void end() noexcept override { --open; }
+    std::vector<std::uint64_t> lengths;
+    std::atomic<std::uint64_t> advanced{0};
+    int open = 0;
+};
+
+TEST(Agreement, LongPassesReportProgress) {
+    std::mt19937_64 rng(9);
+    auto graph = testing::shared_graph(300, {});
+    auto select = [&](std::size_t count) {
+        auto clusters = testing::random_clusters(rng, 300, count, 30);
+        std::vector<base::ClusterId> ids;
+        for (const auto& [id, members] : clusters) ids.push_back(id);
+        return ClusteringHandle::select_ids(testing::packed(graph, clusters), ids);
+    };
+    auto handle_a = select(40), handle_b = select(30);
+    RecordedPasses built;
+    auto table = Contingency::build(handle_a, handle_b, Uncovered::kSingletons, {}, built);
+    ASSERT_TRUE(table.ok());
+    EXPECT_EQ(built.lengths, std::vector<std::uint64_t>{table->a.real()});
+    EXPECT_EQ(built.advanced, table->a.real());
+    EXPECT_EQ(built.open, 0);
+    for (auto measure : {&onmi, &omega}) {
+        RecordedPasses pass;
+        ASSERT_TRUE(measure(*table, {}, pass).ok());
+        ASSERT_EQ(pass.lengths.size(), 1u);
+        EXPECT_EQ(pass.advanced, pass.lengths[0]);
+        EXPECT_EQ(pass.open, 0);
+    }
 }
 
 TEST(Agreement, StopTokenInterrupts) {
