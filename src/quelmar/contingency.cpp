@@ -137,8 +137,11 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
             std::uint64_t size = 0;
             constexpr std::size_t kLookAhead = 8;
             for (std::size_t m = 0; m < s.members.size(); ++m) {
+                if (m + 2 * kLookAhead < s.members.size()) {
+                    index.prefetch_start(s.members[m + 2 * kLookAhead]);
+                }
                 if (m + kLookAhead < s.members.size()) {
-                    index.prefetch(s.members[m + kLookAhead]);
+                    index.prefetch_list(s.members[m + kLookAhead]);
                 }
                 const std::uint32_t v = s.members[m];
                 if (in_universe && !in_universe->contains(v)) continue;

@@ -38,9 +38,13 @@ struct MemberIndex {
         return {entries.data() + offsets[node], entries.data() + offsets[node + 1]};
     }
 
-    // Hint that of(node) will be asked soon.
-    void prefetch(std::uint64_t node) const noexcept {
+    // Hints that of(node) will be asked soon: first where its list starts
+    // (the label itself when disjoint), later, once that arrived, the list.
+    void prefetch_start(std::uint64_t node) const noexcept {
         runtime::prefetch(disjoint ? labels.data() + node : offsets.data() + node);
+    }
+    void prefetch_list(std::uint64_t node) const noexcept {
+        if (!disjoint) runtime::prefetch(entries.data() + offsets[node]);
     }
 
     // `universe` null: every node. `disjoint`: no node of the universe is in
