@@ -15,6 +15,7 @@
 #include "src/quelmar/agreement.h"
 #include "src/quelmar/contingency.h"
 #include "src/quelmar/match_table.h"
+#include "src/quelmar/measures_by_name.h"
 #include "src/quelmar/tests/agreement_twins.h"
 #include "src/quelmar/tests/test_graphs.h"
 #include "src/utils/task_monitor.h"
@@ -351,6 +352,22 @@ TEST(Agreement, OverlapOutsideTheUniverseIsNoOverlap) {
     Pair pair =
         compare(10, {{1, {0, 1, 9}}, {2, {2, 3, 9}}}, {{1, {0, 1, 2, 3}}}, Uncovered::kDrop);
     EXPECT_EQ(value(ari(pair.table)), 0.0);
+}
+
+TEST(Agreement, MeasuresByName) {
+    Pair pair = compare(6, {{1, {0, 1, 2}}, {2, {3, 4, 5}}}, {{7, {0, 1}}, {8, {2, 3, 4, 5}}});
+    const std::vector<std::string_view> names = {"vi", "nmi_max", "omega", "vi"};
+    auto values = measures_by_name(pair.table, names);
+    ASSERT_TRUE(values.ok());
+    ASSERT_EQ(values->size(), 3u);
+    EXPECT_EQ((*values)[0], (std::pair<std::string, double>{"vi", *vi(pair.table)}));
+    EXPECT_EQ((*values)[1].second, *nmi(pair.table, Normalisation::kMax));
+    EXPECT_EQ((*values)[2].first, "omega");
+
+    const std::vector<std::string_view> unknown = {"ari", "rand"};
+    auto refused = measures_by_name(pair.table, unknown);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message(), "unknown measure: rand");
 }
 
 TEST(Agreement, DifferentGraphsAreRefused) {
