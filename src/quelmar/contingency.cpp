@@ -76,6 +76,25 @@ void fill_side(Contingency::Side& side, ComparedSide from) {
     side.sources.assign(from.clusters.begin(), from.clusters.end());
 }
 
+// Rows of A, then the cells ordered by B (a counting sort keeps A's order
+// within each B).
+void index_rows(Contingency& table) {
+    const std::size_t a_count = table.a.effective(), b_count = table.b.effective();
+    table.a.row.assign(a_count + 1, 0);
+    table.b.row.assign(b_count + 1, 0);
+    for (const ContingencyCell& cell : table.cells) {
+        ++table.a.row[cell.a + 1];
+        ++table.b.row[cell.b + 1];
+    }
+    for (std::size_t k = 0; k < a_count; ++k) table.a.row[k + 1] += table.a.row[k];
+    for (std::size_t k = 0; k < b_count; ++k) table.b.row[k + 1] += table.b.row[k];
+    table.cells_by_b.resize(table.cells.size());
+    std::vector<std::uint64_t> next(table.b.row.begin(), table.b.row.end() - 1);
+    for (std::uint64_t c = 0; c < table.cells.size(); ++c) {
+        table.cells_by_b[next[table.cells[c].b]++] = c;
+    }
+}
+
 }  // namespace
 
 runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, ComparedSide a,
@@ -176,23 +195,7 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
         ++singleton;
     }
 
-    // Rows of A, then the cells ordered by B (a counting sort keeps A's order
-    // within each B).
-    table.a.row.assign(table.a.effective() + 1, 0);
-    table.b.row.assign(b_count + 1, 0);
-    for (const ContingencyCell& cell : table.cells) {
-        ++table.a.row[cell.a + 1];
-        ++table.b.row[cell.b + 1];
-    }
-    for (std::size_t k = 0; k < table.a.effective(); ++k) table.a.row[k + 1] += table.a.row[k];
-    for (std::size_t k = 0; k < b_count; ++k) table.b.row[k + 1] += table.b.row[k];
-    table.cells_by_b.resize(table.cells.size());
-    {
-        std::vector<std::uint64_t> next(table.b.row.begin(), table.b.row.end() - 1);
-        for (std::uint64_t c = 0; c < table.cells.size(); ++c) {
-            table.cells_by_b[next[table.cells[c].b]++] = c;
-        }
-    }
+    index_rows(table);
 
     // A side is a partition of the universe when its sizes add up to it.
     auto total = [](const std::vector<std::uint64_t>& sizes) {
@@ -206,6 +209,35 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
     if (total(table.b.sizes) != table.universe) {
         table.b.overlap = find_overlap(graph.graph(), b, in_universe.get());
     }
+    return table;
+}
+
+runtime::Result<Contingency> Contingency::from_cells(std::uint64_t universe, Side a, Side b,
+                                                     std::vector<ContingencyCell> cells) {
+    auto fail = [](const char* why) {
+        return runtime::Error(std::string("invalid contingency: ") + why);
+    };
+    if (a.ids.size() > a.sizes.size() || b.ids.size() > b.sizes.size()) {
+        return fail("more ids than clusters");
+    }
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        const ContingencyCell& cell = cells[c];
+        if (cell.a >= a.sizes.size() || cell.b >= b.sizes.size()) return fail("cell out of range");
+        if (cell.count == 0) return fail("empty cell");
+        if (c > 0 &&
+            (cells[c - 1].a > cell.a || (cells[c - 1].a == cell.a && cells[c - 1].b >= cell.b))) {
+            return fail("cells not ascending by (a, b)");
+        }
+    }
+    Contingency table;
+    table.uncovered = Uncovered::kDrop;
+    table.universe = universe;
+    table.a = std::move(a);
+    table.b = std::move(b);
+    table.a.sources.clear();
+    table.b.sources.clear();
+    table.cells = std::move(cells);
+    index_rows(table);
     return table;
 }
 

@@ -121,6 +121,17 @@ struct Contingency {
         Uncovered uncovered = Uncovered::kSingletons, std::stop_token stop = {},
         runtime::PassProgress& progress = runtime::PassProgress::unwatched());
 
+    // A contingency counted elsewhere (a join of two membership tables on
+    // node, say): `universe` nodes; per side the real clusters' ids and the
+    // effective sizes (real clusters first, then any singletons) and the
+    // overlap witness if the side overlaps; the nonzero cells ascending by
+    // (a, b). Every measure but omega, which walks members, works on it;
+    // `uncovered` reads kDrop, as the universe is the caller's.
+    // Fails with "invalid contingency: <why>" on cells out of range, empty
+    // or out of order.
+    static runtime::Result<Contingency> from_cells(std::uint64_t universe, Side a, Side b,
+                                                   std::vector<ContingencyCell> cells);
+
     // The selected clusters of two handles; fails with kDifferentGraphs unless
     // both select from clusterings of the same graph object.
     static runtime::Result<Contingency> build(

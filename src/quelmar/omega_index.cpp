@@ -25,6 +25,7 @@
 #include <limits>
 #include <memory>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -224,6 +225,7 @@ bool multi_pairs(const std::vector<NodeClass>& classes, const ListsOf& lists_of,
 
 runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
                               runtime::PassProgress& progress) {
+    if (!table.b_index) return runtime::Error(std::string(kOmegaNeedsMembers));
     if (table.universe < 2) return std::numeric_limits<double>::quiet_NaN();
     // Two steps (list the classes by key, count their pairs) per side.
     runtime::ReportedPass pass(progress, 4);

@@ -370,6 +370,40 @@ TEST(Agreement, MeasuresByName) {
     EXPECT_EQ(refused.error().message(), "unknown measure: rand");
 }
 
+// A contingency counted elsewhere gives the same measures as one built from
+// the members, omega aside.
+TEST(Agreement, FromCellsMatchesTheBuiltContingency) {
+    std::mt19937_64 rng(41);
+    auto a = random_partition(rng, 80, 0.8, 9), b = random_partition(rng, 80, 0.7, 6);
+    Pair pair = compare(80, a, b);
+    const Contingency& built = pair.table;
+    auto side = [](const Contingency::Side& from) {
+        Contingency::Side side;
+        side.ids = from.ids;
+        side.sizes = from.sizes;
+        side.overlap = from.overlap;
+        return side;
+    };
+    auto made = Contingency::from_cells(built.universe, side(built.a), side(built.b), built.cells);
+    ASSERT_TRUE(made.ok());
+    EXPECT_EQ(*nmi(*made, Normalisation::kGeometric), *nmi(built, Normalisation::kGeometric));
+    EXPECT_EQ(*ari(*made), *ari(built));
+    EXPECT_EQ(*vi(*made), *vi(built));
+    EXPECT_EQ(f1(*made), f1(built));
+    EXPECT_EQ(*onmi(*made), *onmi(built));
+    EXPECT_EQ(match_table(*made, MatchDirection::kBToA).jaccard,
+              match_table(built, MatchDirection::kBToA).jaccard);
+    auto no_omega = omega(*made);
+    ASSERT_FALSE(no_omega.ok());
+    EXPECT_EQ(no_omega.error().message(), kOmegaNeedsMembers);
+
+    std::vector<ContingencyCell> swapped = built.cells;
+    std::swap(swapped[0], swapped[1]);
+    auto refused = Contingency::from_cells(built.universe, side(built.a), side(built.b), swapped);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message(), "invalid contingency: cells not ascending by (a, b)");
+}
+
 TEST(Agreement, DifferentGraphsAreRefused) {
     auto a = testing::packed(testing::shared_graph(4, {}), {{1, {0, 1}}});
     auto b = testing::packed(testing::shared_graph(4, {}), {{1, {0, 1}}});
