@@ -1,6 +1,8 @@
 // Agreement measures and match tables against plain twins (agreement_twins.h)
 // on random partitions and covers, hand-drawn cases with exact values, and
-// values pinned from the reference Python tools.
+// values pinned from the reference Python tools. cdlib's f1 is another
+// quantity (one direction only, and with overlap its matching counts a node
+// in the first community that holds it), so f1 is checked against the twin.
 
 #include <atomic>
 #include <cmath>
