@@ -94,6 +94,13 @@ struct Contingency {
         std::size_t effective() const noexcept { return sizes.size(); }
     };
 
+    Contingency() = default;
+    // Large (cells of every intersection): moved, never copied.
+    Contingency(const Contingency&) = delete;
+    Contingency& operator=(const Contingency&) = delete;
+    Contingency(Contingency&&) noexcept = default;
+    Contingency& operator=(Contingency&&) noexcept = default;
+
     Uncovered uncovered = Uncovered::kSingletons;
     std::uint64_t node_count = 0;  // of the graph
     std::uint64_t universe = 0;    // nodes compared
