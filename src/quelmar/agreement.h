@@ -54,6 +54,10 @@ runtime::Result<double> vi(const Contingency& table);
 
 double f1(const Contingency& table);
 
+// The failure of omega on a contingency made from cells alone.
+inline constexpr std::string_view kOmegaNeedsMembers =
+    "omega needs the members of the clusters, not only their intersection sizes";
+
 runtime::Result<double> onmi(const Contingency& table, std::stop_token stop = {},
                              runtime::PassProgress& progress = runtime::PassProgress::unwatched());
 runtime::Result<double> omega(const Contingency& table, std::stop_token stop = {},

@@ -16,12 +16,27 @@ namespace {
 // cells of all blocks join in cluster order whatever worker made them.
 constexpr std::size_t kBlock = 256;
 
+// The union of the clusters' members, in a fixed number of parts on the pool
+// (a union is exact, so the parts never change the result).
 Roaring union_of(std::span<const RichCluster* const> clusters) {
+    constexpr std::size_t kParts = 16;
+    std::vector<Roaring> parts = runtime::parallel_map(kParts, [&](std::size_t part) {
+        const std::size_t begin = clusters.size() * part / kParts;
+        const std::size_t end = clusters.size() * (part + 1) / kParts;
+        std::vector<const Roaring*> bitmaps;
+        for (std::size_t i = begin; i < end; ++i) bitmaps.push_back(&clusters[i]->members);
+        return bitmaps.empty() ? Roaring() : Roaring::fastunion(bitmaps.size(), bitmaps.data());
+    });
     std::vector<const Roaring*> bitmaps;
-    bitmaps.reserve(clusters.size());
-    for (const RichCluster* cluster : clusters) bitmaps.push_back(&cluster->members);
-    if (bitmaps.empty()) return Roaring();
+    for (const Roaring& part : parts) bitmaps.push_back(&part);
     return Roaring::fastunion(bitmaps.size(), bitmaps.data());
+}
+
+// Whether no node is in two of the clusters: their sizes add up to the union.
+bool disjoint(std::span<const RichCluster* const> clusters, const Roaring& cover) {
+    std::uint64_t total = 0;
+    for (const RichCluster* cluster : clusters) total += cluster->members.cardinality();
+    return total == cover.cardinality();
 }
 
 // Per worker: intersection counts by effective cluster of B, and the ones
@@ -61,6 +76,25 @@ void fill_side(Contingency::Side& side, ComparedSide from) {
     side.sources.assign(from.clusters.begin(), from.clusters.end());
 }
 
+// Rows of A, then the cells ordered by B (a counting sort keeps A's order
+// within each B).
+void index_rows(Contingency& table) {
+    const std::size_t a_count = table.a.effective(), b_count = table.b.effective();
+    table.a.row.assign(a_count + 1, 0);
+    table.b.row.assign(b_count + 1, 0);
+    for (const ContingencyCell& cell : table.cells) {
+        ++table.a.row[cell.a + 1];
+        ++table.b.row[cell.b + 1];
+    }
+    for (std::size_t k = 0; k < a_count; ++k) table.a.row[k + 1] += table.a.row[k];
+    for (std::size_t k = 0; k < b_count; ++k) table.b.row[k + 1] += table.b.row[k];
+    table.cells_by_b.resize(table.cells.size());
+    std::vector<std::uint64_t> next(table.b.row.begin(), table.b.row.end() - 1);
+    for (std::uint64_t c = 0; c < table.cells.size(); ++c) {
+        table.cells_by_b[next[table.cells[c].b]++] = c;
+    }
+}
+
 }  // namespace
 
 runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, ComparedSide a,
@@ -92,13 +126,15 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
     }
     if (stop.stop_requested()) return internal::interrupted();
 
-    internal::MemberIndex index;
+    auto shared_index = std::make_shared<internal::MemberIndex>();
+    internal::MemberIndex& index = *shared_index;
     if (!internal::MemberIndex::build(index, node_count, b.clusters, in_universe.get(),
                                       uncovered == Uncovered::kSingletons ? &lone_b : nullptr,
-                                      b.clusters.size(), stop)) {
+                                      b.clusters.size(), disjoint(b.clusters, cover_b), stop)) {
         return internal::interrupted();
     }
-    table.b.sizes = std::move(index.sizes);
+    table.b.sizes = index.sizes;
+    table.b_index = shared_index;
     table.b.sizes.resize(b.clusters.size() + lone_b.cardinality(), 1);
     const std::size_t b_count = table.b.sizes.size();
 
@@ -118,7 +154,15 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
             s.members.resize(members.cardinality());
             members.toUint32Array(s.members.data());
             std::uint64_t size = 0;
-            for (std::uint32_t v : s.members) {
+            constexpr std::size_t kLookAhead = 8;
+            for (std::size_t m = 0; m < s.members.size(); ++m) {
+                if (m + 2 * kLookAhead < s.members.size()) {
+                    index.prefetch_start(s.members[m + 2 * kLookAhead]);
+                }
+                if (m + kLookAhead < s.members.size()) {
+                    index.prefetch_list(s.members[m + kLookAhead]);
+                }
+                const std::uint32_t v = s.members[m];
                 if (in_universe && !in_universe->contains(v)) continue;
                 ++size;
                 for (std::uint64_t k : index.of(v)) {
@@ -151,23 +195,7 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
         ++singleton;
     }
 
-    // Rows of A, then the cells ordered by B (a counting sort keeps A's order
-    // within each B).
-    table.a.row.assign(table.a.effective() + 1, 0);
-    table.b.row.assign(b_count + 1, 0);
-    for (const ContingencyCell& cell : table.cells) {
-        ++table.a.row[cell.a + 1];
-        ++table.b.row[cell.b + 1];
-    }
-    for (std::size_t k = 0; k < table.a.effective(); ++k) table.a.row[k + 1] += table.a.row[k];
-    for (std::size_t k = 0; k < b_count; ++k) table.b.row[k + 1] += table.b.row[k];
-    table.cells_by_b.resize(table.cells.size());
-    {
-        std::vector<std::uint64_t> next(table.b.row.begin(), table.b.row.end() - 1);
-        for (std::uint64_t c = 0; c < table.cells.size(); ++c) {
-            table.cells_by_b[next[table.cells[c].b]++] = c;
-        }
-    }
+    index_rows(table);
 
     // A side is a partition of the universe when its sizes add up to it.
     auto total = [](const std::vector<std::uint64_t>& sizes) {
@@ -181,6 +209,35 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
     if (total(table.b.sizes) != table.universe) {
         table.b.overlap = find_overlap(graph.graph(), b, in_universe.get());
     }
+    return table;
+}
+
+runtime::Result<Contingency> Contingency::from_cells(std::uint64_t universe, Side a, Side b,
+                                                     std::vector<ContingencyCell> cells) {
+    auto fail = [](const char* why) {
+        return runtime::Error(std::string("invalid contingency: ") + why);
+    };
+    if (a.ids.size() > a.sizes.size() || b.ids.size() > b.sizes.size()) {
+        return fail("more ids than clusters");
+    }
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        const ContingencyCell& cell = cells[c];
+        if (cell.a >= a.sizes.size() || cell.b >= b.sizes.size()) return fail("cell out of range");
+        if (cell.count == 0) return fail("empty cell");
+        if (c > 0 &&
+            (cells[c - 1].a > cell.a || (cells[c - 1].a == cell.a && cells[c - 1].b >= cell.b))) {
+            return fail("cells not ascending by (a, b)");
+        }
+    }
+    Contingency table;
+    table.uncovered = Uncovered::kDrop;
+    table.universe = universe;
+    table.a = std::move(a);
+    table.b = std::move(b);
+    table.a.sources.clear();
+    table.b.sources.clear();
+    table.cells = std::move(cells);
+    index_rows(table);
     return table;
 }
 

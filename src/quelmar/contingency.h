@@ -27,6 +27,7 @@
 // clusterings alive; built from spans, the caller keeps the clusters alive.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stop_token>
@@ -44,6 +45,10 @@
 #include "src/utils/name_set.h"
 
 namespace quelmar {
+
+namespace internal {
+struct MemberIndex;
+}
 
 inline constexpr std::string_view kDifferentGraphs =
     "the two clusterings belong to different graphs";
@@ -89,6 +94,13 @@ struct Contingency {
         std::size_t effective() const noexcept { return sizes.size(); }
     };
 
+    Contingency() = default;
+    // Large (cells of every intersection): moved, never copied.
+    Contingency(const Contingency&) = delete;
+    Contingency& operator=(const Contingency&) = delete;
+    Contingency(Contingency&&) noexcept = default;
+    Contingency& operator=(Contingency&&) noexcept = default;
+
     Uncovered uncovered = Uncovered::kSingletons;
     std::uint64_t node_count = 0;  // of the graph
     std::uint64_t universe = 0;    // nodes compared
@@ -98,6 +110,9 @@ struct Contingency {
     Side b;
     std::vector<ContingencyCell> cells;     // ascending by (a, b)
     std::vector<std::uint64_t> cells_by_b;  // indices into cells, ascending by (b, a)
+    // Node -> effective clusters of B over the universe, kept for the omega
+    // index, which needs it again.
+    std::shared_ptr<const internal::MemberIndex> b_index;
 
     std::span<const ContingencyCell> row_a(std::size_t k) const noexcept {
         return {cells.data() + a.row[k], cells.data() + a.row[k + 1]};
@@ -112,6 +127,17 @@ struct Contingency {
         const EnrichedGraph& graph, ComparedSide a, ComparedSide b,
         Uncovered uncovered = Uncovered::kSingletons, std::stop_token stop = {},
         runtime::PassProgress& progress = runtime::PassProgress::unwatched());
+
+    // A contingency counted elsewhere (a join of two membership tables on
+    // node, say): `universe` nodes; per side the real clusters' ids and the
+    // effective sizes (real clusters first, then any singletons) and the
+    // overlap witness if the side overlaps; the nonzero cells ascending by
+    // (a, b). Every measure but omega, which walks members, works on it;
+    // `uncovered` reads kDrop, as the universe is the caller's.
+    // Fails with "invalid contingency: <why>" on cells out of range, empty
+    // or out of order.
+    static runtime::Result<Contingency> from_cells(std::uint64_t universe, Side a, Side b,
+                                                   std::vector<ContingencyCell> cells);
 
     // The selected clusters of two handles; fails with kDifferentGraphs unless
     // both select from clusterings of the same graph object.

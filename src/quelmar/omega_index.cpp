@@ -25,6 +25,7 @@
 #include <limits>
 #include <memory>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -224,6 +225,7 @@ bool multi_pairs(const std::vector<NodeClass>& classes, const ListsOf& lists_of,
 
 runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
                               runtime::PassProgress& progress) {
+    if (!table.b_index) return runtime::Error(std::string(kOmegaNeedsMembers));
     if (table.universe < 2) return std::numeric_limits<double>::quiet_NaN();
     // Two steps (list the classes by key, count their pairs) per side.
     runtime::ReportedPass pass(progress, 4);
@@ -231,13 +233,14 @@ runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
     if (table.uncovered == Uncovered::kDrop) {
         in_universe = std::make_unique<internal::NodeBits>(table.universe_nodes, table.node_count);
     }
-    internal::MemberIndex index_a, index_b;
+    // B's index comes with the contingency (its singletons, listed once
+    // each, are never shared); A's is made here.
+    internal::MemberIndex index_a;
     if (!internal::MemberIndex::build(index_a, table.node_count, table.a.sources, in_universe.get(),
-                                      nullptr, 0, stop) ||
-        !internal::MemberIndex::build(index_b, table.node_count, table.b.sources, in_universe.get(),
-                                      nullptr, 0, stop)) {
+                                      nullptr, 0, !table.a.overlap.has_value(), stop)) {
         return internal::interrupted();
     }
+    const internal::MemberIndex& index_b = *table.b_index;
     // Nodes in two clusters or more of a side, grouped by (that side's list,
     // the other side's list).
     std::vector<std::uint64_t> multi_a, multi_b;

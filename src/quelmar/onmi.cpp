@@ -16,8 +16,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
-#include <map>
+#include <utility>
 #include <vector>
 
 #include "runtime/parallel.h"
@@ -67,10 +68,16 @@ struct Side {
 bool conditional_entropy(const Contingency& table, const Side& side, std::stop_token stop,
                          runtime::ReportedPass& pass, double& result) {
     const double total = static_cast<double>(table.universe);
-    // Column sizes: how many clusters of each (nonempty) size.
-    std::map<std::uint64_t, std::uint64_t, std::greater<>> column_sizes;
+    // Column sizes, largest first, with how many clusters have each.
+    std::vector<std::uint64_t> column_list;
     for (std::uint64_t y : side.columns.sizes) {
-        if (y > 0) ++column_sizes[y];
+        if (y > 0) column_list.push_back(y);
+    }
+    std::sort(column_list.begin(), column_list.end(), std::greater<>());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> column_sizes;  // (size, clusters)
+    for (std::uint64_t y : column_list) {
+        if (column_sizes.empty() || column_sizes.back().first != y) column_sizes.push_back({y, 0});
+        ++column_sizes.back().second;
     }
     std::uint64_t widest_row = 0;
     std::vector<std::uint64_t> row_sizes;
@@ -84,23 +91,23 @@ bool conditional_entropy(const Contingency& table, const Side& side, std::stop_t
     std::sort(row_sizes.begin(), row_sizes.end());
     row_sizes.erase(std::unique(row_sizes.begin(), row_sizes.end()), row_sizes.end());
 
-    // Per distinct row size, the column sizes a disjoint partner may have.
-    const std::vector<std::uint64_t> column_list = [&] {
-        std::vector<std::uint64_t> list;
-        for (const auto& [y, count] : column_sizes) list.push_back(y);
-        return list;
-    }();
-    std::vector<std::vector<std::uint64_t>> candidates =
+    // Per distinct row size, the column sizes a disjoint partner may have,
+    // with their cluster counts. With d = 0 the test needs h(a) > h(b) + h(c)
+    // >= h(b + c) = h(1 - a), so a < 1/2: sizes with x + y below half the
+    // universe (less one node, against rounding) cannot pass.
+    using Candidates = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    std::vector<Candidates> candidates =
         runtime::parallel_map(row_sizes.size(), [&](std::size_t i) {
-            std::vector<std::uint64_t> list;
+            Candidates list;
             if (stop.stop_requested()) return list;
             const std::uint64_t x = row_sizes[i];
             std::uint64_t clusters = 0;
-            for (std::uint64_t y : column_list) {
+            for (const auto& [y, count] : column_sizes) {
+                if (2 * (x + y) + 2 < table.universe) break;
                 if (x + y > table.universe) continue;
                 if (!passes(pair_counts(x, y, 0, total))) continue;
-                list.push_back(y);
-                clusters += column_sizes.at(y);
+                list.push_back({y, count});
+                clusters += count;
                 if (clusters > widest_row) break;
             }
             return list;
@@ -132,9 +139,9 @@ bool conditional_entropy(const Contingency& table, const Side& side, std::stop_t
             candidates[std::lower_bound(row_sizes.begin(), row_sizes.end(), x) - row_sizes.begin()];
         if (!list.empty()) {
             std::sort(met.begin(), met.end());
-            for (std::uint64_t y : list) {
+            for (const auto& [y, count] : list) {
                 const auto [from, to] = std::equal_range(met.begin(), met.end(), y);
-                if (column_sizes.at(y) > static_cast<std::uint64_t>(to - from)) {
+                if (count > static_cast<std::uint64_t>(to - from)) {
                     least = std::min(least, conditional(pair_counts(x, y, 0, total), y, total));
                     break;
                 }

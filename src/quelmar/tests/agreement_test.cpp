@@ -1,7 +1,10 @@
 // Agreement measures and match tables against plain twins (agreement_twins.h)
 // on random partitions and covers, hand-drawn cases with exact values, and
-// values pinned from the reference Python tools.
+// values pinned from the reference Python tools. cdlib's f1 is another
+// quantity (one direction only, and with overlap its matching counts a node
+// in the first community that holds it), so f1 is checked against the twin.
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -14,6 +17,7 @@
 #include "src/quelmar/agreement.h"
 #include "src/quelmar/contingency.h"
 #include "src/quelmar/match_table.h"
+#include "src/quelmar/measures_by_name.h"
 #include "src/quelmar/tests/agreement_twins.h"
 #include "src/quelmar/tests/test_graphs.h"
 #include "src/utils/task_monitor.h"
@@ -352,6 +356,56 @@ TEST(Agreement, OverlapOutsideTheUniverseIsNoOverlap) {
     EXPECT_EQ(value(ari(pair.table)), 0.0);
 }
 
+TEST(Agreement, MeasuresByName) {
+    Pair pair = compare(6, {{1, {0, 1, 2}}, {2, {3, 4, 5}}}, {{7, {0, 1}}, {8, {2, 3, 4, 5}}});
+    const std::vector<std::string_view> names = {"vi", "nmi_max", "omega", "vi"};
+    auto values = measures_by_name(pair.table, names);
+    ASSERT_TRUE(values.ok());
+    ASSERT_EQ(values->size(), 3u);
+    EXPECT_EQ((*values)[0], (std::pair<std::string, double>{"vi", *vi(pair.table)}));
+    EXPECT_EQ((*values)[1].second, *nmi(pair.table, Normalisation::kMax));
+    EXPECT_EQ((*values)[2].first, "omega");
+
+    const std::vector<std::string_view> unknown = {"ari", "rand"};
+    auto refused = measures_by_name(pair.table, unknown);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message(), "unknown measure: rand");
+}
+
+// A contingency counted elsewhere gives the same measures as one built from
+// the members, omega aside.
+TEST(Agreement, FromCellsMatchesTheBuiltContingency) {
+    std::mt19937_64 rng(41);
+    auto a = random_partition(rng, 80, 0.8, 9), b = random_partition(rng, 80, 0.7, 6);
+    Pair pair = compare(80, a, b);
+    const Contingency& built = pair.table;
+    auto side = [](const Contingency::Side& from) {
+        Contingency::Side side;
+        side.ids = from.ids;
+        side.sizes = from.sizes;
+        side.overlap = from.overlap;
+        return side;
+    };
+    auto made = Contingency::from_cells(built.universe, side(built.a), side(built.b), built.cells);
+    ASSERT_TRUE(made.ok());
+    EXPECT_EQ(*nmi(*made, Normalisation::kGeometric), *nmi(built, Normalisation::kGeometric));
+    EXPECT_EQ(*ari(*made), *ari(built));
+    EXPECT_EQ(*vi(*made), *vi(built));
+    EXPECT_EQ(f1(*made), f1(built));
+    EXPECT_EQ(*onmi(*made), *onmi(built));
+    EXPECT_EQ(match_table(*made, MatchDirection::kBToA).jaccard,
+              match_table(built, MatchDirection::kBToA).jaccard);
+    auto no_omega = omega(*made);
+    ASSERT_FALSE(no_omega.ok());
+    EXPECT_EQ(no_omega.error().message(), kOmegaNeedsMembers);
+
+    std::vector<ContingencyCell> swapped = built.cells;
+    std::swap(swapped[0], swapped[1]);
+    auto refused = Contingency::from_cells(built.universe, side(built.a), side(built.b), swapped);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().message(), "invalid contingency: cells not ascending by (a, b)");
+}
+
 TEST(Agreement, DifferentGraphsAreRefused) {
     auto a = testing::packed(testing::shared_graph(4, {}), {{1, {0, 1}}});
     auto b = testing::packed(testing::shared_graph(4, {}), {{1, {0, 1}}});
@@ -359,6 +413,42 @@ TEST(Agreement, DifferentGraphsAreRefused) {
                                     ClusteringHandle::select_ids(b, {1}));
     ASSERT_FALSE(table.ok());
     EXPECT_EQ(table.error().message(), kDifferentGraphs);
+}
+
+// Counts what a pass reports.
+class RecordedPasses : public runtime::PassProgress {
+public:
+    void begin(std::uint64_t length) noexcept override { lengths.push_back(length), ++open; }
+    void advance(std::uint64_t count) noexcept override { advanced += count; }
+    void end() noexcept override { --open; }
+    std::vector<std::uint64_t> lengths;
+    std::atomic<std::uint64_t> advanced{0};
+    int open = 0;
+};
+
+TEST(Agreement, LongPassesReportProgress) {
+    std::mt19937_64 rng(9);
+    auto graph = testing::shared_graph(300, {});
+    auto select = [&](std::size_t count) {
+        auto clusters = testing::random_clusters(rng, 300, count, 30);
+        std::vector<base::ClusterId> ids;
+        for (const auto& [id, members] : clusters) ids.push_back(id);
+        return ClusteringHandle::select_ids(testing::packed(graph, clusters), ids);
+    };
+    auto handle_a = select(40), handle_b = select(30);
+    RecordedPasses built;
+    auto table = Contingency::build(handle_a, handle_b, Uncovered::kSingletons, {}, built);
+    ASSERT_TRUE(table.ok());
+    EXPECT_EQ(built.lengths, std::vector<std::uint64_t>{table->a.real()});
+    EXPECT_EQ(built.advanced, table->a.real());
+    EXPECT_EQ(built.open, 0);
+    for (auto measure : {&onmi, &omega}) {
+        RecordedPasses pass;
+        ASSERT_TRUE(measure(*table, {}, pass).ok());
+        ASSERT_EQ(pass.lengths.size(), 1u);
+        EXPECT_EQ(pass.advanced, pass.lengths[0]);
+        EXPECT_EQ(pass.open, 0);
+    }
 }
 
 TEST(Agreement, StopTokenInterrupts) {
