@@ -395,7 +395,8 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
         return runtime::Error(std::string(kTooManyNodes));
     }
     // Lone nodes: the last offset repeated.
-    parts.offsets.resize(node_count + 1, parts.offsets.back());
+    const std::uint64_t entries = parts.offsets.back();
+    parts.offsets.resize(node_count + 1, entries);
     parts.m_cache = parts.offsets.back() / 2;
     return Graph(std::move(parts));
 }
