@@ -202,14 +202,15 @@ int child(const std::vector<std::string>& args) {
                               ? base::Clustering::from_memberships(graph->graph(), nodes, clusters)
                               : base::Clustering::parse_from_file(graph->graph(), args[2]);
         const double loaded_at = seconds_since(start);
+        const double load_cpu = cpu_seconds() - cpu;
         if (!clustering) fail(clustering.error().message());
         const RichClustering packed =
             RichClustering::pack_from_clustering(graph, std::move(clustering).value());
         const double elapsed = seconds_since(start);
-        std::printf("%.6f %llu %.6f %.6f\n", elapsed,
+        std::printf("%.6f %llu %.6f %.6f %.6f\n", elapsed,
                     static_cast<unsigned long long>(packed.clusters.size() * 1'000'000 +
                                                     packed.unknown_memberships),
-                    loaded_at, cpu_seconds() - cpu);
+                    loaded_at, cpu_seconds() - cpu, load_cpu);
         return 0;
     }
     return 2;
@@ -220,6 +221,7 @@ struct Measurement {
     std::uint64_t a = 0;
     double b = 0;
     double cpu = 0;
+    double load_cpu = 0;  // of the clustering's load alone
     std::uint64_t max_rss = 0;
 };
 
@@ -250,7 +252,7 @@ Measurement run_child(const std::vector<std::string>& args) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("child " + args[0] + " failed");
     Measurement m;
     std::istringstream in(output);
-    in >> m.seconds >> m.a >> m.b >> m.cpu;
+    in >> m.seconds >> m.a >> m.b >> m.cpu >> m.load_cpu;
     m.max_rss = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
     return m;
 }
@@ -299,18 +301,20 @@ int main(int argc, char** argv) {
         cluster_cpu.push_back(carrays.cpu / cfile.cpu);
         const double limit = mib(array.a + pairs.a);
         std::printf("round %d\n", round + 1);
-        std::printf(
-            "  graph: text %.3f s, pairs %.3f s (%.2fx); peak text %.1f MiB, pairs %.1f MiB\n",
-            text.seconds, pairs.seconds, pairs.seconds / text.seconds, mib(text.max_rss),
-            mib(pairs.max_rss));
+        std::printf("  graph: text %.3f s (cpu %.3f s), pairs %.3f s (cpu %.3f s) (%.2fx); peak "
+                    "text %.1f MiB, pairs %.1f MiB\n",
+                    text.seconds, text.cpu, pairs.seconds, pairs.cpu, pairs.seconds / text.seconds,
+                    mib(text.max_rss), mib(pairs.max_rss));
         std::printf("         array %.1f MiB (process with it alone: %.1f MiB), graph footprint "
                     "%.1f MiB (text: %.1f MiB); pairs peak / (array + graph) = %.3f\n",
                     mib(array.a), mib(array.max_rss), mib(pairs.a), mib(text.a),
                     mib(pairs.max_rss) / limit);
-        std::printf("  clustering + packing: file %.3f s (load %.3f, cpu %.3f), arrays %.3f s "
-                    "(load %.3f, cpu %.3f) (%.2fx); peak file %.1f MiB, arrays %.1f MiB\n",
-                    cfile.seconds, cfile.b, cfile.cpu, carrays.seconds, carrays.b, carrays.cpu,
-                    carrays.seconds / cfile.seconds, mib(cfile.max_rss), mib(carrays.max_rss));
+        std::printf("  clustering + packing: file %.3f s (load %.3f; cpu %.3f, load %.3f), arrays "
+                    "%.3f s (load %.3f; cpu %.3f, load %.3f) (%.2fx); peak file %.1f MiB, arrays "
+                    "%.1f MiB\n",
+                    cfile.seconds, cfile.b, cfile.cpu, cfile.load_cpu, carrays.seconds, carrays.b,
+                    carrays.cpu, carrays.load_cpu, carrays.seconds / cfile.seconds,
+                    mib(cfile.max_rss), mib(carrays.max_rss));
         std::fflush(stdout);
     }
     auto range = [](std::vector<double> v) {
