@@ -319,8 +319,9 @@ int main(int argc, char** argv) {
     }
     auto range = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
-        char text[64];
-        std::snprintf(text, sizeof text, "%.2fx .. %.2fx", v.front(), v.back());
+        char text[96];
+        std::snprintf(text, sizeof text, "%.2fx .. %.2fx (median %.2fx)", v.front(), v.back(),
+                      v[v.size() / 2]);
         return std::string(text);
     };
     std::printf("graph from pairs / text load:             %s\n", range(graph_ratio).c_str());
