@@ -188,9 +188,15 @@ void check_arrays(const quelmar::base::Graph& graph, std::string_view text) {
     if (!given) return;
     for (const bool strict : {false, true}) {
         quelmar::utils::MemorySource source(text);
-        check_alike(quelmar::base::Clustering::parse_from_reader(graph, source, {}, strict),
-                    quelmar::base::Clustering::from_memberships(graph, given->first, given->second,
-                                                                {.strict = strict}));
+        const auto file = quelmar::base::Clustering::parse_from_reader(graph, source, {}, strict);
+        check_alike(file, quelmar::base::Clustering::from_memberships(
+                              graph, given->first, given->second, {.strict = strict}));
+        std::vector<std::uint64_t> rows;
+        for (std::size_t i = 0; i < given->first.size(); ++i) {
+            rows.insert(rows.end(), {given->first[i], given->second[i]});
+        }
+        check_alike(
+            file, quelmar::base::Clustering::from_membership_rows(graph, rows, {.strict = strict}));
     }
 }
 

@@ -4,7 +4,7 @@
 //   * the graph from a (lines, 2) array of names (graph_from_pairs) against
 //     the edge-list loader on the same edges, with the array's own share and
 //     the finished graph's footprint beside the peak;
-//   * the clustering from (node, cluster) arrays (from_memberships) against
+//   * the clustering from a (memberships, 2) array (from_membership_rows) against
 //     the clustering file, each followed by packing, as the binding does.
 // Both run on a process-wide pool of 2 workers. Beside the times, the
 // processor time of each (all threads), steadier on a shared machine. The arrays are read from
@@ -186,20 +186,13 @@ int child(const std::vector<std::string>& args) {
         if (!loaded) fail(loaded.error().message());
         SharedGraph graph = std::make_shared<const EnrichedGraph>(
             EnrichedGraph::from_graph(std::move(loaded).value()));
-        std::vector<std::uint64_t> nodes, clusters;
-        if (mode == "carrays") {
-            const auto pairs = read_binary(args[2]);
-            nodes.resize(pairs.size() / 2);
-            clusters.resize(pairs.size() / 2);
-            for (std::size_t i = 0; i < nodes.size(); ++i) {
-                nodes[i] = pairs[2 * i];
-                clusters[i] = pairs[2 * i + 1];
-            }
-        }
+        // One row-major (n, 2) array, as numpy hands it over.
+        std::vector<std::uint64_t> rows;
+        if (mode == "carrays") rows = read_binary(args[2]);
         const double cpu = cpu_seconds();
         const auto start = Clock::now();
         auto clustering = mode == "carrays"
-                              ? base::Clustering::from_memberships(graph->graph(), nodes, clusters)
+                              ? base::Clustering::from_membership_rows(graph->graph(), rows)
                               : base::Clustering::parse_from_file(graph->graph(), args[2]);
         const double loaded_at = seconds_since(start);
         const double load_cpu = cpu_seconds() - cpu;
