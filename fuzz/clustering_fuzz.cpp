@@ -6,11 +6,15 @@
 // blocks on the worker pool, and that run must agree exactly with the same
 // run on a pool of one worker. A loaded clustering is then packed
 // on the worker pool and its counts and coverage are recomputed by brute
-// force from the graph's adjacency.
+// force from the graph's adjacency. When every line is a membership, the
+// same memberships as arrays must load alike (clusters, counts, and the
+// failure past the node name, which arrays give in decimal), with and
+// without the strict rule.
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -137,6 +141,65 @@ void check_coverage(const quelmar::SharedClustering& packed, const ReferenceClus
           "graph totals");
 }
 
+// Node names and cluster ids of the lines, when every line is a membership.
+std::optional<std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>>> memberships(
+    std::string_view text) {
+    std::vector<std::uint64_t> nodes, clusters;
+    for (const std::string_view line : quelmar::fuzz::split_lines(text)) {
+        const auto decoded = quelmar::fuzz::decode_utf8(line);
+        if (!decoded) return std::nullopt;
+        const auto tokens = quelmar::fuzz::split_tokens(*decoded);
+        if (tokens.size() < 2) return std::nullopt;
+        const auto node = quelmar::fuzz::parse_u64(tokens[0]);
+        const auto cluster = quelmar::fuzz::parse_u64(tokens[1]);
+        if (!std::holds_alternative<std::uint64_t>(node) ||
+            !std::holds_alternative<std::uint64_t>(cluster)) {
+            return std::nullopt;
+        }
+        nodes.push_back(std::get<std::uint64_t>(node));
+        clusters.push_back(std::get<std::uint64_t>(cluster));
+    }
+    return std::pair(std::move(nodes), std::move(clusters));
+}
+
+// A failure's text from the node name on: arrays write names in decimal.
+std::string past_the_name(const std::string& message) {
+    const auto at = message.find(" requested in cluster ");
+    return at == std::string::npos ? message : message.substr(at);
+}
+
+void check_alike(const quelmar::runtime::Result<quelmar::base::Clustering>& file,
+                 const quelmar::runtime::Result<quelmar::base::Clustering>& arrays) {
+    check(file.ok() == arrays.ok(), "the file and the arrays disagree on loading");
+    if (!file.ok()) {
+        check(past_the_name(file.error().message()) == past_the_name(arrays.error().message()),
+              "the file and the arrays fail differently", arrays.error().message());
+        return;
+    }
+    check_identical(file, arrays);
+    check(file.value().unknown_memberships == arrays.value().unknown_memberships,
+          "unknown memberships");
+    check(file.value().dropped_singletons == arrays.value().dropped_singletons,
+          "dropped singletons");
+}
+
+void check_arrays(const quelmar::base::Graph& graph, std::string_view text) {
+    const auto given = memberships(text);
+    if (!given) return;
+    for (const bool strict : {false, true}) {
+        quelmar::utils::MemorySource source(text);
+        const auto file = quelmar::base::Clustering::parse_from_reader(graph, source, {}, strict);
+        check_alike(file, quelmar::base::Clustering::from_memberships(
+                              graph, given->first, given->second, {.strict = strict}));
+        std::vector<std::uint64_t> rows;
+        for (std::size_t i = 0; i < given->first.size(); ++i) {
+            rows.insert(rows.end(), {given->first[i], given->second[i]});
+        }
+        check_alike(
+            file, quelmar::base::Clustering::from_membership_rows(graph, rows, {.strict = strict}));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -155,6 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     const auto in_pieces = cut(quelmar::runtime::global_pool());
     check_identical(in_pieces, cut(one_worker()));
+    check_arrays(graph, text);
     quelmar::utils::MemorySource whole(text);
     auto loaded = quelmar::base::Clustering::parse_from_reader(graph, whole);
 

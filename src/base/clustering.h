@@ -71,6 +71,11 @@ struct Clustering {
                                                         std::span<const utils::NodeName> nodes,
                                                         std::span<const ClusterId> clusters,
                                                         const ClusteringOptions& options = {});
+    // The same from one row-major (n, 2) array: node, cluster, node,
+    // cluster, ... (an odd last value is ignored).
+    static runtime::Result<Clustering> from_membership_rows(const Graph& graph,
+                                                            std::span<const std::uint64_t> rows,
+                                                            const ClusteringOptions& options = {});
 };
 
 }  // namespace quelmar::base

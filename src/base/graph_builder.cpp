@@ -53,7 +53,49 @@ int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
     return shift;
 }
 
+// The layout's record of one edge end, in its owner's bucket: the owner and
+// the other end. Wide ends hold both ids whole. Narrow ends hold the owner
+// as its offset in a bucket of at most 2^16 ids and the other id in two
+// halves: 6 bytes instead of 8, and the laid-out ends are the largest array
+// of the build while they last.
+struct WideEnd {
+    utils::NodeId owner;
+    utils::NodeId other;
+
+    WideEnd() = default;
+    WideEnd(utils::NodeId owner, utils::NodeId other, std::uint64_t) : owner(owner), other(other) {}
+    utils::NodeId owner_in(std::uint64_t) const { return owner; }
+    utils::NodeId other_id() const { return other; }
+};
+
+struct NarrowEnd {
+    std::uint16_t owner_offset;
+    std::uint16_t other_low;
+    std::uint16_t other_high;
+
+    static constexpr int kMaxShift = 16;
+    NarrowEnd() = default;
+    NarrowEnd(utils::NodeId owner, utils::NodeId other, std::uint64_t first_node)
+        : owner_offset(static_cast<std::uint16_t>(owner - first_node)),
+          other_low(static_cast<std::uint16_t>(other)),
+          other_high(static_cast<std::uint16_t>(other >> 16)) {}
+    utils::NodeId owner_in(std::uint64_t first_node) const {
+        return static_cast<utils::NodeId>(first_node + owner_offset);
+    }
+    utils::NodeId other_id() const {
+        return other_low | (static_cast<utils::NodeId>(other_high) << 16);
+    }
+};
+static_assert(sizeof(NarrowEnd) == 6);
+
 }  // namespace
+
+// Per worker: the buffers of the radix sort of one bucket (the second one
+// only when it takes more than one pass).
+struct GraphBuilder::SortScratch {
+    std::vector<HalfEdge> sorted;
+    std::vector<HalfEdge> other;
+};
 
 // The buckets of node ids, with where each one's entries start.
 class GraphBuilder::Buckets {
@@ -66,6 +108,7 @@ public:
         for (std::uint64_t b = 0; b <= count_; ++b) starts_[b] = offsets[first_node(b)];
     }
     std::uint64_t count() const { return count_; }
+    int shift() const { return shift_; }
     std::uint64_t of(utils::NodeId node) const { return node >> shift_; }
     std::uint64_t first_node(std::uint64_t b) const { return std::min(node_count_, b << shift_); }
     // Entries [start(b), start(b + 1)) belong to bucket b.
@@ -140,7 +183,8 @@ std::size_t GraphBuilder::part_count() const {
 // thousand streams written in sequence): parts of the pairs are counted per
 // bucket, each part gets its own stretch of every bucket, and the parts are
 // laid out side by side, released as they are done. False when stopped.
-bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+template <class End>
+bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<End>& ends,
                                 BuildProgress& progress) {
     const std::size_t parts = part_count();
     const std::uint64_t bucket_count = buckets.count();
@@ -173,8 +217,12 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
             std::uint64_t* at = cursor.data() + p * bucket_count;
             const auto lines = part_ends(p);
             for_each_pair(lines, [&](utils::NodeId from, utils::NodeId to) {
-                ends[at[buckets.of(from)]++] = {from, to};
-                if (to != from) ends[at[buckets.of(to)]++] = {to, from};
+                const std::uint64_t b = buckets.of(from);
+                ends[at[b]++] = End(from, to, buckets.first_node(b));
+                if (to != from) {
+                    const std::uint64_t c = buckets.of(to);
+                    ends[at[c]++] = End(to, from, buckets.first_node(c));
+                }
             });
             utils::release_pages(const_cast<utils::NodeId*>(lines.data()), lines.size_bytes());
         });
@@ -184,30 +232,45 @@ bool GraphBuilder::lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdg
     return true;
 }
 
-// A stable least-significant-digit radix sort of ends by `other`, in as
-// few passes as node ids need (two up to 2^24 nodes). Returns the sorted
-// ends: in `ends` or in `scratch`.
-std::span<const GraphBuilder::HalfEdge> GraphBuilder::sort_by_other(
-    std::span<HalfEdge> ends, std::vector<HalfEdge>& scratch) const {
+// A stable least-significant-digit radix sort of one bucket's ends by
+// their other end, in as few passes as node ids need (two up to 2^24
+// nodes); the first pass unpacks the ends. Returns the sorted ends, in one
+// of the scratch buffers.
+template <class End>
+std::span<const GraphBuilder::HalfEdge> GraphBuilder::sort_by_other(std::span<const End> ends,
+                                                                    std::uint64_t first_node,
+                                                                    SortScratch& scratch) const {
     const int id_bits = std::bit_width(std::max<std::uint64_t>(names_.size(), 2) - 1);
     const int passes = (id_bits + kMaxDigitBits - 1) / kMaxDigitBits;
     const int digit_bits = (id_bits + passes - 1) / passes;
     const std::uint32_t mask = (std::uint32_t{1} << digit_bits) - 1;
-    if (scratch.size() < ends.size()) scratch.resize(ends.size());
-    HalfEdge* from = ends.data();
-    HalfEdge* to = scratch.data();
+    if (scratch.sorted.size() < ends.size()) scratch.sorted.resize(ends.size());
+    if (passes > 1 && scratch.other.size() < ends.size()) scratch.other.resize(ends.size());
+    HalfEdge* from = scratch.other.data();
+    HalfEdge* to = scratch.sorted.data();
     std::array<std::uint64_t, std::size_t{1} << kMaxDigitBits> at;
-    for (int pass = 0; pass < passes; ++pass) {
-        const int shift = pass * digit_bits;
-        auto digit = [&](const HalfEdge& end) { return (end.other >> shift) & mask; };
+    auto count_digits = [&](int shift, auto&& other_of, std::size_t size) {
         std::fill_n(at.begin(), mask + 1, 0);
-        for (std::size_t k = 0; k < ends.size(); ++k) ++at[digit(from[k])];
+        for (std::size_t k = 0; k < size; ++k) ++at[(other_of(k) >> shift) & mask];
         std::uint64_t start = 0;
         for (std::uint32_t d = 0; d <= mask; ++d) start += std::exchange(at[d], start);
-        for (std::size_t k = 0; k < ends.size(); ++k) to[at[digit(from[k])]++] = from[k];
-        std::swap(from, to);
+    };
+    count_digits(
+        0, [&](std::size_t k) { return ends[k].other_id(); }, ends.size());
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        const utils::NodeId other = ends[k].other_id();
+        to[at[other & mask]++] = {ends[k].owner_in(first_node), other};
     }
-    return {from, ends.size()};
+    for (int pass = 1; pass < passes; ++pass) {
+        std::swap(from, to);
+        const int shift = pass * digit_bits;
+        count_digits(
+            shift, [&](std::size_t k) { return from[k].other; }, ends.size());
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            to[at[(from[k].other >> shift) & mask]++] = from[k];
+        }
+    }
+    return {to, ends.size()};
 }
 
 // Per bucket, side by side: order the bucket's ends by other node, then
@@ -215,16 +278,17 @@ std::span<const GraphBuilder::HalfEdge> GraphBuilder::sort_by_other(
 // u's end), so that every list comes out sorted; then drop repeats,
 // compacting towards the bucket's front. offsets[u] is read as u's old end
 // before it is overwritten with u's new start. Returns the entries kept.
+template <class End>
 std::uint64_t GraphBuilder::fill_bucket(const Buckets& buckets, std::uint64_t b,
-                                        utils::PageArray<HalfEdge>& ends,
-                                        std::vector<HalfEdge>& scratch,
+                                        utils::PageArray<End>& ends, SortScratch& scratch,
                                         utils::GraphParts& parts) const {
     auto& offsets = parts.offsets;
     utils::NodeId* const neighbours = parts.neighbours.data();
     const std::uint64_t first_end = buckets.start(b);
     const std::uint64_t last_end = buckets.start(b + 1);
     const auto sorted =
-        sort_by_other(std::span(ends.data() + first_end, last_end - first_end), scratch);
+        sort_by_other(std::span<const End>(ends.data() + first_end, last_end - first_end),
+                      buckets.first_node(b), scratch);
     for (const HalfEdge end : sorted) neighbours[offsets[end.owner]++] = end.other;
     ends.release(first_end, last_end - first_end);
     std::uint64_t begin = first_end;
@@ -246,13 +310,14 @@ std::uint64_t GraphBuilder::fill_bucket(const Buckets& buckets, std::uint64_t b,
 
 // Fills the buckets side by side, a step at a time, noting the entries each
 // keeps. False when stopped.
-bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
+template <class End>
+bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<End>& ends,
                                 utils::GraphParts& parts, std::vector<std::uint64_t>& kept,
                                 BuildProgress& progress) {
     const std::uint64_t bucket_count = buckets.count();
     parts.neighbours.resize(buckets.start(bucket_count));
     kept.assign(bucket_count, 0);
-    std::vector<runtime::OwnLine<std::vector<HalfEdge>>> scratch(runtime::worker_count(pool_));
+    std::vector<runtime::OwnLine<SortScratch>> scratch(runtime::worker_count(pool_));
     for (std::uint64_t first = 0; first < bucket_count; first += kBucketsPerStep) {
         const std::uint64_t last = std::min(bucket_count, first + kBucketsPerStep);
         runtime::parallel_for_worker(pool_, last - first, [&](std::size_t i, std::size_t worker) {
@@ -263,6 +328,14 @@ bool GraphBuilder::fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdg
     scratch = {};
     ends.reset();
     return true;
+}
+
+template <class End>
+bool GraphBuilder::lay_out_and_fill(const Buckets& buckets, utils::GraphParts& parts,
+                                    std::vector<std::uint64_t>& kept, BuildProgress& progress) {
+    utils::PageArray<End> ends(parts.offsets.back());
+    return lay_out_ends(buckets, ends, progress) &&
+           fill_buckets(buckets, ends, parts, kept, progress);
 }
 
 // Moves every bucket's kept entries up against the previous bucket's.
@@ -304,11 +377,11 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     utils::GraphParts parts;
     parts.offsets = start_offsets();
     const Buckets buckets(parts.offsets);
-    utils::PageArray<HalfEdge> ends(parts.offsets.back());
     BuildProgress progress{monitor, 0, part_count() + buckets.count()};
     std::vector<std::uint64_t> kept;
-    const bool done =
-        lay_out_ends(buckets, ends, progress) && fill_buckets(buckets, ends, parts, kept, progress);
+    const bool done = buckets.shift() <= std::min(NarrowEnd::kMaxShift, limits_.max_narrow_shift)
+                          ? lay_out_and_fill<NarrowEnd>(buckets, parts, kept, progress)
+                          : lay_out_and_fill<WideEnd>(buckets, parts, kept, progress);
     line_ends_ = {};
     if (!done) return runtime::Error::interrupted();
     // The NameSet's map is built on the pool while the caller closes the
@@ -322,7 +395,8 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
         return runtime::Error(runtime::ErrorKind::kLimit, std::string(kTooManyNodes));
     }
     // Lone nodes: the last offset repeated.
-    parts.offsets.resize(node_count + 1, parts.offsets.back());
+    const std::uint64_t entries = parts.offsets.back();
+    parts.offsets.resize(node_count + 1, entries);
     parts.m_cache = parts.offsets.back() / 2;
     return Graph(std::move(parts));
 }

@@ -8,7 +8,8 @@
 //
 // into_permanent turns the pairs into the compact finished form: degrees
 // (tallied while names are looked up) are prefix-summed into offsets, both
-// ends of every pair are laid out by bucket of node ids, then ordered by
+// ends of every pair are laid out by bucket of node ids (in 6 bytes each
+// when buckets span at most 2^16 ids), then ordered by
 // their other end and scattered within their bucket, so that each node's
 // list comes out sorted; lists are deduplicated in their bucket, and buckets
 // are then closed up. Repeated and reversed edges collapse to one; a
@@ -43,6 +44,9 @@ public:
         // Edge ends tallied per node while loading; a node past it has its
         // degree recounted from the pairs. Lowered only by tests.
         std::uint32_t max_tally = NameIndex::kNew - 2;
+        // Buckets of at most 2^this ids lay their ends out in 6 bytes (it
+        // cannot exceed 16). Lowered only by tests.
+        int max_narrow_shift = 16;
     };
 
     GraphBuilder() : GraphBuilder(Limits{}) {}
@@ -95,16 +99,22 @@ private:
     std::vector<std::uint64_t> start_offsets();
     std::vector<std::uint64_t> degrees_from_pairs(std::uint64_t node_count) const;
     std::size_t part_count() const;
-    bool lay_out_ends(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
-                      BuildProgress& progress);
-    std::span<const HalfEdge> sort_by_other(std::span<HalfEdge> ends,
-                                            std::vector<HalfEdge>& scratch) const;
-    std::uint64_t fill_bucket(const Buckets& buckets, std::uint64_t b,
-                              utils::PageArray<HalfEdge>& ends, std::vector<HalfEdge>& scratch,
-                              utils::GraphParts& parts) const;
-    bool fill_buckets(const Buckets& buckets, utils::PageArray<HalfEdge>& ends,
-                      utils::GraphParts& parts, std::vector<std::uint64_t>& kept,
-                      BuildProgress& progress);
+    // End is the layout's record of an edge end (graph_builder.cpp).
+    template <class End>
+    bool lay_out_ends(const Buckets& buckets, utils::PageArray<End>& ends, BuildProgress& progress);
+    struct SortScratch;
+    template <class End>
+    std::span<const HalfEdge> sort_by_other(std::span<const End> ends, std::uint64_t first_node,
+                                            SortScratch& scratch) const;
+    template <class End>
+    std::uint64_t fill_bucket(const Buckets& buckets, std::uint64_t b, utils::PageArray<End>& ends,
+                              SortScratch& scratch, utils::GraphParts& parts) const;
+    template <class End>
+    bool fill_buckets(const Buckets& buckets, utils::PageArray<End>& ends, utils::GraphParts& parts,
+                      std::vector<std::uint64_t>& kept, BuildProgress& progress);
+    template <class End>
+    bool lay_out_and_fill(const Buckets& buckets, utils::GraphParts& parts,
+                          std::vector<std::uint64_t>& kept, BuildProgress& progress);
     void close_up(const Buckets& buckets, std::span<const std::uint64_t> kept,
                   utils::GraphParts& parts) const;
     utils::NameSet name_set_with_lone_names();

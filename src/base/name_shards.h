@@ -30,6 +30,7 @@
 #include "runtime/parallel.h"
 #include "runtime/worker_pool.h"
 #include "src/base/name_index.h"
+#include "src/utils/mapped_vector.h"
 #include "src/utils/name_set.h"
 #include "src/utils/node_id.h"
 
@@ -91,12 +92,15 @@ private:
     std::vector<NameIndex> shards_;
     std::vector<std::uint8_t> overflowed_;  // per shard
     // Scratch of a round; [p * shards + s] is part p's stretch of shard s.
-    // Entries: the round's names sorted by shard, and what claim found.
-    std::vector<utils::NodeName> entry_names_;
-    std::vector<Claim> claims_;
-    std::vector<std::uint64_t> shard_start_;       // shard s: entries [start[s], start[s + 1])
-    std::vector<std::uint64_t> part_start_;        // where each stretch starts
-    std::vector<std::uint8_t> shard_of_position_;  // hashed once per round
+    // Entries: the round's names sorted by shard, and what claim found. The
+    // large arrays are mapped, so that clear() gives their pages back to the
+    // system rather than to the heap, where they would stay resident while
+    // the graph is built.
+    utils::MappedVector<utils::NodeName> entry_names_;
+    utils::MappedVector<Claim> claims_;
+    std::vector<std::uint64_t> shard_start_;  // shard s: entries [start[s], start[s + 1])
+    std::vector<std::uint64_t> part_start_;   // where each stretch starts
+    utils::MappedVector<std::uint8_t> shard_of_position_;  // hashed once per round
     // Per shard: the entries of its new names.
     std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> first_entries_;
     std::vector<std::uint32_t> new_names_;     // new names in each stretch

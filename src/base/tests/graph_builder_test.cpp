@@ -83,7 +83,7 @@ TEST(GraphBuilder, ManyEdgesAcrossChunks) {
 // names of earlier rounds.
 TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
     std::mt19937_64 random(99);
-    std::vector<utils::NodeName> pool(60000);
+    std::vector<utils::NodeName> pool(100000);  // ids past 16 bits
     for (auto& name : pool) name = random();
     std::map<utils::NodeName, utils::NodeId> ids;
     std::vector<std::set<utils::NodeId>> lists;
@@ -104,8 +104,11 @@ TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
         lists[v].insert(u);
     }
     const auto three = runtime::WorkerPool::start(3).value();
-    for (runtime::WorkerPool* workers : {static_cast<runtime::WorkerPool*>(nullptr), three.get()}) {
-        GraphBuilder builder(GraphBuilder::Limits{}, workers);
+    // Narrow and wide laid-out ends alike.
+    for (const auto& [workers, narrow] : {std::pair<runtime::WorkerPool*, int>{nullptr, 16},
+                                          {three.get(), 16},
+                                          {three.get(), -1}}) {
+        GraphBuilder builder(GraphBuilder::Limits{.max_narrow_shift = narrow}, workers);
         const std::size_t round = workers ? 150002 : 2;
         for (std::size_t first = 0; first < lines.size(); first += round) {
             std::vector<utils::NodeName> names(

@@ -1,4 +1,5 @@
-// Clusterings from (node, cluster) arrays against the clustering file with
+// Clusterings from (node, cluster) arrays (two columns, or rows of one
+// array) against the clustering file with
 // the same memberships as lines, and the counts and the strict rule on both
 // routes.
 
@@ -65,6 +66,14 @@ Outcome from_arrays(const Graph& graph, const Names& nodes, const Ids& clusters,
         Clustering::from_memberships(graph, nodes, clusters, {.strict = strict, .pool = pool}));
 }
 
+// The same memberships as one row-major (n, 2) array.
+Outcome from_rows(const Graph& graph, const Names& nodes, const Ids& clusters, bool strict,
+                  runtime::WorkerPool* pool = nullptr) {
+    std::vector<std::uint64_t> rows;
+    for (std::size_t i = 0; i < nodes.size(); ++i) rows.insert(rows.end(), {nodes[i], clusters[i]});
+    return outcome(Clustering::from_membership_rows(graph, rows, {.strict = strict, .pool = pool}));
+}
+
 std::string as_text(const Names& nodes, const Ids& clusters) {
     std::string text;
     for (std::size_t i = 0; i < nodes.size(); ++i) {
@@ -114,6 +123,7 @@ TEST(MembershipArrays, RandomMembershipsMatchTheFileAndTheModel) {
         const std::string text = as_text(nodes, clusters);
         EXPECT_EQ(from_file(graph, text, strict, load), want) << text;
         EXPECT_EQ(from_arrays(graph, nodes, clusters, strict, load.pool), want) << text;
+        EXPECT_EQ(from_rows(graph, nodes, clusters, strict, load.pool), want) << text;
     }
 }
 
@@ -164,6 +174,7 @@ TEST(MembershipArrays, LargeInputsAgreeAcrossPools) {
                   want);
     }
     EXPECT_EQ(from_arrays(graph, nodes, clusters, false), want);
+    EXPECT_EQ(from_rows(graph, nodes, clusters, false), want);
 }
 
 }  // namespace
