@@ -59,7 +59,10 @@ def main() -> None:
     nodes = np.unique(pd.read_csv(args.edges, sep=r"\s+", header=None, usecols=[0, 1],
                                   dtype=np.uint64).to_numpy())
     a, b = read(args.clusters), read(args.other)
-    pa, pb = (frame.drop_duplicates("node") for frame in (a, b))
+    # Memberships of nodes the graph lacks are skipped by the loader; the
+    # label arrays leave them out too.
+    pa, pb = (frame[np.isin(frame["node"].to_numpy(), nodes)].drop_duplicates("node")
+              for frame in (a, b))
     ca, cb = (quelmar_tools.clustering_from(graph, frame) for frame in (pa, pb))
     la, lb = labels(nodes, pa), labels(nodes, pb)
     print(f"{len(nodes)} nodes; partitions of {len(pa)} and {len(pb)} memberships")

@@ -36,7 +36,7 @@ PARTITION_MEASURES = ("nmi", "ari", "vi")
 #: Accept overlapping clusters.
 COVER_MEASURES = ("f1", "onmi", "omega")
 #: NMI under another mean of the two entropies than the arithmetic one.
-NMI_VARIANTS = ("nmi_arithmetic", "nmi_geometric", "nmi_min", "nmi_max")
+NMI_VARIANTS = ("nmi_geometric", "nmi_min", "nmi_max")
 #: What compare() computes unless told otherwise: the cheap measures that
 #: apply (the partition ones only when both sides are partitions).
 DEFAULT_MEASURES = ("nmi", "ari", "vi", "f1")

@@ -6,14 +6,25 @@
 
 namespace quelmar {
 
+bool needs_partition(std::string_view name) noexcept {
+    return name.starts_with("nmi") || name == "ari" || name == "vi";
+}
+
 runtime::Result<std::vector<std::pair<std::string, double>>> measures_by_name(
     const Contingency& table, std::span<const std::string_view> names, std::stop_token stop,
-    runtime::PassProgress& progress) {
+    runtime::PassProgress& progress, bool only_where_apt) {
+    const bool partitions = !table.a.overlap && !table.b.overlap;
     std::vector<std::string_view> wanted;
     for (std::string_view name : names) {
         if (std::find(kMeasureNames.begin(), kMeasureNames.end(), name) == kMeasureNames.end()) {
-            return runtime::Error("unknown measure: " + std::string(name));
+            std::string known;
+            for (std::string_view entry : kMeasureNames) {
+                known += (known.empty() ? "" : ", ") + std::string(entry);
+            }
+            return runtime::Error("unknown agreement measure '" + std::string(name) +
+                                  "'; known measures: " + known);
         }
+        if (only_where_apt && !partitions && needs_partition(name)) continue;
         if (std::find(wanted.begin(), wanted.end(), name) == wanted.end()) wanted.push_back(name);
     }
     std::vector<std::pair<std::string, double>> values;

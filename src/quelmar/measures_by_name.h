@@ -20,12 +20,19 @@ namespace quelmar {
 inline constexpr std::array<std::string_view, 9> kMeasureNames = {
     "nmi", "nmi_geometric", "nmi_min", "nmi_max", "ari", "vi", "f1", "onmi", "omega"};
 
+// Whether the measure `name` needs both sides to be partitions.
+bool needs_partition(std::string_view name) noexcept;
+
 // Each named measure in the order given, duplicates once. Fails before any
-// work with "unknown measure: <name>" for a name not in kMeasureNames, else
-// with the first failing measure's error (a partition measure on a cover, an
-// interruption). Long measures report their passes to `progress`.
+// work with "unknown agreement measure '<name>'; known measures: nmi, ..."
+// for a name not in kMeasureNames, else with the first failing measure's
+// error (a partition measure on a cover, an interruption). With
+// `only_where_apt`, the measures that need partitions are left out when a
+// side overlaps, instead of failing. Long measures report their passes to
+// `progress`.
 runtime::Result<std::vector<std::pair<std::string, double>>> measures_by_name(
     const Contingency& table, std::span<const std::string_view> names, std::stop_token stop = {},
-    runtime::PassProgress& progress = runtime::PassProgress::unwatched());
+    runtime::PassProgress& progress = runtime::PassProgress::unwatched(),
+    bool only_where_apt = false);
 
 }  // namespace quelmar

@@ -1,6 +1,5 @@
 // compare and match_table (functions.h).
 
-#include <cmath>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,9 +12,9 @@
 #include "src/exposure/py_ref.h"
 #include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
-#include "src/quelmar/agreement.h"
 #include "src/quelmar/contingency.h"
 #include "src/quelmar/match_table.h"
+#include "src/quelmar/measures_by_name.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {
@@ -23,60 +22,9 @@ namespace {
 
 constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
 const Signature compare_signature{
-    "compare", {"a", "a_ids", "b", "b_ids", "names", "uncovered", "partitions_only_when_apt"}};
+    "compare", {"a", "a_ids", "b", "b_ids", "names", "uncovered", "only_where_apt"}};
 const Signature match_signature{"match_table",
                                 {"a", "a_ids", "b", "b_ids", "uncovered", "reverse"}};
-
-enum class Measure { kNmi, kAri, kVi, kF1, kOnmi, kOmega };
-
-struct NamedMeasure {
-    std::string_view name;
-    Measure measure;
-    Normalisation normalisation = Normalisation::kArithmetic;
-};
-
-constexpr NamedMeasure kAgreementMeasures[] = {
-    {"nmi", Measure::kNmi},
-    {"nmi_arithmetic", Measure::kNmi},
-    {"nmi_geometric", Measure::kNmi, Normalisation::kGeometric},
-    {"nmi_min", Measure::kNmi, Normalisation::kMin},
-    {"nmi_max", Measure::kNmi, Normalisation::kMax},
-    {"ari", Measure::kAri},
-    {"vi", Measure::kVi},
-    {"f1", Measure::kF1},
-    {"onmi", Measure::kOnmi},
-    {"omega", Measure::kOmega},
-};
-
-bool needs_partition(Measure measure) {
-    return measure == Measure::kNmi || measure == Measure::kAri || measure == Measure::kVi;
-}
-
-std::string known_names() {
-    std::string known;
-    for (const NamedMeasure& entry : kAgreementMeasures) {
-        known += (known.empty() ? "" : ", ") + std::string(entry.name);
-    }
-    return known;
-}
-
-bool measures_argument(PyObject* object, std::vector<NamedMeasure>* measures) {
-    std::vector<std::string> names;
-    if (!text_sequence_argument("measures", object, &names)) return false;
-    for (const std::string& name : names) {
-        const NamedMeasure* found = nullptr;
-        for (const NamedMeasure& entry : kAgreementMeasures) {
-            if (entry.name == name) found = &entry;
-        }
-        if (!found) {
-            PyErr_Format(PyExc_ValueError, "unknown agreement measure '%s'; known measures: %s",
-                         name.c_str(), known_names().c_str());
-            return false;
-        }
-        measures->push_back(*found);
-    }
-    return true;
-}
 
 bool uncovered_argument(PyObject* object, Uncovered* uncovered) {
     std::string text;
@@ -93,21 +41,8 @@ bool uncovered_argument(PyObject* object, Uncovered* uncovered) {
     return true;
 }
 
-runtime::Result<double> value_of(const NamedMeasure& entry, const Contingency& table,
-                                 std::stop_token stop, runtime::PassProgress& progress) {
-    switch (entry.measure) {
-        case Measure::kNmi: return nmi(table, entry.normalisation);
-        case Measure::kAri: return ari(table);
-        case Measure::kVi: return vi(table);
-        case Measure::kF1: return f1(table);
-        case Measure::kOnmi: return onmi(table, stop, progress);
-        case Measure::kOmega: return omega(table, stop, progress);
-    }
-    return std::nan("");
-}
-
 // Name and value of every measure computed, in the order asked.
-using Values = std::vector<std::pair<std::string_view, double>>;
+using Values = std::vector<std::pair<std::string, double>>;
 
 }  // namespace
 
@@ -116,30 +51,24 @@ PyObject* compare(PyObject*, PyObject* args, PyObject* kwargs) {
         PyObject* bound[7];
         if (!bind_arguments(compare_signature, args, kwargs, bound)) return nullptr;
         ClusteringHandle a, b;
-        std::vector<NamedMeasure> measures;
+        std::vector<std::string> names;
         Uncovered uncovered = Uncovered::kSingletons;
         if (!selection_argument(bound[0], bound[1], &a) ||
             !selection_argument(bound[2], bound[3], &b) ||
-            !measures_argument(bound[4], &measures) || !uncovered_argument(bound[5], &uncovered)) {
+            !text_sequence_argument("measures", bound[4], &names) ||
+            !uncovered_argument(bound[5], &uncovered)) {
             return nullptr;
         }
-        const int apt_only = PyObject_IsTrue(bound[6]);
-        if (apt_only < 0) return nullptr;
+        const int only_where_apt = PyObject_IsTrue(bound[6]);
+        if (only_where_apt < 0) return nullptr;
+        const std::vector<std::string_view> wanted(names.begin(), names.end());
 
         runtime::Result<Values> values = run_interruptibly([&](std::stop_token stop) {
             return [&]() -> runtime::Result<Values> {
                 terminal::ProgressBar bar;  // on standard error when it is a terminal
                 runtime::Result<Contingency> table = Contingency::build(a, b, uncovered, stop, bar);
                 if (!table) return std::move(table).error();
-                const bool partitions = !table->a.overlap && !table->b.overlap;
-                Values out;
-                for (const NamedMeasure& entry : measures) {
-                    if (apt_only && needs_partition(entry.measure) && !partitions) continue;
-                    runtime::Result<double> value = value_of(entry, table.value(), stop, bar);
-                    if (!value) return std::move(value).error();
-                    out.emplace_back(entry.name, value.value());
-                }
-                return out;
+                return measures_by_name(table.value(), wanted, stop, bar, only_where_apt != 0);
             }();
         });
         if (!values) return raise_error(values.error(), kPlain);

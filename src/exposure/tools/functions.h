@@ -40,11 +40,11 @@
 // Agreement (agreement_functions.cpp); a and b are selections as above, of
 // clusterings of one graph (ValueError otherwise), uncovered is "singletons"
 // or "drop" (contingency.h):
-//   compare(a, a_ids, b, b_ids, names, uncovered, partitions_only_when_apt)
-//       dict from measure name (nmi, nmi_arithmetic, nmi_geometric, nmi_min,
-//       nmi_max, ari, vi, f1, onmi, omega) to its value, in the order asked.
+//   compare(a, a_ids, b, b_ids, names, uncovered, only_where_apt)
+//       dict from measure name (kMeasureNames of measures_by_name.h) to its
+//       value, in the order asked.
 //       A partition measure of a cover fails with ValueError naming an
-//       overlapping node, or is left out when partitions_only_when_apt.
+//       overlapping node, or is left out when only_where_apt.
 //   match_table(a, a_ids, b, b_ids, uncovered, reverse)
 //       (id, matched, match, intersection, jaccard, precision, recall, f1):
 //       bytearrays of uint64 (uint8 for matched, float64 for the ratios), one
