@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace quelmar::exposure {
 
@@ -72,6 +73,22 @@ template <class T>
 PyObject* byte_array(std::span<const T> values) {
     return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
                                          static_cast<Py_ssize_t>(values.size_bytes()));
+}
+
+// A new tuple of one bytearray per column, in order; null with the error set.
+template <class T>
+PyObject* byte_array_tuple(std::span<const std::vector<T>> columns) {
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(columns.size()));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        PyObject* column = byte_array(std::span<const T>(columns[i]));
+        if (!column) {
+            Py_DECREF(tuple);
+            return nullptr;
+        }
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), column);  // steals
+    }
+    return tuple;
 }
 
 }  // namespace quelmar::exposure

@@ -146,14 +146,10 @@ const SharedClustering& clustering_of(PyObject* clustering) {
     return native_value<SharedClustering>(clustering);
 }
 
-bool is_clustering(PyObject* object) {
-    PyTypeObject* type = clustering_type();
-    return type && Py_IS_TYPE(object, type);
-}
+bool is_clustering(PyObject* object) { return is_instance_of(object, clustering_type()); }
 
 PyObject* new_clustering(SharedClustering clustering) {
-    PyTypeObject* type = clustering_type();
-    return type ? make_instance(type, std::move(clustering)) : nullptr;
+    return make_instance_of(clustering_type(), std::move(clustering));
 }
 
 }  // namespace quelmar::exposure

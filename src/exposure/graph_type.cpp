@@ -57,14 +57,8 @@ PyTypeObject* graph_type() { return cached_type(cached, type_spec); }
 
 const SharedGraph& graph_of(PyObject* graph) { return native_value<SharedGraph>(graph); }
 
-bool is_graph(PyObject* object) {
-    PyTypeObject* type = graph_type();
-    return type && Py_IS_TYPE(object, type);
-}
+bool is_graph(PyObject* object) { return is_instance_of(object, graph_type()); }
 
-PyObject* new_graph(SharedGraph graph) {
-    PyTypeObject* type = graph_type();
-    return type ? make_instance(type, std::move(graph)) : nullptr;
-}
+PyObject* new_graph(SharedGraph graph) { return make_instance_of(graph_type(), std::move(graph)); }
 
 }  // namespace quelmar::exposure

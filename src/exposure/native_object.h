@@ -47,6 +47,18 @@ PyObject* make_instance(PyTypeObject* type, T value) noexcept {
     return self;
 }
 
+// The same for a class that may have failed to build (null with its error
+// set).
+template <class T>
+PyObject* make_instance_of(PyTypeObject* type, T value) noexcept {
+    return type ? make_instance(type, std::move(value)) : nullptr;
+}
+
+// Whether `object` is an instance of `type`; false for a null type.
+inline bool is_instance_of(PyObject* object, PyTypeObject* type) noexcept {
+    return type && Py_IS_TYPE(object, type);
+}
+
 template <class T>
 void destroy_instance(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);

@@ -96,14 +96,10 @@ const ClusteringHandle& handle_of(PyObject* subset) {
     return native_value<ClusteringHandle>(subset);
 }
 
-bool is_subset(PyObject* object) {
-    PyTypeObject* type = subset_type();
-    return type && Py_IS_TYPE(object, type);
-}
+bool is_subset(PyObject* object) { return is_instance_of(object, subset_type()); }
 
 PyObject* new_subset(ClusteringHandle handle) {
-    PyTypeObject* type = subset_type();
-    return type ? make_instance(type, std::move(handle)) : nullptr;
+    return make_instance_of(subset_type(), std::move(handle));
 }
 
 }  // namespace quelmar::exposure

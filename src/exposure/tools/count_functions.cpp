@@ -46,14 +46,7 @@ PyObject* cluster_counts(PyObject*, PyObject* args, PyObject* kwargs) {
         ClusteringHandle selection;
         if (!selection_argument(bound[0], bound[1], &selection)) return nullptr;
         const CountTable table = without_gil([&] { return CountTable(selection); });
-        PyRef result = PyRef::steal(PyTuple_New(table.columns.size()));
-        if (!result) return nullptr;
-        for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            PyObject* column = byte_array(std::span<const std::uint64_t>(table.columns[i]));
-            if (!column) return nullptr;
-            PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), column);  // steals
-        }
-        return result.release();
+        return byte_array_tuple(std::span<const std::vector<std::uint64_t>>(table.columns));
     });
 }
 

@@ -60,14 +60,7 @@ PyObject* cluster_measures(PyObject*, PyObject* args, PyObject* kwargs) {
                                             stop);
         });
         if (!columns) return raise_error(columns.error(), kPlain);
-        PyRef result = PyRef::steal(PyTuple_New(columns->size()));
-        if (!result) return nullptr;
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            PyObject* column = byte_array(std::span<const double>((*columns)[i]));
-            if (!column) return nullptr;
-            PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), column);  // steals
-        }
-        return result.release();
+        return byte_array_tuple(std::span<const std::vector<double>>(columns.value()));
     });
 }
 
