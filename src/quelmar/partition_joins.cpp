@@ -145,42 +145,41 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
 }
 
 NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag) {
-    std::vector<std::uint64_t> counted;
+    // Counted in a table first: a partition has several times fewer nodes
+    // than rows, so only the distinct nodes get sorted.
+    absl::flat_hash_map<std::uint64_t, std::uint64_t> counted;
+    counted.reserve(lo_nodes.node.size() + lo_nodes.node.size() / 4);
     for (std::size_t i = 0; i < hi.size(); ++i) {
-        if (tag[i] & kDegree) counted.push_back(hi[i]);
+        if (tag[i] & kDegree) ++counted[hi[i]];
     }
-    radix_sort(counted, [](std::uint64_t v) { return v; });
+    std::vector<Pair> hi_nodes;
+    hi_nodes.reserve(counted.size());
+    for (const auto& [node, count] : counted) hi_nodes.push_back({node, count});
+    radix_sort(hi_nodes, [](const Pair& p) { return p.a; });
 
     NodeColumns out;
-    std::size_t next = 0;  // into lo_nodes
-    auto take_lo_until = [&](std::uint64_t bound) {
-        for (; next < lo_nodes.node.size() && lo_nodes.node[next] < bound; ++next) {
-            out.node.push_back(lo_nodes.node[next]);
-            out.deg.push_back(lo_nodes.deg[next]);
-            out.loop.push_back(lo_nodes.loop[next]);
-        }
+    const std::size_t most = lo_nodes.node.size() + hi_nodes.size();
+    out.node.reserve(most);
+    out.deg.reserve(most);
+    out.loop.reserve(most);
+    auto add = [&](std::uint64_t node, std::uint64_t deg, std::uint64_t loop) {
+        out.node.push_back(node);
+        out.deg.push_back(deg);
+        out.loop.push_back(loop);
     };
-    for_each_run(
-        counted.size(), [&](std::size_t i) { return counted[i]; },
-        [&](std::size_t first, std::size_t last) {
-            const std::uint64_t node = counted[first];
-            take_lo_until(node);
-            std::uint64_t deg = last - first;
-            std::uint64_t loop = 0;
-            if (next < lo_nodes.node.size() && lo_nodes.node[next] == node) {
-                deg += lo_nodes.deg[next];
-                loop = lo_nodes.loop[next];
-                ++next;
-            }
-            out.node.push_back(node);
-            out.deg.push_back(deg);
-            out.loop.push_back(loop);
-        });
-    take_lo_until(kNone);
-    if (next < lo_nodes.node.size()) {  // a node keyed kNone itself
-        out.node.push_back(lo_nodes.node[next]);
-        out.deg.push_back(lo_nodes.deg[next]);
-        out.loop.push_back(lo_nodes.loop[next]);
+    std::size_t l = 0, h = 0;
+    while (l < lo_nodes.node.size() || h < hi_nodes.size()) {
+        if (h == hi_nodes.size() ||
+            (l < lo_nodes.node.size() && lo_nodes.node[l] < hi_nodes[h].a)) {
+            add(lo_nodes.node[l], lo_nodes.deg[l], lo_nodes.loop[l]);
+            ++l;
+        } else if (l == lo_nodes.node.size() || hi_nodes[h].a < lo_nodes.node[l]) {
+            add(hi_nodes[h].a, hi_nodes[h].b, 0);
+            ++h;
+        } else {
+            add(lo_nodes.node[l], lo_nodes.deg[l] + hi_nodes[h].b, lo_nodes.loop[l]);
+            ++l, ++h;
+        }
     }
     return out;
 }
