@@ -2,14 +2,19 @@
 process, then quelmar_tools.dask on a LocalCluster of two single-threaded
 worker processes, once with Dask's default memory limit and once with a
 small one. Checks that all agree and prints time, peak memory per worker,
-bytes spilled from worker memory and bytes the shuffles wrote to disk.
+bytes spilled from worker memory and bytes the shuffles wrote to disk. With
+--joins numpy native, each limit runs twice on the same cluster: with the
+per-partition joins as the numpy steps they replaced (numpy_stages.py,
+patched into the workers) and with the native ones.
 
     python bench/dask/compare.py EDGES CLUSTERS [--cpm R] [--limits auto 700MB]
+        [--joins native]
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import resource
 import threading
 import time
@@ -70,23 +75,51 @@ def worker_counters(dask_worker: Any) -> tuple[int, int]:
     return int(spilled), int(written)
 
 
-def dask_job(edges: str, clusters: str, cpm: float, limit: str,
-             options: qd.Options) -> tuple[Any, float, str]:
+def use_joins(kind: str, bench_folder: str) -> None:
+    """Runs on each worker: the stages' joins become `kind`'s."""
+    import sys
+
+    from quelmar_tools.dask import _stages
+
+    if not hasattr(_stages, "native_joins"):
+        _stages.native_joins = (_stages.lo_side, _stages.degrees, _stages.node_side)
+    if kind == "numpy":
+        sys.path.insert(0, bench_folder)
+        import numpy_stages
+
+        joins = (numpy_stages.lo_side, numpy_stages.degrees, numpy_stages.node_side)
+    else:
+        joins = _stages.native_joins
+    _stages.lo_side, _stages.degrees, _stages.node_side = joins
+
+
+def dask_jobs(edges: str, clusters: str, cpm: float, limit: str, options: qd.Options,
+              joins: list[str]) -> list[tuple[Any, float, str]]:
     with LocalCluster(n_workers=2, threads_per_worker=1, memory_limit=limit,
                       dashboard_address=None) as cluster, Client(cluster) as client:
         plan = _plan.plan(options, [edges], [[clusters]], client)
         print(f"  ({plan.partitions} partitions, {plan.block_bytes >> 20} MiB blocks, "
               f"{plan.shuffle_method or 'p2p'} shuffle)")
-        with PeakMemory(client) as memory:
-            start = time.perf_counter()
-            got = qd.statistics(edges, clusters, cpm=cpm, client=client, options=options)
-            elapsed = time.perf_counter() - start
-        counters = client.run(worker_counters)
-        spilled = sum(c[0] for c in counters.values())
-        written = sum(c[1] for c in counters.values())
-        peaks = ", ".join(f"{p / 2**20:.0f}" for p in sorted(memory.peaks.values()))
-        note = (f"peak RSS per worker {peaks} MiB; spilled {spilled / 2**20:.0f} MiB; "
-                f"shuffle disk writes {written / 2**20:.0f} MiB")
+        results = []
+        for kind in joins:
+            client.run(use_joins, kind, os.path.dirname(os.path.abspath(__file__)))
+            results.append(dask_job(client, edges, clusters, cpm, options))
+        return results
+
+
+def dask_job(client: Client, edges: str, clusters: str, cpm: float,
+             options: qd.Options) -> tuple[Any, float, str]:
+    before = client.run(worker_counters)  # the counters add up over the cluster's jobs
+    with PeakMemory(client) as memory:
+        start = time.perf_counter()
+        got = qd.statistics(edges, clusters, cpm=cpm, client=client, options=options)
+        elapsed = time.perf_counter() - start
+    after = client.run(worker_counters)
+    spilled = sum(c[0] - before.get(w, (0, 0))[0] for w, c in after.items())
+    written = sum(c[1] - before.get(w, (0, 0))[1] for w, c in after.items())
+    peaks = ", ".join(f"{p / 2**20:.0f}" for p in sorted(memory.peaks.values()))
+    note = (f"peak RSS per worker {peaks} MiB; spilled {spilled / 2**20:.0f} MiB; "
+            f"shuffle disk writes {written / 2**20:.0f} MiB")
     counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
               got.total_edges)
     return (counts, got.distributions), elapsed, note
@@ -101,6 +134,7 @@ def main() -> None:
     parser.add_argument("--partitions", type=int, default=None, help="of every shuffle")
     parser.add_argument("--block-mb", type=int, default=None, help="of text per parsing task")
     parser.add_argument("--method", default=None, help="of the shuffles")
+    parser.add_argument("--joins", nargs="+", default=["native"], choices=["numpy", "native"])
     args = parser.parse_args()
 
     with open(args.edges, "rb") as f:
@@ -111,11 +145,13 @@ def main() -> None:
     for limit in args.limits:
         options = qd.Options(block_bytes=args.block_mb and args.block_mb << 20,
                              partitions=args.partitions, shuffle_method=args.method)
-        got, elapsed, note = dask_job(args.edges, args.clusters, args.cpm, limit, options)
-        assert got == expected, (got, expected)
-        cpu = 2 * elapsed / lines * 1e6
-        print(f"dask limit {limit:6} {elapsed:7.1f} s   {elapsed / module_time:.1f}x the module; "
-              f"{cpu:.2f} us of worker time per edge line; {note}")
+        runs = dask_jobs(args.edges, args.clusters, args.cpm, limit, options, args.joins)
+        for kind, (got, elapsed, note) in zip(args.joins, runs, strict=True):
+            assert got == expected, (got, expected)
+            cpu = 2 * elapsed / lines * 1e6
+            print(f"dask limit {limit:6} {kind:6} joins {elapsed:7.1f} s   "
+                  f"{elapsed / module_time:.1f}x the module; "
+                  f"{cpu:.2f} us of worker time per edge line; {note}")
     print(f"({lines} edge lines; results equal)")
 
 

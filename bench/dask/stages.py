@@ -3,7 +3,8 @@ quelmar_tools.dask run in this process, in the job's order, on one node
 partition of a synthetic graph shaped like the 20M-line benchmark's (about
 1.1 million edge lines and 200,000 membership lines per partition), with the
 wall time of each step (the least of --repeat runs) and, with --profile,
-the calls that take it.
+the calls that take it. The joins run twice, natively and as the plain
+numpy steps they replaced (numpy_stages.py), side by side, and must agree.
 
     python bench/dask/stages.py [--edges 1100000] [--members 200000] [--repeat 3] [--profile]
 """
@@ -19,6 +20,8 @@ import numpy as np
 
 from quelmar_tools.dask import _stages
 from quelmar_tools.dask._names import scramble
+
+import numpy_stages
 
 
 def synthetic(edge_count: int, member_count: int, seed: int = 1) -> tuple[dict, dict]:
@@ -38,7 +41,9 @@ def synthetic(edge_count: int, member_count: int, seed: int = 1) -> tuple[dict, 
     return edges, members
 
 
-def run(edge_count: int, member_count: int) -> dict[str, float]:
+def run(edge_count: int, member_count: int, joins) -> tuple[dict[str, float], tuple]:
+    """Times of each step with the joins of `joins` (a module), and what the
+    job keeps of the partition: degrees, cluster counts, coverage."""
     edges, members = synthetic(edge_count, member_count)
     times: dict[str, float] = {}
 
@@ -50,12 +55,21 @@ def run(edge_count: int, member_count: int) -> dict[str, float]:
 
     edge_frame = _stages.frame(edges)
     member_frame = _stages.frame(members)
-    lo = timed("lo_side", _stages.lo_side, edge_frame, member_frame, None)
-    nodes = timed("degrees", _stages.degrees, lo.nodes, lo.hi_rows)
-    side = timed("node_side", _stages.node_side, member_frame, nodes, lo.hi_rows, None)
+    lo = timed("lo_side", joins.lo_side, edge_frame, member_frame, None)
+    nodes = timed("degrees", joins.degrees, lo.nodes, lo.hi_rows)
+    side = timed("node_side", joins.node_side, member_frame, nodes, lo.hi_rows, None)
     clusters = timed("cluster_side", _stages.cluster_side, side.partials)
-    timed("covered", _stages.covered, side.coverage, clusters.singles)
-    return times
+    covered = timed("covered", _stages.covered, side.coverage, clusters.singles)
+    singles = np.sort(clusters.singles["node"].to_numpy())
+    kept = (nodes.to_numpy().tobytes(), clusters.counts.to_numpy().tobytes(),
+            singles.tobytes(), covered, side.covered_links)
+    return times, kept
+
+
+def fastest(edge_count: int, member_count: int, joins, repeat: int) -> tuple[dict, tuple]:
+    runs = [run(edge_count, member_count, joins) for _ in range(repeat)]
+    assert all(kept == runs[0][1] for _, kept in runs)
+    return {name: min(t[name] for t, _ in runs) for name in runs[0][0]}, runs[0][1]
 
 
 def main() -> None:
@@ -65,19 +79,25 @@ def main() -> None:
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--profile", action="store_true")
     args = parser.parse_args()
-    run(args.edges // 10, args.members // 10)  # warm up imports and caches
+    for joins in (numpy_stages, _stages):  # warm up imports and caches
+        run(args.edges // 10, args.members // 10, joins)
     if args.profile:
         profile = cProfile.Profile()
         profile.enable()
-    runs = [run(args.edges, args.members) for _ in range(args.repeat)]
-    times = {name: min(r[name] for r in runs) for name in runs[0]}
+    native, kept = fastest(args.edges, args.members, _stages, args.repeat)
     if args.profile:
         profile.disable()
         pstats.Stats(profile).sort_stats("tottime").print_stats(25)
-    total = sum(times.values())
-    for name, seconds in times.items():
-        print(f"{name:13s} {seconds * 1e3:8.1f} ms  {seconds / total:6.1%}")
-    print(f"{'total':13s} {total * 1e3:8.1f} ms")
+    plain, plain_kept = fastest(args.edges, args.members, numpy_stages, args.repeat)
+    if kept != plain_kept:
+        raise SystemExit("the native joins and the numpy steps disagree")
+    print(f"{'step':13s} {'native':>10s} {'numpy':>10s}  ratio")
+    for name in native:
+        print(f"{name:13s} {native[name] * 1e3:7.1f} ms {plain[name] * 1e3:7.1f} ms "
+              f"{plain[name] / native[name]:6.1f}x")
+    total, plain_total = sum(native.values()), sum(plain.values())
+    print(f"{'total':13s} {total * 1e3:7.1f} ms {plain_total * 1e3:7.1f} ms "
+          f"{plain_total / total:6.1f}x")
 
 
 if __name__ == "__main__":

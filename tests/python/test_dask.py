@@ -180,6 +180,20 @@ def test_table_and_size_diff_equal_the_module(client, files):
         qd.size_diff(edge_file, cluster_file, missing, client=client)
 
 
+def test_native_joins_refuse_arrays_that_do_not_line_up():
+    from quelmar_tools import _native
+
+    u = np.zeros(3, np.uint64)
+    with pytest.raises(ValueError, match="hi: expected as many items as lo"):
+        _native.lo_side(u, u[:2], u, u, None)
+    with pytest.raises(TypeError, match="m_cluster: expected uint64"):
+        _native.lo_side(u, u, u, u.astype(np.int64), None)
+    with pytest.raises(ValueError, match="tag: expected one uint8 per row"):
+        _native.degrees(u, u, u, u, np.zeros(2, np.uint8))
+    with pytest.raises(TypeError, match="hi_rows"):
+        _native.node_side(u, u, u, u, u, u, None, (u, u))
+
+
 @pytest.mark.parametrize(
     "edge_lines, member_lines, where",
     [

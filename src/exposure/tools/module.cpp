@@ -11,6 +11,7 @@
 #include "src/exposure/py_ref.h"
 #include "src/exposure/tools/block_functions.h"
 #include "src/exposure/tools/functions.h"
+#include "src/exposure/tools/join_functions.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -39,6 +40,9 @@ PyMethodDef functions[] = {
     keyword_function("parse_lines", parse_lines),
     keyword_function("unresolved_message", unresolved_message),
     keyword_function("size_changes", size_changes),
+    keyword_function("lo_side", lo_side),
+    keyword_function("degrees", degrees),
+    keyword_function("node_side", node_side),
     {nullptr, nullptr, 0, nullptr},
 };
 
