@@ -1,9 +1,11 @@
 """Companion tools for the ``quelmar`` module: graphs and clusterings from
-memory, per-cluster tables and totals, results as pandas tables or plain
-dicts, and the ``quelmar-stats`` command.
+memory, per-cluster tables (with quality measures) and totals, agreement
+between two clusterings, results as pandas tables or plain dicts, and the
+``quelmar-stats`` command.
 
-Everything here is built on the public surface of ``quelmar``; where native
-speed is needed, ``quelmar_tools._native`` reuses the project's C++ code.
+``quelmar_tools._native`` runs on the module's own native core, in the same
+process: it reads the native values behind quelmar's objects and makes new
+ones, on the one worker pool that ``quelmar.set_nthreads`` sizes.
 
 ``graph_from`` and ``clustering_from`` take a path or a source in memory:
 edge arrays and tables, networkx and igraph graphs; mappings either way
