@@ -94,7 +94,8 @@ TEST(EdgeListLoader, FailuresTellTheirLineAndToken) {
     // Lines across many blocks and rounds: every line before counts once.
     std::string text;
     for (int i = 0; i < 50000; ++i) text += std::to_string(i) + " " + std::to_string(i + 1) + "\n";
-    utils::MemorySource source(text + "1 99999999999999999999\n");
+    text += "1 99999999999999999999\n";
+    utils::MemorySource source(text);
     const TextLoadOptions small{.buffer_bytes = 1 << 16, .block_bytes = 4096, .round_names = 1000};
     EXPECT_EQ(position_of(parse_edgelist_from_reader(source, utils::TaskMonitor::unwatched(),
                                                      utils::kMaxNodes, small)),
