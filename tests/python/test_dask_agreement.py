@@ -9,6 +9,8 @@ import random
 import pandas as pd
 import pytest
 
+dask = pytest.importorskip("dask")
+
 import quelmar
 import quelmar_tools
 from test_dask import random_case, write_parquet
@@ -16,7 +18,7 @@ from test_dask import random_case, write_parquet
 pytest.importorskip("distributed")
 qd = pytest.importorskip("quelmar_tools.dask")
 
-OPTIONS = qd.Options(block_bytes=200, partitions=3)
+OPTIONS = qd.Options(block_bytes=200, partitions=2)
 
 
 def in_process(edge_file, a_file, b_file, **kwargs):
@@ -59,13 +61,14 @@ def check(client, edge_source, a_source, b_source, files_for_module, **kwargs):
     table_kwargs = {k: v for k, v in kwargs.items() if k != "measures"}
     got = qd.compare(edge_source, a_source, b_source, client=client, options=OPTIONS, **kwargs)
     assert_measures_equal(got, measures)
-    for reversed_, expected in ((False, table), (True, reverse)):
-        frame = qd.match_table(edge_source, a_source, b_source, client=client, options=OPTIONS,
-                               reverse=reversed_, **table_kwargs).compute()
+    frames = dask.compute(*(qd.match_table(edge_source, a_source, b_source, client=client,
+                                           options=OPTIONS, reverse=r, **table_kwargs)
+                            for r in (False, True)))
+    for frame, expected in zip(frames, (table, reverse)):
         pd.testing.assert_frame_equal(frame, expected, check_exact=True)
 
 
-@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("seed", range(4))
 def test_equal_in_process_on_text(client, files, seed):
     rng = random.Random(seed)
     edges, memberships = random_case(rng)
@@ -76,11 +79,11 @@ def test_equal_in_process_on_text(client, files, seed):
         memberships, other = first_cluster(memberships), first_cluster(other)
     paths = (files.edges(edges), files.memberships(memberships),
              files.memberships(other, "other.txt"))
-    kwargs = {"uncovered": ("singletons", "drop")[seed // 2 % 2]}
-    if seed >= 4:
+    kwargs = {"uncovered": ("singletons", "drop")[seed // 2]}
+    if seed >= 2:
         kwargs |= {"ids": [2, 3, 41, 2**64 - 1], "other_ids": [7, 41, 99]}
     kwargs["measures"] = (["nmi", "nmi_max", "ari", "vi", "f1", "onmi"] if partitions
-                          else (None, ["f1", "onmi"])[seed // 4])
+                          else (None, ["f1", "onmi"])[seed // 2])
     check(client, *paths, paths, **kwargs)
 
 

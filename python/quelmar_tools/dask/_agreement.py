@@ -53,9 +53,11 @@ class Cells:
     cell_b: U64
     cell_count: U64
 
-    def arguments(self) -> tuple[Any, ...]:
-        return (self.universe, self.a_ids, self.a_sizes, self.a_overlap, self.b_ids,
-                self.b_sizes, self.b_overlap, self.cell_a, self.cell_b, self.cell_count)
+    def arguments(self) -> dict[str, Any]:
+        return {"universe": self.universe, "a_ids": self.a_ids, "a_sizes": self.a_sizes,
+                "a_overlap": self.a_overlap, "b_ids": self.b_ids, "b_sizes": self.b_sizes,
+                "b_overlap": self.b_overlap, "cell_a": self.cell_a, "cell_b": self.cell_b,
+                "cell_count": self.cell_count}
 
 
 def _ends(edges: pd.DataFrame) -> pd.DataFrame:
@@ -79,7 +81,7 @@ def _sizes(known: pd.DataFrame) -> pd.Series:
 def _compared(sizes: Sequence[pd.Series], selected: U64 | None) -> U64:
     """The compared clusters (scrambled, sorted): those of two members or more,
     as loading keeps them, within the selection."""
-    total = pd.concat(list(sizes)).groupby(level=0).sum() if sizes else pd.Series([], np.int64)
+    total = pd.concat(list(sizes)).groupby(level=0).sum()  # one part per node partition
     kept = np.sort(total.index.to_numpy(np.uint64)[total.to_numpy() >= 2])
     return kept if selected is None else np.intersect1d(kept, selected)
 
@@ -88,7 +90,8 @@ def _within(values: U64, sorted_set: U64) -> npt.NDArray[np.bool_]:
     if not sorted_set.size:
         return np.zeros(values.size, bool)
     at = np.minimum(np.searchsorted(sorted_set, values), sorted_set.size - 1)
-    return sorted_set[at] == values
+    found: npt.NDArray[np.bool_] = sorted_set[at] == values
+    return found
 
 
 def _overlap(node: U64, cluster: U64) -> tuple[int, int, int] | None:
@@ -181,10 +184,9 @@ def cells(parts: Sequence[Part], a_kept: U64, b_kept: U64) -> Cells:
     uncovered (ascending node name); summed over partitions and sorted."""
     a_ids, a_sorted, a_index = _numbering(a_kept)
     b_ids, b_sorted, b_index = _numbering(b_kept)
-    concat = (lambda frames: pd.concat(frames, ignore_index=True))
-    pairs = concat([p.pairs for p in parts])
-    a_alone = concat([p.a_alone for p in parts])
-    b_alone = concat([p.b_alone for p in parts])
+    pairs = pd.concat([p.pairs for p in parts], ignore_index=True)
+    a_alone = pd.concat([p.a_alone for p in parts], ignore_index=True)
+    b_alone = pd.concat([p.b_alone for p in parts], ignore_index=True)
     neither = np.concatenate([p.neither for p in parts] + [np.zeros(0, np.uint64)])
     # Singletons: a side's uncovered universe nodes.
     a_lone = np.union1d(b_alone["node"].to_numpy(np.uint64), neither)
@@ -267,10 +269,11 @@ def _distinct_nodes(ends: pd.DataFrame) -> pd.DataFrame:
 
 
 def measures(counted: Cells, names: list[str], apt_only: bool) -> dict[str, float]:
-    result: dict[str, float] = _native.compare_cells(*counted.arguments(), names, apt_only)
+    result: dict[str, float] = _native.compare_cells(**counted.arguments(), names=names,
+                                                           only_where_apt=apt_only)
     return result
 
 
 def table(counted: Cells, reverse: bool) -> pd.DataFrame:
-    columns = _native.match_cells(*counted.arguments(), bool(reverse))
+    columns = _native.match_cells(**counted.arguments(), reverse=bool(reverse))
     return agreement.table_frame(columns)
