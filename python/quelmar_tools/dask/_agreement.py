@@ -60,9 +60,16 @@ class Cells:
                 "cell_count": self.cell_count}
 
 
+def _distinct(values: U64) -> U64:
+    """The distinct values, ascending (by sorting: numpy's hashing unique is
+    many times slower on scrambled names)."""
+    ordered = np.sort(values)
+    return ordered[np.r_[True, ordered[1:] != ordered[:-1]]] if ordered.size else ordered
+
+
 def _ends(edges: pd.DataFrame) -> pd.DataFrame:
     both = np.concatenate([edges["lo"].to_numpy(np.uint64), edges["hi"].to_numpy(np.uint64)])
-    return _stages.frame({"node": np.unique(both)})
+    return _stages.frame({"node": _distinct(both)})
 
 
 def _known(members: pd.DataFrame, nodes: pd.DataFrame, _inputs_ok: None) -> pd.DataFrame:
@@ -83,21 +90,20 @@ def _compared(sizes: Sequence[pd.Series], selected: U64 | None) -> U64:
     as loading keeps them, within the selection."""
     total = pd.concat(list(sizes)).groupby(level=0).sum()  # one part per node partition
     kept = np.sort(total.index.to_numpy(np.uint64)[total.to_numpy() >= 2])
-    return kept if selected is None else np.intersect1d(kept, selected)
+    return kept if selected is None else np.intersect1d(kept, selected, assume_unique=True)
 
 
-def _within(values: U64, sorted_set: U64) -> npt.NDArray[np.bool_]:
-    if not sorted_set.size:
-        return np.zeros(values.size, bool)
-    at = np.minimum(np.searchsorted(sorted_set, values), sorted_set.size - 1)
-    found: npt.NDArray[np.bool_] = sorted_set[at] == values
+def _within(values: U64, members: U64) -> npt.NDArray[np.bool_]:
+    """Whether each value is one of `members` (by hashing: a binary search
+    per value misses the cache at every step on millions of names)."""
+    found: npt.NDArray[np.bool_] = pd.Series(values, copy=False).isin(members).to_numpy()
     return found
 
 
 def _overlap(node: U64, cluster: U64) -> tuple[int, int, int] | None:
     """The smallest node (by name) in two clusters, and its two smallest ids."""
-    names, counts = np.unique(node, return_counts=True)
-    shared = names[counts > 1]
+    ordered = np.sort(node)
+    shared = _distinct(ordered[1:][ordered[1:] == ordered[:-1]])
     if not shared.size:
         return None
     plain = unscramble(shared)
@@ -126,8 +132,8 @@ def _part(nodes: pd.DataFrame, a: pd.DataFrame, b: pd.DataFrame, a_kept: U64, b_
           uncovered: str) -> Part:
     a = a[_within(a["cluster"].to_numpy(np.uint64), a_kept)]
     b = b[_within(b["cluster"].to_numpy(np.uint64), b_kept)]
-    a_nodes, b_nodes = np.unique(a["node"].to_numpy(np.uint64)), \
-        np.unique(b["node"].to_numpy(np.uint64))
+    a_nodes = _distinct(a["node"].to_numpy(np.uint64))
+    b_nodes = _distinct(b["node"].to_numpy(np.uint64))
     if uncovered == "drop":
         universe_nodes = np.intersect1d(a_nodes, b_nodes, assume_unique=True)
         a = a[_within(a["node"].to_numpy(np.uint64), universe_nodes)]
@@ -141,8 +147,8 @@ def _part(nodes: pd.DataFrame, a: pd.DataFrame, b: pd.DataFrame, a_kept: U64, b_
         universe_nodes = nodes["node"].to_numpy(np.uint64)
         a_alone = a[~_within(a["node"].to_numpy(np.uint64), b_nodes)]
         b_alone = b[~_within(b["node"].to_numpy(np.uint64), a_nodes)]
-        covered = np.union1d(a_nodes, b_nodes)
-        neither = unscramble(np.setdiff1d(universe_nodes, covered, assume_unique=True))
+        covered = _distinct(np.concatenate([a_nodes, b_nodes]))
+        neither = unscramble(universe_nodes[~_within(universe_nodes, covered)])
     pairs = a.merge(b, on="node", suffixes=("_a", "_b"))
     counted = pairs.groupby(["cluster_a", "cluster_b"], sort=False).size()
     return Part(
@@ -189,8 +195,8 @@ def cells(parts: Sequence[Part], a_kept: U64, b_kept: U64) -> Cells:
     b_alone = pd.concat([p.b_alone for p in parts], ignore_index=True)
     neither = np.concatenate([p.neither for p in parts] + [np.zeros(0, np.uint64)])
     # Singletons: a side's uncovered universe nodes.
-    a_lone = np.union1d(b_alone["node"].to_numpy(np.uint64), neither)
-    b_lone = np.union1d(a_alone["node"].to_numpy(np.uint64), neither)
+    a_lone = _distinct(np.concatenate([b_alone["node"].to_numpy(np.uint64), neither]))
+    b_lone = _distinct(np.concatenate([a_alone["node"].to_numpy(np.uint64), neither]))
     a_real, b_real = np.uint64(a_ids.size), np.uint64(b_ids.size)
     columns = [
         (_index_of(pairs["a"].to_numpy(np.uint64), a_sorted, a_index),
@@ -265,7 +271,7 @@ def planned(edges: _inputs.Source, clustering_a: _inputs.Source, clustering_b: _
 
 
 def _distinct_nodes(ends: pd.DataFrame) -> pd.DataFrame:
-    return _stages.frame({"node": np.unique(ends["node"].to_numpy(np.uint64))})
+    return _stages.frame({"node": _distinct(ends["node"].to_numpy(np.uint64))})
 
 
 def measures(counted: Cells, names: list[str], apt_only: bool) -> dict[str, float]:
