@@ -168,7 +168,9 @@ def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,
     the measures from it in this process, equal to the in-process ones to
     1e-12. Every measure but ``omega`` (it needs the members, not only the
     intersection sizes: ValueError) is offered; the defaults and the
-    `uncovered` policy are ``compare``'s. With ``compute=False``, a Future
+    `uncovered` policy are ``compare``'s. Memberships of nodes the graph
+    lacks are skipped without the loader's check that a cluster names at
+    most one of them (``statistics`` makes it). With ``compute=False``, a Future
     of the dict, the measures computed on a worker (a Delayed when there
     is no client), as ``statistics`` gives it."""
     from quelmar_tools import agreement
