@@ -90,8 +90,12 @@ def match_table(a: quelmar.Clustering, b: quelmar.Clustering, *, ids: Optional[I
     of `b`, matched among those of `a`."""
     _check(a, "a")
     _check(b, "b")
-    columns = _native.match_table(a, _selection(ids), b, _selection(other_ids), uncovered,
-                                  bool(reverse))
+    return table_frame(_native.match_table(a, _selection(ids), b, _selection(other_ids),
+                                           uncovered, bool(reverse)))
+
+
+def table_frame(columns: tuple[Any, ...]) -> pd.DataFrame:
+    """The match table from the native columns."""
     keys, matched, match, intersection, *ratios = columns
     matched_rows = np.frombuffer(matched, dtype=np.uint8).astype(bool)
     frame: dict[str, Any] = {

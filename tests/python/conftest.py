@@ -44,3 +44,15 @@ def pytest_collection_modifyitems(items):
     allocating Python objects, which the leak checks of other files would
     count as their own."""
     items.sort(key=lambda item: item.path.name == "test_dask.py")
+
+
+@pytest.fixture(scope="session")
+def client():
+    """One local Dask cluster for every Dask test of the session."""
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+    )
+    with distributed.Client(cluster) as c:
+        yield c
+    cluster.close()

@@ -27,16 +27,6 @@ TOP = 2**64 - 1
 SMALL_BLOCKS = qd.Options(block_bytes=200, partitions=2)
 
 
-@pytest.fixture(scope="session")
-def client():
-    cluster = distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
-    )
-    with distributed.Client(cluster) as c:
-        yield c
-    cluster.close()
-
-
 def module_statistics(edges, clusters, cpm, ids):
     graph = quelmar.Graph(edges)
     clustering = quelmar.Clustering(graph, clusters, **({} if cpm is None else {"cpm": cpm}))

@@ -34,7 +34,7 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any, Literal, Sequence, overload
 
-from quelmar_tools.dask import _calls, _inputs, _pipeline, _plan, _results
+from quelmar_tools.dask import _agreement, _calls, _inputs, _pipeline, _plan, _results
 from quelmar_tools.dask._inputs import LineError, Source
 from quelmar_tools.dask._plan import Options
 from quelmar_tools.dask._results import Statistics
@@ -43,7 +43,8 @@ if TYPE_CHECKING:
     import dask.dataframe as dd
     from distributed import Client
 
-__all__ = ["LineError", "Options", "Statistics", "cluster_table", "size_diff", "statistics"]
+__all__ = ["LineError", "Options", "Statistics", "cluster_table", "compare", "match_table",
+           "size_diff", "statistics"]
 
 
 def _client(client: Client | None) -> Any:
@@ -154,3 +155,52 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
         [s[0] for s in my_sides], [s[2] for s in my_sides],
         [s[0] for s in their_sides], [s[2] for s in their_sides], member_paths, other_paths)
     return _finish(client, result, compute, options)
+
+
+def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,
+            ids: Sequence[int] | None = None, other_ids: Sequence[int] | None = None,
+            measures: str | Sequence[str] | None = None, uncovered: str = "singletons",
+            client: Client | None = None, options: Options = Options(),
+            compute: bool = True) -> Any:
+    """``quelmar_tools.compare`` of the two clusterings of the graph `edges`,
+    read as ``Clustering(Graph(edges), ...)`` reads them: the contingency is
+    counted on the client's cluster (a join of the memberships on node),
+    the measures from it in this process, equal to the in-process ones to
+    1e-12. Every measure but ``omega`` (it needs the members, not only the
+    intersection sizes: ValueError) is offered; the defaults and the
+    `uncovered` policy are ``compare``'s. Memberships of nodes the graph
+    lacks are skipped without the loader's check that a cluster names at
+    most one of them (``statistics`` makes it). With ``compute=False``, a Future
+    of the dict, the measures computed on a worker (a Delayed when there
+    is no client), as ``statistics`` gives it."""
+    from quelmar_tools import agreement
+
+    if measures is None or measures == "all":
+        names = list(agreement.DEFAULT_MEASURES if measures is None else
+                     [m for m in agreement.ALL_MEASURES if m != "omega"])
+        apt_only = True
+    else:
+        names = [measures] if isinstance(measures, str) else list(measures)
+        apt_only = False
+    client = _client(client)
+    counted = _agreement.planned(edges, clustering_a, clustering_b, ids, other_ids, uncovered,
+                                 options, client)
+    if not compute:
+        return _finish(client, _calls.delayed(_agreement.measures)(counted, names, apt_only),
+                       False, options)
+    cells = _calls.compute(client, counted, options.worker_timeout)
+    return _agreement.measures(cells, names, apt_only)
+
+
+def match_table(edges: Source, clustering_a: Source, clustering_b: Source, *,
+                ids: Sequence[int] | None = None, other_ids: Sequence[int] | None = None,
+                uncovered: str = "singletons", reverse: bool = False,
+                client: Client | None = None, options: Options = Options()) -> dd.DataFrame:
+    """``quelmar_tools.match_table`` of the two clusterings of the graph
+    `edges` as a Dask dataframe of one partition (index ``id``, ascending),
+    equal to it bit for bit. Nothing is computed until the caller computes
+    or writes it."""
+    counted = _agreement.planned(edges, clustering_a, clustering_b, ids, other_ids, uncovered,
+                                 options, _client(client))
+    part = _calls.delayed(_agreement.table)(counted, reverse)
+    return _calls.from_delayed([part], _agreement.TABLE_META)

@@ -136,6 +136,12 @@ def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:
     return frame
 
 
+def parts(frame: dd.DataFrame) -> list[Any]:
+    """The frame's partitions, one Delayed each."""
+    untyped: Any = frame
+    return list(untyped.to_delayed())
+
+
 def hash_shuffled(frame: dd.DataFrame, column: str, partitions: int,
                   method: str | None) -> list[Any]:
     """The frame shuffled by a hash of one column, one Delayed per partition."""

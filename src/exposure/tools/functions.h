@@ -51,6 +51,16 @@
 //       row per real cluster of a (of b when reverse), ascending by id.
 //   Both run on the pool; Ctrl-C stops them.
 //
+// Counted cells (cell_functions.cpp): the same from a contingency counted
+// elsewhere (Contingency::from_cells; omega is refused there):
+//   compare_cells(universe, a_ids, a_sizes, a_overlap, b_ids, b_sizes,
+//                 b_overlap, cell_a, cell_b, cell_count, names, only_where_apt)
+//   match_cells(<the same ten>, reverse)
+//       ids: uint64 ids of the real clusters, ascending; sizes: uint64 per
+//       effective cluster (real first, then singletons); overlap: None or
+//       (node, first id, second id); cells: three uint64 arrays, nonzero
+//       counts ascending by (a, b). ValueError for an invalid contingency.
+//
 // Values (value_functions.cpp):
 //   cluster_values(n, m, c, mcd, vol, total_edges, cpm)
 //       dict from lower-case statistic name to a bytearray of float64, for
@@ -76,6 +86,8 @@ PyObject* cluster_measures(PyObject* module, PyObject* args, PyObject* kwargs);
 
 PyObject* compare(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* match_table(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* compare_cells(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* match_cells(PyObject* module, PyObject* args, PyObject* kwargs);
 
 PyObject* cluster_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* summarize(PyObject* module, PyObject* args, PyObject* kwargs);

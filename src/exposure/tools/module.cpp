@@ -35,6 +35,8 @@ PyMethodDef functions[] = {
     keyword_function("cluster_measures", cluster_measures),
     keyword_function("compare", compare),
     keyword_function("match_table", match_table),
+    keyword_function("compare_cells", compare_cells),
+    keyword_function("match_cells", match_cells),
     keyword_function("cluster_values", cluster_values),
     keyword_function("summarize", summarize),
     keyword_function("parse_lines", parse_lines),
