@@ -14,6 +14,7 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/interruptible.h"
 #include "src/exposure/py_ref.h"
+#include "src/exposure/tools/agreement_results.h"
 #include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
 #include "src/quelmar/contingency.h"
@@ -93,8 +94,6 @@ bool cell_arguments(PyObject* const* bound, CellArguments* out) {
            out->cell_count.acquire(bound[9], "cell_count", kU64);
 }
 
-using Values = std::vector<std::pair<std::string, double>>;
-
 }  // namespace
 
 PyObject* compare_cells(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -111,8 +110,8 @@ PyObject* compare_cells(PyObject*, PyObject* args, PyObject* kwargs) {
         if (only_where_apt < 0) return nullptr;
         const std::vector<std::string_view> wanted(names.begin(), names.end());
 
-        runtime::Result<Values> values = run_interruptibly([&](std::stop_token stop) {
-            return [&]() -> runtime::Result<Values> {
+        runtime::Result<MeasureValues> values = run_interruptibly([&](std::stop_token stop) {
+            return [&]() -> runtime::Result<MeasureValues> {
                 terminal::ProgressBar bar;  // on standard error when it is a terminal
                 runtime::Result<Contingency> table = cells.contingency();
                 if (!table) return std::move(table).error();
@@ -120,17 +119,7 @@ PyObject* compare_cells(PyObject*, PyObject* args, PyObject* kwargs) {
             }();
         });
         if (!values) return raise_error(values.error(), kPlain);
-        PyRef result = PyRef::steal(PyDict_New());
-        if (!result) return nullptr;
-        for (const auto& [name, value] : values.value()) {
-            PyRef number = PyRef::steal(PyFloat_FromDouble(value));
-            PyRef key = PyRef::steal(
-                PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
-            if (!number || !key || PyDict_SetItem(result.get(), key.get(), number.get()) < 0) {
-                return nullptr;
-            }
-        }
-        return result.release();
+        return measure_dict(values.value());
     });
 }
 
@@ -151,28 +140,7 @@ PyObject* match_cells(PyObject*, PyObject* args, PyObject* kwargs) {
             }();
         });
         if (!made) return raise_error(made.error(), kPlain);
-        const MatchTable& table = made.value();
-        PyObject* columns[] = {
-            byte_array(std::span<const base::ClusterId>(table.id)),
-            byte_array(std::span<const std::uint8_t>(table.matched)),
-            byte_array(std::span<const base::ClusterId>(table.match)),
-            byte_array(std::span<const std::uint64_t>(table.intersection)),
-            byte_array(std::span<const double>(table.jaccard)),
-            byte_array(std::span<const double>(table.precision)),
-            byte_array(std::span<const double>(table.recall)),
-            byte_array(std::span<const double>(table.f1)),
-        };
-        PyRef result = PyRef::steal(PyTuple_New(std::size(columns)));
-        bool complete = static_cast<bool>(result);
-        for (std::size_t i = 0; i < std::size(columns); ++i) {
-            if (!columns[i]) complete = false;
-            if (result) {
-                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), columns[i]);  // steals
-            } else {
-                Py_XDECREF(columns[i]);
-            }
-        }
-        return complete ? result.release() : nullptr;
+        return match_columns(made.value());
     });
 }
 
