@@ -4,6 +4,7 @@
 
 #include "src/quelmar/cluster_measures.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include "src/quelmar/internal/measure_route.h"
 #include "src/quelmar/tests/test_graphs.h"
@@ -342,8 +345,10 @@ TEST(ClusterMeasures, StopsWhenAsked) {
     std::vector<const RichCluster*> pointers;
     for (const RichCluster& cluster : clusters) pointers.push_back(&cluster);
 
+    // advance() comes from every worker at once.
     struct Counting : runtime::PassProgress {
-        std::uint64_t length = 0, advanced = 0, ends = 0;
+        std::uint64_t length = 0, ends = 0;
+        std::atomic<std::uint64_t> advanced{0};
         void begin(std::uint64_t n) noexcept override { length = n; }
         void advance(std::uint64_t n) noexcept override { advanced += n; }
         void end() noexcept override { ++ends; }
@@ -355,7 +360,7 @@ TEST(ClusterMeasures, StopsWhenAsked) {
     std::uint64_t volume = 0;
     for (const RichCluster& cluster : clusters) volume += cluster.vol;
     EXPECT_EQ(progress.length, clusters.size() + volume);
-    EXPECT_EQ(progress.advanced, progress.length);
+    EXPECT_EQ(progress.advanced.load(), progress.length);
     EXPECT_EQ(progress.ends, 1u);
 
     source.request_stop();
