@@ -43,7 +43,7 @@ def pytest_collection_modifyitems(items):
     """Runs the Dask tests last: the client's background threads keep
     allocating Python objects, which the leak checks of other files would
     count as their own."""
-    items.sort(key=lambda item: item.path.name == "test_dask.py")
+    items.sort(key=lambda item: item.path.name.startswith("test_dask"))
 
 
 @pytest.fixture(scope="session")
