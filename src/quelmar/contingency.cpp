@@ -5,7 +5,6 @@
 #include <string>
 
 #include "runtime/parallel.h"
-#include "src/quelmar/internal/interrupt.h"
 #include "src/quelmar/internal/member_index.h"
 #include "src/quelmar/internal/node_bits.h"
 
@@ -124,14 +123,14 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
         lone_a = all - cover_a;
         lone_b = all - cover_b;
     }
-    if (stop.stop_requested()) return internal::interrupted();
+    if (stop.stop_requested()) return runtime::Error::interrupted();
 
     auto shared_index = std::make_shared<internal::MemberIndex>();
     internal::MemberIndex& index = *shared_index;
     if (!internal::MemberIndex::build(index, node_count, b.clusters, in_universe.get(),
                                       uncovered == Uncovered::kSingletons ? &lone_b : nullptr,
                                       b.clusters.size(), disjoint(b.clusters, cover_b), stop)) {
-        return internal::interrupted();
+        return runtime::Error::interrupted();
     }
     table.b.sizes = index.sizes;
     table.b_index = shared_index;
@@ -179,7 +178,7 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
             pass.advance();
         }
     });
-    if (stop.stop_requested()) return internal::interrupted();
+    if (stop.stop_requested()) return runtime::Error::interrupted();
 
     std::size_t cell_count = 0;
     for (const auto& cells : block_cells) cell_count += cells.size();

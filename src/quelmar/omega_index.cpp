@@ -31,7 +31,6 @@
 
 #include "runtime/parallel.h"
 #include "src/quelmar/agreement.h"
-#include "src/quelmar/internal/interrupt.h"
 #include "src/quelmar/internal/member_index.h"
 #include "src/quelmar/internal/node_bits.h"
 
@@ -238,7 +237,7 @@ runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
     internal::MemberIndex index_a;
     if (!internal::MemberIndex::build(index_a, table.node_count, table.a.sources, in_universe.get(),
                                       nullptr, 0, !table.a.overlap.has_value(), stop)) {
-        return internal::interrupted();
+        return runtime::Error::interrupted();
     }
     const internal::MemberIndex& index_b = *table.b_index;
     // Nodes in two clusters or more of a side, grouped by (that side's list,
@@ -254,7 +253,7 @@ runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
     std::size_t width_a = 0, width_b = 0;
     if (!multi_pairs(classes_of(std::move(multi_a), a_first), a_first, stop, pass, by_a, width_a) ||
         !multi_pairs(classes_of(std::move(multi_b), b_first), b_first, stop, pass, by_b, width_b)) {
-        return internal::interrupted();
+        return runtime::Error::interrupted();
     }
 
     using Wide = __int128;

@@ -24,7 +24,6 @@
 #include "runtime/parallel.h"
 #include "src/quelmar/agreement.h"
 #include "src/quelmar/internal/compensated_sum.h"
-#include "src/quelmar/internal/interrupt.h"
 
 namespace quelmar {
 namespace {
@@ -179,7 +178,7 @@ runtime::Result<double> onmi(const Contingency& table, std::stop_token stop,
     double h_a_given_b = 0.0, h_b_given_a = 0.0;
     if (!conditional_entropy(table, {table.a, table.b, true}, stop, pass, h_a_given_b) ||
         !conditional_entropy(table, {table.b, table.a, false}, stop, pass, h_b_given_a)) {
-        return internal::interrupted();
+        return runtime::Error::interrupted();
     }
     const double total = static_cast<double>(table.universe);
     const double h_a = cover_entropy(table.a, total), h_b = cover_entropy(table.b, total);
