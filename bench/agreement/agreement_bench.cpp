@@ -170,7 +170,9 @@ int run(int argc, char** argv) {
     base::Clustering part_b = first_cluster_only(other, nodes);
     const auto labels_a = labels_of(part_a, nodes), labels_b = labels_of(part_b, nodes);
     auto pack = [&](base::Clustering c) {
-        return RichClustering::pack_from_clustering(graph, std::move(c));
+        RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(c));
+        packed.build_members();
+        return packed;
     };
     const RichClustering cover_a = pack(std::move(*clustering)), cover_b = pack(std::move(other));
     const RichClustering partition_a = pack(std::move(part_a)),

@@ -172,6 +172,7 @@ int main(int argc, char** argv) {
     start = Clock::now();
     RichClustering packed =
         RichClustering::pack_from_clustering(synthetic.graph, std::move(clustering));
+    packed.build_members();
     std::printf("pack_from_clustering: %.3f s\n", seconds_since(start));
     packed.cpm_resolution = 0.1;
     auto shared = std::make_shared<const RichClustering>(std::move(packed));

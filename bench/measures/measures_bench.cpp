@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         packed = std::make_shared<const RichClustering>(
             RichClustering::pack_from_clustering(graph, std::move(copy)));
+        packed->build_members();
         pack = std::min(pack, seconds_since(start));
         std::vector<const RichCluster*> clusters;
         for (const auto& entry : packed->clusters) clusters.push_back(&entry.second);

@@ -78,8 +78,10 @@ int main(int argc, char** argv) {
         return std::move(clustering).value();
     });
     SharedClustering packed = phase("packing", [&] {
-        return std::make_shared<const RichClustering>(
+        auto packed = std::make_shared<const RichClustering>(
             RichClustering::pack_from_clustering(graph, std::move(loaded)));
+        packed->build_members();
+        return packed;
     });
     ClusteringHandle everything = phase("select all", [&] {
         std::vector<base::ClusterId> ids;

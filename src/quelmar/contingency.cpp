@@ -245,6 +245,8 @@ runtime::Result<Contingency> Contingency::build(const ClusteringHandle& a,
                                                 std::stop_token stop,
                                                 runtime::PassProgress& progress) {
     if (a.graph != b.graph) return runtime::Error(std::string(kDifferentGraphs));
+    a.clustering->build_members();
+    b.clustering->build_members();
     struct Selected {
         std::vector<const RichCluster*> clusters;
         std::vector<base::ClusterId> ids;

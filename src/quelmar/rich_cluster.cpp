@@ -15,20 +15,36 @@ struct Counts {
     std::uint64_t mcd = 0;
 };
 
-Counts count_entries(const base::Graph& graph, std::span<const utils::NodeId> ids,
-                     const Roaring& members, NodeMarks* scratch) {
+// Tallies the entries of a walk over the members (a walk_members call,
+// given the visitor).
+template <class Walk>
+Counts count_entries(std::span<const utils::NodeId> ids, Walk&& walk) {
     Counts counts;
     std::uint64_t mcd = std::numeric_limits<std::uint64_t>::max();
-    walk_members(graph, ids, members, scratch,
-                 [&](utils::NodeId, std::span<const utils::NodeId> neighbours, auto is_member) {
-                     counts.vol += neighbours.size();
-                     mcd = std::min<std::uint64_t>(mcd, neighbours.size());
-                     std::uint64_t inside = 0;
-                     for (utils::NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
-                     counts.inside += inside;
-                 });
+    walk([&](utils::NodeId, std::span<const utils::NodeId> neighbours, auto is_member) {
+        counts.vol += neighbours.size();
+        mcd = std::min<std::uint64_t>(mcd, neighbours.size());
+        std::uint64_t inside = 0;
+        for (utils::NodeId v : neighbours) inside += is_member(v) ? 1 : 0;
+        counts.inside += inside;
+    });
     counts.mcd = ids.empty() ? 0 : mcd;
     return counts;
+}
+
+ClusterCounts counts_of(std::uint64_t n, const Counts& counts) {
+    return {.n = n,
+            .m = counts.inside >> 1,
+            .c = counts.vol - counts.inside,
+            .mcd = counts.mcd,
+            .vol = counts.vol};
+}
+
+// Run containers pay for clusters of consecutive ids; the bitmap lives as
+// long as the clustering, so trimming spare capacity is worth it.
+void settle(Roaring& members) {
+    members.runOptimize();
+    members.shrinkToFit();
 }
 
 bool strictly_ascending(std::span<const utils::NodeId> ids) {
@@ -51,18 +67,12 @@ RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> i
     RichCluster cluster;
     cluster.members.addMany(ids.size(), ids.data());
 
-    const Counts counts = count_entries(enriched.graph(), ids, cluster.members, scratch);
+    const Counts counts = count_entries(ids, [&](auto&& visit) {
+        walk_members(enriched.graph(), ids, cluster.members, scratch, visit);
+    });
 
-    // Run containers pay for clusters of consecutive ids; the bitmap lives as
-    // long as the clustering, so trimming spare capacity is worth it.
-    cluster.members.runOptimize();
-    cluster.members.shrinkToFit();
-
-    cluster.n = ids.size();
-    cluster.m = counts.inside >> 1;
-    cluster.c = counts.vol - counts.inside;
-    cluster.mcd = counts.mcd;
-    cluster.vol = counts.vol;
+    settle(cluster.members);
+    static_cast<ClusterCounts&>(cluster) = counts_of(ids.size(), counts);
     return cluster;
 }
 
@@ -76,6 +86,20 @@ RichCluster RichCluster::load_from_slice(const EnrichedGraph& graph,
 RichCluster RichCluster::load_from_slice(const EnrichedGraph& graph,
                                          std::span<const std::uint32_t> ids, NodeMarks& scratch) {
     return pack(graph, ids, &scratch);
+}
+
+ClusterCounts RichCluster::count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
+                                 NodeMarks& scratch) {
+    const Counts counts = count_entries(
+        ids, [&](auto&& visit) { walk_members(graph.graph(), ids, &scratch, visit); });
+    return counts_of(ids.size(), counts);
+}
+
+Roaring RichCluster::bitmap_of(std::span<const std::uint32_t> ids) {
+    Roaring members;
+    members.addMany(ids.size(), ids.data());
+    settle(members);
+    return members;
 }
 
 }  // namespace quelmar

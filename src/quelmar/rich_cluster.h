@@ -1,7 +1,8 @@
 #pragma once
 // A packed cluster: the Roaring bitmap of its member node ids and its five
 // counts n, m, c, mcd and vol (cluster_counts.h), computed once from the graph.
-// Immutable after packing.
+// Immutable after packing, except that a clustering builds its clusters'
+// bitmaps on first need (rich_clustering.h).
 
 #include <cstdint>
 #include <span>
@@ -17,7 +18,9 @@ namespace quelmar {
 // The counts are a base, so that a packed cluster is its counts wherever
 // counts are asked for (statistics, the Python skeleton).
 struct RichCluster : ClusterCounts {
-    Roaring members;
+    // Empty until the owning clustering's build_members(), when it was packed
+    // with the rest of its clustering.
+    mutable Roaring members;
 
     // Packs the members `ids` (node ids of `graph`, any order; repeats count
     // once).
@@ -28,6 +31,12 @@ struct RichCluster : ClusterCounts {
     // graph's node count) across many clusters.
     static RichCluster load_from_slice(const EnrichedGraph& graph,
                                        std::span<const std::uint32_t> ids, NodeMarks& scratch);
+
+    // The counts of members `ids` (ascending, distinct), without a bitmap.
+    static ClusterCounts count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
+                               NodeMarks& scratch);
+    // The bitmap of members `ids` (ascending, distinct).
+    static Roaring bitmap_of(std::span<const std::uint32_t> ids);
 };
 
 }  // namespace quelmar

@@ -1,7 +1,11 @@
 #include "src/quelmar/rich_clustering.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
 
 #include "runtime/parallel.h"
 #include "src/quelmar/node_marks.h"
@@ -9,11 +13,29 @@
 namespace quelmar {
 namespace {
 
+// Loaders hand over ascending distinct ids; anything else is brought to that
+// form, so that a repeated id can inflate neither n nor the counts.
+void make_ascending_distinct(std::vector<utils::NodeId>& ids) {
+    if (std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
+        ids.end()) {
+        return;
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+}
+
 bool id_less(const std::pair<base::ClusterId, RichCluster>& entry, base::ClusterId id) {
     return entry.first < id;
 }
 
 }  // namespace
+
+struct RichClustering::PendingMembers {
+    std::once_flag built;
+    // Cluster i's members are ids[start[i] .. start[i + 1]), ascending.
+    std::vector<std::uint64_t> start;
+    std::vector<utils::NodeId> ids;
+};
 
 RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clustering clustering,
                                                     runtime::PassProgress& progress) {
@@ -32,22 +54,47 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
 
     const EnrichedGraph& enriched = *graph;
     const std::uint64_t node_count = enriched.graph().node_count();
+    runtime::parallel_for(loaded.size(),
+                          [&](std::size_t i) { make_ascending_distinct(loaded[i].second.core); });
+    auto pending = std::make_shared<PendingMembers>();
+    pending->start.resize(loaded.size() + 1, 0);
+    for (std::size_t i = 0; i < loaded.size(); ++i) {
+        pending->start[i + 1] = pending->start[i] + loaded[i].second.core.size();
+    }
+    pending->ids.resize(pending->start.back());
+
     // One scratch per worker, its dense bitset allocated on first use only.
     std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
-
     runtime::ReportedPass pass(progress, loaded.size());
     runtime::parallel_for_worker(loaded.size(), [&](std::size_t i, std::size_t worker) {
         pass.advance();
         auto& marks = scratch[worker];
         if (!marks) marks = std::make_unique<NodeMarks>(node_count);
         std::vector<utils::NodeId>& core = loaded[i].second.core;
-        packed.clusters[i] = {loaded[i].first,
-                              RichCluster::load_from_slice(enriched, core, *marks)};
-        // Loaded member lists are dead weight once packed; dropping them as we
+        packed.clusters[i].first = loaded[i].first;
+        static_cast<ClusterCounts&>(packed.clusters[i].second) =
+            RichCluster::count(enriched, core, *marks);
+        std::copy(core.begin(), core.end(), pending->ids.begin() + pending->start[i]);
+        // Loaded member lists are dead weight once copied; dropping them as we
         // go keeps the peak near one copy of the clustering.
         std::vector<utils::NodeId>().swap(core);
     });
+    packed.pending_members = std::move(pending);
     return packed;
+}
+
+void RichClustering::build_members() const {
+    PendingMembers* pending = pending_members.get();
+    if (!pending) return;
+    std::call_once(pending->built, [&] {
+        runtime::parallel_for(clusters.size(), [&](std::size_t i) {
+            const std::span<const utils::NodeId> ids(pending->ids.data() + pending->start[i],
+                                                     pending->start[i + 1] - pending->start[i]);
+            clusters[i].second.members = RichCluster::bitmap_of(ids);
+        });
+        pending->ids = {};
+        pending->start = {};
+    });
 }
 
 const RichCluster* RichClustering::find(base::ClusterId id) const noexcept {

@@ -4,9 +4,17 @@
 // optional resolution of the constant-Potts-model statistic. Immutable once
 // built; shared (std::shared_ptr<const>) by the Python Clustering object and
 // every subset made from it.
+//
+// Packing takes the counts at once but keeps the member ids in one flat
+// array until some pass needs the bitmaps: selections and size comparisons
+// read counts only, and per cluster a bitmap costs several allocations where
+// the flat array costs 4 bytes per member. build_members() turns the array
+// into the bitmaps, once, on the worker pool; every pass that reads
+// RichCluster::members calls it first. The bitmaps are the same either way.
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -19,6 +27,13 @@
 namespace quelmar {
 
 struct RichClustering {
+    RichClustering() = default;
+    // Moved, never copied: a copy would share the pending member ids.
+    RichClustering(RichClustering&&) = default;
+    RichClustering& operator=(RichClustering&&) = default;
+    RichClustering(const RichClustering&) = delete;
+    RichClustering& operator=(const RichClustering&) = delete;
+
     SharedGraph graph;
     // Ascending by id, ids unique.
     std::vector<std::pair<base::ClusterId, RichCluster>> clusters;
@@ -36,6 +51,14 @@ struct RichClustering {
 
     // The cluster with this id, or null.
     const RichCluster* find(base::ClusterId id) const noexcept;
+
+    // Gives every cluster its member bitmap; safe from several threads, and
+    // cheap after the first call.
+    void build_members() const;
+
+    // Member ids of the clusters whose bitmaps are not built yet.
+    struct PendingMembers;
+    std::shared_ptr<PendingMembers> pending_members;
 };
 
 using SharedClustering = std::shared_ptr<const RichClustering>;

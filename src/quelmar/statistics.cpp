@@ -49,6 +49,7 @@ GraphStats ClusteringHandle::stats(runtime::PassProgress& progress) const {
 
 GraphStats ClusteringHandle::coverage(runtime::PassProgress& progress) const {
     const RichClustering& packed = *clustering;
+    packed.build_members();
     // The clusters were packed against the clustering's own graph.
     const EnrichedGraph& enriched = *packed.graph;
 

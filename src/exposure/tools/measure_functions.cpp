@@ -51,6 +51,7 @@ PyObject* cluster_measures(PyObject*, PyObject* args, PyObject* kwargs) {
         const std::vector<std::string_view> names(texts.begin(), texts.end());
         runtime::Result<std::vector<ClusterMeasure>> measures = measures_from_names(names);
         if (!measures) return raise_error(measures.error(), kPlain);
+        selection.clustering->build_members();
         std::vector<const RichCluster*> clusters;
         for (const auto* entry : selection.selected()) clusters.push_back(&entry->second);
 

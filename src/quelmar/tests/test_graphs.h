@@ -66,6 +66,8 @@ inline SharedClustering packed(SharedGraph graph, ClusterList clusters,
                                std::optional<double> cpm = std::nullopt) {
     RichClustering result = RichClustering::pack_from_clustering(graph, clustering_of(clusters));
     result.cpm_resolution = cpm;
+    // Library passes are tested on their own; they expect the bitmaps built.
+    result.build_members();
     return std::make_shared<const RichClustering>(std::move(result));
 }
 
