@@ -215,10 +215,10 @@ int main(int argc, char** argv) {
     for (const auto& entry : shared->clusters) clusters.push_back(&entry.second);
     std::uint64_t union_nodes = 0;
     {
-        std::vector<const Roaring*> bitmaps;
+        std::vector<const MemberBitmap*> bitmaps;
         for (const RichCluster* cluster : clusters) bitmaps.push_back(&cluster->members);
         start = Clock::now();
-        union_nodes = Roaring::fastunion(bitmaps.size(), bitmaps.data()).cardinality();
+        union_nodes = union_of(bitmaps).cardinality();
         std::printf("covered nodes union: %.3f s (%llu)\n", seconds_since(start),
                     static_cast<unsigned long long>(union_nodes));
     }

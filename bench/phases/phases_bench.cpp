@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     std::uint64_t members = 0, bitmap_bytes = 0;
     for (const auto& [id, cluster] : packed->clusters) {
         members += cluster.n;
-        bitmap_bytes += cluster.members.getSizeInBytes(false);
+        bitmap_bytes += roaring_bitmap_portable_size_in_bytes(cluster.members.raw());
     }
     const double clusters = static_cast<double>(packed->clusters.size());
     const double record_bytes = clusters * sizeof(packed->clusters.front());

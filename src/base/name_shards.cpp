@@ -222,15 +222,20 @@ void NameShards::point_repeats(std::size_t p, std::span<utils::NodeId> ids) cons
     for (const std::uint32_t i : pending_[p].value) ids[i] = claims_[ids[i]].value;
 }
 
-// The shard's new names take their ids in its table.
+// The shard's new names take their ids in its table, which has gone cold
+// since they were claimed: their slots are fetched ahead.
 void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
-    for (const std::uint32_t k : first_entries_[s].value) {
-        bool claimed;
-        NameIndex::Slot& slot = shard.find_or_claim(entry_names_[k], 0, claimed);
-        slot.id = claims_[k].value;
-        slot.tag &= ~NameIndex::kNew;
-    }
+    const std::vector<std::uint32_t>& firsts = first_entries_[s].value;
+    visit_with_lookahead<16>(
+        firsts.size(), [&](std::size_t i) { shard.prefetch(entry_names_[firsts[i]]); },
+        [&](std::size_t i) {
+            const std::uint32_t k = firsts[i];
+            bool claimed;
+            NameIndex::Slot& slot = shard.find_or_claim(entry_names_[k], 0, claimed);
+            slot.id = claims_[k].value;
+            slot.tag &= ~NameIndex::kNew;
+        });
 }
 
 void NameShards::tally(std::size_t s, NameIndex::Slot& slot) {

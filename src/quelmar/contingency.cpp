@@ -17,14 +17,14 @@ constexpr std::size_t kBlock = 256;
 
 // The union of the clusters' members, in a fixed number of parts on the pool
 // (a union is exact, so the parts never change the result).
-Roaring union_of(std::span<const RichCluster* const> clusters) {
+Roaring cover_of(std::span<const RichCluster* const> clusters) {
     constexpr std::size_t kParts = 16;
     std::vector<Roaring> parts = runtime::parallel_map(kParts, [&](std::size_t part) {
         const std::size_t begin = clusters.size() * part / kParts;
         const std::size_t end = clusters.size() * (part + 1) / kParts;
-        std::vector<const Roaring*> bitmaps;
+        std::vector<const MemberBitmap*> bitmaps;
         for (std::size_t i = begin; i < end; ++i) bitmaps.push_back(&clusters[i]->members);
-        return bitmaps.empty() ? Roaring() : Roaring::fastunion(bitmaps.size(), bitmaps.data());
+        return union_of(bitmaps);
     });
     std::vector<const Roaring*> bitmaps;
     for (const Roaring& part : parts) bitmaps.push_back(&part);
@@ -53,11 +53,11 @@ std::optional<OverlapWitness> find_overlap(const base::Graph& graph, ComparedSid
     std::vector<std::uint8_t> seen(graph.node_count(), 0);
     std::uint64_t node = graph.node_count();
     for (const RichCluster* cluster : side.clusters) {
-        for (std::uint32_t v : cluster->members) {
+        cluster->members.for_each([&](std::uint32_t v) {
             if (seen[v]++ && (!universe || universe->contains(v)))
                 node = std::min<std::uint64_t>(node, v);
             seen[v] = 1;
-        }
+        });
     }
     if (node == graph.node_count()) return std::nullopt;
     OverlapWitness witness;
@@ -108,8 +108,8 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
     fill_side(table.a, a);
     fill_side(table.b, b);
 
-    const Roaring cover_a = union_of(a.clusters);
-    const Roaring cover_b = union_of(b.clusters);
+    const Roaring cover_a = cover_of(a.clusters);
+    const Roaring cover_b = cover_of(b.clusters);
     std::unique_ptr<internal::NodeBits> in_universe;
     Roaring lone_a, lone_b;
     if (uncovered == Uncovered::kDrop) {
@@ -149,7 +149,7 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
         if (s.counts.size() != b_count) s.counts.assign(b_count, 0);
         const std::size_t end = std::min(a_real, (block + 1) * kBlock);
         for (std::size_t i = block * kBlock; i < end; ++i) {
-            const Roaring& members = a.clusters[i]->members;
+            const MemberBitmap& members = a.clusters[i]->members;
             s.members.resize(members.cardinality());
             members.toUint32Array(s.members.data());
             std::uint64_t size = 0;

@@ -12,9 +12,8 @@
 #include <cstdint>
 #include <span>
 
-#include <roaring/roaring.hh>
-
 #include "src/base/graph.h"
+#include "src/quelmar/member_bitmap.h"
 #include "src/quelmar/node_marks.h"
 
 namespace quelmar {
@@ -67,7 +66,7 @@ void walk_marked_or(const base::Graph& graph, std::span<const utils::NodeId> mem
 // is left clear.
 template <class Visit>
 void walk_members(const base::Graph& graph, std::span<const utils::NodeId> members,
-                  const Roaring& bitmap, NodeMarks* marks, Visit&& visit) {
+                  const MemberBitmap& bitmap, NodeMarks* marks, Visit&& visit) {
     detail::walk_marked_or(
         graph, members, marks, [&bitmap](utils::NodeId v) { return bitmap.contains(v); }, visit);
 }

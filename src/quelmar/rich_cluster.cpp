@@ -40,13 +40,6 @@ ClusterCounts counts_of(std::uint64_t n, const Counts& counts) {
             .vol = counts.vol};
 }
 
-// Run containers pay for clusters of consecutive ids; the bitmap lives as
-// long as the clustering, so trimming spare capacity is worth it.
-void settle(Roaring& members) {
-    members.runOptimize();
-    members.shrinkToFit();
-}
-
 bool strictly_ascending(std::span<const utils::NodeId> ids) {
     return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
            ids.end();
@@ -65,13 +58,10 @@ RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> i
     }
 
     RichCluster cluster;
-    cluster.members.addMany(ids.size(), ids.data());
-
+    cluster.members = MemberBitmap::of(ids);
     const Counts counts = count_entries(ids, [&](auto&& visit) {
         walk_members(enriched.graph(), ids, cluster.members, scratch, visit);
     });
-
-    settle(cluster.members);
     static_cast<ClusterCounts&>(cluster) = counts_of(ids.size(), counts);
     return cluster;
 }
@@ -93,13 +83,6 @@ ClusterCounts RichCluster::count(const EnrichedGraph& graph, std::span<const std
     const Counts counts = count_entries(
         ids, [&](auto&& visit) { walk_members(graph.graph(), ids, &scratch, visit); });
     return counts_of(ids.size(), counts);
-}
-
-Roaring RichCluster::bitmap_of(std::span<const std::uint32_t> ids) {
-    Roaring members;
-    members.addMany(ids.size(), ids.data());
-    settle(members);
-    return members;
 }
 
 }  // namespace quelmar

@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <span>
 
-#include <roaring/roaring.hh>
-
 #include "src/quelmar/cluster_counts.h"
 #include "src/quelmar/enriched_graph.h"
+#include "src/quelmar/member_bitmap.h"
 #include "src/quelmar/node_marks.h"
 
 namespace quelmar {
@@ -20,7 +19,7 @@ namespace quelmar {
 struct RichCluster : ClusterCounts {
     // Empty until the owning clustering's build_members(), when it was packed
     // with the rest of its clustering.
-    mutable Roaring members;
+    mutable MemberBitmap members;
 
     // Packs the members `ids` (node ids of `graph`, any order; repeats count
     // once).
@@ -35,8 +34,6 @@ struct RichCluster : ClusterCounts {
     // The counts of members `ids` (ascending, distinct), without a bitmap.
     static ClusterCounts count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
                                NodeMarks& scratch);
-    // The bitmap of members `ids` (ascending, distinct).
-    static Roaring bitmap_of(std::span<const std::uint32_t> ids);
 };
 
 }  // namespace quelmar

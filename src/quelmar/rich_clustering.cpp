@@ -24,17 +24,24 @@ void make_ascending_distinct(std::vector<utils::NodeId>& ids) {
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }
 
+// Clusters per slab of serialised bitmaps: enough that a slab is large,
+// few enough that a run's bitmaps, briefly held twice, stay small.
+constexpr std::size_t kRunClusters = 4096;
+
 bool id_less(const std::pair<base::ClusterId, RichCluster>& entry, base::ClusterId id) {
     return entry.first < id;
 }
 
 }  // namespace
 
-struct RichClustering::PendingMembers {
+struct RichClustering::MemberStore {
     std::once_flag built;
-    // Cluster i's members are ids[start[i] .. start[i + 1]), ascending.
+    // Until then, cluster i's members are ids[start[i] .. start[i + 1]),
+    // ascending.
     std::vector<std::uint64_t> start;
     std::vector<utils::NodeId> ids;
+    // Then the clusters' bitmaps, serialised, a run of clusters per slab.
+    std::vector<MemberSlab> slabs;
 };
 
 RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clustering clustering,
@@ -56,7 +63,7 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
     const std::uint64_t node_count = enriched.graph().node_count();
     runtime::parallel_for(loaded.size(),
                           [&](std::size_t i) { make_ascending_distinct(loaded[i].second.core); });
-    auto pending = std::make_shared<PendingMembers>();
+    auto pending = std::make_shared<MemberStore>();
     pending->start.resize(loaded.size() + 1, 0);
     for (std::size_t i = 0; i < loaded.size(); ++i) {
         pending->start[i + 1] = pending->start[i] + loaded[i].second.core.size();
@@ -79,21 +86,36 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
         // go keeps the peak near one copy of the clustering.
         std::vector<utils::NodeId>().swap(core);
     });
-    packed.pending_members = std::move(pending);
+    packed.member_store = std::move(pending);
     return packed;
 }
 
+// Runs of clusters are built side by side: each run's bitmaps are made,
+// then serialised into one slab of exactly their size and read from there.
 void RichClustering::build_members() const {
-    PendingMembers* pending = pending_members.get();
-    if (!pending) return;
-    std::call_once(pending->built, [&] {
-        runtime::parallel_for(clusters.size(), [&](std::size_t i) {
-            const std::span<const utils::NodeId> ids(pending->ids.data() + pending->start[i],
-                                                     pending->start[i + 1] - pending->start[i]);
-            clusters[i].second.members = RichCluster::bitmap_of(ids);
+    MemberStore* store = member_store.get();
+    if (!store) return;
+    std::call_once(store->built, [&] {
+        const std::size_t runs = (clusters.size() + kRunClusters - 1) / kRunClusters;
+        store->slabs.resize(runs);
+        runtime::parallel_for(runs, [&](std::size_t run) {
+            const std::size_t first = run * kRunClusters;
+            const std::size_t last = std::min(clusters.size(), first + kRunClusters);
+            std::vector<Roaring> bitmaps(last - first);
+            for (std::size_t i = first; i < last; ++i) {
+                const std::span<const utils::NodeId> ids(store->ids.data() + store->start[i],
+                                                         store->start[i + 1] - store->start[i]);
+                Roaring& bitmap = bitmaps[i - first];
+                bitmap.addMany(ids.size(), ids.data());
+                bitmap.runOptimize();
+            }
+            std::vector<MemberBitmap> views = MemberSlab::freeze(bitmaps, store->slabs[run]);
+            for (std::size_t i = first; i < last; ++i) {
+                clusters[i].second.members = std::move(views[i - first]);
+            }
         });
-        pending->ids = {};
-        pending->start = {};
+        store->ids = {};
+        store->start = {};
     });
 }
 

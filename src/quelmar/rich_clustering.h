@@ -56,9 +56,10 @@ struct RichClustering {
     // cheap after the first call.
     void build_members() const;
 
-    // Member ids of the clusters whose bitmaps are not built yet.
-    struct PendingMembers;
-    std::shared_ptr<PendingMembers> pending_members;
+    // The member ids until the bitmaps are built, then the memory the
+    // bitmaps are read from. Views of it are freed with the clusters.
+    struct MemberStore;
+    std::shared_ptr<MemberStore> member_store;
 };
 
 using SharedClustering = std::shared_ptr<const RichClustering>;

@@ -14,11 +14,11 @@ namespace {
 
 std::uint64_t count_covered_nodes(const std::vector<const RichCluster*>& clusters) {
     if (clusters.empty()) return 0;
-    std::vector<const Roaring*> bitmaps;
+    if (clusters.size() == 1) return clusters[0]->members.cardinality();
+    std::vector<const MemberBitmap*> bitmaps;
     bitmaps.reserve(clusters.size());
     for (const RichCluster* cluster : clusters) bitmaps.push_back(&cluster->members);
-    if (bitmaps.size() == 1) return bitmaps[0]->cardinality();
-    return Roaring::fastunion(bitmaps.size(), bitmaps.data()).cardinality();
+    return union_of(bitmaps).cardinality();
 }
 
 // One summary per statistic of the table that applies, in table order; the

@@ -19,7 +19,9 @@ std::vector<const RichCluster*> all_clusters(const RichClustering& clustering) {
 std::uint64_t covered(const RichClustering& clustering, CoverageRoute route) {
     std::vector<const RichCluster*> clusters = all_clusters(clustering);
     Roaring nodes;
-    for (const RichCluster* cluster : clusters) nodes |= cluster->members;
+    for (const RichCluster* cluster : clusters) {
+        cluster->members.for_each([&](std::uint32_t v) { nodes.add(v); });
+    }
     return count_covered_slots(*clustering.graph, clusters, nodes.cardinality(), route,
                                runtime::PassProgress::unwatched());
 }
