@@ -1,12 +1,15 @@
 """Side-by-side run of the whole job: the module on 1 and 2 threads, and the numpy twin.
 
-    python bench/full_job/compare.py GRAPH CLUSTERING [--cpm R] [--other CLUSTERING]
+    python bench/full_job/compare.py GRAPH CLUSTERING [--cpm R] [--other CLUSTERING] [--module-only]
 
 Each contender runs in its own process (so peak memory is its own). Checks
 that the module and the twin agree exactly on the counts and to 1e-12
 relative on every summary entry, then prints times, peak memory and ratios.
 With --other, the job ends with the size comparison of every cluster of a
-second clustering (loaded and packed too) against the first.
+second clustering (loaded and packed too) against the first. A calibration
+line before and after tells how loaded the machine was: the time of a fixed
+busy loop, and how much more two side by side do than one (2.00 on a quiet
+two-core machine).
 """
 
 import argparse
@@ -23,6 +26,21 @@ def run(script, args):
     out = subprocess.run([sys.executable, os.path.join(HERE, script), *args],
                          check=True, capture_output=True, text=True).stdout
     return json.loads(out)
+
+
+BUSY = "import time; t = time.perf_counter(); sum(range(30_000_000)); print(time.perf_counter() - t)"
+
+
+def calibration():
+    """How loaded the machine is: one busy process, then two side by side."""
+    def busy(count):
+        procs = [subprocess.Popen([sys.executable, "-c", BUSY], stdout=subprocess.PIPE, text=True)
+                 for _ in range(count)]
+        return max(float(p.communicate()[0]) for p in procs)
+    one = busy(1)
+    two = busy(2)
+    return (f"calibration: one busy process {one:.2f} s; two side by side do "
+            f"{2 * one / two:.2f}x the work of one")
 
 
 def close(a, b, scale):
@@ -57,11 +75,22 @@ def main():
     parser.add_argument("clustering")
     parser.add_argument("--cpm", type=float, default=None)
     parser.add_argument("--other", default=None)
+    parser.add_argument("--module-only", action="store_true",
+                        help="run the module on 2 threads alone (for inputs the twin cannot hold)")
     args = parser.parse_args()
     common = [args.graph, args.clustering]
     common += [] if args.cpm is None else ["--cpm", str(args.cpm)]
     common += [] if args.other is None else ["--other", args.other]
 
+    print(calibration())
+    if args.module_only:
+        two = run("quelmar_job.py", common + ["--threads", "2"])
+        for phase, seconds in two["times"].items():
+            print(f"{phase:<12}{seconds:>11.3f}s")
+        print(f"whole job   {sum(two['times'].values()):>11.3f}s, "
+              f"peak memory {two['peak_rss_bytes'] / 1024 ** 2:.0f} MiB")
+        print(calibration())
+        return 0
     one = run("quelmar_job.py", common + ["--threads", "1"])
     two = run("quelmar_job.py", common + ["--threads", "2"])
     twin = run("numpy_twin.py", common)
@@ -85,6 +114,10 @@ def main():
           f"numpy {twin['peak_rss_bytes'] / gib:.2f} GiB "
           f"(ratio {two['peak_rss_bytes'] / twin['peak_rss_bytes']:.2f})")
     print(f"whole job, module on 2 threads vs numpy: {total(twin) / total(two):.2f}x faster")
+    print(f"size comparison, module on 2 threads vs numpy: "
+          f"{two['times'].get('size_diff', 0.0) / max(twin['times'].get('size_diff', 0.0), 1e-9):.2f}"
+          f" of its time")
+    print(calibration())
     return 1 if problems else 0
 
 
