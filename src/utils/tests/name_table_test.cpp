@@ -60,21 +60,50 @@ TEST(NameTable, AgreesWithAMapWhileGrowing) {
     EXPECT_GT(table.capacity(), 100 * 4096 / 12);  // several growths from one page
 }
 
-TEST(NameTable, NameZeroAndTheLargestId) {
+// The one name whose hash is the empty marker is held apart from the slots.
+TEST(NameTable, TheKeyNameAndTheLargestId) {
     NameTable table;
-    EXPECT_EQ(table.insert(0, kLargestId), std::make_pair(kLargestId, true));
-    EXPECT_EQ(table.insert(kLargest, kLargestId - 1), std::make_pair(kLargestId - 1, true));
-    EXPECT_EQ(table.insert(0, 3), std::make_pair(kLargestId, false));
-    EXPECT_EQ(table.find(0), kLargestId);
-    EXPECT_EQ(table.find(kLargest), kLargestId - 1);
+    EXPECT_EQ(table.find(process_key()), std::nullopt);
+    EXPECT_EQ(table.insert(process_key(), kLargestId), std::make_pair(kLargestId, true));
+    EXPECT_EQ(table.insert(0, kLargestId - 1), std::make_pair(kLargestId - 1, true));
+    EXPECT_EQ(table.insert(process_key(), 3), std::make_pair(kLargestId, false));
+    EXPECT_EQ(table.find(process_key()), kLargestId);
+    EXPECT_EQ(table.find(0), kLargestId - 1);
     EXPECT_EQ(table.size(), 2u);
+}
+
+// The inverse of mix_bits: names whose hashes are chosen.
+std::uint64_t unmix(std::uint64_t hash) {
+    auto inverse = [](std::uint64_t odd) {
+        std::uint64_t x = odd;
+        for (int i = 0; i < 6; ++i) x *= 2 - odd * x;
+        return x;
+    };
+    hash ^= hash >> 33;
+    hash *= inverse(0xC4CEB9FE1A85EC53ULL);
+    hash ^= hash >> 33;
+    hash *= inverse(0xFF51AFD7ED558CCDULL);
+    hash ^= hash >> 33;
+    return hash ^ process_key();
+}
+
+// Names that all hash into the last home slot pile up past the end of the
+// home slots, more of them than the spare room there holds.
+TEST(NameTable, RunsPastTheLastHomeSlot) {
+    std::vector<std::uint64_t> names;
+    for (std::uint64_t i = 0; i < 1000; ++i) names.push_back(unmix(kLargest - 3 * i));
+    ASSERT_EQ(mix_bits(names[5] ^ process_key()), kLargest - 15);
+    for (std::uint64_t i = 0; i < 1000; ++i) names.push_back(unmix(kLargest - 3 * i - 1));
+    NameTable table;
+    expect_like_a_map(table, names);
 }
 
 TEST(NameTable, SizedTableHoldsItsNamesAtThreeQuartersLoad) {
     const std::size_t n = 100000;
     NameTable table(n);
     const std::size_t capacity = table.capacity();
-    EXPECT_NEAR(static_cast<double>(table.bytes()) / n, 12 / 0.75, 0.01);
+    // 12 bytes / 0.75, and the spare room past the home slots.
+    EXPECT_NEAR(static_cast<double>(table.bytes()) / n, 16 * 65 / 64.0, 0.01);
     std::mt19937_64 random(2);
     for (std::size_t i = 0; i < n; ++i) table.insert(random(), static_cast<std::uint32_t>(i));
     EXPECT_EQ(table.capacity(), capacity);  // no growth
