@@ -23,8 +23,6 @@ std::size_t spare_for(std::size_t capacity) { return 64 + capacity / 64; }
 
 }  // namespace
 
-const std::uint64_t NameTable::kKey = process_key();
-
 // Fresh pages are zero: every slot starts empty.
 NameTable::NameTable(std::size_t expected) {
     if (expected == 0) return;
@@ -35,6 +33,7 @@ NameTable::NameTable(std::size_t expected) {
 
 NameTable::NameTable(NameTable&& other) noexcept
     : slots_(std::move(other.slots_)),
+      key_(other.key_),
       capacity_(std::exchange(other.capacity_, 0)),
       slot_count_(std::exchange(other.slot_count_, 0)),
       grow_at_(std::exchange(other.grow_at_, 0)),
@@ -44,6 +43,7 @@ NameTable::NameTable(NameTable&& other) noexcept
 NameTable& NameTable::operator=(NameTable&& other) noexcept {
     if (this != &other) {
         slots_ = std::move(other.slots_);
+        key_ = other.key_;
         capacity_ = std::exchange(other.capacity_, 0);
         slot_count_ = std::exchange(other.slot_count_, 0);
         grow_at_ = std::exchange(other.grow_at_, 0);

@@ -23,7 +23,7 @@
 // writes the new ones in order, never at random.
 //
 // Empty slots hold the hash 0: fresh pages read as zeros, so a new table
-// needs no filling. The one name whose hash is 0, the key itself, therefore
+// needs no filling. The one name whose hash is 0, process_key() itself, so
 // never goes into a slot; its id is kept beside the slots. Every id from 0 to
 // 2^32 - 1 can be stored.
 //
@@ -103,9 +103,7 @@ private:
     };
     static_assert(sizeof(Slot) == 12);
 
-    static const std::uint64_t kKey;
-
-    static std::uint64_t hash_of(std::uint64_t name) { return mix_bits(name ^ kKey); }
+    std::uint64_t hash_of(std::uint64_t name) const { return mix_bits(name ^ key_); }
     static std::size_t home(std::uint64_t hash, std::size_t capacity) {
         return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * capacity) >> 64);
     }
@@ -117,6 +115,9 @@ private:
     // capacity_ home slots, then the spare stretch, whose last slot stays
     // empty so that every run ends inside the array.
     PageArray<Slot> slots_;
+    // The process's key, held here so that no table depends on the order in
+    // which statics start.
+    std::uint64_t key_ = process_key();
     std::size_t capacity_ = 0;
     std::size_t slot_count_ = 0;  // names in slots: all but the key name
     std::size_t grow_at_ = 0;
