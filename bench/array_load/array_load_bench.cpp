@@ -111,13 +111,11 @@ std::vector<std::uint64_t> read_binary(const std::string& path) {
     return values;
 }
 
-// What a finished graph holds: neighbours, offsets, and its NameSet's two
-// arrays (the map's slots and control bytes).
+// What a finished graph holds: neighbours, offsets, and its NameSet's
+// table and name array.
 std::uint64_t footprint(const base::Graph& graph) {
-    const auto& names = graph.name_set();
     return graph.all_neighbours().size_bytes() + graph.offsets().size_bytes() +
-           names.id_to_name().capacity() * sizeof(utils::NodeName) +
-           names.name_to_id().capacity() * (sizeof(std::pair<std::uint64_t, std::uint64_t>) + 1);
+           graph.name_set().bytes();
 }
 
 void start_pool() {

@@ -362,9 +362,11 @@ void GraphBuilder::close_up(const Buckets& buckets, std::span<const std::uint64_
 }
 
 // The NameSet of the lines' names, then the lone names it lacks with the
-// next ids. Names of the lines are distinct by construction.
+// next ids, in a table sized for both. Names of the lines are distinct by
+// construction.
 utils::NameSet GraphBuilder::name_set_with_lone_names() {
-    utils::NameSet names = std::move(*utils::NameSet::from_id_order(std::move(names_)));
+    utils::NameSet names =
+        std::move(*utils::NameSet::from_id_order(std::move(names_), lone_names_.size()));
     for (const utils::NodeName name : lone_names_) names.request(name);
     return names;
 }

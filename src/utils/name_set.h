@@ -1,17 +1,20 @@
 #pragma once
 // NameSet: the two-way mapping between node names (arbitrary 64-bit integers
 // from input files) and node ids (dense indices 0 .. n-1, given in order of
-// first request). Names are never removed and ids never change.
+// first request). Names are never removed and ids never change. Ids stay
+// below kMaxNodes (src/utils/node_id.h): a set holds at most 2^32 names.
 //
-// Invariant: next_id() == size of the name map == id_to_name().size(), and
-// the map sends id_to_name()[i] back to i for every id i.
+// Invariant: next_id() == the table's size == id_to_name().size(), and the
+// table sends id_to_name()[i] back to i for every id i. Names and ids being a
+// bijection, id_to_name() is the whole content; the table (name_table.h) only
+// answers lookups.
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include <absl/container/flat_hash_map.h>
+#include "src/utils/name_table.h"
+#include "src/utils/node_id.h"
 
 namespace quelmar::utils {
 
@@ -19,30 +22,13 @@ using NodeName = std::uint64_t;
 
 class NameSet {
 public:
-    using Map = absl::flat_hash_map<NodeName, std::uint64_t>;
-
     NameSet() = default;
-    // Adopts a map and an id-ordered name array that already satisfy the
-    // invariant (the snapshot reader checks it before calling this).
-    NameSet(Map name_to_id, std::vector<NodeName> id_to_name)
-        : name_to_id_(std::move(name_to_id)), id_to_name_(std::move(id_to_name)) {}
 
     // The name set whose ids are the positions in `id_to_name`; empty when a
-    // name occurs twice. Names are inserted in prefetched batches, since with
-    // random names every insertion misses the cache.
-    static std::optional<NameSet> from_id_order(std::vector<NodeName> id_to_name) {
-        constexpr std::size_t kBatch = 16;
-        Map name_to_id;
-        name_to_id.reserve(id_to_name.size());
-        for (std::size_t begin = 0; begin < id_to_name.size(); begin += kBatch) {
-            const std::size_t end = std::min(id_to_name.size(), begin + kBatch);
-            for (std::size_t id = begin; id < end; ++id) name_to_id.prefetch(id_to_name[id]);
-            for (std::size_t id = begin; id < end; ++id) {
-                if (!name_to_id.try_emplace(id_to_name[id], id).second) return std::nullopt;
-            }
-        }
-        return NameSet(std::move(name_to_id), std::move(id_to_name));
-    }
+    // name occurs twice. The table is sized for the names plus `more` names
+    // requested later, so those do not make it grow.
+    static std::optional<NameSet> from_id_order(std::vector<NodeName> id_to_name,
+                                                std::size_t more = 0);
 
     // Large: moved, never copied.
     NameSet(const NameSet&) = delete;
@@ -54,26 +40,31 @@ public:
 
     // The id of `name`, registering it with the next id the first time.
     std::uint64_t request(NodeName name) {
-        auto [it, inserted] = name_to_id_.try_emplace(name, id_to_name_.size());
+        const auto [id, inserted] =
+            name_to_id_.insert(name, static_cast<std::uint32_t>(id_to_name_.size()));
         if (inserted) id_to_name_.push_back(name);
-        return it->second;
+        return id;
     }
 
     // Pure lookup: the id of `name` if registered.
     std::optional<std::uint64_t> retrieve(NodeName name) const {
-        auto it = name_to_id_.find(name);
-        if (it == name_to_id_.end()) return std::nullopt;
-        return it->second;
+        const auto id = name_to_id_.find(name);
+        if (!id) return std::nullopt;
+        return *id;
     }
 
     // Hint that `name` will be requested or retrieved soon.
     void prefetch(NodeName name) const { name_to_id_.prefetch(name); }
 
-    const Map& name_to_id() const noexcept { return name_to_id_; }
     const std::vector<NodeName>& id_to_name() const noexcept { return id_to_name_; }
 
+    // Memory held by the table and the name array.
+    std::uint64_t bytes() const noexcept {
+        return name_to_id_.bytes() + id_to_name_.capacity() * sizeof(NodeName);
+    }
+
 private:
-    Map name_to_id_;
+    NameTable name_to_id_;
     std::vector<NodeName> id_to_name_;
 };
 
