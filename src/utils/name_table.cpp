@@ -27,7 +27,7 @@ std::size_t spare_for(std::size_t capacity) { return 64 + capacity / 64; }
 NameTable::NameTable(std::size_t expected) {
     if (expected == 0) return;
     capacity_ = capacity_for(expected);
-    slots_ = PageArray<Slot>(capacity_ + spare_for(capacity_));
+    slots_ = PageArray<Slot>::table(capacity_ + spare_for(capacity_));
     grow_at_ = grow_at(capacity_);
 }
 
@@ -90,7 +90,7 @@ std::pair<std::uint32_t, bool> NameTable::insert(std::uint64_t name, std::uint32
 // before it. Should that run into the last slot, a larger table is tried.
 void NameTable::grow(std::size_t capacity) {
     for (capacity = std::max(kFirstCapacity, capacity);; capacity += capacity / 2) {
-        PageArray<Slot> slots(capacity + spare_for(capacity));
+        auto slots = PageArray<Slot>::table(capacity + spare_for(capacity));
         std::size_t next = 0;
         for (std::size_t i = 0; i < slots_.size() && next < slots.size(); ++i) {
             const std::uint64_t hash = slots_[i].hash();
