@@ -238,6 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto packed = std::make_shared<const quelmar::RichClustering>(
         quelmar::RichClustering::pack_from_clustering(shared, std::move(loaded).value()));
+    packed->build_members();
     check(packed->clusters.size() == clusters.size(), "packed cluster count");
     auto wanted = clusters.begin();
     for (const auto& [id, cluster] : packed->clusters) {
