@@ -203,8 +203,11 @@ def test_results_outlive_everything_that_made_them(paths):
     ("clustering", "subset", "graph"),
 ])
 def test_memory_returns_when_the_last_holder_goes(files, order):
-    edges = "".join(f"{i} {(i * 7 + 1) % 40000}\n{i} {(i + 1) % 40000}\n" for i in range(40000))
-    clusters = "".join(f"{i} {i // 10}\n" for i in range(40000))
+    # Large enough that the native heap alone grows measurably: the name
+    # table and the neighbour array are mapped from the system, not the heap.
+    nodes = 100_000
+    edges = "".join(f"{i} {(i * 7 + 1) % nodes}\n{i} {(i + 1) % nodes}\n" for i in range(nodes))
+    clusters = "".join(f"{i} {i // 10}\n" for i in range(nodes))
     graph_path = files.text(edges, "g.txt")
     clusters_path = files.text(clusters, "c.txt")
     gc.collect()
