@@ -71,9 +71,11 @@ void MemberSlab::Free::operator()(std::byte* block) const noexcept {
 }
 
 std::vector<MemberBitmap> MemberSlab::freeze(std::span<const Roaring> bitmaps, MemberSlab& slab) {
+    std::vector<std::size_t> size(bitmaps.size());
     std::vector<std::size_t> start(bitmaps.size() + 1, 0);
     for (std::size_t i = 0; i < bitmaps.size(); ++i) {
-        start[i + 1] = start[i] + aligned(roaring_bitmap_frozen_size_in_bytes(&bitmaps[i].roaring));
+        size[i] = roaring_bitmap_frozen_size_in_bytes(&bitmaps[i].roaring);
+        start[i + 1] = start[i] + aligned(size[i]);
     }
     slab.block_.reset(static_cast<std::byte*>(
         ::operator new[](std::max<std::size_t>(start.back(), 1), std::align_val_t{kAlignment})));
@@ -82,8 +84,7 @@ std::vector<MemberBitmap> MemberSlab::freeze(std::span<const Roaring> bitmaps, M
     for (std::size_t i = 0; i < bitmaps.size(); ++i) {
         char* at = reinterpret_cast<char*>(slab.block_.get() + start[i]);
         roaring_bitmap_frozen_serialize(&bitmaps[i].roaring, at);
-        const roaring_bitmap_t* view = roaring_bitmap_frozen_view(
-            at, roaring_bitmap_frozen_size_in_bytes(&bitmaps[i].roaring));
+        const roaring_bitmap_t* view = roaring_bitmap_frozen_view(at, size[i]);
         if (!view) throw std::bad_alloc();
         // Views are read-only; the library frees them like any bitmap.
         views.push_back(MemberBitmap(const_cast<roaring_bitmap_t*>(view)));

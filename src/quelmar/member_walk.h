@@ -17,12 +17,6 @@
 #include "src/quelmar/node_marks.h"
 
 namespace quelmar {
-
-// Calls visit(u, neighbours, is_member) for every member u, in the order of
-// `members`, where neighbours is u's neighbour list and is_member(v) tells
-// whether node v is a member. `members` are the ids of `bitmap`, ascending;
-// `marks` (null: use the bitmap) must be made for the graph's node count and
-// is left clear.
 namespace detail {
 
 template <class IsMember, class Visit>

@@ -52,8 +52,7 @@ RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> i
     std::vector<utils::NodeId> sorted;
     if (!strictly_ascending(ids)) {
         sorted.assign(ids.begin(), ids.end());
-        std::sort(sorted.begin(), sorted.end());
-        sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+        RichCluster::make_ascending_distinct(sorted);
         ids = sorted;
     }
 
@@ -76,6 +75,12 @@ RichCluster RichCluster::load_from_slice(const EnrichedGraph& graph,
 RichCluster RichCluster::load_from_slice(const EnrichedGraph& graph,
                                          std::span<const std::uint32_t> ids, NodeMarks& scratch) {
     return pack(graph, ids, &scratch);
+}
+
+void RichCluster::make_ascending_distinct(std::vector<std::uint32_t>& ids) {
+    if (strictly_ascending(ids)) return;
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }
 
 ClusterCounts RichCluster::count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "src/quelmar/cluster_counts.h"
 #include "src/quelmar/enriched_graph.h"
@@ -30,6 +31,9 @@ struct RichCluster : ClusterCounts {
     // graph's node count) across many clusters.
     static RichCluster load_from_slice(const EnrichedGraph& graph,
                                        std::span<const std::uint32_t> ids, NodeMarks& scratch);
+
+    // Brings member ids to the ascending distinct form packing expects.
+    static void make_ascending_distinct(std::vector<std::uint32_t>& ids);
 
     // The counts of members `ids` (ascending, distinct), without a bitmap.
     static ClusterCounts count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,

@@ -1,7 +1,6 @@
 #include "src/quelmar/rich_clustering.h"
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -12,17 +11,6 @@
 
 namespace quelmar {
 namespace {
-
-// Loaders hand over ascending distinct ids; anything else is brought to that
-// form, so that a repeated id can inflate neither n nor the counts.
-void make_ascending_distinct(std::vector<utils::NodeId>& ids) {
-    if (std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
-        ids.end()) {
-        return;
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-}
 
 // Clusters per slab of serialised bitmaps: enough that a slab is large,
 // few enough that a run's bitmaps, briefly held twice, stay small.
@@ -61,14 +49,15 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
 
     const EnrichedGraph& enriched = *graph;
     const std::uint64_t node_count = enriched.graph().node_count();
-    runtime::parallel_for(loaded.size(),
-                          [&](std::size_t i) { make_ascending_distinct(loaded[i].second.core); });
-    auto pending = std::make_shared<MemberStore>();
-    pending->start.resize(loaded.size() + 1, 0);
+    runtime::parallel_for(loaded.size(), [&](std::size_t i) {
+        RichCluster::make_ascending_distinct(loaded[i].second.core);
+    });
+    auto store = std::make_shared<MemberStore>();
+    store->start.resize(loaded.size() + 1, 0);
     for (std::size_t i = 0; i < loaded.size(); ++i) {
-        pending->start[i + 1] = pending->start[i] + loaded[i].second.core.size();
+        store->start[i + 1] = store->start[i] + loaded[i].second.core.size();
     }
-    pending->ids.resize(pending->start.back());
+    store->ids.resize(store->start.back());
 
     // One scratch per worker, its dense bitset allocated on first use only.
     std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
@@ -81,12 +70,12 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
         packed.clusters[i].first = loaded[i].first;
         static_cast<ClusterCounts&>(packed.clusters[i].second) =
             RichCluster::count(enriched, core, *marks);
-        std::copy(core.begin(), core.end(), pending->ids.begin() + pending->start[i]);
+        std::copy(core.begin(), core.end(), store->ids.begin() + store->start[i]);
         // Loaded member lists are dead weight once copied; dropping them as we
         // go keeps the peak near one copy of the clustering.
         std::vector<utils::NodeId>().swap(core);
     });
-    packed.member_store = std::move(pending);
+    packed.member_store = std::move(store);
     return packed;
 }
 
