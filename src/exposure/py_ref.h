@@ -26,7 +26,19 @@ public:
         std::swap(object_, other.object_);
         return *this;
     }
-    ~PyRef() { Py_XDECREF(object_); }
+    static bool holds_thread_state() noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+        return PyThreadState_GetUnchecked() != nullptr;
+#else
+        return _PyThreadState_UncheckedGet() != nullptr;
+#endif
+    }
+    // A thread ended by the interpreter's shutdown as it takes the lock back
+    // unwinds without the lock: its references are left to the dying
+    // interpreter rather than released unlocked.
+    ~PyRef() {
+        if (object_ && holds_thread_state()) Py_DECREF(object_);
+    }
 
     PyObject* get() const noexcept { return object_; }
     PyObject* release() noexcept { return std::exchange(object_, nullptr); }
