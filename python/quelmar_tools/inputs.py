@@ -175,14 +175,27 @@ def _membership_table(frame: pd.DataFrame) -> tuple[UInt64Array, UInt64Array]:
             _frame_column(frame, cluster, "cluster id"))
 
 
+def membership_rows(source: Any) -> Optional[UInt64Array]:
+    """A (node, cluster) array as the (k, 2) uint64 array the native side
+    reads in place, sparing the copy into two columns; None for every other
+    source (memberships_of reads those)."""
+    if not isinstance(source, np.ndarray) or source.ndim != 2 or source.dtype.kind == "O":
+        return None
+    return _membership_pairs(source)
+
+
+def _membership_pairs(array: np.ndarray) -> UInt64Array:
+    return as_pairs(to_uint64(array, "node name or cluster id", _row_of(array)),
+                    "node name or cluster id")
+
+
 def _membership_array(array: np.ndarray) -> tuple[UInt64Array, UInt64Array]:
     if array.ndim == 1:
         if array.dtype.kind == "O":
             return _items(array.tolist())
         clusters = to_uint64(array, "cluster id", _at_position)
         return np.arange(len(clusters), dtype=np.uint64), clusters
-    pairs = as_pairs(to_uint64(array, "node name or cluster id", _row_of(array)),
-                     "node name or cluster id")
+    pairs = _membership_pairs(array)
     return np.ascontiguousarray(pairs[:, 0]), np.ascontiguousarray(pairs[:, 1])
 
 

@@ -16,7 +16,7 @@ from typing import Any, Optional
 import quelmar
 from quelmar_tools import _native
 from quelmar_tools._files import existing_file
-from quelmar_tools.inputs import edges_of, memberships_of
+from quelmar_tools.inputs import edges_of, membership_rows, memberships_of
 from quelmar_tools.table import cluster_counts
 
 #: What graph_from accepts: a file path, or an in-memory source that
@@ -56,6 +56,8 @@ def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
     if isinstance(source, (str, os.PathLike)):
         clustering = _native.load_clustering(graph, existing_file(source), resolution,
                                              bool(strict))
+    elif (rows := membership_rows(source)) is not None:
+        clustering = _native.clustering_from_rows(graph, rows, resolution, bool(strict))
     else:
         nodes, clusters = memberships_of(source)
         clustering = _native.clustering_from_memberships(graph, nodes, clusters, resolution,

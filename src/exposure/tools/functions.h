@@ -17,6 +17,8 @@
 //   clustering_from_memberships(graph, nodes, clusters, cpm, strict)
 //       Clustering from parallel uint64 arrays, line i being
 //       "nodes[i] clusters[i]" of the equivalent file, under its rules.
+//   clustering_from_rows(graph, rows, cpm, strict)  The same from one uint64
+//       array of node, cluster, node, cluster, ... (a (k, 2) array).
 //   cpm is the resolution of the "cpm" statistic, a float or None; with
 //   strict true, any membership naming a node the graph lacks fails.
 //
@@ -76,6 +78,7 @@ PyObject* load_graph(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* graph_from_pairs(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* load_clustering(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* clustering_from_memberships(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* clustering_from_rows(PyObject* module, PyObject* args, PyObject* kwargs);
 
 PyObject* cluster_counts(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* coverage(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -1,5 +1,5 @@
-// load_graph, graph_from_pairs, load_clustering and
-// clustering_from_memberships (functions.h).
+// load_graph, graph_from_pairs, load_clustering, clustering_from_memberships
+// and clustering_from_rows (functions.h).
 
 #include <memory>
 #include <optional>
@@ -56,6 +56,7 @@ const Signature pairs_signature{"graph_from_pairs", {"pairs", "extra_names"}};
 const Signature load_clustering_signature{"load_clustering", {"graph", "path", "cpm", "strict"}};
 const Signature memberships_signature{"clustering_from_memberships",
                                       {"graph", "nodes", "clusters", "cpm", "strict"}};
+const Signature rows_signature{"clustering_from_rows", {"graph", "rows", "cpm", "strict"}};
 
 bool strict_argument(PyObject* object, base::ClusteringOptions* options) {
     const int strict = PyObject_IsTrue(object);
@@ -141,6 +142,36 @@ PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwarg
             without_gil([&]() -> runtime::Result<SharedClustering> {
                 runtime::Result<base::Clustering> built = base::Clustering::from_memberships(
                     graph->graph(), nodes.uint64s(), clusters.uint64s(), options);
+                if (!built) return std::move(built).error();
+                return pack(graph, std::move(built).value(), cpm);
+            });
+        return finish_clustering(std::move(made), nullptr);
+    });
+}
+
+// The caller's (k, 2) array is read in place: splitting it into columns
+// first would cost a copy of every membership.
+PyObject* clustering_from_rows(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[4];
+        if (!bind_arguments(rows_signature, args, kwargs, bound)) return nullptr;
+        SharedGraph graph;
+        BufferView rows;
+        std::optional<double> cpm;
+        base::ClusteringOptions options;
+        if (!graph_argument(bound[0], "graph", &graph) ||
+            !rows.acquire(bound[1], "rows", BufferView::Item::kUInt64) ||
+            !cpm_argument(bound[2], &cpm) || !strict_argument(bound[3], &options)) {
+            return nullptr;
+        }
+        if (rows.length() % 2 != 0) {
+            PyErr_SetString(PyExc_ValueError, "rows: expected an even number of values");
+            return nullptr;
+        }
+        runtime::Result<SharedClustering> made =
+            without_gil([&]() -> runtime::Result<SharedClustering> {
+                runtime::Result<base::Clustering> built =
+                    base::Clustering::from_membership_rows(graph->graph(), rows.uint64s(), options);
                 if (!built) return std::move(built).error();
                 return pack(graph, std::move(built).value(), cpm);
             });

@@ -28,6 +28,7 @@ PyMethodDef functions[] = {
     keyword_function("graph_from_pairs", graph_from_pairs),
     keyword_function("load_clustering", load_clustering),
     keyword_function("clustering_from_memberships", clustering_from_memberships),
+    keyword_function("clustering_from_rows", clustering_from_rows),
     keyword_function("cluster_counts", cluster_counts),
     keyword_function("coverage", coverage),
     keyword_function("load_counts", load_counts),
