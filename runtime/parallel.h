@@ -46,6 +46,30 @@ void run_on_pool(WorkerPool& pool, std::size_t count, Body& body, void (*caller)
 
 }  // namespace detail
 
+// Calls body(begin, end, worker) for consecutive ranges that together cover
+// [0, count) once, as the pool hands them out: for passes that gain from
+// seeing several neighbouring indices at once (fetching ahead across them).
+// `worker` is as for parallel_for_worker.
+template <class Body>
+void parallel_for_ranges(WorkerPool* pool, std::size_t count, Body&& body) {
+    if (count == 0) return;
+    if (!pool || pool->size() == 0 || count == 1) {
+        body(std::size_t{0}, count, std::size_t{0});
+        return;
+    }
+    auto chunk = [](void* context, std::size_t begin, std::size_t end, std::size_t worker) {
+        (*static_cast<std::remove_reference_t<Body>*>(context))(begin, end, worker);
+    };
+    pool->run_beside_caller(count, default_grain(count, pool->size()), chunk,
+                            const_cast<void*>(static_cast<const void*>(std::addressof(body))),
+                            nullptr, nullptr);
+}
+
+template <class Body>
+void parallel_for_ranges(std::size_t count, Body&& body) {
+    parallel_for_ranges(global_pool(), count, body);
+}
+
 // Calls body(index, worker) for every index in [0, count). `worker` is below
 // worker_count() and identifies the thread, for per-worker scratch space.
 template <class Body>

@@ -57,6 +57,24 @@ TEST(ParallelFor, VisitsEveryIndexExactlyOnce) {
     }
 }
 
+TEST(ParallelForRanges, RangesCoverEveryIndexOnceWithAndWithoutPool) {
+    ASSERT_TRUE(build_global_pool(3).ok());
+    for (WorkerPool* pool : {global_pool(), static_cast<WorkerPool*>(nullptr)}) {
+        for (std::size_t count : {0u, 1u, 7u, 100003u}) {
+            std::vector<std::atomic<int>> hits(count);
+            std::atomic<bool> bad_range{false};
+            parallel_for_ranges(pool, count,
+                                [&](std::size_t begin, std::size_t end, std::size_t worker) {
+                                    if (begin >= end || end > count || worker >= 3)
+                                        bad_range = true;
+                                    for (std::size_t i = begin; i < end; ++i) hits[i].fetch_add(1);
+                                });
+            EXPECT_FALSE(bad_range.load());
+            for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(hits[i].load(), 1) << i;
+        }
+    }
+}
+
 TEST(ParallelFor, WorkerIndexIsBelowWorkerCount) {
     ASSERT_TRUE(build_global_pool(3).ok());
     std::atomic<bool> out_of_range{false};

@@ -16,43 +16,53 @@
 namespace quelmar {
 namespace {
 
-// Per-worker state for walking one cluster's adjacency.
+// Per-worker state for walking the adjacency of a run of clusters.
 struct WalkScratch {
     explicit WalkScratch(std::uint64_t node_count) : marks(node_count) {}
     NodeMarks marks;
+    // The run's members laid end to end, and where each cluster's begin.
     std::vector<utils::NodeId> members;
+    std::vector<std::uint64_t> bounds;
     std::vector<std::uint32_t> low_slots;  // compressed route only
 };
 
-// Calls emit(slot) for every covered slot of `cluster`, strictly ascending.
-template <class Emit>
-void walk_covered_slots(const EnrichedGraph& enriched, const RichCluster& cluster,
-                        WalkScratch& scratch, Emit&& emit) {
-    const base::Graph& graph = enriched.graph();
-    std::span<const std::uint64_t> offsets = enriched.edge_offsets();
-    std::vector<utils::NodeId>& members = scratch.members;
-    members.resize(cluster.members.cardinality());
-    cluster.members.toUint32Array(members.data());
-
-    walk_members(graph, members, cluster.members, &scratch.marks,
-                 [&](utils::NodeId u, std::span<const utils::NodeId> neighbours, auto is_member) {
-                     const std::uint64_t base = offsets[u];
-                     for (std::size_t j = 0; j < neighbours.size(); ++j) {
-                         if (is_member(neighbours[j])) emit(base + j);
-                     }
-                 });
-}
-
+// Calls body(i, walk_slots, scratch) for every cluster i, where
+// walk_slots(emit) calls emit(slot) for every covered slot of cluster i,
+// strictly ascending. Clusters are walked a run of neighbours at a time, so
+// that the walk fetches ahead across them.
 template <class Body>
-void for_each_cluster(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
+void for_each_cluster(const EnrichedGraph& enriched, std::span<const RichCluster* const> clusters,
                       runtime::PassProgress& progress, Body&& body) {
     std::vector<std::unique_ptr<WalkScratch>> scratch(runtime::worker_count());
-    const std::uint64_t node_count = graph.graph().node_count();
-    runtime::parallel_for_worker(clusters.size(), [&](std::size_t i, std::size_t worker) {
-        progress.advance(1);
+    const base::Graph& graph = enriched.graph();
+    const std::span<const std::uint64_t> offsets = enriched.edge_offsets();
+    runtime::parallel_for_ranges(clusters.size(), [&](std::size_t begin, std::size_t end,
+                                                      std::size_t worker) {
         auto& mine = scratch[worker];
-        if (!mine) mine = std::make_unique<WalkScratch>(node_count);
-        body(i, *mine);
+        if (!mine) mine = std::make_unique<WalkScratch>(graph.node_count());
+        std::vector<std::uint64_t>& bounds = mine->bounds;
+        bounds.assign(1, 0);
+        for (std::size_t i = begin; i < end; ++i) {
+            bounds.push_back(bounds.back() + clusters[i]->members.cardinality());
+        }
+        mine->members.resize(bounds.back());
+        for (std::size_t i = begin; i < end; ++i) {
+            clusters[i]->members.toUint32Array(mine->members.data() + bounds[i - begin]);
+        }
+        walk_clusters(graph, mine->members, bounds, &mine->marks,
+                      [&](std::size_t k, std::span<const utils::NodeId>, auto&& walk) {
+                          progress.advance(1);
+                          auto walk_slots = [&](auto&& emit) {
+                              walk([&](utils::NodeId u, std::span<const utils::NodeId> neighbours,
+                                       auto is_member) {
+                                  const std::uint64_t base = offsets[u];
+                                  for (std::size_t j = 0; j < neighbours.size(); ++j) {
+                                      if (is_member(neighbours[j])) emit(base + j);
+                                  }
+                              });
+                          };
+                          body(begin + k, walk_slots, *mine);
+                      });
     });
 }
 
@@ -63,7 +73,7 @@ std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluste
     utils::PageArray<std::uint64_t> bits(words);  // zero pages, touched only where covered
     std::uint64_t* const slots = bits.data();
 
-    for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
+    for_each_cluster(graph, clusters, progress, [&](std::size_t, auto&& walk_slots, WalkScratch&) {
         // A node's covered slots are consecutive-ish, so gather them per word
         // and pay one atomic OR per touched word instead of one per slot.
         std::uint64_t word = 0;
@@ -73,7 +83,7 @@ std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluste
                 std::atomic_ref<std::uint64_t>(slots[word])
                     .fetch_or(pending, std::memory_order_relaxed);
         };
-        walk_covered_slots(graph, *clusters[i], scratch, [&](std::uint64_t slot) {
+        walk_slots([&](std::uint64_t slot) {
             if ((slot >> 6) != word) {
                 flush();
                 word = slot >> 6;
@@ -109,26 +119,27 @@ std::uint64_t count_compressed(const EnrichedGraph& graph,
                                std::span<const RichCluster* const> clusters,
                                runtime::PassProgress& progress) {
     std::vector<std::vector<SlotChunk>> per_cluster(clusters.size());
-    for_each_cluster(graph, clusters, progress, [&](std::size_t i, WalkScratch& scratch) {
-        std::vector<SlotChunk>& chunks = per_cluster[i];
-        std::vector<std::uint32_t>& lows = scratch.low_slots;
-        lows.clear();
-        std::uint32_t high = 0;
-        auto flush = [&] {
-            if (lows.empty()) return;
-            chunks.push_back({high, Roaring(lows.size(), lows.data())});
-            lows.clear();
-        };
-        walk_covered_slots(graph, *clusters[i], scratch, [&](std::uint64_t slot) {
-            auto slot_high = static_cast<std::uint32_t>(slot >> 32);
-            if (slot_high != high) {
-                flush();
-                high = slot_high;
-            }
-            lows.push_back(static_cast<std::uint32_t>(slot));
-        });
-        flush();
-    });
+    for_each_cluster(graph, clusters, progress,
+                     [&](std::size_t i, auto&& walk_slots, WalkScratch& scratch) {
+                         std::vector<SlotChunk>& chunks = per_cluster[i];
+                         std::vector<std::uint32_t>& lows = scratch.low_slots;
+                         lows.clear();
+                         std::uint32_t high = 0;
+                         auto flush = [&] {
+                             if (lows.empty()) return;
+                             chunks.push_back({high, Roaring(lows.size(), lows.data())});
+                             lows.clear();
+                         };
+                         walk_slots([&](std::uint64_t slot) {
+                             auto slot_high = static_cast<std::uint32_t>(slot >> 32);
+                             if (slot_high != high) {
+                                 flush();
+                                 high = slot_high;
+                             }
+                             lows.push_back(static_cast<std::uint32_t>(slot));
+                         });
+                         flush();
+                     });
 
     std::vector<const SlotChunk*> chunks;
     for (const auto& cluster_chunks : per_cluster) {

@@ -6,6 +6,9 @@
 // little ahead. Each neighbour is tested for membership through the worker's
 // dense marks when they pay off (node_marks.h), else through the cluster's own
 // bitmap; the answers are the same either way, only speed and memory differ.
+// Most clusters are small (a few members), too small to fetch ahead within
+// one, so runs of clusters laid end to end are walked with the fetching
+// running on into the next clusters (walk_clusters).
 
 #include <algorithm>
 #include <cstddef>
@@ -19,36 +22,47 @@
 namespace quelmar {
 namespace detail {
 
+// Visits the first `count` members of `upcoming`, which goes on with the
+// members walked next, if any: those are fetched ahead too.
 template <class IsMember, class Visit>
-void walk_in_order(const base::Graph& graph, std::span<const utils::NodeId> members,
-                   IsMember is_member, Visit& visit) {
+void walk_in_order(const base::Graph& graph, std::span<const utils::NodeId> upcoming,
+                   std::size_t count, IsMember is_member, Visit& visit) {
     constexpr std::size_t kLookAhead = 8;
     const std::uint64_t* offsets = graph.offsets().data();
     const utils::NodeId* lists = graph.all_neighbours().data();
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i + 2 * kLookAhead < members.size()) {
-            __builtin_prefetch(offsets + members[i + 2 * kLookAhead]);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + 2 * kLookAhead < upcoming.size()) {
+            __builtin_prefetch(offsets + upcoming[i + 2 * kLookAhead]);
         }
-        if (i + kLookAhead < members.size()) {
-            __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
+        if (i + kLookAhead < upcoming.size()) {
+            __builtin_prefetch(lists + offsets[upcoming[i + kLookAhead]]);
         }
-        const utils::NodeId u = members[i];
+        const utils::NodeId u = upcoming[i];
         visit(u, graph.neighbours(u), is_member);
     }
 }
 
-// Through the marks when they pay off, else through `fallback`.
+// Through the marks when they pay off, else through `fallback`. `members`
+// begins `upcoming`.
 template <class Fallback, class Visit>
 void walk_marked_or(const base::Graph& graph, std::span<const utils::NodeId> members,
-                    NodeMarks* marks, Fallback fallback, Visit& visit) {
+                    std::span<const utils::NodeId> upcoming, NodeMarks* marks, Fallback fallback,
+                    Visit& visit) {
     if (marks && NodeMarks::marks_pay_off(graph.node_count(), members.size())) {
         marks->mark(members);
         walk_in_order(
-            graph, members, [marks](utils::NodeId v) { return marks->marked(v); }, visit);
+            graph, upcoming, members.size(), [marks](utils::NodeId v) { return marks->marked(v); },
+            visit);
         marks->unmark(members);
     } else {
-        walk_in_order(graph, members, fallback, visit);
+        walk_in_order(graph, upcoming, members.size(), fallback, visit);
     }
+}
+
+inline auto binary_search_in(std::span<const utils::NodeId> members) {
+    return [members](utils::NodeId v) {
+        return std::binary_search(members.begin(), members.end(), v);
+    };
 }
 
 }  // namespace detail
@@ -62,7 +76,8 @@ template <class Visit>
 void walk_members(const base::Graph& graph, std::span<const utils::NodeId> members,
                   const MemberBitmap& bitmap, NodeMarks* marks, Visit&& visit) {
     detail::walk_marked_or(
-        graph, members, marks, [&bitmap](utils::NodeId v) { return bitmap.contains(v); }, visit);
+        graph, members, members, marks, [&bitmap](utils::NodeId v) { return bitmap.contains(v); },
+        visit);
 }
 
 // The same before the bitmap exists: a member is found in `members`
@@ -70,12 +85,28 @@ void walk_members(const base::Graph& graph, std::span<const utils::NodeId> membe
 template <class Visit>
 void walk_members(const base::Graph& graph, std::span<const utils::NodeId> members,
                   NodeMarks* marks, Visit&& visit) {
-    detail::walk_marked_or(
-        graph, members, marks,
-        [members](utils::NodeId v) {
-            return std::binary_search(members.begin(), members.end(), v);
-        },
-        visit);
+    detail::walk_marked_or(graph, members, members, marks, detail::binary_search_in(members),
+                           visit);
+}
+
+// Walks a run of clusters laid end to end: cluster k's members (ascending,
+// distinct) are ids[bounds[k] - bounds[0], bounds[k + 1] - bounds[0]). Calls
+// per_cluster(k, members, walk) for each cluster in order, where
+// walk(visit) walks cluster k's members as walk_members does, fetching ahead
+// into the clusters after it.
+template <class PerCluster>
+void walk_clusters(const base::Graph& graph, std::span<const utils::NodeId> ids,
+                   std::span<const std::uint64_t> bounds, NodeMarks* marks,
+                   PerCluster&& per_cluster) {
+    const std::uint64_t first = bounds.front();
+    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
+        const std::span<const utils::NodeId> upcoming = ids.subspan(bounds[k] - first);
+        const std::span<const utils::NodeId> members = upcoming.first(bounds[k + 1] - bounds[k]);
+        per_cluster(k, members, [&](auto&& visit) {
+            detail::walk_marked_or(graph, members, upcoming, marks,
+                                   detail::binary_search_in(members), visit);
+        });
+    }
 }
 
 }  // namespace quelmar

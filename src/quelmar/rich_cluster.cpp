@@ -83,11 +83,13 @@ void RichCluster::make_ascending_distinct(std::vector<std::uint32_t>& ids) {
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }
 
-ClusterCounts RichCluster::count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
-                                 NodeMarks& scratch) {
-    const Counts counts = count_entries(
-        ids, [&](auto&& visit) { walk_members(graph.graph(), ids, &scratch, visit); });
-    return counts_of(ids.size(), counts);
+void RichCluster::count_run(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
+                            std::span<const std::uint64_t> bounds, NodeMarks& scratch,
+                            std::span<ClusterCounts> counts) {
+    walk_clusters(graph.graph(), ids, bounds, &scratch,
+                  [&](std::size_t k, std::span<const utils::NodeId> members, auto&& walk) {
+                      counts[k] = counts_of(members.size(), count_entries(members, walk));
+                  });
 }
 
 }  // namespace quelmar

@@ -35,9 +35,12 @@ struct RichCluster : ClusterCounts {
     // Brings member ids to the ascending distinct form packing expects.
     static void make_ascending_distinct(std::vector<std::uint32_t>& ids);
 
-    // The counts of members `ids` (ascending, distinct), without a bitmap.
-    static ClusterCounts count(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
-                               NodeMarks& scratch);
+    // The counts of a run of clusters laid end to end, without bitmaps:
+    // counts[k] for cluster k, whose members (ascending, distinct) are
+    // ids[bounds[k] - bounds[0], bounds[k + 1] - bounds[0]).
+    static void count_run(const EnrichedGraph& graph, std::span<const std::uint32_t> ids,
+                          std::span<const std::uint64_t> bounds, NodeMarks& scratch,
+                          std::span<ClusterCounts> counts);
 };
 
 }  // namespace quelmar

@@ -59,21 +59,34 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
     }
     store->ids.resize(store->start.back());
 
-    // One scratch per worker, its dense bitset allocated on first use only.
-    std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
-    runtime::ReportedPass pass(progress, loaded.size());
-    runtime::parallel_for_worker(loaded.size(), [&](std::size_t i, std::size_t worker) {
-        pass.advance();
-        auto& marks = scratch[worker];
-        if (!marks) marks = std::make_unique<NodeMarks>(node_count);
-        std::vector<utils::NodeId>& core = loaded[i].second.core;
+    runtime::parallel_for(loaded.size(), [&](std::size_t i) {
         packed.clusters[i].first = loaded[i].first;
-        static_cast<ClusterCounts&>(packed.clusters[i].second) =
-            RichCluster::count(enriched, core, *marks);
+        std::vector<utils::NodeId>& core = loaded[i].second.core;
         std::copy(core.begin(), core.end(), store->ids.begin() + store->start[i]);
         // Loaded member lists are dead weight once copied; dropping them as we
         // go keeps the peak near one copy of the clustering.
         std::vector<utils::NodeId>().swap(core);
+    });
+
+    // Counted a run of neighbouring clusters at a time, so that the walk
+    // fetches ahead across them. One scratch per worker, its dense bitset
+    // allocated on first use only.
+    std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
+    runtime::ReportedPass pass(progress, loaded.size());
+    runtime::parallel_for_ranges(loaded.size(), [&](std::size_t begin, std::size_t end,
+                                                    std::size_t worker) {
+        pass.advance(end - begin);
+        auto& marks = scratch[worker];
+        if (!marks) marks = std::make_unique<NodeMarks>(node_count);
+        std::vector<ClusterCounts> counts(end - begin);
+        const std::span<const std::uint64_t> bounds(store->start.data() + begin, end - begin + 1);
+        RichCluster::count_run(enriched,
+                               std::span<const utils::NodeId>(store->ids)
+                                   .subspan(bounds.front(), bounds.back() - bounds.front()),
+                               bounds, *marks, counts);
+        for (std::size_t i = begin; i < end; ++i) {
+            static_cast<ClusterCounts&>(packed.clusters[i].second) = counts[i - begin];
+        }
     });
     packed.member_store = std::move(store);
     return packed;
