@@ -19,7 +19,7 @@ constexpr std::size_t kMaxRoundPositions = std::size_t{1} << 30;
 
 // Pairs are laid out in parts of this many, each part writing its own
 // stretch of every bucket; parts are released as they are laid out.
-constexpr std::size_t kPartPairs = std::size_t{1} << 20;
+constexpr std::size_t kPartPairs = std::size_t{1} << 18;
 
 // Buckets are runs of 2^shift consecutive node ids whose lists hold about
 // kBucketEntries entries together: small enough to stay in cache while they
