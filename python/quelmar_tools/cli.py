@@ -292,7 +292,7 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
         for name, column in measures.items():
             table[name] = column
         write_table(table, args.clusters)
-    unknown, dropped = _native.load_counts(clustering)
+    unknown, dropped, _, _ = _native.load_counts(clustering)
     summaries = {name: summarize(column) for name, column in measures.items()}
     progress.done()
     return render(Report(stats, modularity, comparison, summaries, unknown, dropped), args.format)

@@ -17,7 +17,6 @@ import quelmar
 from quelmar_tools import _native
 from quelmar_tools._files import existing_file
 from quelmar_tools.inputs import edges_of, membership_rows, memberships_of
-from quelmar_tools.table import cluster_counts
 
 #: What graph_from accepts: a file path, or an in-memory source that
 #: quelmar_tools.inputs.edges_of recognises.
@@ -72,16 +71,15 @@ def misreading(clustering: quelmar.Clustering) -> Optional[str]:
     """Why the load of `clustering` looks like a misreading, or None: more
     than half of its memberships skipped for naming nodes the graph lacks,
     or no cluster left."""
-    unknown, dropped = _native.load_counts(clustering)
-    keys, counts = cluster_counts(clustering)
+    unknown, dropped, clusters, members = _native.load_counts(clustering)
     # Memberships read: skipped ones, those of the clusters kept (repeats
     # aside) and at least one per dropped singleton.
-    read = unknown + int(counts[0].sum()) + dropped
+    read = unknown + members + dropped
     if read and 2 * unknown > read:
         return (f"{unknown} of {read} memberships name nodes the graph lacks and were skipped: "
                 "are the node names those of this graph (not shifted, not of another graph)? "
                 "strict=True makes any such membership an error")
-    if len(keys) == 0 and read:
+    if clusters == 0 and read:
         return (f"no cluster remains of {read} memberships ({unknown} skipped for unknown nodes, "
                 f"{dropped} clusters dropped with a single member)")
     return None

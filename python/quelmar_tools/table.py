@@ -114,7 +114,8 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
         "edge_coverage": _fraction(covered["covered_edges"], covered["total_edges"]),
     }
     result.update(covered)
-    result["unknown_memberships"], result["dropped_singletons"] = _native.load_counts(clustering)
+    unknown, dropped, _, _ = _native.load_counts(clustering)
+    result["unknown_memberships"], result["dropped_singletons"] = unknown, dropped
     return result
 
 

@@ -28,8 +28,9 @@
 //       uint64, one entry per selected cluster that exists, ascending by id.
 //   coverage(source, ids)        (num_clusters, covered_nodes, covered_edges,
 //       total_nodes, total_edges) as compute_statistics() reports them.
-//   load_counts(clustering)      (unknown_memberships, dropped_singletons):
-//       what loading the clustering skipped.
+//   load_counts(clustering)      (unknown_memberships, dropped_singletons,
+//       clusters, members): what loading the clustering skipped, and what
+//       it kept (members summed over clusters).
 //
 // Measures (measure_functions.cpp):
 //   measure_names()                     the names of the per-cluster measures,
