@@ -1,9 +1,9 @@
 // Times the phases of a clustering run on real files, with a pool of a given
 // size: graph load, clustering load, packing, building the member bitmaps
-// (which the statistics would do first), selecting everything, and the
-// statistics. Prints one line per phase with its wall time and the process's
-// peak resident memory so far, then the packed clustering's memory per member
-// and per cluster.
+// (which the quality measures and the agreement read; the statistics do
+// not), selecting everything, and the statistics. Prints one line per phase with its wall time and
+// the process's peak resident memory so far, then the packed clustering's memory per member and per
+// cluster.
 //
 //   phases_bench GRAPH CLUSTERING THREADS
 //

@@ -31,7 +31,8 @@ struct WalkScratch {
 // strictly ascending. Clusters are walked a run of neighbours at a time, so
 // that the walk fetches ahead across them.
 template <class Body>
-void for_each_cluster(const EnrichedGraph& enriched, std::span<const RichCluster* const> clusters,
+void for_each_cluster(const EnrichedGraph& enriched,
+                      std::span<const std::span<const utils::NodeId>> clusters,
                       runtime::PassProgress& progress, Body&& body) {
     std::vector<std::unique_ptr<WalkScratch>> scratch(runtime::worker_count());
     const base::Graph& graph = enriched.graph();
@@ -42,12 +43,12 @@ void for_each_cluster(const EnrichedGraph& enriched, std::span<const RichCluster
         if (!mine) mine = std::make_unique<WalkScratch>(graph.node_count());
         std::vector<std::uint64_t>& bounds = mine->bounds;
         bounds.assign(1, 0);
-        for (std::size_t i = begin; i < end; ++i) {
-            bounds.push_back(bounds.back() + clusters[i]->members.cardinality());
-        }
+        for (std::size_t i = begin; i < end; ++i)
+            bounds.push_back(bounds.back() + clusters[i].size());
         mine->members.resize(bounds.back());
         for (std::size_t i = begin; i < end; ++i) {
-            clusters[i]->members.toUint32Array(mine->members.data() + bounds[i - begin]);
+            std::copy(clusters[i].begin(), clusters[i].end(),
+                      mine->members.begin() + bounds[i - begin]);
         }
         walk_clusters(graph, mine->members, bounds, &mine->marks,
                       [&](std::size_t k, std::span<const utils::NodeId>, auto&& walk) {
@@ -66,7 +67,8 @@ void for_each_cluster(const EnrichedGraph& enriched, std::span<const RichCluster
     });
 }
 
-std::uint64_t count_dense(const EnrichedGraph& graph, std::span<const RichCluster* const> clusters,
+std::uint64_t count_dense(const EnrichedGraph& graph,
+                          std::span<const std::span<const utils::NodeId>> clusters,
                           runtime::PassProgress& progress) {
     const std::uint64_t slot_count = graph.edge_offsets().back();
     const std::uint64_t words = (slot_count + 63) / 64;
@@ -116,7 +118,7 @@ struct SlotChunk {
 };
 
 std::uint64_t count_compressed(const EnrichedGraph& graph,
-                               std::span<const RichCluster* const> clusters,
+                               std::span<const std::span<const utils::NodeId>> clusters,
                                runtime::PassProgress& progress) {
     std::vector<std::vector<SlotChunk>> per_cluster(clusters.size());
     for_each_cluster(graph, clusters, progress,
@@ -181,6 +183,7 @@ CoverageRoute choose_coverage_route(std::uint64_t slot_count,
 
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
+                                  std::span<const std::span<const utils::NodeId>> members,
                                   std::uint64_t covered_nodes, CoverageRoute route,
                                   runtime::PassProgress& progress) {
     if (clusters.empty()) return 0;
@@ -197,8 +200,8 @@ std::uint64_t count_covered_slots(const EnrichedGraph& graph,
         }
         route = choose_coverage_route(graph.edge_offsets().back(), inside_entries);
     }
-    return route == CoverageRoute::Dense ? count_dense(graph, clusters, progress)
-                                         : count_compressed(graph, clusters, progress);
+    return route == CoverageRoute::Dense ? count_dense(graph, members, progress)
+                                         : count_compressed(graph, members, progress);
 }
 
 }  // namespace quelmar

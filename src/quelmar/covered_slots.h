@@ -33,12 +33,14 @@ enum class CoverageRoute { Automatic, Dense, Compressed };
 CoverageRoute choose_coverage_route(std::uint64_t slot_count,
                                     std::uint64_t inside_entries) noexcept;
 
+// `members[i]` are the ids of clusters[i], ascending and distinct;
 // `covered_nodes` is the number of distinct nodes in the clusters. Runs on the
 // worker pool, advancing `progress` once per cluster. Every cluster must have
 // been packed against `graph`. Dense and Compressed always walk (for tests
 // and benchmarks); Automatic may not.
 std::uint64_t count_covered_slots(const EnrichedGraph& graph,
                                   std::span<const RichCluster* const> clusters,
+                                  std::span<const std::span<const utils::NodeId>> members,
                                   std::uint64_t covered_nodes, CoverageRoute route,
                                   runtime::PassProgress& progress);
 

@@ -24,11 +24,11 @@ bool id_less(const std::pair<base::ClusterId, RichCluster>& entry, base::Cluster
 
 struct RichClustering::MemberStore {
     std::once_flag built;
-    // Until then, cluster i's members are ids[start[i] .. start[i + 1]),
-    // ascending.
+    // Cluster i's members are ids[start[i] .. start[i + 1]), ascending.
     std::vector<std::uint64_t> start;
     std::vector<utils::NodeId> ids;
-    // Then the clusters' bitmaps, serialised, a run of clusters per slab.
+    // Once built, the clusters' bitmaps, serialised, a run of clusters per
+    // slab.
     std::vector<MemberSlab> slabs;
 };
 
@@ -116,9 +116,14 @@ void RichClustering::build_members() const {
                 clusters[i].second.members = std::move(views[i - first]);
             }
         });
-        store->ids = {};
-        store->start = {};
     });
+}
+
+std::span<const utils::NodeId> RichClustering::member_ids(std::size_t i) const noexcept {
+    const MemberStore* store = member_store.get();
+    if (!store) return {};
+    return std::span<const utils::NodeId>(store->ids)
+        .subspan(store->start[i], store->start[i + 1] - store->start[i]);
 }
 
 const RichCluster* RichClustering::find(base::ClusterId id) const noexcept {

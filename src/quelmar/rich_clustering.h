@@ -5,17 +5,19 @@
 // built; shared (std::shared_ptr<const>) by the Python Clustering object and
 // every subset made from it.
 //
-// Packing takes the counts at once but keeps the member ids in one flat
-// array until some pass needs the bitmaps: selections and size comparisons
-// read counts only, and per cluster a bitmap costs several allocations where
-// the flat array costs 4 bytes per member. build_members() turns the array
-// into the bitmaps, once, on the worker pool; every pass that reads
-// RichCluster::members calls it first. The bitmaps are the same either way.
+// Packing takes the counts at once and keeps the member ids in one flat
+// array, 4 bytes per member, for the clustering's life: selections, size
+// comparisons and the statistics read counts and ids only, and per cluster a
+// bitmap costs several allocations. build_members() makes the bitmaps from
+// the array, once, on the worker pool, for the passes that read
+// RichCluster::members (which call it first). The bitmaps are the same
+// either way.
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -52,12 +54,16 @@ struct RichClustering {
     // The cluster with this id, or null.
     const RichCluster* find(base::ClusterId id) const noexcept;
 
+    // Cluster i's member ids (clusters[i]), ascending and distinct; empty
+    // for a clustering not made by packing.
+    std::span<const utils::NodeId> member_ids(std::size_t i) const noexcept;
+
     // Gives every cluster its member bitmap; safe from several threads, and
     // cheap after the first call.
     void build_members() const;
 
-    // The member ids until the bitmaps are built, then the memory the
-    // bitmaps are read from. Views of it are freed with the clusters.
+    // The member ids, and once built, the memory the bitmaps are read from.
+    // Views of it are freed with the clusters.
     struct MemberStore;
     std::shared_ptr<MemberStore> member_store;
 };

@@ -22,7 +22,9 @@ std::uint64_t covered(const RichClustering& clustering, CoverageRoute route) {
     for (const RichCluster* cluster : clusters) {
         cluster->members.for_each([&](std::uint32_t v) { nodes.add(v); });
     }
-    return count_covered_slots(*clustering.graph, clusters, nodes.cardinality(), route,
+    std::vector<std::span<const utils::NodeId>> members;
+    for (std::size_t i = 0; i < clusters.size(); ++i) members.push_back(clustering.member_ids(i));
+    return count_covered_slots(*clustering.graph, clusters, members, nodes.cardinality(), route,
                                runtime::PassProgress::unwatched());
 }
 

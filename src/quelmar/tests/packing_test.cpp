@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <random>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -151,9 +153,14 @@ TEST(PackFromClustering, MatchesNaiveCountsOnRandomGraphs) {
         std::thread other([&] { packed.build_members(); });
         packed.build_members();
         other.join();
+        // The flat ids outlive the build and hold the same members.
         for (std::size_t i = 0; i < clusters.size(); ++i) {
             const auto& members = clusters[i].second;
-            EXPECT_EQ(packed.clusters[i].second.members, Roaring(members.size(), members.data()));
+            const Roaring expected(members.size(), members.data());
+            EXPECT_EQ(packed.clusters[i].second.members, expected);
+            const std::span<const utils::NodeId> ids = packed.member_ids(i);
+            ASSERT_EQ(ids.size(), expected.cardinality());
+            EXPECT_TRUE(std::equal(ids.begin(), ids.end(), expected.begin()));
         }
     }
 }
