@@ -78,6 +78,7 @@ runtime::Result<Clustering> load(const Graph& graph, const Columns& given,
     const std::size_t step = runtime::worker_count(pool.get()) * kPiecesPerWorker;
     std::vector<PieceReader> readers(std::min(step, pieces));
     MembershipBuilder builder(options.strict);
+    builder.reserve(given.count);
     for (std::size_t first = 0; first < pieces; first += step) {
         const std::size_t last = std::min(pieces, first + step);
         runtime::parallel_for(pool.get(), last - first, [&](std::size_t i) {

@@ -46,6 +46,9 @@ public:
         return {};
     }
 
+    // Room for this many members in all, when the caller knows it ahead.
+    void reserve(std::size_t members) { members_.reserve(members); }
+
     // Appends known members that follow every member appended so far, with
     // their runs (positions relative to `members`).
     void append(std::span<const utils::NodeId> members, std::span<const MemberRun> runs);
