@@ -72,9 +72,12 @@ def cover(subsets):
     (lambda: partition(LABELS[:9] + [2**64 - 1]), PAIRS[:9]),
     (lambda: cover({5: [0, 1, 2, 3], 6: [3, 4]}), [(0, 5), (1, 5), (2, 5), (3, 5), (3, 6), (4, 6)]),
     (lambda: SimpleNamespace(communities=list(CLUSTERS.values())), PAIRS),
+    (lambda: np.array(PAIRS), PAIRS),
+    (lambda: np.asfortranarray(np.array(PAIRS, dtype=np.uint64)), PAIRS),
+    (lambda: np.array([(n, c, 9) for n, c in PAIRS])[:, :2], PAIRS),
 ], ids=["vector", "list vector", "float vector", "node to label", "Series", "swapped names",
         "named among three", "one named", "float column", "generator", "partition", "cover",
-        "node clustering"])
+        "node clustering", "pairs", "fortran pairs", "pairs view"])
 def test_clustering_source_matches_its_file(files, graph, make, pairs):
     assert result(quelmar_tools.clustering_from(graph, make())) == \
         from_file(files, graph, pairs)
