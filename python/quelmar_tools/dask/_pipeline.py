@@ -1,18 +1,17 @@
-"""The task graph: which steps shuffle, and how partitions line up.
+"""The task graph: which steps send rows to which, and how partitions line up.
 
-    edge blocks --shuffle by lo--> lo_side --hi rows, shuffle by hi--+
-    membership blocks --shuffle by node-----------------+            |
-                                                         v            v
-                              degrees (lo side + hi side) -> node_side
-    node_side partials --shuffle by cluster--> cluster_side --singles,
-    shuffle by node--> covered (with node_side's per-node counts)
+    edge blocks --by lo--> lo_side --hi rows, by hi--> degrees -> node_side
+    membership blocks --by node--> lo_side (the lines pass on) --^
+    node_side partials --by cluster--> cluster_side --singles, by node-->
+    covered (with node_side's per-node counts)
 
-Every node-keyed shuffle uses the same partition count, so partition i of
-each holds the same nodes and the per-partition steps join locally. Dask
-hashes numeric keys as float64; the names are scrambled (_names) so that
-this spreads them evenly, and each step checks a few keys of its inputs
-against the partition it was given, so a change in Dask's hashing fails
-loudly instead of joining the wrong partitions.
+Rows move as pieces (_stages): a sending task returns one piece per
+partition, one small task per (sender, partition) picks a piece out, and
+the receiving task concatenates its pieces in the senders' order. Every
+routing uses the same partition count and the same rule (partition_of in
+partition_joins.h), so partition i of each node-keyed step holds the same
+nodes and the steps join locally; the rule is this package's own, so no
+assumption about how Dask places rows is needed.
 """
 
 from __future__ import annotations
@@ -28,16 +27,19 @@ from quelmar_tools.dask import _calls, _inputs, _stages
 from quelmar_tools.dask._plan import PARQUET_ROW_BYTES, Plan
 from quelmar_tools.dask._names import scramble
 
-CHECKED_KEYS = 16
-
 
 @dataclass
 class Input:
-    """Parsed input files: the rows, and per parsing task None or the
-    message of its first bad line, in file order."""
+    """Parsed input files: one Delayed frame per parsing task, and per
+    parsing task None or the message of its first bad line, in file order."""
 
-    frame: dd.DataFrame
+    parts: list[Any]
     failures: list[Any]
+    meta: pd.DataFrame
+
+    @property
+    def frame(self) -> dd.DataFrame:
+        return _calls.from_delayed(self.parts, self.meta)
 
 
 def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
@@ -50,8 +52,8 @@ def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
         pieces, parse = _inputs.blocks(paths, plan.block_bytes), _inputs.parse_block
     parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
     if not parsed:
-        return Input(_calls.from_delayed([_calls.constant(meta)], meta), [])
-    return Input(_calls.from_delayed([p[0] for p in parsed], meta), [p[1] for p in parsed])
+        return Input([_calls.constant(meta)], [], meta)
+    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta)
 
 
 def checked(*inputs: Input) -> Any:
@@ -61,49 +63,25 @@ def checked(*inputs: Input) -> Any:
     return _calls.delayed(_inputs.raise_first)(*(f for i in inputs for f in i.failures))
 
 
-def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
-    """The frame hash-shuffled by one column, as one delayed part per
-    partition."""
-    return _calls.hash_shuffled(frame, column, partitions, method)
+def _by_partition(senders: Sequence[Any], partitions: int) -> list[list[Any]]:
+    """Per partition, the piece each sender (a Delayed list of pieces) has for it."""
+    return [[sender[p] for sender in senders] for p in range(partitions)]
 
 
-def _check(frame: pd.DataFrame, column: str, number: int, partitions: int) -> None:
-    sample = frame[[column]].head(CHECKED_KEYS)
-    if len(sample) and (_calls.partition_numbers(sample, partitions) != number).any():
-        raise RuntimeError("shuffled partitions do not line up: Dask's hashing of keys changed")
+def _routed(rows: Input, key: str, partitions: int) -> list[list[Any]]:
+    senders = [_calls.delayed(_stages.routed)(part, key, partitions) for part in rows.parts]
+    return _by_partition(senders, partitions)
 
 
-def _lo_side(edges: pd.DataFrame, members: pd.DataFrame | None, selected: Any,
-             number: int, partitions: int, _inputs_ok: None) -> _stages.LoSide:
-    _check(edges, "lo", number, partitions)
-    if members is None:
-        members = _stages.MEMBER_META
-    else:
-        _check(members, "node", number, partitions)
-    return _stages.lo_side(edges, members, selected)
+def _lo_side(edges: list[_stages.Piece], members: list[_stages.Piece] | None, selected: Any,
+             partitions: int, _inputs_ok: None) -> _stages.LoSide:
+    return _stages.lo_side(edges, members, selected, partitions)
 
 
-def _degrees(lo_nodes: pd.DataFrame, hi_rows: pd.DataFrame, number: int,
-             partitions: int) -> pd.DataFrame:
-    _check(hi_rows, "hi", number, partitions)
-    return _stages.degrees(lo_nodes, hi_rows)
-
-
-def _node_side(members: pd.DataFrame, nodes: pd.DataFrame, hi_rows: pd.DataFrame | None,
-               selected: Any, number: int, partitions: int,
+def _node_side(members: list[_stages.Piece], nodes: _stages.Piece,
+               hi_rows: _stages.Piece | None, selected: Any, partitions: int,
                _inputs_ok: None) -> _stages.NodeSide:
-    _check(members, "node", number, partitions)
-    return _stages.node_side(members, nodes, hi_rows, selected)
-
-
-def _covered(coverage: pd.DataFrame, singles: pd.DataFrame, number: int,
-             partitions: int) -> tuple[int, int]:
-    _check(singles, "node", number, partitions)
-    return _stages.covered(coverage, singles)
-
-
-def _graph_totals(nodes: pd.DataFrame) -> tuple[int, int]:
-    return len(nodes), int(nodes["deg"].to_numpy(np.uint64).sum(dtype=np.uint64))
+    return _stages.node_side(members, nodes, hi_rows, selected, partitions)
 
 
 def selection(ids: Sequence[int] | None) -> np.ndarray | None:
@@ -118,11 +96,10 @@ class Graph:
     """Delayed per-node-partition parts of the graph."""
 
     partitions: int
-    method: str | None  # of the shuffles
-    nodes: list[Any]  # degrees() frames
-    hi_rows: list[Any] | None  # hi-keyed rows, when a clustering was joined
+    nodes: list[Any]  # degrees' node columns
+    hi_rows: list[Any] | None  # the hi-side rows each partition was sent, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
-    members: list[Any] | None  # the joined clustering's node-keyed lines
+    members: list[Any] | None  # the joined clustering's lines, as one piece per partition
 
 
 @dataclass
@@ -135,21 +112,20 @@ class Clustering:
 
 def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
           inputs_ok: Any) -> Graph:
-    partitions, method = plan.partitions, plan.shuffle_method
-    lo_parts = _keyed(edges.frame, "lo", partitions, method)
-    member_parts = (_keyed(members.frame, "node", partitions, method) if members is not None
-                    else [None] * partitions)
-    lo_sides = [
-        _calls.delayed(_lo_side, nout=2)(e, m, selected, i, partitions, inputs_ok)
-        for i, (e, m) in enumerate(zip(lo_parts, member_parts, strict=True))
-    ]
-    hi_frame = _calls.from_delayed([s[1] for s in lo_sides], _stages.HI_META)
-    hi_parts = _keyed(hi_frame, "hi", partitions, method)
-    nodes = [_calls.delayed(_degrees)(s[0], h, i, partitions)
-             for i, (s, h) in enumerate(zip(lo_sides, hi_parts, strict=True))]
-    totals = [_calls.delayed(_graph_totals)(n) for n in nodes]
-    return Graph(partitions, method, nodes, hi_parts if members is not None else None, totals,
-                 member_parts if members is not None else None)
+    partitions = plan.partitions
+    edge_parts = _routed(edges, "lo", partitions)
+    member_parts: list[Any] = (_routed(members, "node", partitions) if members is not None
+                               else [None] * partitions)
+    lo_sides = [_calls.delayed(_lo_side, nout=3)(e, m, selected, partitions, inputs_ok)
+                for e, m in zip(edge_parts, member_parts, strict=True)]
+    hi_parts = _by_partition([s[1] for s in lo_sides], partitions)
+    degrees = [_calls.delayed(_stages.degrees, nout=2)(s[0], h)
+               for s, h in zip(lo_sides, hi_parts, strict=True)]
+    nodes = [d[0] for d in degrees]
+    totals = [_calls.delayed(_stages.graph_totals)(n) for n in nodes]
+    joined = members is not None
+    return Graph(partitions, nodes, [d[1] for d in degrees] if joined else None, totals,
+                 [[s[2]] for s in lo_sides] if joined else None)
 
 
 def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any) -> Clustering:
@@ -160,20 +136,19 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any) -
         assert g.members is not None and g.hi_rows is not None
         parts, hi = g.members, g.hi_rows
     else:
-        parts = _keyed(members.frame, "node", g.partitions, g.method)
+        parts = _routed(members, "node", g.partitions)
         hi = [None] * g.partitions
     node_sides = [
-        _calls.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions, inputs_ok)
-        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
+        _calls.delayed(_node_side, nout=3)(m, n, h, selected, g.partitions, inputs_ok)
+        for m, n, h in zip(parts, g.nodes, hi, strict=True)
     ]
-    partials = _calls.from_delayed([s[0] for s in node_sides], _stages.PARTIAL_META)
-    cluster_sides = [_calls.delayed(_stages.cluster_side, nout=3)(p)
-                     for p in _keyed(partials, "cluster", g.partitions, g.method)]
+    partials = _by_partition([s[0] for s in node_sides], g.partitions)
+    cluster_sides = [_calls.delayed(_stages.cluster_side, nout=3)(p, g.partitions)
+                     for p in partials]
     return Clustering(node_sides, cluster_sides)
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = _calls.from_delayed([s[1] for s in c.cluster_sides], _stages.SINGLE_META)
-    single_parts = _keyed(singles, "node", g.partitions, g.method)
-    return [_calls.delayed(_covered)(s[1], single, i, g.partitions)
-            for i, (s, single) in enumerate(zip(c.node_sides, single_parts, strict=True))]
+    singles = _by_partition([s[1] for s in c.cluster_sides], g.partitions)
+    return [_calls.delayed(_stages.covered)(s[1], single)
+            for s, single in zip(c.node_sides, singles, strict=True)]
