@@ -16,6 +16,7 @@ assumption about how Dask places rows is needed.
 
 from __future__ import annotations
 
+import operator
 from dataclasses import dataclass
 from typing import Any, Sequence
 
@@ -63,14 +64,24 @@ def checked(*inputs: Input) -> Any:
     return _calls.delayed(_inputs.raise_first)(*(f for i in inputs for f in i.failures))
 
 
-def _by_partition(senders: Sequence[Any], partitions: int) -> list[list[Any]]:
-    """Per partition, the piece each sender (a Delayed list of pieces) has for it."""
-    return [[sender[p] for sender in senders] for p in range(partitions)]
+def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],
+                  partitions: int) -> list[list[Any]]:
+    """Per partition, the piece each sender (a task returning one piece per
+    partition) has for it."""
+    pieces = [[tasks.task(label, (s, p), operator.getitem, sender, p)
+               for s, sender in enumerate(senders)] for p in range(partitions)]
+    return pieces
 
 
-def _routed(rows: Input, key: str, partitions: int) -> list[list[Any]]:
-    senders = [_calls.delayed(_stages.routed)(part, key, partitions) for part in rows.parts]
-    return _by_partition(senders, partitions)
+def _items(tasks: _calls.TaskGraph, label: str, results: Sequence[Any], item: int) -> list[Any]:
+    return [tasks.task(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
+
+
+def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, partitions: int,
+            label: str) -> list[list[Any]]:
+    senders = [tasks.task(f"route-{label}", i, _stages.routed, part, key, partitions)
+               for i, part in enumerate(rows.parts)]
+    return _by_partition(tasks, f"{label}-piece", senders, partitions)
 
 
 def _lo_side(edges: list[_stages.Piece], members: list[_stages.Piece] | None, selected: Any,
@@ -93,8 +104,9 @@ def selection(ids: Sequence[int] | None) -> np.ndarray | None:
 
 @dataclass
 class Graph:
-    """Delayed per-node-partition parts of the graph."""
+    """Keys of the per-node-partition parts of the graph, in `tasks`."""
 
+    tasks: _calls.TaskGraph
     partitions: int
     nodes: list[Any]  # degrees' node columns
     hi_rows: list[Any] | None  # the hi-side rows each partition was sent, when a clustering was joined
@@ -104,51 +116,68 @@ class Graph:
 
 @dataclass
 class Clustering:
-    """Delayed parts of one clustering joined with the graph."""
+    """Keys of one clustering joined with the graph: per partition, the
+    node_side parts (partials, coverage, links) and cluster_side parts
+    (counts, singles, unresolved)."""
 
-    node_sides: list[Any]
-    cluster_sides: list[Any]
+    coverage: list[Any]
+    links: list[Any]
+    counts: list[Any]
+    singles: list[Any]
+    unresolved: list[Any]
 
 
 def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
           inputs_ok: Any) -> Graph:
+    tasks = _calls.TaskGraph("quelmar")
     partitions = plan.partitions
-    edge_parts = _routed(edges, "lo", partitions)
-    member_parts: list[Any] = (_routed(members, "node", partitions) if members is not None
-                               else [None] * partitions)
-    lo_sides = [_calls.delayed(_lo_side, nout=3)(e, m, selected, partitions, inputs_ok)
-                for e, m in zip(edge_parts, member_parts, strict=True)]
-    hi_parts = _by_partition([s[1] for s in lo_sides], partitions)
-    degrees = [_calls.delayed(_stages.degrees, nout=2)(s[0], h)
-               for s, h in zip(lo_sides, hi_parts, strict=True)]
-    nodes = [d[0] for d in degrees]
-    totals = [_calls.delayed(_stages.graph_totals)(n) for n in nodes]
-    joined = members is not None
-    return Graph(partitions, nodes, [d[1] for d in degrees] if joined else None, totals,
-                 [[s[2]] for s in lo_sides] if joined else None)
+    edge_parts = _routed(tasks, edges, "lo", partitions, "edges")
+    member_parts: list[Any] = (_routed(tasks, members, "node", partitions, "members")
+                               if members is not None else [None] * partitions)
+    lo_sides = [tasks.task("lo_side", i, _lo_side, e, m, selected, partitions, inputs_ok)
+                for i, (e, m) in enumerate(zip(edge_parts, member_parts, strict=True))]
+    hi_parts = _by_partition(tasks, "hi-piece", _items(tasks, "hi-rows", lo_sides, 1),
+                             partitions)
+    degrees = [tasks.task("degrees", i, _stages.degrees, n, h)
+               for i, (n, h) in enumerate(zip(_items(tasks, "lo-nodes", lo_sides, 0), hi_parts,
+                                              strict=True))]
+    nodes = _items(tasks, "nodes", degrees, 0)
+    totals = [tasks.task("graph_totals", i, _stages.graph_totals, n) for i, n in enumerate(nodes)]
+    if members is None:
+        return Graph(tasks, partitions, nodes, None, totals, None)
+    lines = [[m] for m in _items(tasks, "lines", lo_sides, 2)]
+    return Graph(tasks, partitions, nodes, _items(tasks, "hi-joined", degrees, 1), totals, lines)
 
 
-def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any) -> Clustering:
+def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
+               label: str = "") -> Clustering:
     """The clustering joined with the graph: the one joined when the graph was
     built (members None; its internal edges are counted), or another one
-    (sizes only)."""
+    (sizes only, label telling its tasks apart)."""
+    tasks = g.tasks
     if members is None:
         assert g.members is not None and g.hi_rows is not None
         parts, hi = g.members, g.hi_rows
     else:
-        parts = _routed(members, "node", g.partitions)
+        parts = _routed(tasks, members, "node", g.partitions, f"members{label}")
         hi = [None] * g.partitions
     node_sides = [
-        _calls.delayed(_node_side, nout=3)(m, n, h, selected, g.partitions, inputs_ok)
-        for m, n, h in zip(parts, g.nodes, hi, strict=True)
+        tasks.task(f"node_side{label}", i, _node_side, m, n, h, selected, g.partitions,
+                   inputs_ok)
+        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
     ]
-    partials = _by_partition([s[0] for s in node_sides], g.partitions)
-    cluster_sides = [_calls.delayed(_stages.cluster_side, nout=3)(p, g.partitions)
-                     for p in partials]
-    return Clustering(node_sides, cluster_sides)
+    partials = _by_partition(tasks, f"partial-piece{label}",
+                             _items(tasks, f"partials{label}", node_sides, 0), g.partitions)
+    cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.partitions)
+                     for i, p in enumerate(partials)]
+    return Clustering(_items(tasks, f"coverage{label}", node_sides, 1),
+                      _items(tasks, f"links{label}", node_sides, 2),
+                      _items(tasks, f"counts{label}", cluster_sides, 0),
+                      _items(tasks, f"singles{label}", cluster_sides, 1),
+                      _items(tasks, f"unresolved{label}", cluster_sides, 2))
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = _by_partition([s[1] for s in c.cluster_sides], g.partitions)
-    return [_calls.delayed(_stages.covered)(s[1], single)
-            for s, single in zip(c.node_sides, singles, strict=True)]
+    singles = _by_partition(g.tasks, "single-piece", c.singles, g.partitions)
+    return [g.tasks.task("covered", i, _stages.covered, s, single)
+            for i, (s, single) in enumerate(zip(c.coverage, singles, strict=True))]
