@@ -68,7 +68,7 @@ def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],
                   partitions: int) -> list[list[Any]]:
     """Per partition, the piece each sender (a task returning one piece per
     partition) has for it."""
-    pieces = [[tasks.task(label, (s, p), operator.getitem, sender, p)
+    pieces = [[tasks.task(label, (s, p), _stages.piece, sender, p)
                for s, sender in enumerate(senders)] for p in range(partitions)]
     return pieces
 

@@ -60,9 +60,17 @@ def _selection(selected: U64 | None) -> U64 | None:
 
 
 def _pieces(columns: Sequence[npt.NDArray[Any]], offsets: U64) -> list[Piece]:
-    """Routed columns cut into one piece per partition (views, no copies)."""
+    """Routed columns cut into one piece per partition (views)."""
     bounds = offsets.tolist()
     return [tuple(c[bounds[p]:bounds[p + 1]] for c in columns) for p in range(len(bounds) - 1)]
+
+
+def piece(pieces: Sequence[Piece], partition: int) -> Piece:
+    """A copy of the piece for one partition. The copy is what lets Dask
+    count a worker's memory right: a piece sharing its arrays with the
+    sender's list would be counted twice, and spilling either would free
+    nothing, so a worker short of memory would spill without end."""
+    return tuple(np.array(c, copy=True) for c in pieces[partition])
 
 
 def joined(pieces: Sequence[Piece]) -> Piece:
