@@ -115,7 +115,7 @@ Routing route(Keys key, std::uint64_t parts) {
 }
 
 LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
-               std::uint64_t parts) {
+               std::uint64_t parts, bool with_lo) {
     std::vector<Pair> edges(lo.size());
     for (std::size_t i = 0; i < edges.size(); ++i) edges[i] = {lo[i], hi[i]};
     sort_distinct(edges);
@@ -151,6 +151,7 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
     rows.hi.resize(total);
     rows.cluster.resize(total);
     rows.tag.resize(total);
+    if (with_lo) rows.lo.resize(total);
     Column next(rows.offsets.begin(), rows.offsets.end() - 1);
     for (std::size_t e = 0; e < edges.size(); ++e) {
         if (edges[e].a == edges[e].b) continue;
@@ -160,6 +161,7 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
             rows.hi[row] = edges[e].b;
             rows.cluster[row] = count ? members[first + k].b : 0;
             rows.tag[row] = (count ? kCluster : 0) | (k == 0 ? kDegree : 0);
+            if (with_lo) rows.lo[row] = edges[e].a;
         }
     }
     return out;
@@ -282,7 +284,10 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
             if (i > 0 && known[i].a != known[i - 1].a) ++row;
             row_of.emplace(std::pair{graph.node[known[i].b], known[i].a}, row);
         }
-        // An edge's rows are consecutive, its kDegree row first.
+        // Without lo, an edge's rows are consecutive, its kDegree row first;
+        // with it, the internal edges are told apart by (lo, hi).
+        const bool by_run = hi_rows->lo.empty();
+        std::vector<Pair> links;
         bool edge_counted = false;
         for (std::size_t i = 0; i < hi_rows->hi.size(); ++i) {
             if (hi_rows->tag[i] & kDegree) edge_counted = false;
@@ -290,8 +295,13 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
             const auto found = row_of.find(std::pair{hi_rows->hi[i], hi_rows->cluster[i]});
             if (found == row_of.end()) continue;
             ++p[kInternal][found->second];
-            out.covered_links += edge_counted ? 0 : 1;
+            if (!by_run) links.push_back({hi_rows->lo[i], hi_rows->hi[i]});
+            out.covered_links += edge_counted || !by_run ? 0 : 1;
             edge_counted = true;
+        }
+        if (!by_run) {
+            sort_distinct(links);
+            out.covered_links = links.size();
         }
     }
 

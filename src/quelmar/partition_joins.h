@@ -80,11 +80,13 @@ struct HiRows {          // routed by hi
     Column hi, cluster;  // cluster: 0 in bare rows
     std::vector<std::uint8_t> tag;
     Column offsets;
+    Column lo;  // filled only when asked for: rows that may be reordered in transit
 };
 
-struct HiRowKeys {  // the rows one partition was sent, all three the same length
+struct HiRowKeys {  // the rows one partition was sent, all the same length
     Keys hi, cluster;
     std::span<const std::uint8_t> tag;
+    Keys lo;  // empty: each edge's rows arrive together, its kDegree row first
 };
 
 struct LoSide {
@@ -93,8 +95,9 @@ struct LoSide {
 };
 
 // lo.size() == hi.size(), m_node.size() == m_cluster.size(); parts >= 1.
+// with_lo: the hi-side rows carry lo, for a transport that reorders rows.
 LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
-               std::uint64_t parts);
+               std::uint64_t parts, bool with_lo = false);
 
 NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag);
 

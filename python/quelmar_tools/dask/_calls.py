@@ -130,25 +130,32 @@ def _watch(client: Any, future: Any, wait: Any, timeout: float) -> None:
 
 
 class TaskGraph:
-    """Tasks written straight into one graph, in Dask's documented custom
+    """Tasks written straight into a graph, in Dask's documented custom
     graph form ((function, *arguments) under a key; keys and lists of keys
     among the arguments stand for the values computed under them). Chaining
     Delayed calls instead costs time that grows with the square of the
     tasks, each Delayed holding a copy of everything upstream: 16 partitions
-    took seconds to build, 64 minutes."""
+    took seconds to build, 64 minutes. Taking a task out as a Delayed (for
+    a Dask dataframe, say) closes the layer it is in; later tasks go to a
+    new layer that may read what was built from it."""
 
     def __init__(self, name: str) -> None:
-        self.layer = f"{name}-{uuid.uuid4().hex}"
+        self.name = name
+        self.layer = self._new_layer()
         self.tasks: dict[Hashable, Any] = {}
-        self.inputs: dict[Hashable, Any] = {}  # Delayed values the tasks read
-        self.graph: Any = None
+        self.inputs: dict[Hashable, Any] = {}  # Delayed values the open layer reads
+        self.closed: Any = None  # a Delayed over every closed layer
+        self.layer_of: dict[Hashable, str] = {}
+
+    def _new_layer(self) -> str:
+        return f"{self.name}-{uuid.uuid4().hex}"
 
     def task(self, label: str, index: Any, function: Callable[..., Any], *args: Any) -> Any:
-        """Adds function(*args) under the key (label-token, *index); args may
+        """Adds function(*args) under the key (label-layer, *index); args may
         hold keys of this graph and Delayed values, also inside lists."""
         key = (f"{label}-{self.layer}", *(index if isinstance(index, tuple) else (index,)))
         self.tasks[key] = (function, *(self._argument(a) for a in args))
-        self.graph = None
+        self.layer_of[key] = self.layer
         return key
 
     def _argument(self, value: Any) -> Any:
@@ -161,15 +168,22 @@ class TaskGraph:
             return [self._argument(v) for v in value]
         return value
 
-    def delayed(self, key: Any) -> Any:
-        """The value under key, as a Delayed over the whole graph."""
+    def _close(self) -> None:
         from dask.delayed import Delayed
         from dask.highlevelgraph import HighLevelGraph
 
-        if self.graph is None:
-            self.graph = HighLevelGraph.from_collections(
-                self.layer, dict(self.tasks), dependencies=list(self.inputs.values()))
-        return Delayed(key, self.graph, layer=self.layer)
+        below = list(self.inputs.values()) + ([self.closed] if self.closed is not None else [])
+        graph = HighLevelGraph.from_collections(self.layer, dict(self.tasks), dependencies=below)
+        self.closed = Delayed(next(iter(self.tasks)), graph, layer=self.layer)
+        self.tasks, self.inputs, self.layer = {}, {}, self._new_layer()
+
+    def delayed(self, key: Any) -> Any:
+        """The value under key, as a Delayed."""
+        from dask.delayed import Delayed
+
+        if self.layer_of[key] == self.layer:
+            self._close()
+        return Delayed(key, self.closed.__dask_graph__(), layer=self.layer_of[key])
 
 
 def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:

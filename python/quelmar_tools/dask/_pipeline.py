@@ -68,31 +68,77 @@ def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],
                   partitions: int) -> list[list[Any]]:
     """Per partition, the piece each sender (a task returning one piece per
     partition) has for it."""
-    pieces = [[tasks.task(label, (s, p), _stages.piece, sender, p)
-               for s, sender in enumerate(senders)] for p in range(partitions)]
-    return pieces
+    return [[tasks.task(label, (s, p), _stages.piece, sender, p)
+             for s, sender in enumerate(senders)] for p in range(partitions)]
 
 
 def _items(tasks: _calls.TaskGraph, label: str, results: Sequence[Any], item: int) -> list[Any]:
     return [tasks.task(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
 
 
-def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, partitions: int,
-            label: str) -> list[list[Any]]:
-    senders = [tasks.task(f"route-{label}", i, _stages.routed, part, key, partitions)
+def _in_memory(plan: Plan) -> bool:
+    """Whether rows move as pieces held in worker memory, or through Dask's
+    shuffle (P2P passes them through disk when the workers' memory is short;
+    it keeps no row order, so the hi-side rows then carry lo)."""
+    return plan.shuffle_method == "tasks"
+
+
+def _frame(pieces: list[_stages.Piece], meta: pd.DataFrame, first: int) -> pd.DataFrame:
+    """Columns first.. of a sender's only piece (routed over one partition)
+    as a frame for Dask's shuffle."""
+    return _stages.as_frame(pieces[0][first:first + len(meta.columns)], meta)
+
+
+def _received(*frames: pd.DataFrame) -> list[_stages.Piece]:
+    """What Dask's shuffle delivered to a partition, as one piece."""
+    return [sum((_stages.as_piece(f) for f in frames), ())]
+
+
+def _shuffled(tasks: _calls.TaskGraph, label: str, frames: Sequence[Sequence[Any]],
+              metas: Sequence[pd.DataFrame], column: str, plan: Plan) -> list[Any]:
+    """Per partition, the rows of every frame list (one Delayed frame per
+    sender) shuffled by column, as the one piece a receiver reads."""
+    parts = [_calls.hash_shuffled(_calls.from_delayed(list(f), meta), column, plan.partitions,
+                                  plan.shuffle_method)
+             for f, meta in zip(frames, metas, strict=True)]
+    return [tasks.task(label, p, _received, *received)
+            for p, received in enumerate(zip(*parts, strict=True))]
+
+
+def _moved(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any], plan: Plan,
+           metas: Sequence[pd.DataFrame], column: str) -> list[Any]:
+    """Per partition, what the senders' rows bound there become for their
+    receiver: a list of pieces. metas: the columns of the pieces, as one or
+    more frames for Dask's shuffle, each keyed by column."""
+    if _in_memory(plan):
+        return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
+    frames: list[list[Any]] = []
+    first = 0
+    for meta in metas:
+        frames.append([tasks.delayed(tasks.task(f"{label}-frame{first}", i, _frame, s, meta,
+                                                first)) for i, s in enumerate(senders)])
+        first += len(meta.columns)
+    return _shuffled(tasks, f"{label}-received", frames, metas, column, plan)
+
+
+def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, plan: Plan,
+            label: str) -> list[Any]:
+    if not _in_memory(plan):
+        return _shuffled(tasks, f"{label}-received", [rows.parts], [rows.meta], key, plan)
+    senders = [tasks.task(f"route-{label}", i, _stages.routed, part, key, plan.partitions)
                for i, part in enumerate(rows.parts)]
-    return _by_partition(tasks, f"{label}-piece", senders, partitions)
+    return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
 
 
 def _lo_side(edges: list[_stages.Piece], members: list[_stages.Piece] | None, selected: Any,
-             partitions: int, _inputs_ok: None) -> _stages.LoSide:
-    return _stages.lo_side(edges, members, selected, partitions)
+             parts: int, with_lo: bool, _inputs_ok: None) -> _stages.LoSide:
+    return _stages.lo_side(edges, members, selected, parts, with_lo)
 
 
 def _node_side(members: list[_stages.Piece], nodes: _stages.Piece,
-               hi_rows: _stages.Piece | None, selected: Any, partitions: int,
+               hi_rows: _stages.Piece | None, selected: Any, parts: int,
                _inputs_ok: None) -> _stages.NodeSide:
-    return _stages.node_side(members, nodes, hi_rows, selected, partitions)
+    return _stages.node_side(members, nodes, hi_rows, selected, parts)
 
 
 def selection(ids: Sequence[int] | None) -> np.ndarray | None:
@@ -107,11 +153,21 @@ class Graph:
     """Keys of the per-node-partition parts of the graph, in `tasks`."""
 
     tasks: _calls.TaskGraph
-    partitions: int
+    plan: Plan
     nodes: list[Any]  # degrees' node columns
     hi_rows: list[Any] | None  # the hi-side rows each partition was sent, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
     members: list[Any] | None  # the joined clustering's lines, as one piece per partition
+
+    @property
+    def partitions(self) -> int:
+        return self.plan.partitions
+
+    @property
+    def routes(self) -> int:
+        """The partitions the joins route their outputs over: all of them, or
+        one when Dask's shuffle moves the rows."""
+        return self.plan.partitions if _in_memory(self.plan) else 1
 
 
 @dataclass
@@ -130,23 +186,25 @@ class Clustering:
 def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
           inputs_ok: Any) -> Graph:
     tasks = _calls.TaskGraph("quelmar")
-    partitions = plan.partitions
-    edge_parts = _routed(tasks, edges, "lo", partitions, "edges")
-    member_parts: list[Any] = (_routed(tasks, members, "node", partitions, "members")
-                               if members is not None else [None] * partitions)
-    lo_sides = [tasks.task("lo_side", i, _lo_side, e, m, selected, partitions, inputs_ok)
+    g = Graph(tasks, plan, [], None, [], None)
+    edge_parts = _routed(tasks, edges, "lo", plan, "edges")
+    member_parts: list[Any] = (_routed(tasks, members, "node", plan, "members")
+                               if members is not None else [None] * plan.partitions)
+    lo_sides = [tasks.task("lo_side", i, _lo_side, e, m, selected, g.routes,
+                           not _in_memory(plan), inputs_ok)
                 for i, (e, m) in enumerate(zip(edge_parts, member_parts, strict=True))]
-    hi_parts = _by_partition(tasks, "hi-piece", _items(tasks, "hi-rows", lo_sides, 1),
-                             partitions)
+    hi_parts = _moved(tasks, "hi", _items(tasks, "hi-rows", lo_sides, 1), plan,
+                      [_stages.HI_META], "hi")
     degrees = [tasks.task("degrees", i, _stages.degrees, n, h)
                for i, (n, h) in enumerate(zip(_items(tasks, "lo-nodes", lo_sides, 0), hi_parts,
                                               strict=True))]
-    nodes = _items(tasks, "nodes", degrees, 0)
-    totals = [tasks.task("graph_totals", i, _stages.graph_totals, n) for i, n in enumerate(nodes)]
-    if members is None:
-        return Graph(tasks, partitions, nodes, None, totals, None)
-    lines = [[m] for m in _items(tasks, "lines", lo_sides, 2)]
-    return Graph(tasks, partitions, nodes, _items(tasks, "hi-joined", degrees, 1), totals, lines)
+    g.nodes = _items(tasks, "nodes", degrees, 0)
+    g.totals = [tasks.task("graph_totals", i, _stages.graph_totals, n)
+                for i, n in enumerate(g.nodes)]
+    if members is not None:
+        g.hi_rows = _items(tasks, "hi-joined", degrees, 1)
+        g.members = [[m] for m in _items(tasks, "lines", lo_sides, 2)]
+    return g
 
 
 def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
@@ -159,16 +217,15 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
         assert g.members is not None and g.hi_rows is not None
         parts, hi = g.members, g.hi_rows
     else:
-        parts = _routed(tasks, members, "node", g.partitions, f"members{label}")
+        parts = _routed(tasks, members, "node", g.plan, f"members{label}")
         hi = [None] * g.partitions
     node_sides = [
-        tasks.task(f"node_side{label}", i, _node_side, m, n, h, selected, g.partitions,
-                   inputs_ok)
+        tasks.task(f"node_side{label}", i, _node_side, m, n, h, selected, g.routes, inputs_ok)
         for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
     ]
-    partials = _by_partition(tasks, f"partial-piece{label}",
-                             _items(tasks, f"partials{label}", node_sides, 0), g.partitions)
-    cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.partitions)
+    partials = _moved(tasks, f"partial{label}", _items(tasks, f"partials{label}", node_sides, 0),
+                      g.plan, [_stages.PARTIAL_META, _stages.UNKNOWN_META], "cluster")
+    cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.routes)
                      for i, p in enumerate(partials)]
     return Clustering(_items(tasks, f"coverage{label}", node_sides, 1),
                       _items(tasks, f"links{label}", node_sides, 2),
@@ -178,6 +235,6 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = _by_partition(g.tasks, "single-piece", c.singles, g.partitions)
+    singles = _moved(g.tasks, "single", c.singles, g.plan, [_stages.SINGLE_META], "node")
     return [g.tasks.task("covered", i, _stages.covered, s, single)
             for i, (s, single) in enumerate(zip(c.coverage, singles, strict=True))]

@@ -36,6 +36,13 @@ MEMBER_META = pd.DataFrame(
     {k: np.array([], np.uint64) for k in ("node", "cluster", "pos")}
 )
 COUNT_COLUMNS = ("cluster", "n", "inside", "c", "mcd", "vol")
+# Frames of the transport through Dask's shuffle (_pipeline).
+HI_META = pd.DataFrame({"hi": np.array([], np.uint64), "cluster": np.array([], np.uint64),
+                        "tag": np.array([], np.uint8), "lo": np.array([], np.uint64)})
+PARTIAL_META = pd.DataFrame({k: np.array([], np.uint64) for k in
+                             ("cluster", "n", "vol", "mcd", "minnode", "loops", "internal")})
+UNKNOWN_META = pd.DataFrame({k: np.array([], np.uint64) for k in ("cluster", "pos")})
+SINGLE_META = pd.DataFrame({"node": np.array([], np.uint64)})
 
 
 def frame(columns: dict[str, npt.NDArray[Any]]) -> pd.DataFrame:
@@ -97,16 +104,20 @@ class LoSide(NamedTuple):
 
 
 def lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None, selected: U64 | None,
-            parts: int) -> LoSide:
+            parts: int, with_lo: bool = False) -> LoSide:
     """Distinct edges of the partition's lo nodes, their lo-side degrees, and
     one hi-side row per (edge, selected cluster of lo), or one bare row for an
-    edge whose lo is in no selected cluster."""
+    edge whose lo is in no selected cluster; with_lo, the rows carry lo as a
+    fourth column (for a transport that may reorder them)."""
     lo, hi = joined(edges)
     lines = joined(members) if members is not None else None
     m_node, m_cluster = lines[:2] if lines is not None else (np.array([], np.uint64),) * 2
-    node, deg, loop, row_hi, cluster, tag, offsets = _native.lo_side(
-        _keys(lo), _keys(hi), _keys(m_node), _keys(m_cluster), _selection(selected), parts)
+    node, deg, loop, row_hi, cluster, tag, offsets, row_lo = _native.lo_side(
+        _keys(lo), _keys(hi), _keys(m_node), _keys(m_cluster), _selection(selected), parts,
+        with_lo)
     rows = (_u64(row_hi), _u64(cluster), np.frombuffer(tag, np.uint8))
+    if with_lo:
+        rows += (_u64(row_lo),)
     return LoSide((_u64(node), _u64(deg), _u64(loop)), _pieces(rows, _u64(offsets)), lines)
 
 
@@ -140,8 +151,9 @@ def node_side(members: Sequence[Piece], graph_nodes: Piece, hi_rows: Piece | Non
     clusters it is in."""
     rows = None
     if hi_rows is not None:
+        lo = _keys(hi_rows[3]) if len(hi_rows) > 3 else np.array([], np.uint64)
         rows = (_keys(hi_rows[0]), _keys(hi_rows[1]),
-                np.ascontiguousarray(hi_rows[2], dtype=np.uint8))
+                np.ascontiguousarray(hi_rows[2], dtype=np.uint8), lo)
     m_node, m_cluster, m_pos = joined(members)
     partials, offsets, unknown, coverage, links = _native.node_side(
         *(_keys(c) for c in graph_nodes), _keys(m_node), _keys(m_cluster), _keys(m_pos),
@@ -178,6 +190,16 @@ def covered(coverage: Piece, singles: Sequence[Piece]) -> tuple[int, int]:
     as_single = np.searchsorted(single, node, "right") - np.searchsorted(single, node, "left")
     is_covered = clusters > as_single.astype(np.uint64)
     return int(is_covered.sum()), int((is_covered & (loop > 0)).sum())
+
+
+def as_piece(frame: pd.DataFrame) -> Piece:
+    """A frame's columns as a piece."""
+    return tuple(frame[c].to_numpy() for c in frame.columns)
+
+
+def as_frame(piece: Piece, meta: pd.DataFrame) -> pd.DataFrame:
+    """A piece as a frame with meta's columns."""
+    return frame(dict(zip(meta.columns, piece, strict=True)))
 
 
 def graph_totals(nodes: Piece) -> tuple[int, int]:

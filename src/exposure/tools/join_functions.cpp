@@ -20,8 +20,8 @@ namespace {
 
 constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
 const Signature route_signature{"route", {"key", "parts"}};
-const Signature lo_side_signature{"lo_side",
-                                  {"lo", "hi", "m_node", "m_cluster", "selected", "parts"}};
+const Signature lo_side_signature{
+    "lo_side", {"lo", "hi", "m_node", "m_cluster", "selected", "parts", "with_lo"}};
 const Signature degrees_signature{"degrees", {"node", "deg", "loop", "hi", "tag"}};
 const Signature node_side_signature{
     "node_side",
@@ -122,8 +122,10 @@ PyObject* route(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* lo_side(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
-        PyObject* bound[6];
+        PyObject* bound[7];
         if (!bind_arguments(lo_side_signature, args, kwargs, bound)) return nullptr;
+        const int with_lo = PyObject_IsTrue(bound[6]);
+        if (with_lo < 0) return nullptr;
         std::array<BufferView, 2> edges, members;
         BufferView selected_view;
         partition::Selection selected;
@@ -135,11 +137,11 @@ PyObject* lo_side(PyObject*, PyObject* args, PyObject* kwargs) {
         }
         const partition::LoSide side = without_gil([&] {
             return partition::lo_side(edges[0].uint64s(), edges[1].uint64s(), members[0].uint64s(),
-                                      members[1].uint64s(), selected, parts);
+                                      members[1].uint64s(), selected, parts, with_lo == 1);
         });
         const auto& [nodes, rows] = side;
         return column_tuple(nodes.node, nodes.deg, nodes.loop, rows.hi, rows.cluster, rows.tag,
-                            rows.offsets);
+                            rows.offsets, rows.lo);
     });
 }
 
@@ -169,6 +171,7 @@ PyObject* node_side(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(node_side_signature, args, kwargs, bound)) return nullptr;
         std::array<BufferView, 3> nodes, members;
         std::array<BufferView, 2> rows;
+        BufferView lo;
         BufferView selected_view;
         ByteView tag;
         partition::Selection selected;
@@ -182,15 +185,21 @@ PyObject* node_side(PyObject*, PyObject* args, PyObject* kwargs) {
         std::optional<partition::HiRowKeys> hi_rows;
         if (bound[7] != Py_None) {
             PyObject* r = bound[7];
-            if (!PyTuple_Check(r) || PyTuple_GET_SIZE(r) != 3) {
-                return raise_argument_type_error("hi_rows", r, "a tuple (hi, cluster, tag)");
+            if (!PyTuple_Check(r) || PyTuple_GET_SIZE(r) != 4) {
+                return raise_argument_type_error("hi_rows", r, "a tuple (hi, cluster, tag, lo)");
             }
             if (!same_length(rows, {PyTuple_GET_ITEM(r, 0), PyTuple_GET_ITEM(r, 1)},
                              {"hi", "cluster"}) ||
-                !tag_view(tag, PyTuple_GET_ITEM(r, 2), rows[0].length())) {
+                !tag_view(tag, PyTuple_GET_ITEM(r, 2), rows[0].length()) ||
+                !lo.acquire(PyTuple_GET_ITEM(r, 3), "lo", BufferView::Item::kUInt64)) {
                 return nullptr;
             }
-            hi_rows = partition::HiRowKeys{rows[0].uint64s(), rows[1].uint64s(), tag.bytes()};
+            if (lo.length() != 0 && lo.length() != rows[0].length()) {
+                PyErr_SetString(PyExc_ValueError, "lo: expected no items or as many as hi");
+                return nullptr;
+            }
+            hi_rows = partition::HiRowKeys{rows[0].uint64s(), rows[1].uint64s(), tag.bytes(),
+                                           lo.uint64s()};
         }
         const partition::NodeSide side = without_gil([&] {
             return partition::node_side(

@@ -9,16 +9,17 @@
 //
 //   route(key, parts)  (offsets, order): the rows' order grouped by the
 //       partition of their key.
-//   lo_side(lo, hi, m_node, m_cluster, selected, parts)
-//       (node, deg, loop, hi, cluster, tag, offsets): the lo nodes, then the
-//       hi-side rows routed by hi.
+//   lo_side(lo, hi, m_node, m_cluster, selected, parts, with_lo)
+//       (node, deg, loop, hi, cluster, tag, offsets, lo): the lo nodes, then
+//       the hi-side rows routed by hi (lo empty unless with_lo).
 //   degrees(node, deg, loop, hi, tag)  (node, deg, loop): the lo nodes
 //       merged with the hi-side rows keyed by hi.
 //   node_side(node, deg, loop, m_node, m_cluster, m_pos, selected, hi_rows, parts)
 //       (partials, offsets, (unknown_cluster, unknown_pos, unknown_offsets),
 //       (node, clusters, loop), covered_links): partials the 7 columns
 //       cluster, n, vol, mcd, minnode, loops, internal, routed by cluster;
-//       hi_rows None or (hi, cluster, tag).
+//       hi_rows None or (hi, cluster, tag, lo), lo empty when each edge's
+//       rows arrive together.
 //   cluster_side(partials, unknown_cluster, unknown_pos, parts)
 //       ((cluster, n, inside, c, mcd, vol), (singles, offsets),
 //       (unresolved_cluster, unresolved_pos)).

@@ -72,7 +72,10 @@ struct Joined {
 
 // The path over `parts` partitions as the tasks run it: inputs routed by
 // node, every routed output concatenated at its destination in source order.
-Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_hi_rows = true) {
+// reordered: the rows carry lo, and each destination gets its rows reversed
+// (a transport that keeps no order).
+Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_hi_rows = true,
+            bool reordered = false) {
     std::vector<Input> at(parts);
     const Routing edges = route(in.lo, parts), lines = route(in.m_node, parts);
     for (std::uint64_t p = 0; p < parts; ++p) {
@@ -88,16 +91,23 @@ Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_
     }
     std::vector<LoSide> lo;
     for (const Input& i : at)
-        lo.push_back(lo_side(i.lo, i.hi, i.m_node, i.m_cluster, selected, parts));
+        lo.push_back(lo_side(i.lo, i.hi, i.m_node, i.m_cluster, selected, parts, reordered));
     Joined j;
     std::vector<NodeSide> sides;
     for (std::uint64_t p = 0; p < parts; ++p) {
-        Column hi, cluster;
+        Column hi, cluster, row_lo;
         std::vector<std::uint8_t> tag;
         for (const LoSide& s : lo) {
             append(hi, group(s.hi_rows.hi, s.hi_rows.offsets, p));
             append(cluster, group(s.hi_rows.cluster, s.hi_rows.offsets, p));
             append(tag, group(s.hi_rows.tag, s.hi_rows.offsets, p));
+            if (reordered) append(row_lo, group(s.hi_rows.lo, s.hi_rows.offsets, p));
+        }
+        if (reordered) {
+            std::reverse(hi.begin(), hi.end());
+            std::reverse(cluster.begin(), cluster.end());
+            std::reverse(tag.begin(), tag.end());
+            std::reverse(row_lo.begin(), row_lo.end());
         }
         const NodeColumns& l = lo[p].nodes;
         const NodeColumns nodes = degrees({l.node, l.deg, l.loop}, hi, tag);
@@ -107,7 +117,7 @@ Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_
             j.degree[nodes.node[k]] = {nodes.deg[k], nodes.loop[k]};
         }
         std::optional<HiRowKeys> rows;
-        if (with_hi_rows) rows = HiRowKeys{hi, cluster, tag};
+        if (with_hi_rows) rows = HiRowKeys{hi, cluster, tag, row_lo};
         sides.push_back(node_side({nodes.node, nodes.deg, nodes.loop},
                                   {at[p].m_node, at[p].m_cluster, at[p].m_pos}, selected, rows,
                                   parts));
@@ -147,10 +157,10 @@ Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_
 }
 
 void check_against_model(const Input& in, const std::set<std::uint64_t>* selected,
-                         std::uint64_t parts) {
+                         std::uint64_t parts, bool reordered = false) {
     std::vector<std::uint64_t> ids;
     if (selected) ids.assign(selected->begin(), selected->end());
-    const Joined j = join(in, selected ? Selection(ids) : std::nullopt, parts);
+    const Joined j = join(in, selected ? Selection(ids) : std::nullopt, parts, true, reordered);
 
     const std::set<Edge> edges = [&] {
         std::set<Edge> s;
@@ -220,6 +230,8 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
                 check_against_model(in, nullptr, parts);
                 check_against_model(in, &some, parts);
             }
+            check_against_model(in, &some, 3, true);
+            check_against_model(in, nullptr, 2, true);
         }
     }
 }
