@@ -11,7 +11,7 @@ from __future__ import annotations
 import inspect
 import time
 import uuid
-from typing import Any, Callable, Hashable, Sequence
+from typing import Any, Callable, Sequence
 
 import dask
 import dask.dataframe as dd
@@ -142,10 +142,10 @@ class TaskGraph:
     def __init__(self, name: str) -> None:
         self.name = name
         self.layer = self._new_layer()
-        self.tasks: dict[Hashable, Any] = {}
-        self.inputs: dict[Hashable, Any] = {}  # Delayed values the open layer reads
+        self.tasks: dict[Any, Any] = {}
+        self.inputs: dict[Any, Any] = {}  # Delayed values the open layer reads
         self.closed: Any = None  # a Delayed over every closed layer
-        self.layer_of: dict[Hashable, str] = {}
+        self.layer_of: dict[Any, str] = {}
 
     def _new_layer(self) -> str:
         return f"{self.name}-{uuid.uuid4().hex}"

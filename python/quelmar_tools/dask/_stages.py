@@ -115,7 +115,7 @@ def lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None, selected: U
     node, deg, loop, row_hi, cluster, tag, offsets, row_lo = _native.lo_side(
         _keys(lo), _keys(hi), _keys(m_node), _keys(m_cluster), _selection(selected), parts,
         with_lo)
-    rows = (_u64(row_hi), _u64(cluster), np.frombuffer(tag, np.uint8))
+    rows: Piece = (_u64(row_hi), _u64(cluster), np.frombuffer(tag, np.uint8))
     if with_lo:
         rows += (_u64(row_lo),)
     return LoSide((_u64(node), _u64(deg), _u64(loop)), _pieces(rows, _u64(offsets)), lines)
@@ -129,7 +129,8 @@ class Degrees(NamedTuple):
 def degrees(lo_nodes: Piece, hi_rows: Sequence[Piece]) -> Degrees:
     """Every node of the partition with its degree and self-loop flag."""
     rows = joined(hi_rows)
-    node, deg, loop = _native.degrees(*(_keys(c) for c in lo_nodes), _keys(rows[0]),
+    node, deg, loop = _native.degrees(_keys(lo_nodes[0]), _keys(lo_nodes[1]),
+                                      _keys(lo_nodes[2]), _keys(rows[0]),
                                       np.ascontiguousarray(rows[2], dtype=np.uint8))
     return Degrees((_u64(node), _u64(deg), _u64(loop)), rows)
 
@@ -156,8 +157,8 @@ def node_side(members: Sequence[Piece], graph_nodes: Piece, hi_rows: Piece | Non
                 np.ascontiguousarray(hi_rows[2], dtype=np.uint8), lo)
     m_node, m_cluster, m_pos = joined(members)
     partials, offsets, unknown, coverage, links = _native.node_side(
-        *(_keys(c) for c in graph_nodes), _keys(m_node), _keys(m_cluster), _keys(m_pos),
-        _selection(selected), rows, parts)
+        _keys(graph_nodes[0]), _keys(graph_nodes[1]), _keys(graph_nodes[2]), _keys(m_node),
+        _keys(m_cluster), _keys(m_pos), _selection(selected), rows, parts)
     partial_pieces = _pieces([_u64(c) for c in partials], _u64(offsets))
     unknown_pieces = _pieces([_u64(c) for c in unknown[:2]], _u64(unknown[2]))
     pieces = [p + u for p, u in zip(partial_pieces, unknown_pieces, strict=True)]
