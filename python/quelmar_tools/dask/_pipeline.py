@@ -155,7 +155,7 @@ class Graph:
     tasks: _calls.TaskGraph
     plan: Plan
     nodes: list[Any]  # degrees' node columns
-    hi_rows: list[Any] | None  # the hi-side rows each partition was sent, when a clustering was joined
+    hi_rows: list[Any] | None  # the hi-side rows each partition got, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
     members: list[Any] | None  # the joined clustering's lines, as one piece per partition
 
