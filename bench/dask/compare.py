@@ -2,10 +2,8 @@
 process, then quelmar_tools.dask on a LocalCluster of two single-threaded
 worker processes, once with Dask's default memory limit and once with a
 small one. Checks that all agree and prints time, peak memory per worker,
-bytes spilled from worker memory and bytes the shuffles wrote to disk. With
---joins numpy native, each limit runs twice on the same cluster: with the
-per-partition joins as the numpy steps they replaced (numpy_stages.py,
-patched into the workers) and with the native ones.
+bytes spilled from worker memory and bytes written to disk (spilling
+included). --joins is kept for old command lines: the joins are native.
 
     python bench/dask/compare.py EDGES CLUSTERS [--cpm R] [--limits auto 700MB]
         [--joins native]
@@ -14,7 +12,6 @@ patched into the workers) and with the native ones.
 from __future__ import annotations
 
 import argparse
-import os
 import resource
 import threading
 import time
@@ -75,24 +72,6 @@ def worker_counters(dask_worker: Any) -> tuple[int, int]:
     return int(spilled), int(written)
 
 
-def use_joins(kind: str, bench_folder: str) -> None:
-    """Runs on each worker: the stages' joins become `kind`'s."""
-    import sys
-
-    from quelmar_tools.dask import _stages
-
-    if not hasattr(_stages, "native_joins"):
-        _stages.native_joins = (_stages.lo_side, _stages.degrees, _stages.node_side)
-    if kind == "numpy":
-        sys.path.insert(0, bench_folder)
-        import numpy_stages
-
-        joins = (numpy_stages.lo_side, numpy_stages.degrees, numpy_stages.node_side)
-    else:
-        joins = _stages.native_joins
-    _stages.lo_side, _stages.degrees, _stages.node_side = joins
-
-
 def dask_jobs(edges: str, clusters: str, cpm: float, limit: str, options: qd.Options,
               joins: list[str]) -> list[tuple[Any, float, str]]:
     with LocalCluster(n_workers=2, threads_per_worker=1, memory_limit=limit,
@@ -101,8 +80,7 @@ def dask_jobs(edges: str, clusters: str, cpm: float, limit: str, options: qd.Opt
         print(f"  ({plan.partitions} partitions, {plan.block_bytes >> 20} MiB blocks, "
               f"{plan.shuffle_method or 'p2p'} shuffle)")
         results = []
-        for kind in joins:
-            client.run(use_joins, kind, os.path.dirname(os.path.abspath(__file__)))
+        for _ in joins:
             results.append(dask_job(client, edges, clusters, cpm, options))
         return results
 
@@ -134,7 +112,7 @@ def main() -> None:
     parser.add_argument("--partitions", type=int, default=None, help="of every shuffle")
     parser.add_argument("--block-mb", type=int, default=None, help="of text per parsing task")
     parser.add_argument("--method", default=None, help="of the shuffles")
-    parser.add_argument("--joins", nargs="+", default=["native"], choices=["numpy", "native"])
+    parser.add_argument("--joins", nargs="+", default=["native"], choices=["native"])
     args = parser.parse_args()
 
     with open(args.edges, "rb") as f:

@@ -1,4 +1,4 @@
-// lo_side, degrees and node_side (partition_joins.h). Single-threaded: a Dask
+// route and the joins of partition_joins.h. Single-threaded: a Dask
 // worker runs one such task per core. The keys are scrambled, so their bits
 // are evenly spread and a least-significant-digit radix sort beats
 // comparison sorts several times over on the large arrays.
@@ -93,9 +93,29 @@ void for_each_run(std::size_t n, KeyAt key, Visit visit) {
     }
 }
 
+// column's rows in the routing's order.
+template <class T>
+std::vector<T> gathered(const std::vector<T>& column, const Routing& routing) {
+    std::vector<T> out(routing.order.size());
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = column[routing.order[i]];
+    return out;
+}
+
 }  // namespace
 
-LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected) {
+Routing route(Keys key, std::uint64_t parts) {
+    Routing out;
+    out.offsets.assign(parts + 1, 0);
+    for (const std::uint64_t k : key) ++out.offsets[partition_of(k, parts) + 1];
+    for (std::uint64_t p = 0; p < parts; ++p) out.offsets[p + 1] += out.offsets[p];
+    Column next(out.offsets.begin(), out.offsets.end() - 1);
+    out.order.resize(key.size());
+    for (std::size_t i = 0; i < key.size(); ++i) out.order[next[partition_of(key[i], parts)]++] = i;
+    return out;
+}
+
+LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
+               std::uint64_t parts, bool with_lo) {
     std::vector<Pair> edges(lo.size());
     for (std::size_t i = 0; i < edges.size(); ++i) edges[i] = {lo[i], hi[i]};
     sort_distinct(edges);
@@ -114,7 +134,8 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
     const std::vector<Pair> members = selected_memberships(m_node, m_cluster, selected);
     // Per edge, the run of lo's memberships: [first, first + count).
     std::vector<std::pair<std::size_t, std::size_t>> runs(edges.size());
-    std::size_t rows = 0;
+    HiRows& rows = out.hi_rows;
+    rows.offsets.assign(parts + 1, 0);
     std::size_t at = 0;
     for (std::size_t e = 0; e < edges.size(); ++e) {
         if (edges[e].a == edges[e].b) continue;
@@ -122,23 +143,25 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
         std::size_t end = at;
         while (end < members.size() && members[end].a == edges[e].a) ++end;
         runs[e] = {at, end - at};
-        rows += std::max<std::size_t>(end - at, 1);
+        rows.offsets[partition_of(edges[e].b, parts) + 1] += std::max<std::size_t>(end - at, 1);
     }
+    for (std::uint64_t p = 0; p < parts; ++p) rows.offsets[p + 1] += rows.offsets[p];
 
-    HiRows& hi_rows = out.hi_rows;
-    hi_rows.hi.resize(rows);
-    hi_rows.lo.resize(rows);
-    hi_rows.cluster.resize(rows);
-    hi_rows.tag.resize(rows);
-    std::size_t row = 0;
+    const std::size_t total = rows.offsets[parts];
+    rows.hi.resize(total);
+    rows.cluster.resize(total);
+    rows.tag.resize(total);
+    if (with_lo) rows.lo.resize(total);
+    Column next(rows.offsets.begin(), rows.offsets.end() - 1);
     for (std::size_t e = 0; e < edges.size(); ++e) {
         if (edges[e].a == edges[e].b) continue;
         const auto [first, count] = runs[e];
+        std::uint64_t& row = next[partition_of(edges[e].b, parts)];
         for (std::size_t k = 0; k < std::max<std::size_t>(count, 1); ++k, ++row) {
-            hi_rows.hi[row] = edges[e].b;
-            hi_rows.lo[row] = edges[e].a;
-            hi_rows.cluster[row] = count ? members[first + k].b : 0;
-            hi_rows.tag[row] = (count ? kCluster : 0) | (k == 0 ? kDegree : 0);
+            rows.hi[row] = edges[e].b;
+            rows.cluster[row] = count ? members[first + k].b : 0;
+            rows.tag[row] = (count ? kCluster : 0) | (k == 0 ? kDegree : 0);
+            if (with_lo) rows.lo[row] = edges[e].a;
         }
     }
     return out;
@@ -185,7 +208,7 @@ NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> ta
 }
 
 NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
-                   std::optional<HiRowKeys> hi_rows) {
+                   std::optional<HiRowKeys> hi_rows, std::uint64_t parts) {
     struct Line {
         std::uint64_t node, cluster, pos;
     };
@@ -196,12 +219,7 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
     radix_sort(lines, [](const Line& l) { return l.node; });
 
     NodeSide out;
-    out.partials.assign(kPartialColumns, {});
-    auto& p = out.partials;
-    auto add_row = [&](const std::array<std::uint64_t, kPartialColumns>& row) {
-        for (int c = 0; c < kPartialColumns; ++c) p[c].push_back(row[c]);
-    };
-
+    Column unknown_cluster, unknown_pos;
     // Known selected memberships as (cluster, graph index), by node.
     std::vector<Pair> known;
     known.reserve(lines.size());
@@ -209,11 +227,17 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
     for (const Line& line : lines) {
         while (g < graph.node.size() && graph.node[g] < line.node) ++g;
         if (g == graph.node.size() || graph.node[g] != line.node) {
-            add_row({line.cluster, 0, 0, kNone, kNone, 0, 0, 1, line.pos});
+            unknown_cluster.push_back(line.cluster);
+            unknown_pos.push_back(line.pos);
         } else if (is_selected(selected, line.cluster)) {
             known.push_back({line.cluster, g});
         }
     }
+    const Routing unknown = route(unknown_cluster, parts);
+    out.unknown_cluster = gathered(unknown_cluster, unknown);
+    out.unknown_pos = gathered(unknown_pos, unknown);
+    out.unknown_offsets = unknown.offsets;
+
     // Distinct clusters within each node's run: graph index is the node.
     for_each_run(
         known.size(), [&](std::size_t i) { return known[i].b; },
@@ -231,40 +255,112 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
         });
 
     radix_sort(known, [](const Pair& x) { return x.a; });
-    const std::size_t member_rows_from = p[kClusterId].size();
+    std::vector<Column> p(kPartialColumns);
     for_each_run(
         known.size(), [&](std::size_t i) { return known[i].a; },
         [&](std::size_t first, std::size_t last) {
-            std::array<std::uint64_t, kPartialColumns> row{
-                known[first].a, last - first, 0, kNone, kNone, 0, 0, 0, kNone};
+            std::uint64_t vol = 0, mcd = kNone, minnode = kNone, loops = 0;
             for (std::size_t i = first; i < last; ++i) {
                 const std::size_t at = known[i].b;
-                row[kVol] += graph.deg[at];
-                row[kMcd] = std::min(row[kMcd], graph.deg[at]);
-                row[kMinNode] = std::min(row[kMinNode], graph.node[at]);
-                row[kLoops] += graph.loop[at];
+                vol += graph.deg[at];
+                mcd = std::min(mcd, graph.deg[at]);
+                minnode = std::min(minnode, graph.node[at]);
+                loops += graph.loop[at];
             }
-            add_row(row);
+            p[kClusterId].push_back(known[first].a);
+            p[kN].push_back(last - first);
+            p[kVol].push_back(vol);
+            p[kMcd].push_back(mcd);
+            p[kMinNode].push_back(minnode);
+            p[kLoops].push_back(loops);
         });
-    if (!hi_rows) return out;
+    p[kInternal].assign(p[kClusterId].size(), 0);
 
-    // (node, cluster) of each known membership to its cluster's row.
-    absl::flat_hash_map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> row_of;
-    row_of.reserve(known.size());
-    for (std::size_t i = 0, row = member_rows_from; i < known.size(); ++i) {
-        if (i > 0 && known[i].a != known[i - 1].a) ++row;
-        row_of.emplace(std::pair{graph.node[known[i].b], known[i].a}, row);
+    if (hi_rows) {
+        // (node, cluster) of each known membership to its cluster's row.
+        absl::flat_hash_map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> row_of;
+        row_of.reserve(known.size());
+        for (std::size_t i = 0, row = 0; i < known.size(); ++i) {
+            if (i > 0 && known[i].a != known[i - 1].a) ++row;
+            row_of.emplace(std::pair{graph.node[known[i].b], known[i].a}, row);
+        }
+        // Without lo, an edge's rows are consecutive, its kDegree row first;
+        // with it, the internal edges are told apart by (lo, hi).
+        const bool by_run = hi_rows->lo.empty();
+        std::vector<Pair> links;
+        bool edge_counted = false;
+        for (std::size_t i = 0; i < hi_rows->hi.size(); ++i) {
+            if (hi_rows->tag[i] & kDegree) edge_counted = false;
+            if (!(hi_rows->tag[i] & kCluster)) continue;
+            const auto found = row_of.find(std::pair{hi_rows->hi[i], hi_rows->cluster[i]});
+            if (found == row_of.end()) continue;
+            ++p[kInternal][found->second];
+            if (!by_run) links.push_back({hi_rows->lo[i], hi_rows->hi[i]});
+            out.covered_links += edge_counted || !by_run ? 0 : 1;
+            edge_counted = true;
+        }
+        if (!by_run) {
+            sort_distinct(links);
+            out.covered_links = links.size();
+        }
     }
-    std::vector<Pair> links;
-    for (std::size_t i = 0; i < hi_rows->hi.size(); ++i) {
-        if (!(hi_rows->tag[i] & kCluster)) continue;
-        const auto found = row_of.find(std::pair{hi_rows->hi[i], hi_rows->cluster[i]});
-        if (found == row_of.end()) continue;
-        ++p[kInternal][found->second];
-        links.push_back({hi_rows->lo[i], hi_rows->hi[i]});
+
+    const Routing routing = route(p[kClusterId], parts);
+    out.partials.reserve(kPartialColumns);
+    for (const Column& column : p) out.partials.push_back(gathered(column, routing));
+    out.partial_offsets = routing.offsets;
+    return out;
+}
+
+ClusterSide cluster_side(PartialKeys in, std::uint64_t parts) {
+    const auto& p = in.partials;
+    std::vector<Pair> rows(p[kClusterId].size());
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {p[kClusterId][i], i};
+    radix_sort(rows, [](const Pair& r) { return r.a; });
+
+    ClusterSide out;
+    Column singles;
+    for_each_run(
+        rows.size(), [&](std::size_t i) { return rows[i].a; },
+        [&](std::size_t first, std::size_t last) {
+            std::uint64_t n = 0, vol = 0, mcd = kNone, minnode = kNone, loops = 0, internal = 0;
+            for (std::size_t i = first; i < last; ++i) {
+                const std::size_t r = rows[i].b;
+                n += p[kN][r];
+                vol += p[kVol][r];
+                mcd = std::min(mcd, p[kMcd][r]);
+                minnode = std::min(minnode, p[kMinNode][r]);
+                loops += p[kLoops][r];
+                internal += p[kInternal][r];
+            }
+            if (n == 1) singles.push_back(minnode);
+            if (n < 2) return;
+            const std::uint64_t inside = internal * 2 + loops;
+            out.cluster.push_back(rows[first].a);
+            out.n.push_back(n);
+            out.inside.push_back(inside);
+            out.c.push_back(vol - inside);
+            out.mcd.push_back(mcd);
+            out.vol.push_back(vol);
+        });
+    const Routing routing = route(singles, parts);
+    out.singles = gathered(singles, routing);
+    out.single_offsets = routing.offsets;
+
+    // Unknown lines by (cluster, pos): sorted by pos, then stably by cluster.
+    std::vector<Pair> lines(in.unknown_cluster.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        lines[i] = {in.unknown_cluster[i], in.unknown_pos[i]};
     }
-    sort_distinct(links);
-    out.covered_links = links.size();
+    radix_sort(lines, [](const Pair& l) { return l.b; });
+    radix_sort(lines, [](const Pair& l) { return l.a; });
+    for_each_run(
+        lines.size(), [&](std::size_t i) { return lines[i].a; },
+        [&](std::size_t first, std::size_t last) {
+            if (last - first < 2) return;
+            out.unresolved_cluster.push_back(lines[first].a);
+            out.unresolved_pos.push_back(lines[first + 1].b);
+        });
     return out;
 }
 

@@ -1,9 +1,15 @@
 #pragma once
-// The joins of one node partition of the companion's Dask path, over plain
+// The joins of one partition of the companion's Dask path, over plain
 // arrays. Every value is an opaque 64-bit key (a scrambled node name or
 // cluster id) that is only compared, so any total order works; outputs are
 // sorted by key where said, and their row order is otherwise unspecified
 // (the next step only sums, counts and takes minima).
+//
+// The path moves rows between tasks itself: a step's rows bound for other
+// tasks come out grouped by destination (`Routed`: partition_of their key,
+// each group in the order the rows were made), and the receiving task
+// concatenates the groups it is sent. Partition i of every node-keyed step
+// therefore holds the same nodes.
 //
 // An edge is (lo, hi) with lo <= hi; lo == hi is a self-loop. Repeated
 // edges and repeated memberships count once. A node's degree counts each of
@@ -11,15 +17,21 @@
 //
 // The steps, as the partitions meet them:
 // - lo_side: the edges keyed by lo with the memberships keyed by node. Per
-//   lo node its lo-side degree and self-loop flag, and the hi-side rows: for
-//   every distinct non-loop edge one row per distinct selected cluster of lo
-//   (tag kCluster), the first row of each edge also tagged kDegree; an edge
-//   whose lo is in no selected cluster gets one row (kDegree, cluster 0).
+//   lo node its lo-side degree and self-loop flag, and the hi-side rows,
+//   routed by hi: for every distinct non-loop edge one row per distinct
+//   selected cluster of lo (tag kCluster), or one bare row when lo is in
+//   none; the first row of each edge is tagged kDegree, and an edge's rows
+//   stay together, so a receiver tells edges apart without lo.
 // - degrees: the lo-side nodes with the hi-side rows keyed by hi: every node
 //   of the partition with its degree and self-loop flag.
 // - node_side: the memberships with the partition's nodes (and, for the
 //   clustering that made the hi-side rows, those rows): partial counts per
-//   cluster, coverage per node, and the covered links.
+//   cluster and the lines naming unknown nodes, both routed by cluster;
+//   coverage per node; the covered links.
+// - cluster_side: a cluster partition's partial counts and unknown lines
+//   added up: the counts of every cluster of two or more members, the
+//   members of one-member clusters (routed by node), and the lines that make
+//   a cluster unresolved.
 
 #include <cstdint>
 #include <optional>
@@ -35,6 +47,23 @@ inline constexpr std::uint8_t kDegree = 1;          // counts once towards the d
 inline constexpr std::uint8_t kCluster = 2;         // carries a selected cluster of lo
 inline constexpr std::uint64_t kNone = UINT64_MAX;  // "no value" in minimum columns
 
+// The partition, of `parts`, that a key belongs to: the high word of
+// key * parts. Keys are scrambled, so their high bits are evenly spread.
+inline std::uint64_t partition_of(std::uint64_t key, std::uint64_t parts) {
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(key) * parts) >> 64);
+}
+
+// Rows grouped by destination: those bound for partition p are the rows
+// [offsets[p], offsets[p + 1]) of every column. offsets has parts + 1 items.
+struct Routing {
+    Column offsets;
+    std::vector<std::size_t> order;  // the source row of each routed row
+};
+
+// Orders rows by partition_of(key[i], parts), keeping their order within a
+// partition. parts >= 1.
+Routing route(Keys key, std::uint64_t parts);
+
 // Selected cluster ids, sorted and unique; nullopt selects every cluster.
 using Selection = std::optional<Keys>;
 
@@ -47,14 +76,17 @@ struct NodeKeys {  // a NodeColumns as input, same contract
     Keys node, deg, loop;
 };
 
-struct HiRows {
-    Column hi, lo, cluster;
+struct HiRows {          // routed by hi
+    Column hi, cluster;  // cluster: 0 in bare rows
     std::vector<std::uint8_t> tag;
+    Column offsets;
+    Column lo;  // filled only when asked for: rows that may be reordered in transit
 };
 
-struct HiRowKeys {  // HiRows as input; all four the same length
-    Keys hi, lo, cluster;
+struct HiRowKeys {  // the rows one partition was sent, all the same length
+    Keys hi, cluster;
     std::span<const std::uint8_t> tag;
+    Keys lo;  // empty: each edge's rows arrive together, its kDegree row first
 };
 
 struct LoSide {
@@ -62,23 +94,27 @@ struct LoSide {
     HiRows hi_rows;
 };
 
-// lo.size() == hi.size(), m_node.size() == m_cluster.size().
-LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected);
+// lo.size() == hi.size(), m_node.size() == m_cluster.size(); parts >= 1.
+// with_lo: the hi-side rows carry lo, for a transport that reorders rows.
+LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
+               std::uint64_t parts, bool with_lo = false);
 
 NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag);
 
-// Partial counts of a cluster from one partition, columns in this order.
-// Member rows: one per cluster with selected known members here (n members,
-// vol and mcd the sum and least of their degrees, minnode the least member,
-// loops the members with a self-loop, internal the internal non-loop edges
-// whose hi is here; unknown 0, pos kNone). Unknown rows: one per membership
-// line naming a node not in the partition, selected cluster or not (unknown
-// 1, pos the line's position; counts 0, minima kNone).
-enum PartialColumn { kClusterId, kN, kVol, kMcd, kMinNode, kLoops, kInternal, kUnknown, kPos };
-inline constexpr int kPartialColumns = 9;
+// Partial counts of a cluster from one partition, columns in this order:
+// one row per cluster with selected known members here (n members, vol and
+// mcd the sum and least of their degrees, minnode the least member, loops
+// the members with a self-loop, internal the internal non-loop edges whose
+// hi is here).
+enum PartialColumn { kClusterId, kN, kVol, kMcd, kMinNode, kLoops, kInternal };
+inline constexpr int kPartialColumns = 7;
 
 struct NodeSide {
-    std::vector<Column> partials;  // kPartialColumns columns
+    std::vector<Column> partials;  // kPartialColumns columns, routed by cluster
+    Column partial_offsets;
+    // One row per membership line naming a node not in the partition,
+    // selected cluster or not: its cluster and position, routed by cluster.
+    Column unknown_cluster, unknown_pos, unknown_offsets;
     // Per node in a selected cluster: the number of such clusters and its
     // self-loop flag, ascending by node.
     Column node, clusters, loop;
@@ -92,6 +128,23 @@ struct MemberKeys {  // parallel columns of membership lines
 // graph: the partition's nodes (degrees' output). hi_rows: the rows keyed by
 // hi for this clustering, or nullopt (no internal edges counted, links 0).
 NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
-                   std::optional<HiRowKeys> hi_rows);
+                   std::optional<HiRowKeys> hi_rows, std::uint64_t parts);
+
+struct PartialKeys {                 // the partial rows and unknown lines one partition was sent
+    std::span<const Keys> partials;  // kPartialColumns columns
+    Keys unknown_cluster, unknown_pos;
+};
+
+struct ClusterSide {
+    // Clusters of two or more members, ascending by cluster: inside counts
+    // the ends of internal edges (2 per edge, 1 per self-loop), c = vol -
+    // inside.
+    Column cluster, n, inside, c, mcd, vol;
+    Column singles, single_offsets;  // the member of each one-member cluster, routed by node
+    // Per cluster with two or more unknown lines: its second line's position.
+    Column unresolved_cluster, unresolved_pos;
+};
+
+ClusterSide cluster_side(PartialKeys partials, std::uint64_t parts);
 
 }  // namespace quelmar::partition

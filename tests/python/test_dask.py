@@ -175,13 +175,19 @@ def test_native_joins_refuse_arrays_that_do_not_line_up():
 
     u = np.zeros(3, np.uint64)
     with pytest.raises(ValueError, match="hi: expected as many items as lo"):
-        _native.lo_side(u, u[:2], u, u, None)
+        _native.lo_side(u, u[:2], u, u, None, 2, False)
     with pytest.raises(TypeError, match="m_cluster: expected uint64"):
-        _native.lo_side(u, u, u, u.astype(np.int64), None)
+        _native.lo_side(u, u, u, u.astype(np.int64), None, 2, False)
+    with pytest.raises(ValueError, match="parts: expected at least one partition"):
+        _native.lo_side(u, u, u, u, None, 0, False)
     with pytest.raises(ValueError, match="tag: expected one uint8 per row"):
         _native.degrees(u, u, u, u, np.zeros(2, np.uint8))
     with pytest.raises(TypeError, match="hi_rows"):
-        _native.node_side(u, u, u, u, u, u, None, (u, u))
+        _native.node_side(u, u, u, u, u, u, None, (u, u, np.zeros(3, np.uint8)), 2)
+    with pytest.raises(ValueError, match="lo: expected no items or as many as hi"):
+        _native.node_side(u, u, u, u, u, u, None, (u, u, np.zeros(3, np.uint8), u[:1]), 2)
+    with pytest.raises(ValueError, match="internal: expected as many items as cluster"):
+        _native.cluster_side((u,) * 6 + (u[:1],), u, u, 2)
 
 
 @pytest.mark.parametrize(

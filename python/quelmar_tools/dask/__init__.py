@@ -93,11 +93,9 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
     client = _client(client)
     graph, joined, member_paths = _joined(edges, clustering, ids, options, client)
     covered = _pipeline.coverage(graph, joined)
-    record = _calls.delayed(_results.statistics)(
-        graph.totals, [s[0] for s in joined.cluster_sides],
-        [s[2] for s in joined.cluster_sides], [s[2] for s in joined.node_sides], covered, cpm,
-        member_paths)
-    return _finish(client, record, compute, options)
+    record = graph.tasks.task("statistics", 0, _results.statistics, graph.totals, joined.counts,
+                              joined.unresolved, joined.links, covered, cpm, member_paths)
+    return _finish(client, graph.tasks.delayed(record), compute, options)
 
 
 def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None,
@@ -109,13 +107,14 @@ def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None
     computed until the caller computes or writes it; input errors are
     raised then, the same first one from every partition."""
     graph, joined, member_paths = _joined(edges, clustering, ids, options, _client(client))
-    total_edges = _calls.delayed(_results.total_edges)(graph.totals)
-    resolved = _calls.delayed(_results.raise_unresolved)(
-        [s[2] for s in joined.cluster_sides], member_paths)
+    tasks = graph.tasks
+    total_edges = tasks.task("total_edges", 0, _results.total_edges, graph.totals)
+    resolved = tasks.task("raise_unresolved", 0, _results.raise_unresolved, joined.unresolved,
+                          member_paths)
     meta = _results.table_meta(cpm is not None)
-    parts = [_calls.delayed(_results.table_part)(s[0], total_edges, cpm, resolved)
-             for s in joined.cluster_sides]
-    return _calls.from_delayed(parts, meta)
+    parts = [tasks.task("table_part", i, _results.table_part, c, total_edges, cpm, resolved)
+             for i, c in enumerate(joined.counts)]
+    return _calls.from_delayed([tasks.delayed(p) for p in parts], meta)
 
 
 @overload
@@ -149,12 +148,12 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
     theirs = _pipeline.read(other_paths, "clustering", plan)
     inputs_ok = _pipeline.checked(edge_input, mine, theirs)
     graph = _pipeline.graph(edge_input, None, None, plan, inputs_ok)
-    my_sides = _pipeline.clustering(graph, mine, selected, inputs_ok).cluster_sides
-    their_sides = _pipeline.clustering(graph, theirs, None, inputs_ok).cluster_sides
-    result = _calls.delayed(_results.size_diff)(
-        [s[0] for s in my_sides], [s[2] for s in my_sides],
-        [s[0] for s in their_sides], [s[2] for s in their_sides], member_paths, other_paths)
-    return _finish(client, result, compute, options)
+    my_sides = _pipeline.clustering(graph, mine, selected, inputs_ok, "-mine")
+    their_sides = _pipeline.clustering(graph, theirs, None, inputs_ok, "-theirs")
+    result = graph.tasks.task("size_diff", 0, _results.size_diff, my_sides.counts,
+                              my_sides.unresolved, their_sides.counts, their_sides.unresolved,
+                              member_paths, other_paths)
+    return _finish(client, graph.tasks.delayed(result), compute, options)
 
 
 def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,

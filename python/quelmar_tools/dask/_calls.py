@@ -3,20 +3,18 @@
 Dask ships its functions without annotations, so a type checker sees each
 call as untyped. They are made here, through names typed Any, and nowhere
 else; the rest of the package sees typed signatures only. Only public Dask
-and pandas API is used; the one assumption about Dask's internals (how a
-hash shuffle places a row) is spelled out in partition_numbers.
+API is used.
 """
 
 from __future__ import annotations
 
 import inspect
 import time
+import uuid
 from typing import Any, Callable, Sequence
 
 import dask
 import dask.dataframe as dd
-import numpy as np
-import numpy.typing as npt
 import pandas as pd
 
 _dask: Any = dask
@@ -131,6 +129,63 @@ def _watch(client: Any, future: Any, wait: Any, timeout: float) -> None:
             raise RuntimeError(f"the Dask cluster had no worker for {timeout:g} s during the job")
 
 
+class TaskGraph:
+    """Tasks written straight into a graph, in Dask's documented custom
+    graph form ((function, *arguments) under a key; keys and lists of keys
+    among the arguments stand for the values computed under them). Chaining
+    Delayed calls instead costs time that grows with the square of the
+    tasks, each Delayed holding a copy of everything upstream: 16 partitions
+    took seconds to build, 64 minutes. Taking a task out as a Delayed (for
+    a Dask dataframe, say) closes the layer it is in; later tasks go to a
+    new layer that may read what was built from it."""
+
+    def __init__(self, name: str) -> None:
+        self.name = name
+        self.layer = self._new_layer()
+        self.tasks: dict[Any, Any] = {}
+        self.inputs: dict[Any, Any] = {}  # Delayed values the open layer reads
+        self.closed: Any = None  # a Delayed over every closed layer
+        self.layer_of: dict[Any, str] = {}
+
+    def _new_layer(self) -> str:
+        return f"{self.name}-{uuid.uuid4().hex}"
+
+    def task(self, label: str, index: Any, function: Callable[..., Any], *args: Any) -> Any:
+        """Adds function(*args) under the key (label-layer, *index); args may
+        hold keys of this graph and Delayed values, also inside lists."""
+        key = (f"{label}-{self.layer}", *(index if isinstance(index, tuple) else (index,)))
+        self.tasks[key] = (function, *(self._argument(a) for a in args))
+        self.layer_of[key] = self.layer
+        return key
+
+    def _argument(self, value: Any) -> Any:
+        from dask.delayed import Delayed
+
+        if isinstance(value, Delayed):
+            self.inputs[value.key] = value
+            return value.key
+        if isinstance(value, list):
+            return [self._argument(v) for v in value]
+        return value
+
+    def _close(self) -> None:
+        from dask.delayed import Delayed
+        from dask.highlevelgraph import HighLevelGraph
+
+        below = list(self.inputs.values()) + ([self.closed] if self.closed is not None else [])
+        graph = HighLevelGraph.from_collections(self.layer, dict(self.tasks), dependencies=below)
+        self.closed = Delayed(next(iter(self.tasks)), graph, layer=self.layer)
+        self.tasks, self.inputs, self.layer = {}, {}, self._new_layer()
+
+    def delayed(self, key: Any) -> Any:
+        """The value under key, as a Delayed."""
+        from dask.delayed import Delayed
+
+        if self.layer_of[key] == self.layer:
+            self._close()
+        return Delayed(key, self.closed.__dask_graph__(), layer=self.layer_of[key])
+
+
 def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:
     frame: dd.DataFrame = _dd.from_delayed(list(parts), meta=meta, verify_meta=False)
     return frame
@@ -151,13 +206,3 @@ def hash_shuffled(frame: dd.DataFrame, column: str, partitions: int,
     if len(parts) != partitions:
         raise RuntimeError(f"Dask's shuffle returned {len(parts)} partitions, not {partitions}")
     return parts
-
-
-def partition_numbers(keys: pd.DataFrame, partitions: int) -> npt.NDArray[np.int64]:
-    """The partitions hash_shuffled sends these keys to: Dask's hash shuffle
-    casts numeric keys to float64 and takes pandas' row hash modulo the
-    partition count. That is Dask's own choice, not a promised interface; the
-    per-partition steps compare a few keys against it (_pipeline's check)."""
-    hashed = pd.util.hash_pandas_object(keys.astype(np.float64), index=False)
-    numbers: npt.NDArray[np.int64] = (hashed.to_numpy() % np.uint64(partitions)).astype(np.int64)
-    return numbers

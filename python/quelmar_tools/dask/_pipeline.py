@@ -1,22 +1,22 @@
-"""The task graph: which steps shuffle, and how partitions line up.
+"""The task graph: which steps send rows to which, and how partitions line up.
 
-    edge blocks --shuffle by lo--> lo_side --hi rows, shuffle by hi--+
-    membership blocks --shuffle by node-----------------+            |
-                                                         v            v
-                              degrees (lo side + hi side) -> node_side
-    node_side partials --shuffle by cluster--> cluster_side --singles,
-    shuffle by node--> covered (with node_side's per-node counts)
+    edge blocks --by lo--> lo_side --hi rows, by hi--> degrees -> node_side
+    membership blocks --by node--> lo_side (the lines pass on) --^
+    node_side partials --by cluster--> cluster_side --singles, by node-->
+    covered (with node_side's per-node counts)
 
-Every node-keyed shuffle uses the same partition count, so partition i of
-each holds the same nodes and the per-partition steps join locally. Dask
-hashes numeric keys as float64; the names are scrambled (_names) so that
-this spreads them evenly, and each step checks a few keys of its inputs
-against the partition it was given, so a change in Dask's hashing fails
-loudly instead of joining the wrong partitions.
+Rows move as pieces (_stages): a sending task returns one piece per
+partition, one small task per (sender, partition) picks a piece out, and
+the receiving task concatenates its pieces in the senders' order. Every
+routing uses the same partition count and the same rule (partition_of in
+partition_joins.h), so partition i of each node-keyed step holds the same
+nodes and the steps join locally; the rule is this package's own, so no
+assumption about how Dask places rows is needed.
 """
 
 from __future__ import annotations
 
+import operator
 from dataclasses import dataclass
 from typing import Any, Sequence
 
@@ -28,16 +28,19 @@ from quelmar_tools.dask import _calls, _inputs, _stages
 from quelmar_tools.dask._plan import PARQUET_ROW_BYTES, Plan
 from quelmar_tools.dask._names import scramble
 
-CHECKED_KEYS = 16
-
 
 @dataclass
 class Input:
-    """Parsed input files: the rows, and per parsing task None or the
-    message of its first bad line, in file order."""
+    """Parsed input files: one Delayed frame per parsing task, and per
+    parsing task None or the message of its first bad line, in file order."""
 
-    frame: dd.DataFrame
+    parts: list[Any]
     failures: list[Any]
+    meta: pd.DataFrame
+
+    @property
+    def frame(self) -> dd.DataFrame:
+        return _calls.from_delayed(self.parts, self.meta)
 
 
 def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
@@ -50,8 +53,8 @@ def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
         pieces, parse = _inputs.blocks(paths, plan.block_bytes), _inputs.parse_block
     parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
     if not parsed:
-        return Input(_calls.from_delayed([_calls.constant(meta)], meta), [])
-    return Input(_calls.from_delayed([p[0] for p in parsed], meta), [p[1] for p in parsed])
+        return Input([_calls.constant(meta)], [], meta)
+    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta)
 
 
 def checked(*inputs: Input) -> Any:
@@ -61,49 +64,81 @@ def checked(*inputs: Input) -> Any:
     return _calls.delayed(_inputs.raise_first)(*(f for i in inputs for f in i.failures))
 
 
-def _keyed(frame: dd.DataFrame, column: str, partitions: int, method: str | None) -> list[Any]:
-    """The frame hash-shuffled by one column, as one delayed part per
-    partition."""
-    return _calls.hash_shuffled(frame, column, partitions, method)
+def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],
+                  partitions: int) -> list[list[Any]]:
+    """Per partition, the piece each sender (a task returning one piece per
+    partition) has for it."""
+    return [[tasks.task(label, (s, p), _stages.piece, sender, p)
+             for s, sender in enumerate(senders)] for p in range(partitions)]
 
 
-def _check(frame: pd.DataFrame, column: str, number: int, partitions: int) -> None:
-    sample = frame[[column]].head(CHECKED_KEYS)
-    if len(sample) and (_calls.partition_numbers(sample, partitions) != number).any():
-        raise RuntimeError("shuffled partitions do not line up: Dask's hashing of keys changed")
+def _items(tasks: _calls.TaskGraph, label: str, results: Sequence[Any], item: int) -> list[Any]:
+    return [tasks.task(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
 
 
-def _lo_side(edges: pd.DataFrame, members: pd.DataFrame | None, selected: Any,
-             number: int, partitions: int, _inputs_ok: None) -> _stages.LoSide:
-    _check(edges, "lo", number, partitions)
-    if members is None:
-        members = _stages.MEMBER_META
-    else:
-        _check(members, "node", number, partitions)
-    return _stages.lo_side(edges, members, selected)
+def _in_memory(plan: Plan) -> bool:
+    """Whether rows move as pieces held in worker memory, or through Dask's
+    shuffle (P2P passes them through disk when the workers' memory is short;
+    it keeps no row order, so the hi-side rows then carry lo)."""
+    return plan.shuffle_method == "tasks"
 
 
-def _degrees(lo_nodes: pd.DataFrame, hi_rows: pd.DataFrame, number: int,
-             partitions: int) -> pd.DataFrame:
-    _check(hi_rows, "hi", number, partitions)
-    return _stages.degrees(lo_nodes, hi_rows)
+def _frame(pieces: list[_stages.Piece], meta: pd.DataFrame, first: int) -> pd.DataFrame:
+    """Columns first.. of a sender's only piece (routed over one partition)
+    as a frame for Dask's shuffle."""
+    return _stages.as_frame(pieces[0][first:first + len(meta.columns)], meta)
 
 
-def _node_side(members: pd.DataFrame, nodes: pd.DataFrame, hi_rows: pd.DataFrame | None,
-               selected: Any, number: int, partitions: int,
+def _received(*frames: pd.DataFrame) -> list[_stages.Piece]:
+    """What Dask's shuffle delivered to a partition, as one piece."""
+    return [sum((_stages.as_piece(f) for f in frames), ())]
+
+
+def _shuffled(tasks: _calls.TaskGraph, label: str, frames: Sequence[Sequence[Any]],
+              metas: Sequence[pd.DataFrame], column: str, plan: Plan) -> list[Any]:
+    """Per partition, the rows of every frame list (one Delayed frame per
+    sender) shuffled by column, as the one piece a receiver reads."""
+    parts = [_calls.hash_shuffled(_calls.from_delayed(list(f), meta), column, plan.partitions,
+                                  plan.shuffle_method)
+             for f, meta in zip(frames, metas, strict=True)]
+    return [tasks.task(label, p, _received, *received)
+            for p, received in enumerate(zip(*parts, strict=True))]
+
+
+def _moved(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any], plan: Plan,
+           metas: Sequence[pd.DataFrame], column: str) -> list[Any]:
+    """Per partition, what the senders' rows bound there become for their
+    receiver: a list of pieces. metas: the columns of the pieces, as one or
+    more frames for Dask's shuffle, each keyed by column."""
+    if _in_memory(plan):
+        return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
+    frames: list[list[Any]] = []
+    first = 0
+    for meta in metas:
+        frames.append([tasks.delayed(tasks.task(f"{label}-frame{first}", i, _frame, s, meta,
+                                                first)) for i, s in enumerate(senders)])
+        first += len(meta.columns)
+    return _shuffled(tasks, f"{label}-received", frames, metas, column, plan)
+
+
+def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, plan: Plan,
+            label: str) -> list[Any]:
+    if not _in_memory(plan):
+        return _shuffled(tasks, f"{label}-received", [rows.parts], [rows.meta], key, plan)
+    senders = [tasks.task(f"route-{label}", i, _stages.routed, part, key, plan.partitions)
+               for i, part in enumerate(rows.parts)]
+    return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
+
+
+def _lo_side(edges: list[_stages.Piece], members: list[_stages.Piece] | None, selected: Any,
+             parts: int, with_lo: bool, _inputs_ok: None) -> _stages.LoSide:
+    return _stages.lo_side(edges, members, selected, parts, with_lo)
+
+
+def _node_side(members: list[_stages.Piece], nodes: _stages.Piece,
+               hi_rows: _stages.Piece | None, selected: Any, parts: int,
                _inputs_ok: None) -> _stages.NodeSide:
-    _check(members, "node", number, partitions)
-    return _stages.node_side(members, nodes, hi_rows, selected)
-
-
-def _covered(coverage: pd.DataFrame, singles: pd.DataFrame, number: int,
-             partitions: int) -> tuple[int, int]:
-    _check(singles, "node", number, partitions)
-    return _stages.covered(coverage, singles)
-
-
-def _graph_totals(nodes: pd.DataFrame) -> tuple[int, int]:
-    return len(nodes), int(nodes["deg"].to_numpy(np.uint64).sum(dtype=np.uint64))
+    return _stages.node_side(members, nodes, hi_rows, selected, parts)
 
 
 def selection(ids: Sequence[int] | None) -> np.ndarray | None:
@@ -115,65 +150,91 @@ def selection(ids: Sequence[int] | None) -> np.ndarray | None:
 
 @dataclass
 class Graph:
-    """Delayed per-node-partition parts of the graph."""
+    """Keys of the per-node-partition parts of the graph, in `tasks`."""
 
-    partitions: int
-    method: str | None  # of the shuffles
-    nodes: list[Any]  # degrees() frames
-    hi_rows: list[Any] | None  # hi-keyed rows, when a clustering was joined
+    tasks: _calls.TaskGraph
+    plan: Plan
+    nodes: list[Any]  # degrees' node columns
+    hi_rows: list[Any] | None  # the hi-side rows each partition got, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
-    members: list[Any] | None  # the joined clustering's node-keyed lines
+    members: list[Any] | None  # the joined clustering's lines, as one piece per partition
+
+    @property
+    def partitions(self) -> int:
+        return self.plan.partitions
+
+    @property
+    def routes(self) -> int:
+        """The partitions the joins route their outputs over: all of them, or
+        one when Dask's shuffle moves the rows."""
+        return self.plan.partitions if _in_memory(self.plan) else 1
 
 
 @dataclass
 class Clustering:
-    """Delayed parts of one clustering joined with the graph."""
+    """Keys of one clustering joined with the graph: per partition, the
+    node_side parts (partials, coverage, links) and cluster_side parts
+    (counts, singles, unresolved)."""
 
-    node_sides: list[Any]
-    cluster_sides: list[Any]
+    coverage: list[Any]
+    links: list[Any]
+    counts: list[Any]
+    singles: list[Any]
+    unresolved: list[Any]
 
 
 def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
           inputs_ok: Any) -> Graph:
-    partitions, method = plan.partitions, plan.shuffle_method
-    lo_parts = _keyed(edges.frame, "lo", partitions, method)
-    member_parts = (_keyed(members.frame, "node", partitions, method) if members is not None
-                    else [None] * partitions)
-    lo_sides = [
-        _calls.delayed(_lo_side, nout=2)(e, m, selected, i, partitions, inputs_ok)
-        for i, (e, m) in enumerate(zip(lo_parts, member_parts, strict=True))
-    ]
-    hi_frame = _calls.from_delayed([s[1] for s in lo_sides], _stages.HI_META)
-    hi_parts = _keyed(hi_frame, "hi", partitions, method)
-    nodes = [_calls.delayed(_degrees)(s[0], h, i, partitions)
-             for i, (s, h) in enumerate(zip(lo_sides, hi_parts, strict=True))]
-    totals = [_calls.delayed(_graph_totals)(n) for n in nodes]
-    return Graph(partitions, method, nodes, hi_parts if members is not None else None, totals,
-                 member_parts if members is not None else None)
+    tasks = _calls.TaskGraph("quelmar")
+    g = Graph(tasks, plan, [], None, [], None)
+    edge_parts = _routed(tasks, edges, "lo", plan, "edges")
+    member_parts: list[Any] = (_routed(tasks, members, "node", plan, "members")
+                               if members is not None else [None] * plan.partitions)
+    lo_sides = [tasks.task("lo_side", i, _lo_side, e, m, selected, g.routes,
+                           not _in_memory(plan), inputs_ok)
+                for i, (e, m) in enumerate(zip(edge_parts, member_parts, strict=True))]
+    hi_parts = _moved(tasks, "hi", _items(tasks, "hi-rows", lo_sides, 1), plan,
+                      [_stages.HI_META], "hi")
+    degrees = [tasks.task("degrees", i, _stages.degrees, n, h)
+               for i, (n, h) in enumerate(zip(_items(tasks, "lo-nodes", lo_sides, 0), hi_parts,
+                                              strict=True))]
+    g.nodes = _items(tasks, "nodes", degrees, 0)
+    g.totals = [tasks.task("graph_totals", i, _stages.graph_totals, n)
+                for i, n in enumerate(g.nodes)]
+    if members is not None:
+        g.hi_rows = _items(tasks, "hi-joined", degrees, 1)
+        g.members = [[m] for m in _items(tasks, "lines", lo_sides, 2)]
+    return g
 
 
-def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any) -> Clustering:
+def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
+               label: str = "") -> Clustering:
     """The clustering joined with the graph: the one joined when the graph was
     built (members None; its internal edges are counted), or another one
-    (sizes only)."""
+    (sizes only, label telling its tasks apart)."""
+    tasks = g.tasks
     if members is None:
         assert g.members is not None and g.hi_rows is not None
         parts, hi = g.members, g.hi_rows
     else:
-        parts = _keyed(members.frame, "node", g.partitions, g.method)
+        parts = _routed(tasks, members, "node", g.plan, f"members{label}")
         hi = [None] * g.partitions
     node_sides = [
-        _calls.delayed(_node_side, nout=3)(m, n, h, selected, i, g.partitions, inputs_ok)
+        tasks.task(f"node_side{label}", i, _node_side, m, n, h, selected, g.routes, inputs_ok)
         for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
     ]
-    partials = _calls.from_delayed([s[0] for s in node_sides], _stages.PARTIAL_META)
-    cluster_sides = [_calls.delayed(_stages.cluster_side, nout=3)(p)
-                     for p in _keyed(partials, "cluster", g.partitions, g.method)]
-    return Clustering(node_sides, cluster_sides)
+    partials = _moved(tasks, f"partial{label}", _items(tasks, f"partials{label}", node_sides, 0),
+                      g.plan, [_stages.PARTIAL_META, _stages.UNKNOWN_META], "cluster")
+    cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.routes)
+                     for i, p in enumerate(partials)]
+    return Clustering(_items(tasks, f"coverage{label}", node_sides, 1),
+                      _items(tasks, f"links{label}", node_sides, 2),
+                      _items(tasks, f"counts{label}", cluster_sides, 0),
+                      _items(tasks, f"singles{label}", cluster_sides, 1),
+                      _items(tasks, f"unresolved{label}", cluster_sides, 2))
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = _calls.from_delayed([s[1] for s in c.cluster_sides], _stages.SINGLE_META)
-    single_parts = _keyed(singles, "node", g.partitions, g.method)
-    return [_calls.delayed(_covered)(s[1], single, i, g.partitions)
-            for i, (s, single) in enumerate(zip(c.node_sides, single_parts, strict=True))]
+    singles = _moved(g.tasks, "single", c.singles, g.plan, [_stages.SINGLE_META], "node")
+    return [g.tasks.task("covered", i, _stages.covered, s, single)
+            for i, (s, single) in enumerate(zip(c.coverage, singles, strict=True))]

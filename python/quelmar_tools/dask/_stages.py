@@ -1,21 +1,24 @@
 """What each task does to its partition: the native joins (_native.lo_side,
-degrees, node_side) and plain pandas on one block.
+degrees, node_side, cluster_side) and the routing of rows between tasks.
 
 Names and ids are scrambled (see _names); every function here only compares
-them, so the scrambling never shows. Partitions come in two keyings, both
-made by Dask's hash shuffle with the same partition count, so that partition
-i of every frame keyed by node holds the same nodes:
+them, so the scrambling never shows. Rows move between tasks as pieces: a
+step that sends rows on returns one piece per partition (a tuple of column
+arrays, the rows bound there, see partition_joins.h), and the step that
+receives them concatenates the pieces it is given in order. Partitions come
+in two keyings, of the same count, so that partition i of every node-keyed
+step holds the same nodes:
 
 * by node: raw edges keyed by their lower end, the hi-side rows keyed by
   their higher end, memberships keyed by node, singleton members;
-* by cluster: the per-cluster partial counts.
+* by cluster: the per-cluster partial counts and the unknown-node lines.
 
 An edge is held as (lo, hi) with lo <= hi; lo == hi is a self-loop.
 """
 
 from __future__ import annotations
 
-from typing import Any, NamedTuple
+from typing import Any, NamedTuple, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -24,28 +27,21 @@ import pandas as pd
 from quelmar_tools import _native
 
 U64 = npt.NDArray[np.uint64]
+# The columns of rows bound for one partition.
+Piece = tuple[npt.NDArray[Any], ...]
 
 
 EDGE_META = pd.DataFrame({"lo": np.array([], np.uint64), "hi": np.array([], np.uint64)})
 MEMBER_META = pd.DataFrame(
     {k: np.array([], np.uint64) for k in ("node", "cluster", "pos")}
 )
-# The hi-side rows' tag (partition_joins.h): bit 1, the row counts once
-# towards the degree of hi; bit 2, the row carries a cluster of lo, to be
-# tested against the clusters of hi.
-HI_META = pd.DataFrame(
-    {
-        "hi": np.array([], np.uint64),
-        "lo": np.array([], np.uint64),
-        "cluster": np.array([], np.uint64),
-        "tag": np.array([], np.uint8),
-    }
-)
-PARTIAL_COLUMNS = ("n", "vol", "mcd", "minnode", "loops", "internal", "unknown", "pos")
-PARTIAL_META = pd.DataFrame(
-    {"cluster": np.array([], np.uint64)}
-    | {k: np.array([], np.uint64) for k in PARTIAL_COLUMNS}
-)
+COUNT_COLUMNS = ("cluster", "n", "inside", "c", "mcd", "vol")
+# Frames of the transport through Dask's shuffle (_pipeline).
+HI_META = pd.DataFrame({"hi": np.array([], np.uint64), "cluster": np.array([], np.uint64),
+                        "tag": np.array([], np.uint8), "lo": np.array([], np.uint64)})
+PARTIAL_META = pd.DataFrame({k: np.array([], np.uint64) for k in
+                             ("cluster", "n", "vol", "mcd", "minnode", "loops", "internal")})
+UNKNOWN_META = pd.DataFrame({k: np.array([], np.uint64) for k in ("cluster", "pos")})
 SINGLE_META = pd.DataFrame({"node": np.array([], np.uint64)})
 
 
@@ -70,116 +66,142 @@ def _selection(selected: U64 | None) -> U64 | None:
     return None if selected is None else _keys(selected)
 
 
+def _pieces(columns: Sequence[npt.NDArray[Any]], offsets: U64) -> list[Piece]:
+    """Routed columns cut into one piece per partition (views)."""
+    bounds = offsets.tolist()
+    return [tuple(c[bounds[p]:bounds[p + 1]] for c in columns) for p in range(len(bounds) - 1)]
+
+
+def piece(pieces: Sequence[Piece], partition: int) -> Piece:
+    """A copy of the piece for one partition. The copy is what lets Dask
+    count a worker's memory right: a piece sharing its arrays with the
+    sender's list would be counted twice, and spilling either would free
+    nothing, so a worker short of memory would spill without end."""
+    return tuple(np.array(c, copy=True) for c in pieces[partition])
+
+
+def joined(pieces: Sequence[Piece]) -> Piece:
+    """The pieces one partition was sent, as one array per column."""
+    if len(pieces) == 1:
+        return pieces[0]
+    return tuple(np.concatenate(columns) for columns in zip(*pieces, strict=True))
+
+
+def routed(frame: pd.DataFrame, key: str, parts: int) -> list[Piece]:
+    """A parsed block's rows (all columns, uint64) routed by one column."""
+    offsets, order = _native.route(_keys(frame[key]), parts)
+    take = np.frombuffer(order, np.int64)
+    columns = [np.take(_keys(frame[c]), take) for c in frame.columns]
+    return _pieces(columns, _u64(offsets))
+
+
 class LoSide(NamedTuple):
     """What one lo-keyed partition of edges yields."""
 
-    nodes: pd.DataFrame  # node, deg (lo-side), loop (0/1): one row per node
-    hi_rows: pd.DataFrame  # HI_META rows, to be keyed by hi
+    nodes: Piece  # node, deg (lo-side), loop (0/1): one row per node, ascending
+    hi_rows: list[Piece]  # per partition (hi, cluster, tag), see partition_joins.h
+    members: Piece | None  # the membership lines the partition was sent, for node_side
 
 
-def lo_side(edges: pd.DataFrame, members: pd.DataFrame, selected: U64 | None) -> LoSide:
+def lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None, selected: U64 | None,
+            parts: int, with_lo: bool = False) -> LoSide:
     """Distinct edges of the partition's lo nodes, their lo-side degrees, and
     one hi-side row per (edge, selected cluster of lo), or one bare row for an
-    edge whose lo is in no selected cluster."""
-    node, deg, loop, hi, lo, cluster, tag = _native.lo_side(
-        _keys(edges["lo"]), _keys(edges["hi"]), _keys(members["node"]),
-        _keys(members["cluster"]), _selection(selected))
-    node_frame = frame({"node": _u64(node), "deg": _u64(deg), "loop": _u64(loop)})
-    hi_rows = frame({"hi": _u64(hi), "lo": _u64(lo), "cluster": _u64(cluster),
-                     "tag": np.frombuffer(tag, np.uint8)})
-    return LoSide(node_frame, hi_rows)
+    edge whose lo is in no selected cluster; with_lo, the rows carry lo as a
+    fourth column (for a transport that may reorder them)."""
+    lo, hi = joined(edges)
+    lines = joined(members) if members is not None else None
+    m_node, m_cluster = lines[:2] if lines is not None else (np.array([], np.uint64),) * 2
+    node, deg, loop, row_hi, cluster, tag, offsets, row_lo = _native.lo_side(
+        _keys(lo), _keys(hi), _keys(m_node), _keys(m_cluster), _selection(selected), parts,
+        with_lo)
+    rows: Piece = (_u64(row_hi), _u64(cluster), np.frombuffer(tag, np.uint8))
+    if with_lo:
+        rows += (_u64(row_lo),)
+    return LoSide((_u64(node), _u64(deg), _u64(loop)), _pieces(rows, _u64(offsets)), lines)
 
 
-def degrees(lo_nodes: pd.DataFrame, hi_rows: pd.DataFrame) -> pd.DataFrame:
-    """Every node of the partition with its degree and self-loop flag, sorted
-    by node."""
-    node, deg, loop = _native.degrees(
-        _keys(lo_nodes["node"]), _keys(lo_nodes["deg"]), _keys(lo_nodes["loop"]),
-        _keys(hi_rows["hi"]), np.ascontiguousarray(hi_rows["tag"], dtype=np.uint8))
-    return frame({"node": _u64(node), "deg": _u64(deg), "loop": _u64(loop)})
+class Degrees(NamedTuple):
+    nodes: Piece  # node, deg, loop: every node of the partition, ascending
+    hi_rows: Piece  # the hi-side rows the partition was sent (hi, cluster, tag)
+
+
+def degrees(lo_nodes: Piece, hi_rows: Sequence[Piece]) -> Degrees:
+    """Every node of the partition with its degree and self-loop flag."""
+    rows = joined(hi_rows)
+    node, deg, loop = _native.degrees(_keys(lo_nodes[0]), _keys(lo_nodes[1]),
+                                      _keys(lo_nodes[2]), _keys(rows[0]),
+                                      np.ascontiguousarray(rows[2], dtype=np.uint8))
+    return Degrees((_u64(node), _u64(deg), _u64(loop)), rows)
 
 
 class NodeSide(NamedTuple):
     """What one node-keyed partition yields for one clustering."""
 
-    partials: pd.DataFrame  # PARTIAL_META rows, to be keyed by cluster
-    coverage: pd.DataFrame  # node, clusters (selected, known), loop
+    partials: list[Piece]  # per cluster partition: 7 partial columns, unknown cluster, pos
+    coverage: Piece  # node, clusters (selected, known), loop
     covered_links: int  # distinct internal non-loop edges whose hi is here
 
 
-def node_side(
-    members: pd.DataFrame,
-    graph_nodes: pd.DataFrame,
-    hi_rows: pd.DataFrame | None,
-    selected: U64 | None,
-) -> NodeSide:
-    """Joins the partition's membership lines with its nodes (sorted by
-    node, as degrees gives them): per-cluster partial counts (members,
-    volume, smallest degree, smallest member, self-loop members, internal
-    edges), one raw row per line naming an unknown node (all clusters,
-    selected or not), and per node the number of selected clusters it is
-    in."""
+def node_side(members: Sequence[Piece], graph_nodes: Piece, hi_rows: Piece | None,
+              selected: U64 | None, parts: int) -> NodeSide:
+    """Joins the partition's membership lines with its nodes: per-cluster
+    partial counts (members, volume, smallest degree, smallest member,
+    self-loop members, internal edges), the lines naming an unknown node
+    (all clusters, selected or not), and per node the number of selected
+    clusters it is in."""
     rows = None
     if hi_rows is not None:
-        rows = (_keys(hi_rows["hi"]), _keys(hi_rows["lo"]), _keys(hi_rows["cluster"]),
-                np.ascontiguousarray(hi_rows["tag"], dtype=np.uint8))
-    partials, (node, clusters, loop), links = _native.node_side(
-        _keys(graph_nodes["node"]), _keys(graph_nodes["deg"]), _keys(graph_nodes["loop"]),
-        _keys(members["node"]), _keys(members["cluster"]), _keys(members["pos"]),
-        _selection(selected), rows)
-    partial_frame = frame({name: _u64(column)
-                           for name, column in zip(PARTIAL_META.columns, partials, strict=True)})
-    coverage = frame({"node": _u64(node), "clusters": _u64(clusters), "loop": _u64(loop)})
-    return NodeSide(partial_frame, coverage, links)
+        lo = _keys(hi_rows[3]) if len(hi_rows) > 3 else np.array([], np.uint64)
+        rows = (_keys(hi_rows[0]), _keys(hi_rows[1]),
+                np.ascontiguousarray(hi_rows[2], dtype=np.uint8), lo)
+    m_node, m_cluster, m_pos = joined(members)
+    partials, offsets, unknown, coverage, links = _native.node_side(
+        _keys(graph_nodes[0]), _keys(graph_nodes[1]), _keys(graph_nodes[2]), _keys(m_node),
+        _keys(m_cluster), _keys(m_pos), _selection(selected), rows, parts)
+    partial_pieces = _pieces([_u64(c) for c in partials], _u64(offsets))
+    unknown_pieces = _pieces([_u64(c) for c in unknown[:2]], _u64(unknown[2]))
+    pieces = [p + u for p, u in zip(partial_pieces, unknown_pieces, strict=True)]
+    return NodeSide(pieces, tuple(_u64(c) for c in coverage), links)
 
 
 class ClusterSide(NamedTuple):
     """What one cluster-keyed partition of partial counts yields."""
 
-    counts: pd.DataFrame  # cluster, n, inside, c, mcd, vol for clusters of two or more
-    singles: pd.DataFrame  # SINGLE_META: the member of each one-member cluster
+    counts: pd.DataFrame  # COUNT_COLUMNS for clusters of two or more, ascending by cluster
+    singles: list[Piece]  # per node partition: (node,), the member of one-member clusters
     unresolved: pd.DataFrame  # cluster, pos: the second unknown-node line of a cluster
 
 
-def cluster_side(partials: pd.DataFrame) -> ClusterSide:
+def cluster_side(pieces: Sequence[Piece], parts: int) -> ClusterSide:
     """Adds up the partial counts of each cluster."""
-    totals = partials.groupby("cluster", sort=True).agg(
-        n=("n", "sum"),
-        vol=("vol", "sum"),
-        mcd=("mcd", "min"),
-        minnode=("minnode", "min"),
-        loops=("loops", "sum"),
-        internal=("internal", "sum"),
-        unknown=("unknown", "sum"),
-    )
-    totals = totals.astype(np.uint64)
-    kept = totals[totals["n"] >= 2]
-    inside = kept["internal"].to_numpy(np.uint64) * np.uint64(2) + kept["loops"].to_numpy(np.uint64)
-    counts = frame(
-        {
-            "cluster": kept.index.to_numpy(np.uint64),
-            "n": kept["n"].to_numpy(np.uint64),
-            "inside": inside,
-            "c": kept["vol"].to_numpy(np.uint64) - inside,
-            "mcd": kept["mcd"].to_numpy(np.uint64),
-            "vol": kept["vol"].to_numpy(np.uint64),
-        }
-    )
-    singles = frame({"node": totals.loc[totals["n"] == 1, "minnode"].to_numpy(np.uint64)})
-
-    twice = totals.index[totals["unknown"] >= 2]
-    lines = partials.loc[partials["unknown"] > 0, ["cluster", "pos"]]
-    lines = lines[lines["cluster"].isin(twice)].sort_values(["cluster", "pos"])
-    unresolved = pd.DataFrame(lines.groupby("cluster", sort=False).nth(1)).reset_index(drop=True)
-    return ClusterSide(counts, singles, unresolved.astype(np.uint64))
+    rows = joined(pieces)
+    counts, (singles, offsets), unresolved = _native.cluster_side(
+        tuple(_keys(c) for c in rows[:7]), _keys(rows[7]), _keys(rows[8]), parts)
+    count_frame = frame({k: _u64(c) for k, c in zip(COUNT_COLUMNS, counts, strict=True)})
+    lines = frame({"cluster": _u64(unresolved[0]), "pos": _u64(unresolved[1])})
+    return ClusterSide(count_frame, _pieces([_u64(singles)], _u64(offsets)), lines)
 
 
-def covered(coverage: pd.DataFrame, singles: pd.DataFrame) -> tuple[int, int]:
+def covered(coverage: Piece, singles: Sequence[Piece]) -> tuple[int, int]:
     """Covered nodes and covered self-loops of a node partition: a node is
     covered when it is in more selected clusters than one-member ones."""
-    single_count = singles["node"].value_counts(sort=False)
-    node = coverage["node"].to_numpy(np.uint64)
-    as_single = single_count.reindex(pd.Index(node), fill_value=0).to_numpy(np.uint64)
-    is_covered = coverage["clusters"].to_numpy(np.uint64) > as_single
-    loops = coverage["loop"].to_numpy(np.uint64) > 0
-    return int(is_covered.sum()), int((is_covered & loops).sum())
+    node, clusters, loop = coverage
+    single = np.sort(joined(singles)[0]) if singles else np.array([], np.uint64)
+    as_single = np.searchsorted(single, node, "right") - np.searchsorted(single, node, "left")
+    is_covered = clusters > as_single.astype(np.uint64)
+    return int(is_covered.sum()), int((is_covered & (loop > 0)).sum())
+
+
+def as_piece(frame: pd.DataFrame) -> Piece:
+    """A frame's columns as a piece."""
+    return tuple(frame[c].to_numpy() for c in frame.columns)
+
+
+def as_frame(piece: Piece, meta: pd.DataFrame) -> pd.DataFrame:
+    """A piece as a frame with meta's columns."""
+    return frame(dict(zip(meta.columns, piece, strict=True)))
+
+
+def graph_totals(nodes: Piece) -> tuple[int, int]:
+    return len(nodes[0]), int(nodes[1].sum(dtype=np.uint64))

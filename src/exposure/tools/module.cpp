@@ -43,9 +43,11 @@ PyMethodDef functions[] = {
     keyword_function("parse_lines", parse_lines),
     keyword_function("unresolved_message", unresolved_message),
     keyword_function("size_changes", size_changes),
+    keyword_function("route", route),
     keyword_function("lo_side", lo_side),
     keyword_function("degrees", degrees),
     keyword_function("node_side", node_side),
+    keyword_function("cluster_side", cluster_side),
     {nullptr, nullptr, 0, nullptr},
 };
 

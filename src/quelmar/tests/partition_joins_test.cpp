@@ -1,13 +1,15 @@
-// The partition joins against a plain model: with one partition holding
-// every node, lo_side -> degrees -> node_side must give each node its
-// degree, each cluster its members, volume and internal edges, counted
-// straight from sets of distinct edges and memberships.
+// The partition joins against a plain model: run over any number of
+// partitions as the Dask path runs them (routed rows concatenated at their
+// destination), lo_side -> degrees -> node_side -> cluster_side must give
+// each node its degree, each cluster its members, volume and internal
+// edges, counted straight from sets of distinct edges and memberships.
 
 #include "src/quelmar/partition_joins.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 #include <ranges>
@@ -47,27 +49,118 @@ Input random_input(std::mt19937_64& rng, std::size_t edges, std::size_t lines) {
     return in;
 }
 
+// Rows [offsets[p], offsets[p + 1]) of a routed column.
+template <class T>
+std::span<const T> group(const std::vector<T>& column, const Column& offsets, std::size_t p) {
+    return std::span<const T>(column).subspan(offsets[p], offsets[p + 1] - offsets[p]);
+}
+
+template <class T>
+void append(std::vector<T>& to, std::span<const T> rows) {
+    to.insert(to.end(), rows.begin(), rows.end());
+}
+
+// What the whole Dask path keeps, the partitions' outputs put together.
 struct Joined {
-    LoSide lo;
-    NodeColumns nodes;
-    NodeSide side;
+    std::map<std::uint64_t, std::pair<std::uint64_t, std::uint64_t>> degree;  // deg, loop
+    std::map<std::uint64_t, std::array<std::uint64_t, 5>> counts;  // n, inside, c, mcd, vol
+    std::multiset<std::uint64_t> singles;
+    std::map<std::uint64_t, std::uint64_t> unresolved;                          // cluster -> pos
+    std::map<std::uint64_t, std::pair<std::uint64_t, std::uint64_t>> coverage;  // clusters, loop
+    std::uint64_t links = 0;
 };
 
-Joined join(const Input& in, Selection selected, bool with_hi_rows = true) {
-    Joined j{lo_side(in.lo, in.hi, in.m_node, in.m_cluster, selected), {}, {}};
-    const HiRows& h = j.lo.hi_rows;
-    j.nodes = degrees({j.lo.nodes.node, j.lo.nodes.deg, j.lo.nodes.loop}, h.hi, h.tag);
-    std::optional<HiRowKeys> rows;
-    if (with_hi_rows) rows = HiRowKeys{h.hi, h.lo, h.cluster, h.tag};
-    j.side = node_side({j.nodes.node, j.nodes.deg, j.nodes.loop},
-                       {in.m_node, in.m_cluster, in.m_pos}, selected, rows);
+// The path over `parts` partitions as the tasks run it: inputs routed by
+// node, every routed output concatenated at its destination in source order.
+// reordered: the rows carry lo, and each destination gets its rows reversed
+// (a transport that keeps no order).
+Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_hi_rows = true,
+            bool reordered = false) {
+    std::vector<Input> at(parts);
+    const Routing edges = route(in.lo, parts), lines = route(in.m_node, parts);
+    for (std::uint64_t p = 0; p < parts; ++p) {
+        for (std::size_t r = edges.offsets[p]; r < edges.offsets[p + 1]; ++r) {
+            at[p].lo.push_back(in.lo[edges.order[r]]);
+            at[p].hi.push_back(in.hi[edges.order[r]]);
+        }
+        for (std::size_t r = lines.offsets[p]; r < lines.offsets[p + 1]; ++r) {
+            at[p].m_node.push_back(in.m_node[lines.order[r]]);
+            at[p].m_cluster.push_back(in.m_cluster[lines.order[r]]);
+            at[p].m_pos.push_back(in.m_pos[lines.order[r]]);
+        }
+    }
+    std::vector<LoSide> lo;
+    for (const Input& i : at)
+        lo.push_back(lo_side(i.lo, i.hi, i.m_node, i.m_cluster, selected, parts, reordered));
+    Joined j;
+    std::vector<NodeSide> sides;
+    for (std::uint64_t p = 0; p < parts; ++p) {
+        Column hi, cluster, row_lo;
+        std::vector<std::uint8_t> tag;
+        for (const LoSide& s : lo) {
+            append(hi, group(s.hi_rows.hi, s.hi_rows.offsets, p));
+            append(cluster, group(s.hi_rows.cluster, s.hi_rows.offsets, p));
+            append(tag, group(s.hi_rows.tag, s.hi_rows.offsets, p));
+            if (reordered) append(row_lo, group(s.hi_rows.lo, s.hi_rows.offsets, p));
+        }
+        if (reordered) {
+            std::reverse(hi.begin(), hi.end());
+            std::reverse(cluster.begin(), cluster.end());
+            std::reverse(tag.begin(), tag.end());
+            std::reverse(row_lo.begin(), row_lo.end());
+        }
+        const NodeColumns& l = lo[p].nodes;
+        const NodeColumns nodes = degrees({l.node, l.deg, l.loop}, hi, tag);
+        for (std::size_t k = 0; k < nodes.node.size(); ++k) {
+            EXPECT_EQ(partition_of(nodes.node[k], parts), p);
+            EXPECT_TRUE(k == 0 || nodes.node[k - 1] < nodes.node[k]);
+            j.degree[nodes.node[k]] = {nodes.deg[k], nodes.loop[k]};
+        }
+        std::optional<HiRowKeys> rows;
+        if (with_hi_rows) rows = HiRowKeys{hi, cluster, tag, row_lo};
+        sides.push_back(node_side({nodes.node, nodes.deg, nodes.loop},
+                                  {at[p].m_node, at[p].m_cluster, at[p].m_pos}, selected, rows,
+                                  parts));
+        const NodeSide& s = sides.back();
+        j.links += s.covered_links;
+        for (std::size_t k = 0; k < s.node.size(); ++k) {
+            j.coverage[s.node[k]] = {s.clusters[k], s.loop[k]};
+        }
+    }
+    for (std::uint64_t p = 0; p < parts; ++p) {
+        std::vector<Column> partials(kPartialColumns);
+        Column unknown_cluster, unknown_pos;
+        for (const NodeSide& s : sides) {
+            for (int c = 0; c < kPartialColumns; ++c) {
+                append(partials[c], group(s.partials[c], s.partial_offsets, p));
+            }
+            append(unknown_cluster, group(s.unknown_cluster, s.unknown_offsets, p));
+            append(unknown_pos, group(s.unknown_pos, s.unknown_offsets, p));
+        }
+        const std::vector<Keys> keys(partials.begin(), partials.end());
+        const ClusterSide c = cluster_side({keys, unknown_cluster, unknown_pos}, parts);
+        for (std::size_t k = 0; k < c.cluster.size(); ++k) {
+            EXPECT_EQ(partition_of(c.cluster[k], parts), p);
+            j.counts[c.cluster[k]] = {c.n[k], c.inside[k], c.c[k], c.mcd[k], c.vol[k]};
+        }
+        for (std::size_t k = 0; k < c.unresolved_cluster.size(); ++k) {
+            j.unresolved[c.unresolved_cluster[k]] = c.unresolved_pos[k];
+        }
+        for (std::uint64_t q = 0; q < parts; ++q) {
+            for (const std::uint64_t node : group(c.singles, c.single_offsets, q)) {
+                EXPECT_EQ(partition_of(node, parts), q);
+                j.singles.insert(node);
+            }
+        }
+    }
     return j;
 }
 
-void check_against_model(const Input& in, const std::set<std::uint64_t>* selected) {
+void check_against_model(const Input& in, const std::set<std::uint64_t>* selected,
+                         std::uint64_t parts, bool reordered = false) {
     std::vector<std::uint64_t> ids;
     if (selected) ids.assign(selected->begin(), selected->end());
-    const Joined j = join(in, selected ? Selection(ids) : std::nullopt);
+    const Joined j = join(in, selected ? Selection(ids) : std::nullopt, parts, true, reordered);
 
     const std::set<Edge> edges = [&] {
         std::set<Edge> s;
@@ -80,28 +173,22 @@ void check_against_model(const Input& in, const std::set<std::uint64_t>* selecte
         if (a == b) degree[a].second = 1;
         else degree[b].first++;
     }
-    ASSERT_EQ(j.nodes.node.size(), degree.size());
-    std::size_t i = 0;
-    for (const auto& [node, dl] : degree) {
-        EXPECT_EQ(j.nodes.node[i], node);
-        EXPECT_EQ(j.nodes.deg[i], dl.first);
-        EXPECT_EQ(j.nodes.loop[i], dl.second);
-        ++i;
-    }
+    EXPECT_EQ(j.degree, degree);
 
     std::set<Edge> members;  // (node, cluster), known and selected
-    std::multiset<std::pair<std::uint64_t, std::uint64_t>> unknown;  // (cluster, pos)
+    std::map<std::uint64_t, std::set<std::uint64_t>> unknown;  // cluster -> positions
     for (std::size_t k = 0; k < in.m_node.size(); ++k) {
-        if (!degree.contains(in.m_node[k])) unknown.insert({in.m_cluster[k], in.m_pos[k]});
+        if (!degree.contains(in.m_node[k])) unknown[in.m_cluster[k]].insert(in.m_pos[k]);
         else if (!selected || selected->contains(in.m_cluster[k]))
             members.insert({in.m_node[k], in.m_cluster[k]});
     }
     std::map<std::uint64_t, ClusterModel> clusters;
-    std::map<std::uint64_t, std::uint64_t> per_node;
+    std::map<std::uint64_t, std::pair<std::uint64_t, std::uint64_t>> coverage;
     for (const auto& [node, cluster] : members) {
         ClusterModel& c = clusters[cluster];
         const auto [deg, loop] = degree[node];
-        c.n++, c.vol += deg, c.loops += loop, per_node[node]++;
+        c.n++, c.vol += deg, c.loops += loop;
+        coverage[node] = {coverage[node].first + 1, loop};
         c.mcd = std::min(c.mcd, deg), c.minnode = std::min(c.minnode, node);
     }
     std::uint64_t links = 0;
@@ -114,35 +201,22 @@ void check_against_model(const Input& in, const std::set<std::uint64_t>* selecte
         }
         links += covered;
     }
-
-    const auto& p = j.side.partials;
-    std::map<std::uint64_t, ClusterModel> got;
-    std::multiset<std::pair<std::uint64_t, std::uint64_t>> got_unknown;
-    for (std::size_t r = 0; r < p[kClusterId].size(); ++r) {
-        if (p[kUnknown][r]) {
-            EXPECT_EQ(p[kN][r] + p[kVol][r] + p[kInternal][r], 0u);
-            got_unknown.insert({p[kClusterId][r], p[kPos][r]});
-            continue;
-        }
-        EXPECT_FALSE(got.contains(p[kClusterId][r])) << "one member row per cluster";
-        got[p[kClusterId][r]] = {p[kN][r],       p[kVol][r],   p[kMcd][r],
-                                 p[kMinNode][r], p[kLoops][r], p[kInternal][r]};
-    }
-    EXPECT_EQ(got_unknown, unknown);
-    ASSERT_EQ(got.size(), clusters.size());
+    std::map<std::uint64_t, std::array<std::uint64_t, 5>> counts;
+    std::multiset<std::uint64_t> singles;
     for (const auto& [id, c] : clusters) {
-        const ClusterModel& g = got[id];
-        EXPECT_EQ(std::tie(g.n, g.vol, g.mcd, g.minnode, g.loops, g.internal),
-                  std::tie(c.n, c.vol, c.mcd, c.minnode, c.loops, c.internal))
-            << "cluster " << id;
+        if (c.n == 1) singles.insert(c.minnode);
+        const std::uint64_t inside = 2 * c.internal + c.loops;
+        if (c.n >= 2) counts[id] = {c.n, inside, c.vol - inside, c.mcd, c.vol};
     }
-    EXPECT_EQ(j.side.covered_links, links);
-    EXPECT_EQ(j.side.node,
-              (Column(std::views::keys(per_node).begin(), std::views::keys(per_node).end())));
-    for (std::size_t k = 0; k < j.side.node.size(); ++k) {
-        EXPECT_EQ(j.side.clusters[k], per_node[j.side.node[k]]);
-        EXPECT_EQ(j.side.loop[k], degree[j.side.node[k]].second);
+    std::map<std::uint64_t, std::uint64_t> unresolved;
+    for (const auto& [id, positions] : unknown) {
+        if (positions.size() >= 2) unresolved[id] = *std::next(positions.begin());
     }
+    EXPECT_EQ(j.counts, counts);
+    EXPECT_EQ(j.singles, singles);
+    EXPECT_EQ(j.unresolved, unresolved);
+    EXPECT_EQ(j.coverage, coverage);
+    EXPECT_EQ(j.links, links);
 }
 
 TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
@@ -152,10 +226,26 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
     for (const std::size_t edges : {0, 1, 40, 3000}) {
         for (int round = 0; round < 3; ++round) {
             const Input in = random_input(rng, edges, edges / 2 + 5);
-            check_against_model(in, nullptr);
-            check_against_model(in, &some);
+            for (const std::uint64_t parts : {1, 3, 8}) {
+                check_against_model(in, nullptr, parts);
+                check_against_model(in, &some, parts);
+            }
+            check_against_model(in, &some, 3, true);
+            check_against_model(in, nullptr, 2, true);
         }
     }
+}
+
+//   1 --- 2      clusters: 7 = {1, 2, 3}, 8 = {3, 4}; 3 has a self-loop,
+//    \   /       the edge 1-2 is given twice.
+//     \ /
+//      3 --- 4
+TEST(PartitionJoinsTest, RouteGroupsByPartitionKeepingOrder) {
+    const Column keys = {kNone, 0, 5, kNone - 1, UINT64_MAX / 2, 1, UINT64_MAX / 2 + 1};
+    const Routing r = route(keys, 2);
+    EXPECT_EQ(r.offsets, (Column{0, 4, 7}));
+    EXPECT_EQ(r.order, (std::vector<std::size_t>{1, 2, 4, 5, 0, 3, 6}));
+    EXPECT_EQ(route(keys, 1).order, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
 }
 
 //   1 --- 2      clusters: 7 = {1, 2, 3}, 8 = {3, 4}; 3 has a self-loop,
@@ -165,51 +255,45 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
 TEST(PartitionJoinsTest, HiRowsCarryEachSelectedClusterOfLoOnce) {
     const Column lo = {1, 1, 1, 2, 3, 3}, hi = {2, 2, 3, 3, 3, 4};
     const Column m_node = {1, 2, 3, 3, 4, 3}, m_cluster = {7, 7, 7, 8, 8, 7};
-    const LoSide side = lo_side(lo, hi, m_node, m_cluster, std::nullopt);
+    const LoSide side = lo_side(lo, hi, m_node, m_cluster, std::nullopt, 1);
     EXPECT_EQ(side.nodes.node, (Column{1, 2, 3}));
     EXPECT_EQ(side.nodes.deg, (Column{2, 1, 2}));
     EXPECT_EQ(side.nodes.loop, (Column{0, 0, 1}));
-
-    std::set<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, int>> rows;
-    std::multiset<Edge> counted;
-    for (std::size_t r = 0; r < side.hi_rows.hi.size(); ++r) {
-        const HiRows& h = side.hi_rows;
-        rows.insert({h.hi[r], h.lo[r], h.cluster[r], h.tag[r] & kCluster});
-        if (h.tag[r] & kDegree) counted.insert({h.lo[r], h.hi[r]});
-    }
-    EXPECT_EQ(rows.size(), side.hi_rows.hi.size());
-    EXPECT_EQ(rows, (decltype(rows){{2, 1, 7, kCluster},
-                                    {3, 1, 7, kCluster},
-                                    {3, 2, 7, kCluster},
-                                    {4, 3, 7, kCluster},
-                                    {4, 3, 8, kCluster}}));
-    EXPECT_EQ(counted, (std::multiset<Edge>{{1, 2}, {1, 3}, {2, 3}, {3, 4}}));
+    // One run per edge, its kDegree row first: 1-2, 1-3, 2-3, 3-4 (in 7 and 8).
+    constexpr std::uint8_t kBoth = kDegree | kCluster;
+    EXPECT_EQ(side.hi_rows.hi, (Column{2, 3, 3, 4, 4}));
+    EXPECT_EQ(side.hi_rows.cluster, (Column{7, 7, 7, 7, 8}));
+    EXPECT_EQ(side.hi_rows.tag, (std::vector<std::uint8_t>{kBoth, kBoth, kBoth, kBoth, kCluster}));
+    EXPECT_EQ(side.hi_rows.offsets, (Column{0, 5}));
 
     const Column only_8 = {8};
-    const LoSide selected = lo_side(lo, hi, m_node, m_cluster, Selection(only_8));
+    const LoSide selected = lo_side(lo, hi, m_node, m_cluster, Selection(only_8), 1);
     // 1 and 2 are in no selected cluster: one bare row per edge.
     EXPECT_EQ(selected.hi_rows.cluster, (Column{0, 0, 0, 8}));
-    EXPECT_EQ(selected.hi_rows.tag,
-              (std::vector<std::uint8_t>{kDegree, kDegree, kDegree, kDegree | kCluster}));
+    EXPECT_EQ(selected.hi_rows.tag, (std::vector<std::uint8_t>{kDegree, kDegree, kDegree, kBoth}));
 }
 
-TEST(PartitionJoinsTest, EmptyInputsGiveEmptyColumns) {
-    const Joined j = join({}, std::nullopt);
-    EXPECT_TRUE(j.lo.nodes.node.empty());
-    EXPECT_TRUE(j.lo.hi_rows.hi.empty());
-    EXPECT_TRUE(j.nodes.node.empty());
-    EXPECT_EQ(j.side.partials.size(), std::size_t{kPartialColumns});
-    EXPECT_TRUE(j.side.partials[kClusterId].empty());
-    EXPECT_EQ(j.side.covered_links, 0u);
+TEST(PartitionJoinsTest, EmptyInputsGiveEmptyResults) {
+    const Joined j = join({}, std::nullopt, 3);
+    EXPECT_TRUE(j.degree.empty());
+    EXPECT_TRUE(j.counts.empty());
+    EXPECT_TRUE(j.coverage.empty());
+    EXPECT_EQ(j.links, 0u);
 }
 
 TEST(PartitionJoinsTest, WithoutHiRowsNoInternalEdges) {
     std::mt19937_64 rng(3);
     const Input in = random_input(rng, 200, 100);
-    const Joined j = join(in, std::nullopt, false);
-    const Column& internal = j.side.partials[kInternal];
-    EXPECT_TRUE(std::all_of(internal.begin(), internal.end(), [](auto v) { return v == 0; }));
-    EXPECT_EQ(j.side.covered_links, 0u);
+    const Joined j = join(in, std::nullopt, 2, false);
+    EXPECT_FALSE(j.counts.empty());
+    for (const auto& [id, count] : j.counts) {
+        EXPECT_EQ(count[1] + count[2], count[4]) << "inside + c == vol";
+    }
+    std::uint64_t loops = 0, inside = 0;
+    for (const auto& [id, count] : j.counts) inside += count[1];
+    for (const auto& [node, cover] : j.coverage) loops += cover.first * cover.second;
+    EXPECT_EQ(inside, loops) << "only self-loops are inside";
+    EXPECT_EQ(j.links, 0u);
 }
 
 }  // namespace
