@@ -169,21 +169,26 @@ class TaskGraph:
         return value
 
     def _close(self) -> None:
-        from dask.delayed import Delayed
         from dask.highlevelgraph import HighLevelGraph
 
         below = list(self.inputs.values()) + ([self.closed] if self.closed is not None else [])
         graph = HighLevelGraph.from_collections(self.layer, dict(self.tasks), dependencies=below)
-        self.closed = Delayed(next(iter(self.tasks)), graph, layer=self.layer)
+        self.closed = _delayed_value(next(iter(self.tasks)), graph, layer=self.layer)
         self.tasks, self.inputs, self.layer = {}, {}, self._new_layer()
 
     def delayed(self, key: Any) -> Any:
         """The value under key, as a Delayed."""
-        from dask.delayed import Delayed
-
         if self.layer_of[key] == self.layer:
             self._close()
-        return Delayed(key, self.closed.__dask_graph__(), layer=self.layer_of[key])
+        return _delayed_value(key, self.closed.__dask_graph__(), layer=self.layer_of[key])
+
+
+def _delayed_value(key: Any, graph: Any, layer: str) -> Any:
+    """A Delayed over a value of a graph built by hand."""
+    from dask.delayed import Delayed
+
+    make: Any = Delayed
+    return make(key, graph, layer=layer)
 
 
 def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:
