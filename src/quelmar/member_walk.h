@@ -5,7 +5,8 @@
 // memory: it fetches the offsets, then the neighbour lists, of members a
 // little ahead. Each neighbour is tested for membership through the worker's
 // dense marks when they pay off (node_marks.h), else through the cluster's own
-// bitmap; the answers are the same either way, only speed and memory differ.
+// bitmap or a binary search of its ids; the answers are the same either way,
+// only speed and memory differ.
 // Most clusters are small (a few members), too small to fetch ahead within
 // one, so runs of clusters laid end to end are walked with the fetching
 // running on into the next clusters (walk_clusters).
@@ -80,20 +81,12 @@ void walk_members(const base::Graph& graph, std::span<const utils::NodeId> membe
         visit);
 }
 
-// The same before the bitmap exists: a member is found in `members`
-// (ascending, distinct) by binary search when the marks do not pay off.
-template <class Visit>
-void walk_members(const base::Graph& graph, std::span<const utils::NodeId> members,
-                  NodeMarks* marks, Visit&& visit) {
-    detail::walk_marked_or(graph, members, members, marks, detail::binary_search_in(members),
-                           visit);
-}
-
 // Walks a run of clusters laid end to end: cluster k's members (ascending,
 // distinct) are ids[bounds[k] - bounds[0], bounds[k + 1] - bounds[0]). Calls
 // per_cluster(k, members, walk) for each cluster in order, where
 // walk(visit) walks cluster k's members as walk_members does, fetching ahead
-// into the clusters after it.
+// into the clusters after it. No bitmap is needed: without the marks, a
+// member is found in the cluster's ids by binary search.
 template <class PerCluster>
 void walk_clusters(const base::Graph& graph, std::span<const utils::NodeId> ids,
                    std::span<const std::uint64_t> bounds, NodeMarks* marks,
