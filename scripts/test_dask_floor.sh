@@ -12,7 +12,7 @@ python3 -m venv "$scratch/venv"
 "$scratch/venv/bin/python" -m pip install -q "dask[dataframe,distributed]==2025.1.0" \
     "distributed==2025.1.0" "pyarrow==14.0.2" "numpy<2" "pandas<3" pytest hypothesis lz4 networkx
 mkdir -p "$scratch/built"
-ln -sf "$site"/quelmar.cpython-*.so "$site/quelmar_tools" "$scratch/built/"
+ln -sf "$site"/quelmar.cpython-*.so "$site/quelmar.libs" "$site/quelmar_tools" "$scratch/built/"
 "$scratch/venv/bin/python" -c "import sysconfig; print('$scratch/built', file=open(sysconfig.get_paths()['purelib'] + '/built.pth', 'w'))"
 "$scratch/venv/bin/python" -m pip list 2>/dev/null | grep -iE "^(dask|distributed|pandas|numpy|pyarrow) "
 "$scratch/venv/bin/python" -m pytest -q -p no:cacheprovider tests/python/test_dask.py
