@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "runtime/parallel.h"
+#include "runtime/prefetch.h"
 
 namespace quelmar::base {
 
@@ -35,11 +36,13 @@ Clustering MembershipBuilder::finish(runtime::WorkerPool* pool) && {
         cluster_of_run[r] = it->second;
     }
     index_of = {};
-    std::vector<std::uint32_t> by_id(ids.size());
-    std::iota(by_id.begin(), by_id.end(), 0);
-    std::sort(by_id.begin(), by_id.end(), [&](auto a, auto b) { return ids[a] < ids[b]; });
+    // Pairs sort faster than indices compared through the ids; ids are
+    // distinct, so the order is by id alone.
+    std::vector<std::pair<ClusterId, std::uint32_t>> by_id(ids.size());
+    for (std::uint32_t k = 0; k < by_id.size(); ++k) by_id[k] = {ids[k], k};
+    std::sort(by_id.begin(), by_id.end());
     std::vector<std::uint32_t> rank(ids.size());
-    for (std::uint32_t k = 0; k < by_id.size(); ++k) rank[by_id[k]] = k;
+    for (std::uint32_t k = 0; k < by_id.size(); ++k) rank[by_id[k].second] = k;
 
     // Run indices by rank of their cluster, input order kept within one.
     std::vector<std::uint64_t> first_run(ids.size() + 1, 0);
@@ -52,19 +55,30 @@ Clustering MembershipBuilder::finish(runtime::WorkerPool* pool) && {
             runs_by_rank[cursor[rank[cluster_of_run[r]]]++] = r;
     }
 
-    std::vector<Cluster> cores = runtime::parallel_map(pool, ids.size(), [&](std::size_t k) {
-        Cluster cluster;
-        auto& core = cluster.core;
-        for (std::uint64_t i = first_run[k]; i < first_run[k + 1]; ++i) {
-            const MemberRun& run = runs_[runs_by_rank[i]];
-            core.insert(core.end(), members_.begin() + run.begin, members_.begin() + run.end);
-        }
-        std::sort(core.begin(), core.end());
-        core.erase(std::unique(core.begin(), core.end()), core.end());
-        // Every cluster here has a known member: fewer than two is one.
-        if (core.size() < 2) core = {};
-        return cluster;
-    });
+    // A cluster's runs lie anywhere in the input, and most clusters are
+    // small: the runs of the clusters a little ahead are fetched meanwhile.
+    std::vector<Cluster> cores(ids.size());
+    auto first_run_of = [&](std::size_t k) -> const MemberRun& {
+        return runs_[runs_by_rank[first_run[k]]];
+    };
+    runtime::parallel_for_ranges(
+        pool, ids.size(), [&](std::size_t begin, std::size_t end, std::size_t) {
+            constexpr std::size_t kAhead = 8;
+            for (std::size_t k = begin; k < end; ++k) {
+                if (k + 2 * kAhead < end) runtime::prefetch(&first_run_of(k + 2 * kAhead));
+                if (k + kAhead < end) runtime::prefetch(&members_[first_run_of(k + kAhead).begin]);
+                auto& core = cores[k].core;
+                for (std::uint64_t i = first_run[k]; i < first_run[k + 1]; ++i) {
+                    const MemberRun& run = runs_[runs_by_rank[i]];
+                    core.insert(core.end(), members_.begin() + run.begin,
+                                members_.begin() + run.end);
+                }
+                std::sort(core.begin(), core.end());
+                core.erase(std::unique(core.begin(), core.end()), core.end());
+                // Every cluster here has a known member: fewer than two is one.
+                if (core.size() < 2) core = {};
+            }
+        });
     members_ = {};
     runs_ = {};
 
@@ -73,7 +87,7 @@ Clustering MembershipBuilder::finish(runtime::WorkerPool* pool) && {
         if (cores[k].core.empty()) {
             ++result.dropped_singletons;
         } else {
-            result.clusters.emplace_back(ids[by_id[k]], std::move(cores[k]));
+            result.clusters.emplace_back(by_id[k].first, std::move(cores[k]));
         }
     }
     result.unknown_memberships = unresolved_.size();
