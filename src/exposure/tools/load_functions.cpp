@@ -46,7 +46,18 @@ SharedClustering pack(const SharedGraph& graph, base::Clustering clustering,
     return std::make_shared<const RichClustering>(std::move(packed));
 }
 
-PyObject* finish_clustering(runtime::Result<SharedClustering> made, const char* path) {
+// Loads a clustering without the interpreter lock (load() gives the
+// base::Clustering) and packs it; `path` names the file in errors, null for
+// arrays.
+template <class Load>
+PyObject* load_and_pack(const SharedGraph& graph, std::optional<double> cpm, const char* path,
+                        Load&& load) {
+    runtime::Result<SharedClustering> made =
+        without_gil([&]() -> runtime::Result<SharedClustering> {
+            runtime::Result<base::Clustering> loaded = load();
+            if (!loaded) return std::move(loaded).error();
+            return pack(graph, std::move(loaded).value(), cpm);
+        });
     if (!made) return raise_error(made.error(), kPlain, path);
     return new_clustering(std::move(made).value());
 }
@@ -109,14 +120,9 @@ PyObject* load_clustering(PyObject*, PyObject* args, PyObject* kwargs) {
             !cpm_argument(bound[2], &cpm) || !strict_argument(bound[3], &options)) {
             return nullptr;
         }
-        runtime::Result<SharedClustering> made =
-            without_gil([&]() -> runtime::Result<SharedClustering> {
-                runtime::Result<base::Clustering> loaded =
-                    base::Clustering::parse_from_file(graph->graph(), path, options);
-                if (!loaded) return std::move(loaded).error();
-                return pack(graph, std::move(loaded).value(), cpm);
-            });
-        return finish_clustering(std::move(made), path.c_str());
+        return load_and_pack(graph, cpm, path.c_str(), [&] {
+            return base::Clustering::parse_from_file(graph->graph(), path, options);
+        });
     });
 }
 
@@ -138,14 +144,10 @@ PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwarg
             PyErr_SetString(PyExc_ValueError, "nodes and clusters differ in length");
             return nullptr;
         }
-        runtime::Result<SharedClustering> made =
-            without_gil([&]() -> runtime::Result<SharedClustering> {
-                runtime::Result<base::Clustering> built = base::Clustering::from_memberships(
-                    graph->graph(), nodes.uint64s(), clusters.uint64s(), options);
-                if (!built) return std::move(built).error();
-                return pack(graph, std::move(built).value(), cpm);
-            });
-        return finish_clustering(std::move(made), nullptr);
+        return load_and_pack(graph, cpm, nullptr, [&] {
+            return base::Clustering::from_memberships(graph->graph(), nodes.uint64s(),
+                                                      clusters.uint64s(), options);
+        });
     });
 }
 
@@ -168,14 +170,9 @@ PyObject* clustering_from_rows(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, "rows: expected an even number of values");
             return nullptr;
         }
-        runtime::Result<SharedClustering> made =
-            without_gil([&]() -> runtime::Result<SharedClustering> {
-                runtime::Result<base::Clustering> built =
-                    base::Clustering::from_membership_rows(graph->graph(), rows.uint64s(), options);
-                if (!built) return std::move(built).error();
-                return pack(graph, std::move(built).value(), cpm);
-            });
-        return finish_clustering(std::move(made), nullptr);
+        return load_and_pack(graph, cpm, nullptr, [&] {
+            return base::Clustering::from_membership_rows(graph->graph(), rows.uint64s(), options);
+        });
     });
 }
 
