@@ -1,8 +1,9 @@
 // Times the phases of a clustering run on real files, with a pool of a given
 // size: graph load, clustering load, packing, building the member bitmaps
 // (which the quality measures and the agreement read; the statistics do
-// not), selecting everything, and the statistics. Prints one line per phase with its wall time and
-// the process's peak resident memory so far, then the packed clustering's memory per member and per
+// not), selecting everything, and the statistics. Prints one line per phase with its wall time,
+// the processor time of all its threads (steadier than the wall time on a shared machine) and the
+// process's peak resident memory so far, then the packed clustering's memory per member and per
 // cluster.
 //
 //   phases_bench GRAPH CLUSTERING THREADS
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -41,12 +43,21 @@ double peak_rss_mib() {
     return 0.0;
 }
 
+double process_cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
 template <class F>
 auto phase(const char* name, F&& run) {
-    auto start = Clock::now();
+    const auto start = Clock::now();
+    const double cpu_start = process_cpu_seconds();
     auto result = run();
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%-18s %9.3f s   peak %8.1f MiB\n", name, seconds, peak_rss_mib());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = process_cpu_seconds() - cpu_start;
+    std::printf("%-18s %9.3f s   cpu %8.3f s   peak %8.1f MiB\n", name, seconds, cpu,
+                peak_rss_mib());
     return result;
 }
 

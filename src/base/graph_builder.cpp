@@ -130,11 +130,34 @@ bool GraphBuilder::add_lines(std::span<const utils::NodeName> names) {
     return true;
 }
 
+// Parts are resolved in rounds of at most kMaxRoundPositions.
+bool GraphBuilder::add_lines(std::span<const NamePart> parts) {
+    std::size_t first = 0;
+    std::size_t positions = 0;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        if (positions + parts[p].names.size() > kMaxRoundPositions) {
+            if (!add_round(parts.subspan(first, p - first), positions)) return false;
+            first = p;
+            positions = 0;
+        }
+        positions += parts[p].names.size();
+    }
+    return add_round(parts.subspan(first), positions);
+}
+
 // One round: the lines' names become their ends' ids.
 bool GraphBuilder::add_round(std::span<const utils::NodeName> names) {
     const std::size_t first = line_ends_.size();
     line_ends_.resize(first + names.size());
     return names_index_.resolve(names, std::span(line_ends_.data() + first, names.size()),
+                                limits_.max_nodes, names_, pool_);
+}
+
+bool GraphBuilder::add_round(std::span<const NamePart> parts, std::size_t positions) {
+    if (positions == 0) return true;
+    const std::size_t first = line_ends_.size();
+    line_ends_.resize(first + positions);
+    return names_index_.resolve(parts, std::span(line_ends_.data() + first, positions),
                                 limits_.max_nodes, names_, pool_);
 }
 

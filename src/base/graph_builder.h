@@ -58,6 +58,9 @@ public:
     // and to names alternately. False when the graph would exceed
     // max_nodes; the builder must then be dropped.
     bool add_lines(std::span<const utils::NodeName> names);
+    // The same for lines given in parts that readers marked
+    // (src/base/name_part.h), one after another.
+    bool add_lines(std::span<const NamePart> parts);
     // One line.
     bool add_edge(utils::NodeName from, utils::NodeName to) {
         const utils::NodeName line[2] = {from, to};
@@ -95,6 +98,7 @@ private:
     };
 
     bool add_round(std::span<const utils::NodeName> names);
+    bool add_round(std::span<const NamePart> parts, std::size_t positions);
 
     std::vector<std::uint64_t> start_offsets();
     std::vector<std::uint64_t> degrees_from_pairs(std::uint64_t node_count) const;

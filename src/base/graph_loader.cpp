@@ -13,6 +13,7 @@
 #include "src/base/graph_builder.h"
 #include "src/base/line_blocks.h"
 #include "src/base/line_rules.h"
+#include "src/base/name_part.h"
 #include "src/base/path_extension.h"
 #include "src/utils/snapshot_reader.h"
 
@@ -20,8 +21,9 @@ namespace quelmar::base {
 namespace {
 
 // The names of one block's lines (from and to alternately) up to its first
-// failing line, and that line's message. Reused block after block; readers
-// side by side in an array are written by different workers.
+// failing line, marked for the name table, and that line's message. Readers
+// are kept for a whole round and reused round after round; readers side by
+// side in an array are written by different workers.
 class alignas(runtime::kCacheLine) BlockReader {
 public:
     void read(TextBlock block) {
@@ -33,7 +35,7 @@ public:
         clear();
         add(line, {});
     }
-    std::span<utils::NodeName> names() { return names_; }
+    const MarkedNames& names() const { return names_; }
     std::optional<std::string_view> failure() const { return failure_; }
     // The token the failure is about (see line_rules.h).
     const std::string& failure_token() const { return failure_token_; }
@@ -49,58 +51,65 @@ private:
             failure_token_ = edge_failure_token(line, bytes);
             return false;
         }
-        names_.push_back(line->first.value);
-        names_.push_back(line->second.value);
+        names_.add_line(line->first.value, line->second.value);
         return true;
     }
 
-    std::vector<utils::NodeName> names_;
+    MarkedNames names_;
     std::optional<std::string_view> failure_;
     std::string failure_token_;
 };
 
-// A failing line's message with its place: every line before it in the input
-// gave two names, and `names_before` of them were gathered.
-struct LineFailure {
-    std::string_view message;
-    runtime::TextPosition position;
+// The blocks read since the last round was resolved, in order, the readers
+// kept from round to round.
+class Round {
+public:
+    // Readers for `count` more blocks.
+    std::span<BlockReader> next(std::size_t count) {
+        if (readers_.size() < used_ + count) readers_.resize(used_ + count);
+        return std::span(readers_).subspan(used_, count);
+    }
+    // Takes the `count` blocks just read; returns the first failing line's
+    // message and place, if any, and takes no block after it. `resolved`
+    // names were resolved before this round.
+    std::optional<runtime::Error> take(std::size_t count, std::uint64_t resolved) {
+        for (std::size_t b = used_; b < used_ + count; ++b) {
+            names_ += readers_[b].names().size();
+            if (const auto message = readers_[b].failure()) {
+                used_ = b + 1;
+                const std::uint64_t line = (resolved + names_) / 2 + 1;
+                return runtime::Error(std::string(*message))
+                    .at({line, readers_[b].failure_token()});
+            }
+        }
+        used_ += count;
+        return std::nullopt;
+    }
+    std::uint64_t names() const { return names_; }
+    // Hands the round's lines to the builder and starts the next round.
+    bool add_to(GraphBuilder& builder) {
+        std::vector<NamePart> parts;
+        parts.reserve(used_);
+        for (std::size_t b = 0; b < used_; ++b) parts.push_back(readers_[b].names().part());
+        const bool added = builder.add_lines(parts);
+        used_ = 0;
+        names_ = 0;
+        return added;
+    }
+
+private:
+    std::vector<BlockReader> readers_;
+    std::size_t used_ = 0;
+    std::uint64_t names_ = 0;
 };
 
-// Appends the names of `readers` up to the first failing line to `names`.
-// That line's failure, if any, `names_before` names having been gathered in
-// earlier rounds.
-std::optional<LineFailure> gather_read_lines(std::span<BlockReader> readers,
-                                             std::vector<utils::NodeName>& names,
-                                             std::uint64_t names_before,
-                                             runtime::WorkerPool* pool) {
-    std::vector<std::size_t> start{names.size()};
-    std::optional<LineFailure> failure;
-    for (BlockReader& reader : readers) {
-        start.push_back(start.back() + reader.names().size());
-        if (const auto message = reader.failure()) {
-            const std::uint64_t line = (names_before + start.back()) / 2 + 1;
-            failure = LineFailure{*message, {line, reader.failure_token()}};
-            break;
-        }
-    }
-    names.resize(start.back());
-    runtime::parallel_for(pool, start.size() - 1, [&](std::size_t b) {
-        std::copy(readers[b].names().begin(), readers[b].names().end(), names.begin() + start[b]);
-    });
-    return failure;
-}
-
-// Hands the builder the gathered lines, then reports `failure`: lines before
+// Hands the builder the round's lines, then reports `failure`: lines before
 // the failing one may fail first, on the node limit.
-runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
-                                         std::optional<LineFailure> failure,
-                                         GraphBuilder& builder) {
-    const bool added = builder.add_lines(names);
-    names.clear();
-    if (!added)
+runtime::Result<void> add_round(Round& round, std::optional<runtime::Error> failure,
+                                GraphBuilder& builder) {
+    if (!round.add_to(builder))
         return runtime::Error(runtime::ErrorKind::kLimit, std::string(GraphBuilder::kTooManyNodes));
-    if (failure)
-        return runtime::Error(std::string(failure->message)).at(std::move(failure->position));
+    if (failure) return std::move(*failure);
     return {};
 }
 
@@ -109,14 +118,13 @@ runtime::Result<void> add_gathered_lines(std::vector<utils::NodeName>& names,
 runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder,
                                  runtime::WorkerPool* pool, const TextLoadOptions& options) {
     LineChunkReader reader(input, options.buffer_bytes);
-    std::vector<BlockReader> readers;
-    std::vector<utils::NodeName> names;
+    Round round;
     std::uint64_t resolved = 0;
     for (;;) {
         auto piece = reader.next();
         if (!piece) {
             // The lines before the failed read may fail first.
-            auto added = add_gathered_lines(names, std::nullopt, builder);
+            auto added = add_round(round, std::nullopt, builder);
             if (!added) return std::move(added).error();
             return std::move(piece).error();
         }
@@ -124,24 +132,23 @@ runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder
         if (lines.at_end()) break;
         std::size_t count = 1;
         if (lines.long_line) {
-            readers.resize(std::max<std::size_t>(readers.size(), 1));
-            readers[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
+            round.next(1)[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
         } else {
             const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
             count = blocks.size();
-            readers.resize(std::max(readers.size(), count));
+            const std::span<BlockReader> readers = round.next(count);
             runtime::parallel_for_beside_caller(
                 pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); },
                 [&] { reader.read_ahead(); });
         }
-        auto failure = gather_read_lines(std::span(readers).first(count), names, resolved, pool);
-        if (failure || names.size() >= round_target(options.round_names, resolved)) {
-            resolved += names.size();
-            auto added = add_gathered_lines(names, std::move(failure), builder);
+        auto failure = round.take(count, resolved);
+        if (failure || round.names() >= round_target(options.round_names, resolved)) {
+            resolved += round.names();
+            auto added = add_round(round, std::move(failure), builder);
             if (!added) return std::move(added).error();
         }
     }
-    return add_gathered_lines(names, std::nullopt, builder);
+    return add_round(round, std::nullopt, builder);
 }
 
 }  // namespace

@@ -9,26 +9,17 @@
 namespace quelmar::base {
 namespace {
 
-constexpr std::size_t kShards = std::size_t{1} << NameShards::kShardBits;
+constexpr std::size_t kShards = kShardCount;
 // Claim::kind.
 enum Kind : std::uint32_t { kKnown = 0, kFirst = 1, kRepeat = 2 };
-// Positions of one part of a round.
+// Positions of one part of a round given whole.
 constexpr std::size_t kPartPositions = std::size_t{1} << 16;
 
-// Positions [first, second) of a round of `positions` form part p.
-std::pair<std::size_t, std::size_t> part_range(std::size_t p, std::size_t positions) {
-    return {p * kPartPositions, std::min(positions, (p + 1) * kPartPositions)};
-}
-
-// Whether position i is the second end of a line naming one node twice. That
-// end adds nothing: it takes no entry nor tally, and its id is that of the
-// first end. Parts start at a line.
+// Whether name i of a part is the second end of a line naming one node
+// twice. That end adds nothing: it takes no entry nor tally, and its id is
+// that of the first end. Parts start at a line.
 bool is_loop_end(std::span<const utils::NodeName> names, std::size_t i) {
     return i % 2 == 1 && names[i] == names[i - 1];
-}
-
-std::size_t shard_of(utils::NodeName name) {
-    return static_cast<std::size_t>(NameIndex::hash(name) >> (64 - NameShards::kShardBits));
 }
 
 }  // namespace
@@ -39,90 +30,108 @@ NameShards::NameShards(std::uint32_t max_tally)
       overflowed_(kShards, 0),
       first_entries_(kShards) {}
 
+// A round given whole is cut into parts, marked side by side.
 bool NameShards::resolve(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
                          std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
                          runtime::WorkerPool* pool) {
-    if (!pool) return resolve_in_order(names, ids, max_nodes, names_by_id);
-    const std::size_t parts = part_count(names.size());
-    partition(names, pool);
-    new_names_.assign(parts * kShards, 0);
+    const std::size_t part_count = (names.size() + kPartPositions - 1) / kPartPositions;
+    shard_of_position_.resize(names.size());
+    part_counts_.assign(part_count, ShardCounts{});
+    std::vector<NamePart> parts(part_count);
+    runtime::parallel_for(pool, part_count, [&](std::size_t p) {
+        const std::size_t begin = p * kPartPositions;
+        const auto part = names.subspan(begin, std::min(kPartPositions, names.size() - begin));
+        ShardCounts& counts = part_counts_[p];
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            const std::uint8_t shard = shard_of(part[i]);
+            shard_of_position_[begin + i] = shard;
+            counts[shard] += !is_loop_end(part, i);
+        }
+        parts[p] = {part, shard_of_position_.data() + begin, &counts};
+    });
+    return resolve(std::span<const NamePart>(parts), ids, max_nodes, names_by_id, pool);
+}
+
+bool NameShards::resolve(std::span<const NamePart> parts, std::span<utils::NodeId> ids,
+                         std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
+                         runtime::WorkerPool* pool) {
+    if (!pool) return resolve_in_order(parts, ids, max_nodes, names_by_id);
+    partition(parts, pool);
+    new_names_.assign(parts.size() * kShards, 0);
     runtime::parallel_for(pool, kShards, [&](std::size_t s) { claim(s); });
-    const std::uint64_t next = rank_new_names(parts, names_by_id.size());
+    const std::uint64_t next = rank_new_names(parts.size(), names_by_id.size());
     if (next > max_nodes) return false;
     names_by_id.resize(next);
-    pending_.resize(std::max(pending_.size(), parts));
-    runtime::parallel_for(pool, parts, [&](std::size_t p) { gather(p, names, ids, names_by_id); });
+    pending_.resize(std::max(pending_.size(), parts.size()));
+    runtime::parallel_for(pool, parts.size(),
+                          [&](std::size_t p) { gather(p, parts[p], ids, names_by_id); });
     // Repeats read their first entries' ids; the tables take the new ids.
-    runtime::parallel_for(pool, parts + kShards, [&](std::size_t i) {
-        if (i < parts) {
+    runtime::parallel_for(pool, parts.size() + kShards, [&](std::size_t i) {
+        if (i < parts.size()) {
             point_repeats(i, ids);
         } else {
-            settle_new_names(i - parts);
+            settle_new_names(i - parts.size());
         }
     });
     return true;
 }
 
 // On one thread, names met in order get their ids at once.
-bool NameShards::resolve_in_order(std::span<const utils::NodeName> names,
-                                  std::span<utils::NodeId> ids, std::uint64_t max_nodes,
+bool NameShards::resolve_in_order(std::span<const NamePart> parts, std::span<utils::NodeId> ids,
+                                  std::uint64_t max_nodes,
                                   std::vector<utils::NodeName>& names_by_id) {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const utils::NodeName name = names[i];
-        if (is_loop_end(names, i)) {
-            ids[i] = ids[i - 1];
-            continue;
+    std::size_t at = 0;
+    for (const NamePart& part : parts) {
+        const auto names = part.names;
+        for (std::size_t i = 0; i < names.size(); ++i, ++at) {
+            if (is_loop_end(names, i)) {
+                ids[at] = ids[at - 1];
+                continue;
+            }
+            const std::size_t s = part.shards[i];
+            bool claimed;
+            NameIndex::Slot& slot = shards_[s].find_or_claim(
+                names[i], static_cast<utils::NodeId>(names_by_id.size()), claimed);
+            if (claimed) {
+                if (names_by_id.size() >= max_nodes) return false;
+                names_by_id.push_back(names[i]);
+            }
+            tally(s, slot);
+            ids[at] = slot.id;
         }
-        const std::size_t s = shard_of(name);
-        bool claimed;
-        NameIndex::Slot& slot =
-            shards_[s].find_or_claim(name, static_cast<utils::NodeId>(names_by_id.size()), claimed);
-        if (claimed) {
-            if (names_by_id.size() >= max_nodes) return false;
-            names_by_id.push_back(name);
-        }
-        tally(s, slot);
-        ids[i] = slot.id;
     }
     return true;
 }
 
-std::size_t NameShards::part_count(std::size_t positions) const {
-    return (positions + kPartPositions - 1) / kPartPositions;
-}
-
-// Sorts the round's names by shard, keeping their order within each: parts
-// of the round are counted per shard, each part gets its own stretch of
-// every shard, and the parts are laid out side by side.
-void NameShards::partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool) {
-    const std::size_t parts = part_count(names.size());
-    part_start_.assign(parts * kShards, 0);
-    shard_of_position_.resize(names.size());
-    runtime::parallel_for(pool, parts, [&](std::size_t p) {
-        const auto [begin, end] = part_range(p, names.size());
-        for (std::size_t i = begin; i < end; ++i) {
-            const auto shard = static_cast<std::uint8_t>(shard_of(names[i]));
-            shard_of_position_[i] = shard;
-            if (!is_loop_end(names, i)) ++part_start_[p * kShards + shard];
-        }
-    });
+// Sorts the round's names by shard, keeping their order within each: each
+// part gets its own stretch of every shard, and the parts are laid out side
+// by side.
+void NameShards::partition(std::span<const NamePart> parts, runtime::WorkerPool* pool) {
+    first_position_.resize(parts.size() + 1);
+    first_position_[0] = 0;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        first_position_[p + 1] = first_position_[p] + parts[p].names.size();
+    }
+    part_start_.resize(parts.size() * kShards);
     shard_start_.assign(kShards + 1, 0);
     std::uint64_t at = 0;
     for (std::size_t s = 0; s < kShards; ++s) {
         shard_start_[s] = at;
-        for (std::size_t p = 0; p < parts; ++p) {
-            at += std::exchange(part_start_[p * kShards + s], at);
+        for (std::size_t p = 0; p < parts.size(); ++p) {
+            part_start_[p * kShards + s] = at;
+            at += (*parts[p].counts)[s];
         }
     }
     shard_start_[kShards] = at;
     entry_names_.resize(at);
     claims_.resize(at);
-    runtime::parallel_for(pool, parts, [&](std::size_t p) {
+    runtime::parallel_for(pool, parts.size(), [&](std::size_t p) {
         std::uint64_t write[kShards];
         std::copy_n(part_start_.begin() + p * kShards, kShards, write);
-        const auto [begin, end] = part_range(p, names.size());
-        for (std::size_t i = begin; i < end; ++i) {
-            if (!is_loop_end(names, i)) entry_names_[write[shard_of_position_[i]]++] = names[i];
+        const auto names = parts[p].names;
+        const std::uint8_t* const shards = parts[p].shards;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!is_loop_end(names, i)) entry_names_[write[shards[i]]++] = names[i];
         }
     });
 }
@@ -187,32 +196,35 @@ std::uint64_t NameShards::rank_new_names(std::size_t parts, std::uint64_t first_
 // shard's stretch: known names get their ids, first positions the next new
 // id, and repeats of new names the entry to read their id from (and join the
 // part's pending positions).
-void NameShards::gather(std::size_t p, std::span<const utils::NodeName> names,
-                        std::span<utils::NodeId> ids, std::vector<utils::NodeName>& names_by_id) {
+void NameShards::gather(std::size_t p, const NamePart& part, std::span<utils::NodeId> ids,
+                        std::vector<utils::NodeName>& names_by_id) {
     std::uint64_t read[kShards];
     std::copy_n(part_start_.begin() + p * kShards, kShards, read);
     std::uint64_t next_id = first_new_id_[p];
     std::vector<std::uint32_t>& pending = pending_[p].value;
     pending.clear();
-    const auto [begin, end] = part_range(p, names.size());
-    for (std::size_t i = begin; i < end; ++i) {
-        const utils::NodeName name = names[i];
+    const auto names = part.names;
+    const std::size_t first = first_position_[p];
+    utils::NodeId* const part_ids = ids.data() + first;
+    for (std::size_t i = 0; i < names.size(); ++i) {
         if (is_loop_end(names, i)) {
-            ids[i] = ids[i - 1];
-            if (!pending.empty() && pending.back() == i - 1) pending.push_back(i);
+            part_ids[i] = part_ids[i - 1];
+            if (!pending.empty() && pending.back() == first + i - 1) {
+                pending.push_back(static_cast<std::uint32_t>(first + i));
+            }
             continue;
         }
-        Claim& claim = claims_[read[shard_of_position_[i]]++];
+        Claim& claim = claims_[read[part.shards[i]]++];
         switch (claim.kind) {
-            case kKnown: ids[i] = claim.value; break;
+            case kKnown: part_ids[i] = claim.value; break;
             case kFirst:
                 claim.value = static_cast<std::uint32_t>(next_id);
-                names_by_id[next_id] = name;
-                ids[i] = static_cast<utils::NodeId>(next_id++);
+                names_by_id[next_id] = names[i];
+                part_ids[i] = static_cast<utils::NodeId>(next_id++);
                 break;
             default:
-                ids[i] = claim.value;
-                pending.push_back(static_cast<std::uint32_t>(i));
+                part_ids[i] = claim.value;
+                pending.push_back(static_cast<std::uint32_t>(first + i));
                 break;
         }
     }
@@ -256,7 +268,9 @@ void NameShards::clear() {
     claims_ = {};
     shard_start_ = {};
     part_start_ = {};
+    first_position_ = {};
     shard_of_position_ = {};
+    part_counts_ = {};
     first_entries_ = decltype(first_entries_)(kShards);
     new_names_ = {};
     first_new_id_ = {};

@@ -7,19 +7,20 @@
 // thread at a time.
 //
 // Names arrive in rounds, each the names of consecutive lines (from and to
-// alternately). A round is partitioned by shard, keeping positions in order;
-// the shards then look their names up side by side, claiming new ones and
-// counting them per part of the round. New names get their ids by rank of
-// first position (a prefix sum over the parts), and the ids are gathered
-// back into position order part by part, each part reading its stretch of
-// every shard in sequence; a repeat of a name new in the round takes its id
-// in a last pass over the part's few such positions. The second end of a
-// line naming one node twice takes no entry: it copies the first end's id.
-// No step writes to a random place of the round:
+// alternately) in parts (src/base/name_part.h) that come with each name's
+// shard and each shard's count, noted by their reader. The parts are laid
+// out by shard, keeping positions in order; the shards then look their names
+// up side by side, claiming new ones and counting them per part. New names
+// get their ids by rank of first position (a prefix sum over the parts), and
+// the ids are gathered back into position order part by part, each part
+// reading its stretch of every shard in sequence; a repeat of a name new in
+// the round takes its id in a last pass over the part's few such positions.
+// The second end of a line naming one node twice takes no entry: it copies
+// the first end's id. No step writes to a random place of the round:
 // rounds can be far larger than the caches, so that each shard's table is
 // loaded once per round. Ids follow the order of first appearance whatever
-// the pool, and the table's seed never shows in results. Without a pool,
-// names are simply looked up in order.
+// the pool and the parts, and the table's seed never shows in results.
+// Without a pool, names are simply looked up in order.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,7 @@
 #include "runtime/parallel.h"
 #include "runtime/worker_pool.h"
 #include "src/base/name_index.h"
+#include "src/base/name_part.h"
 #include "src/utils/mapped_vector.h"
 #include "src/utils/name_set.h"
 #include "src/utils/node_id.h"
@@ -38,8 +40,6 @@ namespace quelmar::base {
 
 class NameShards {
 public:
-    static constexpr int kShardBits = 8;
-
     // Tallies stop at `max_tally` (then tally_overflowed() says so).
     explicit NameShards(std::uint32_t max_tally);
 
@@ -50,6 +50,11 @@ public:
     // unspecified, when more than `max_nodes` names would exist. Runs on
     // `pool` (null: this thread).
     bool resolve(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
+                 std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
+                 runtime::WorkerPool* pool);
+    // The same for a round given in parts, one after another; `ids` is as
+    // long as all of them.
+    bool resolve(std::span<const NamePart> parts, std::span<utils::NodeId> ids,
                  std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
                  runtime::WorkerPool* pool);
 
@@ -76,14 +81,13 @@ private:
         std::uint32_t kind;
     };
 
-    bool resolve_in_order(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
+    bool resolve_in_order(std::span<const NamePart> parts, std::span<utils::NodeId> ids,
                           std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id);
-    std::size_t part_count(std::size_t positions) const;
-    void partition(std::span<const std::uint64_t> names, runtime::WorkerPool* pool);
+    void partition(std::span<const NamePart> parts, runtime::WorkerPool* pool);
     void claim(std::size_t shard);
     std::uint64_t rank_new_names(std::size_t parts, std::uint64_t first_id);
-    void gather(std::size_t part, std::span<const utils::NodeName> names,
-                std::span<utils::NodeId> ids, std::vector<utils::NodeName>& names_by_id);
+    void gather(std::size_t part, const NamePart& names, std::span<utils::NodeId> ids,
+                std::vector<utils::NodeName>& names_by_id);
     void point_repeats(std::size_t part, std::span<utils::NodeId> ids) const;
     void settle_new_names(std::size_t shard);
     void tally(std::size_t shard, NameIndex::Slot& slot);
@@ -98,9 +102,12 @@ private:
     // the graph is built.
     utils::MappedVector<utils::NodeName> entry_names_;
     utils::MappedVector<Claim> claims_;
-    std::vector<std::uint64_t> shard_start_;  // shard s: entries [start[s], start[s + 1])
-    std::vector<std::uint64_t> part_start_;   // where each stretch starts
-    utils::MappedVector<std::uint8_t> shard_of_position_;  // hashed once per round
+    std::vector<std::uint64_t> shard_start_;     // shard s: entries [start[s], start[s + 1])
+    std::vector<std::uint64_t> part_start_;      // where each stretch starts
+    std::vector<std::uint64_t> first_position_;  // per part, and the round's end
+    // Marks of a round given whole, cut into parts here.
+    utils::MappedVector<std::uint8_t> shard_of_position_;
+    std::vector<ShardCounts> part_counts_;
     // Per shard: the entries of its new names.
     std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> first_entries_;
     std::vector<std::uint32_t> new_names_;     // new names in each stretch

@@ -71,6 +71,8 @@ public:
             remap(capacity_ < 1024 ? 1024 : 2 * capacity_);
         data_[size_++] = value;
     }
+    // Empties the array but keeps its pages, for refilling.
+    void clear() noexcept { size_ = 0; }
     // Grows or shrinks to `size` elements; new ones are uninitialised, and
     // the whole pages of a shrunk tail go back to the system.
     void resize(std::size_t size) {

@@ -104,16 +104,37 @@ TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
         lists[v].insert(u);
     }
     const auto three = runtime::WorkerPool::start(3).value();
-    // Narrow and wide laid-out ends alike.
-    for (const auto& [workers, narrow] : {std::pair<runtime::WorkerPool*, int>{nullptr, 16},
-                                          {three.get(), 16},
-                                          {three.get(), -1}}) {
+    // Narrow and wide laid-out ends alike; rounds given whole, and rounds
+    // given in marked parts of uneven sizes, as the text loader reads them.
+    struct Setup {
+        runtime::WorkerPool* workers;
+        int narrow;
+        bool marked;
+    };
+    for (const auto& [workers, narrow, marked] :
+         {Setup{nullptr, 16, false}, Setup{three.get(), 16, false}, Setup{three.get(), -1, false},
+          Setup{three.get(), 16, true}, Setup{nullptr, 16, true}}) {
         GraphBuilder builder(GraphBuilder::Limits{.max_narrow_shift = narrow}, workers);
         const std::size_t round = workers ? 150002 : 2;
         for (std::size_t first = 0; first < lines.size(); first += round) {
-            std::vector<utils::NodeName> names(
-                lines.begin() + first, lines.begin() + std::min(lines.size(), first + round));
-            ASSERT_TRUE(builder.add_lines(names));
+            const std::size_t last = std::min(lines.size(), first + round);
+            if (!marked) {
+                std::vector<utils::NodeName> names(lines.begin() + first, lines.begin() + last);
+                ASSERT_TRUE(builder.add_lines(names));
+                continue;
+            }
+            std::vector<MarkedNames> marks;
+            for (std::size_t at = first, size = 2; at < last;
+                 at += size, size = 2 + size * 7 % 9000) {
+                size = std::min(size, last - at);
+                marks.emplace_back();
+                for (std::size_t k = at; k < at + size; k += 2) {
+                    marks.back().add_line(lines[k], lines[k + 1]);
+                }
+            }
+            std::vector<NamePart> parts;
+            for (const MarkedNames& part : marks) parts.push_back(part.part());
+            ASSERT_TRUE(builder.add_lines(parts));
         }
         const Graph graph = std::move(builder).into_permanent();
         ASSERT_EQ(graph.node_count(), lists.size());

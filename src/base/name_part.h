@@ -1,0 +1,66 @@
+#pragma once
+// A part of a round of names for the graph builder's name table
+// (src/base/name_shards.h): the names of consecutive whole lines (from and to
+// alternately), each with its shard, and how many entries each shard takes
+// from the part. A line naming one node twice gives its second end no entry.
+//
+// Readers note shards while the names are in their hands (MarkedNames), so
+// that the table needs no pass of its own to hash and count a round.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "src/base/name_index.h"
+#include "src/utils/mapped_vector.h"
+#include "src/utils/node_id.h"
+
+namespace quelmar::base {
+
+inline constexpr int kShardBits = 8;
+inline constexpr std::size_t kShardCount = std::size_t{1} << kShardBits;
+using ShardCounts = std::array<std::uint32_t, kShardCount>;
+
+inline std::uint8_t shard_of(utils::NodeName name) {
+    return static_cast<std::uint8_t>(NameIndex::hash(name) >> (64 - kShardBits));
+}
+
+// A view; what it shows must outlive the resolve it is given to.
+struct NamePart {
+    std::span<const utils::NodeName> names;
+    const std::uint8_t* shards;  // one per name
+    const ShardCounts* counts;
+};
+
+// Names noted line by line, with their shards and counts. Readers keep theirs
+// from round to round; the arrays are mapped so that their pages go back to
+// the system when the readers go, rather than staying resident in the heap
+// of the thread that filled them while the graph is built.
+class MarkedNames {
+public:
+    void clear() {
+        names_.clear();
+        shards_.clear();
+        counts_.fill(0);
+    }
+    void add_line(utils::NodeName from, utils::NodeName to) {
+        const std::uint8_t from_shard = shard_of(from);
+        const std::uint8_t to_shard = to == from ? from_shard : shard_of(to);
+        names_.push_back(from);
+        names_.push_back(to);
+        shards_.push_back(from_shard);
+        shards_.push_back(to_shard);
+        ++counts_[from_shard];
+        counts_[to_shard] += to != from;
+    }
+    std::size_t size() const { return names_.size(); }
+    NamePart part() const { return {names_, shards_.data(), &counts_}; }
+
+private:
+    utils::MappedVector<utils::NodeName> names_;
+    utils::MappedVector<std::uint8_t> shards_;
+    ShardCounts counts_{};
+};
+
+}  // namespace quelmar::base
