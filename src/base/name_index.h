@@ -31,16 +31,23 @@ public:
     static constexpr std::uint32_t kNew = std::uint32_t{1} << 31;
 
     // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
-    void prefetch(utils::NodeName name) const {
-        if (slots_.size() != 0) runtime::prefetch(&slots_[home(name)]);
+    void prefetch(utils::NodeName name) const { prefetch_hashed(hash(name)); }
+    // The same, given the name's hash (hash()).
+    void prefetch_hashed(std::uint64_t name_hash) const {
+        if (slots_.size() != 0) runtime::prefetch(&slots_[name_hash & mask_]);
     }
 
     // The slot of `name`; when absent, a new one claimed with `id` (and
     // `claimed` set). Valid until the next claim.
     Slot& find_or_claim(utils::NodeName name, std::uint32_t id, bool& claimed) {
+        return find_or_claim_hashed(name, hash(name), id, claimed);
+    }
+    // The same, given the name's hash (hash()).
+    Slot& find_or_claim_hashed(utils::NodeName name, std::uint64_t name_hash, std::uint32_t id,
+                               bool& claimed) {
         if (size_ >= grow_at_) [[unlikely]]
             grow();
-        for (std::size_t i = home(name);; i = (i + 1) & mask_) {
+        for (std::size_t i = name_hash & mask_;; i = (i + 1) & mask_) {
             Slot& slot = slots_[i];
             if (slot.tag == 0) {
                 slot = {name, id, 1};

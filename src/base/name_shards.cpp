@@ -30,6 +30,15 @@ NameShards::NameShards(std::uint32_t max_tally)
       overflowed_(kShards, 0),
       first_entries_(kShards) {}
 
+// Every lookup tallies: kept inline.
+inline void NameShards::tally(std::size_t s, NameIndex::Slot& slot) {
+    if ((slot.tag & ~NameIndex::kNew) - 1 < max_tally_) [[likely]] {
+        ++slot.tag;
+    } else {
+        overflowed_[s] = 1;
+    }
+}
+
 // A round given whole is cut into parts, marked side by side.
 bool NameShards::resolve(std::span<const utils::NodeName> names, std::span<utils::NodeId> ids,
                          std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id,
@@ -152,10 +161,18 @@ void NameShards::claim(std::size_t s) {
     std::vector<std::uint32_t>& first_entries = first_entries_[s].value;
     first_entries.clear();
     // A shard's table is cold again by the next round: its slots are fetched
-    // ahead.
-    visit_with_lookahead<64>(
+    // ahead, and the hashes taken for the fetches serve the lookups (an
+    // item's hash is taken before the item kAhead places before it is
+    // visited, hence the ring of twice that).
+    constexpr std::size_t kAhead = 64;
+    std::uint64_t hashes[2 * kAhead];
+    visit_with_lookahead<kAhead>(
         shard_start_[s + 1] - first,
-        [&](std::size_t k) { shard.prefetch(entry_names_[first + k]); },
+        [&](std::size_t k) {
+            const std::uint64_t name_hash = NameIndex::hash(entry_names_[first + k]);
+            hashes[k % (2 * kAhead)] = name_hash;
+            shard.prefetch_hashed(name_hash);
+        },
         [&](std::size_t k) {
             const std::uint64_t at = first + k;
             while (at >= part_end) {
@@ -164,7 +181,8 @@ void NameShards::claim(std::size_t s) {
             }
             bool claimed;
             NameIndex::Slot& slot =
-                shard.find_or_claim(entry_names_[at], static_cast<std::uint32_t>(at), claimed);
+                shard.find_or_claim_hashed(entry_names_[at], hashes[k % (2 * kAhead)],
+                                           static_cast<std::uint32_t>(at), claimed);
             std::uint32_t kind = kKnown;
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
@@ -248,14 +266,6 @@ void NameShards::settle_new_names(std::size_t s) {
             slot.id = claims_[k].value;
             slot.tag &= ~NameIndex::kNew;
         });
-}
-
-void NameShards::tally(std::size_t s, NameIndex::Slot& slot) {
-    if ((slot.tag & ~NameIndex::kNew) - 1 < max_tally_) {
-        ++slot.tag;
-    } else {
-        overflowed_[s] = 1;
-    }
 }
 
 bool NameShards::tally_overflowed() const {
