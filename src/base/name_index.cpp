@@ -14,7 +14,7 @@ const std::uint64_t NameIndex::kKey = utils::process_key();
 void NameIndex::allocate(std::size_t capacity) {
     slots_ = utils::PageArray<Slot>::with_huge_pages(capacity);
     mask_ = capacity - 1;
-    grow_at_ = capacity / 10 * 7;
+    grow_at_ = capacity / 5 * 4;
     size_ = 0;
 }
 
