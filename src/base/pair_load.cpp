@@ -15,13 +15,15 @@ runtime::Result<Graph> graph_from_pairs(std::span<const utils::NodeName> pairs,
     const LoadPool pool(options.pool);
     GraphBuilder builder(GraphBuilder::Limits{.max_nodes = options.max_nodes}, pool.get());
     const std::size_t ends = pairs.size() & ~std::size_t{1};
-    // Rounds grow as the text load's do, kept even so that no pair is split.
+    // Rounds grow with a quarter of the pairs resolved, kept even so that no
+    // pair is split. The caller's array is resident beside the build, and
+    // with an eighth, as the text load grows, the build's peak was 2% higher.
     for (std::size_t first = 0; first < ends;) {
         if (!monitor.checkpoint({utils::TaskProgress::Stage::kReading, first / 2, ends / 2})) {
             return runtime::Error::interrupted();
         }
         const std::size_t round =
-            std::max<std::size_t>(2, round_target(options.round_names, first) & ~std::size_t{1});
+            std::max<std::size_t>(2, round_target(options.round_names, first, 4) & ~std::size_t{1});
         const std::size_t count = std::min(round, ends - first);
         if (!builder.add_lines(pairs.subspan(first, count))) {
             return runtime::Error(runtime::ErrorKind::kLimit,

@@ -31,11 +31,11 @@ struct PairLoadOptions {
     // The pool to run on; null for the text loads' rule.
     runtime::WorkerPool* pool = nullptr;
     // The most pair ends resolved together (as TextLoadOptions::round_names).
-    // Half the text load's: the caller's array stays resident beside the
-    // build, and with full rounds the round's scratch (17 bytes per end)
-    // took the peak a tenth past the array plus the finished graph, for 5%
-    // less work.
-    std::size_t round_names = TextLoadOptions{}.round_names / 2;
+    // A quarter of the text load's: the caller's array stays resident beside
+    // the build, and with rounds twice this the round's scratch (17 bytes
+    // per end) took the peak a tenth past the array plus the finished graph,
+    // for 5% less work.
+    std::size_t round_names = TextLoadOptions{}.round_names / 4;
     // Lowered only by tests.
     std::uint64_t max_nodes = utils::kMaxNodes;
 };

@@ -7,9 +7,9 @@
 
 namespace quelmar::base {
 
-std::size_t round_target(std::size_t largest, std::uint64_t resolved) {
+std::size_t round_target(std::size_t largest, std::uint64_t resolved, unsigned share) {
     return static_cast<std::size_t>(
-        std::min<std::uint64_t>(largest, std::max<std::uint64_t>(largest / 4, resolved / 4)));
+        std::min<std::uint64_t>(largest, std::max<std::uint64_t>(largest / 4, resolved / share)));
 }
 
 LoadPool::LoadPool(runtime::WorkerPool* chosen) : pool_(chosen) {

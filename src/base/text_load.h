@@ -28,14 +28,16 @@ struct TextLoadOptions {
     // let each shard of the name table be loaded into cache once per round
     // rather than missed on every lookup; they cost 25 bytes per end while
     // they last, and start at a quarter of this.
-    std::size_t round_names = std::size_t{1} << 22;
+    std::size_t round_names = std::size_t{1} << 23;
 };
 
-// Names gathered before they are resolved: a quarter of those resolved so
-// far, between a quarter of the largest round and the largest. A round pays
-// when it is larger than the name table (which grows with the names), and
-// its scratch stays a small share of the memory a load needs per line.
-std::size_t round_target(std::size_t largest, std::uint64_t resolved);
+// Names gathered before they are resolved: a `share` of those resolved so
+// far (1/share), between a quarter of the largest round and the largest. A
+// round pays when it is larger than the name table (which grows with the
+// names). The text load's scratch, at an eighth, stays within what the build
+// after the reading needs anyway, so that large rounds of large loads do not
+// raise the peak.
+std::size_t round_target(std::size_t largest, std::uint64_t resolved, unsigned share = 8);
 
 // The pool of one load, chosen by the rule above.
 class LoadPool {
