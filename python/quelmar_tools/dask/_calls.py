@@ -11,14 +11,15 @@ from __future__ import annotations
 import inspect
 import time
 import uuid
-from typing import Any, Callable, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Sequence
 
 import dask
-import dask.dataframe as dd
-import pandas as pd
+
+if TYPE_CHECKING:  # loaded where used: a worker that needs no frames never loads pandas
+    import dask.dataframe as dd
+    import pandas as pd
 
 _dask: Any = dask
-_dd: Any = dd
 
 # Seconds between looks at the workers while a job runs.
 POLL_SECONDS = 0.5
@@ -192,7 +193,10 @@ def _delayed_value(key: Any, graph: Any, layer: str) -> Any:
 
 
 def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:
-    frame: dd.DataFrame = _dd.from_delayed(list(parts), meta=meta, verify_meta=False)
+    import dask.dataframe
+
+    untyped: Any = dask.dataframe
+    frame: dd.DataFrame = untyped.from_delayed(list(parts), meta=meta, verify_meta=False)
     return frame
 
 
