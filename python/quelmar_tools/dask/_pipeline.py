@@ -70,12 +70,12 @@ def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],
                   partitions: int) -> list[list[Any]]:
     """Per partition, the piece each sender (a task returning one piece per
     partition) has for it."""
-    return [[tasks.task(label, (s, p), _stages.piece, sender, p)
+    return [[tasks.take(label, (s, p), _stages.piece, sender, p)
              for s, sender in enumerate(senders)] for p in range(partitions)]
 
 
 def _items(tasks: _calls.TaskGraph, label: str, results: Sequence[Any], item: int) -> list[Any]:
-    return [tasks.task(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
+    return [tasks.take(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
 
 
 def _in_memory(plan: Plan) -> bool:
