@@ -263,20 +263,20 @@ def test_plans_that_cannot_fit_a_worker_fail_before_running(files):
         f"shuffle_method={chosen.shuffle_method!r}) would fit" in str(raised.value)
     # Below an idle worker and one task nothing fits; a limit that does is named.
     with pytest.raises(MemoryError, match="no Options fit: .* at least (\\d+) MiB") as raised:
-        plan(qd.Options(), [edges], [], FakeClient(300 << 20, nthreads=2))
+        plan(qd.Options(), [edges], [], FakeClient(200 << 20, nthreads=2))
     least = int(re.search(r"at least (\d+) MiB", str(raised.value)).group(1)) << 20
     assert plan(qd.Options(), [edges], [], FakeClient(least + (1 << 20), nthreads=2))
 
 
 def test_small_or_missing_workers_fail_in_bounded_time(files):
     edges, clusters = files.edges([(1, 2)]), files.memberships([(1, 7)])
-    with distributed.LocalCluster(n_workers=0, memory_limit="300MB", processes=True,
+    with distributed.LocalCluster(n_workers=0, memory_limit="150MB", processes=True,
                                   dashboard_address=None) as cluster, \
             distributed.Client(cluster) as small:
         with pytest.raises(TimeoutError, match="no Dask worker joined"):
             qd.statistics(edges, clusters, client=small, options=qd.Options(worker_timeout=0.2))
         cluster.scale(1)  # the call waits for it, then finds its limit too small
-        with pytest.raises(MemoryError, match="limit of 286 MiB is too small"):
+        with pytest.raises(MemoryError, match="limit of 143 MiB is too small"):
             qd.statistics(edges, clusters, client=small)
 
 
