@@ -344,3 +344,38 @@ def test_a_job_whose_workers_keep_dying_stops():
 
     with pytest.raises(RuntimeError, match="lost 4 times"):
         qd._calls._watch(Restarting(1 << 30), None, never_done, timeout=60)
+
+
+def test_workers_run_the_in_memory_joins_without_pandas(files):
+    # What a worker unpickles to run a statistics job whose rows move in
+    # memory: loading pandas or Dask's dataframes would cost it ~100 MiB.
+    edges, clusters = files.edges([(1, 2), (2, 3)]), files.memberships([(1, 7), (2, 7)])
+    job = qd.statistics(edges, clusters, compute=False,
+                        options=qd.Options(shuffle_method="tasks", partitions=2))
+    import cloudpickle
+
+    graph = cloudpickle.dumps(dict(job.__dask_graph__()))
+    loaded = subprocess.run(
+        [sys.executable, "-c", "import pickle, sys; pickle.loads(sys.stdin.buffer.read()); "
+         "print(sorted(m for m in ('pandas', 'dask.dataframe', 'pyarrow') if m in sys.modules))"],
+        input=graph, capture_output=True, check=True)
+    assert loaded.stdout.decode().strip() == "[]"
+
+
+def test_the_rows_move_in_memory_where_dask_may_spill_them(files):
+    edges = files.lines([f"{i} {i + 1}" for i in range(1000)], "graph.txt")
+    lines = 20_000_000  # the benchmark's scale, on workers of 700 MB
+    offer = qd._plan.Workers(700_000_000, 1, 2, 1_400_000_000, 2, True)
+    planned = qd._plan._fitting(offer, lines, 800 << 20)
+    assert planned.shuffle_method == "tasks"
+    assert qd._plan.need(offer, lines, planned) <= qd._plan.usable(offer.memory)
+    import dask
+
+    with dask.config.set({"distributed.worker.memory.target": False,
+                          "distributed.worker.memory.spill": False}):
+        assert qd._plan._fitting(offer, lines, 800 << 20).shuffle_method is None  # P2P
+        # A worker already holding more than a fresh one is planned as such.
+        busy = FakeClient(600 << 20)
+        busy.info["metrics"] = {"memory": 460 << 20}
+        with pytest.raises(MemoryError, match="460 MiB for the idle worker"):
+            qd._plan.plan(qd.Options(), [edges], [], busy)
