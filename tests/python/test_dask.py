@@ -346,10 +346,11 @@ def test_a_job_whose_workers_keep_dying_stops():
         qd._calls._watch(Restarting(1 << 30), None, never_done, timeout=60)
 
 
-def test_workers_run_the_in_memory_joins_without_pandas(files):
+def test_workers_run_the_in_memory_joins_without_pandas(files, monkeypatch):
     # What a worker unpickles to run a statistics job whose rows move in
     # memory: loading pandas or Dask's dataframes would cost it ~100 MiB.
     edges, clusters = files.edges([(1, 2), (2, 3)]), files.memberships([(1, 7), (2, 7)])
+    monkeypatch.setattr(qd._calls, "default_client", lambda: None)  # a Delayed, not a Future
     job = qd.statistics(edges, clusters, compute=False,
                         options=qd.Options(shuffle_method="tasks", partitions=2))
     import cloudpickle
