@@ -118,9 +118,7 @@ def parse_block(block: Block, kind: Kind) -> tuple[Rows, str | None]:
     data, begin = read_block(block)
     first_bytes, second_bytes, failure = _native.parse_lines(data, kind == "clustering")
     if failure is not None:
-        line_index, message = failure
-        return no_rows(kind), (f"{block.path}:{_line_number(block.path, begin, data, line_index)}: "
-                       f"{message}")
+        return no_rows(kind), _message(block, begin, data, failure)
     first = scramble(np.frombuffer(first_bytes, np.uint64))
     second = scramble(np.frombuffer(second_bytes, np.uint64))
     if kind == "edges":
@@ -129,6 +127,24 @@ def parse_block(block: Block, kind: Kind) -> tuple[Rows, str | None]:
     position = (np.uint64(block.file_index) << np.uint64(POSITION_BITS)) + \
         (starts[: first.size].astype(np.uint64) + np.uint64(begin))
     return (first, second, position), None
+
+
+def parse_routed(block: Block, kind: Kind, parts: int) -> tuple[list[Rows], str | None]:
+    """parse_block's rows grouped by partition of their first column, one
+    piece per partition (as _stages.routed groups them), in one native pass."""
+    data, begin = read_block(block)
+    offsets, columns, failure = _native.route_lines(
+        data, kind == "clustering", (block.file_index << POSITION_BITS) + begin, parts)
+    if failure is not None:
+        return [no_rows(kind)] * parts, _message(block, begin, data, failure)
+    bounds = np.frombuffer(offsets, np.uint64).tolist()
+    arrays = [np.frombuffer(c, np.uint64) for c in columns]
+    return [tuple(c[bounds[p]:bounds[p + 1]] for c in arrays) for p in range(parts)], None
+
+
+def _message(block: Block, begin: int, data: bytes, failure: tuple[int, str]) -> str:
+    line_index, message = failure
+    return f"{block.path}:{_line_number(block.path, begin, data, line_index)}: {message}"
 
 
 def _edges(first: U64, second: U64) -> Rows:

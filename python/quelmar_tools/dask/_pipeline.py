@@ -38,6 +38,7 @@ class Input:
     parts: list[Any]
     failures: list[Any]
     meta: pd.DataFrame
+    routed: bool = False  # each part is already one piece per partition, by meta's first column
 
     @property
     def frame(self) -> dd.DataFrame:
@@ -45,18 +46,26 @@ class Input:
         return _calls.from_delayed([as_frame(p, self.meta) for p in self.parts], self.meta)
 
 
-def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
+def read(paths: list[str], kind: _inputs.Kind, plan: Plan, routed: bool = False) -> Input:
+    """The parsing tasks; routed: text moved in memory is parsed straight
+    into pieces for the first move (the reader then goes through _routed)."""
     meta = _frames.EDGE_META if kind == "edges" else _frames.MEMBER_META
     if _inputs.is_parquet(paths):
         rows = max(1, plan.block_bytes // PARQUET_ROW_BYTES)
         pieces: list[Any] = _inputs.row_groups(paths, rows)
         parse: Any = _inputs.read_row_groups
+        routed = False
     else:
         pieces, parse = _inputs.blocks(paths, plan.block_bytes), _inputs.parse_block
-    parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
+        routed = routed and _in_memory(plan)
+    if routed:
+        parsed = [_calls.delayed(_inputs.parse_routed, nout=2)(piece, kind, plan.partitions)
+                  for piece in pieces]
+    else:
+        parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
     if not parsed:
         return Input([_calls.constant(_inputs.no_rows(kind))], [], meta)
-    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta)
+    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta, routed)
 
 
 def checked(*inputs: Input) -> Any:
@@ -119,8 +128,10 @@ def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, plan: Plan,
                                            rows.meta)) for i, part in enumerate(rows.parts)]
         return _shuffled(tasks, f"{label}-received", [frames], [rows.meta], key, plan)
     column = list(rows.meta.columns).index(key)
-    senders = [tasks.task(f"route-{label}", i, _stages.routed, part, column, plan.partitions)
-               for i, part in enumerate(rows.parts)]
+    assert column == 0 or not rows.routed  # parse_routed routes by the first column
+    senders = rows.parts if rows.routed else [
+        tasks.task(f"route-{label}", i, _stages.routed, part, column, plan.partitions)
+        for i, part in enumerate(rows.parts)]
     return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
 
 
