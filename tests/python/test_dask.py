@@ -380,3 +380,18 @@ def test_the_rows_move_in_memory_where_dask_may_spill_them(files):
         busy.info["metrics"] = {"memory": 460 << 20}
         with pytest.raises(MemoryError, match="460 MiB for the idle worker"):
             qd._plan.plan(qd.Options(), [edges], [], busy)
+
+
+def test_text_parsed_into_pieces_equals_parsing_then_routing(files):
+    # parse_routed is parse_block then _stages.routed in one native pass
+    # (the native twin of _names.scramble included).
+    rng = random.Random(3)
+    edges = files.edges([(rng.getrandbits(64), rng.getrandbits(64)) for _ in range(300)])
+    members = files.memberships([(rng.getrandbits(64), rng.randrange(9)) for _ in range(300)])
+    for path, kind in ((edges, "edges"), (members, "clustering")):
+        block = qd._inputs.Block(path, 2, 100, os.path.getsize(path) - 50)
+        rows, failure = qd._inputs.parse_block(block, kind)
+        pieces, routed_failure = qd._inputs.parse_routed(block, kind, 5)
+        assert failure is None and routed_failure is None
+        want = qd._stages.routed(rows, 0, 5)
+        assert [[c.tolist() for c in p] for p in pieces] == [[c.tolist() for c in p] for p in want]
