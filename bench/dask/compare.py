@@ -2,8 +2,8 @@
 process, then quelmar_tools.dask on a LocalCluster of two single-threaded
 worker processes, once with Dask's default memory limit and once with a
 small one. Checks that all agree and prints time, peak memory per worker,
-bytes spilled from worker memory and bytes written to disk (spilling
-included). --joins is kept for old command lines: the joins are native.
+bytes spilled from worker memory and bytes written by the P2P shuffle.
+--joins is kept for old command lines: the joins are native.
 
     python bench/dask/compare.py EDGES CLUSTERS [--cpm R] [--limits auto 700MB]
         [--joins native]
@@ -65,11 +65,11 @@ class PeakMemory:
 
 
 def worker_counters(dask_worker: Any) -> tuple[int, int]:
-    spilled = dask_worker.data.spilled_total.disk if hasattr(dask_worker.data, "spilled_total") \
-        else 0
-    written = sum(v for k, v in dask_worker.digests_total.items()
-                  if "disk-write" in str(k) and "bytes" in str(k))
-    return int(spilled), int(written)
+    """Bytes written to disk so far: by spilling results, and by the P2P shuffle."""
+    written = [(str(k), v) for k, v in dask_worker.digests_total.items()
+               if "disk-write" in str(k) and "bytes" in str(k)]
+    p2p = sum(v for k, v in written if "p2p" in k)
+    return int(sum(v for _, v in written) - p2p), int(p2p)
 
 
 def dask_jobs(edges: str, clusters: str, cpm: float, limit: str, options: qd.Options,
@@ -97,7 +97,7 @@ def dask_job(client: Client, edges: str, clusters: str, cpm: float,
     written = sum(c[1] - before.get(w, (0, 0))[1] for w, c in after.items())
     peaks = ", ".join(f"{p / 2**20:.0f}" for p in sorted(memory.peaks.values()))
     note = (f"peak RSS per worker {peaks} MiB; spilled {spilled / 2**20:.0f} MiB; "
-            f"shuffle disk writes {written / 2**20:.0f} MiB")
+            f"P2P disk writes {written / 2**20:.0f} MiB")
     counts = (got.num_clusters, got.covered_nodes, got.covered_edges, got.total_nodes,
               got.total_edges)
     return (counts, got.distributions), elapsed, note

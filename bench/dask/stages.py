@@ -24,7 +24,7 @@ from quelmar_tools.dask import _stages
 from quelmar_tools.dask._names import scramble
 
 
-def synthetic(edge_count: int, member_count: int, seed: int = 1) -> tuple[dict, dict]:
+def synthetic(edge_count: int, member_count: int, seed: int = 1) -> tuple[tuple, tuple]:
     """Edges among edge_count / 7 nodes (average degree about 14), 10 % of
     them repeated; memberships of clusters of about 13, some nodes in two."""
     rng = np.random.default_rng(seed)
@@ -35,9 +35,8 @@ def synthetic(edge_count: int, member_count: int, seed: int = 1) -> tuple[dict, 
     b[: edge_count // 10] = b[edge_count // 10: 2 * (edge_count // 10)]
     member = nodes[rng.integers(0, nodes.size, member_count)]
     cluster = scramble(rng.integers(0, member_count // 13, member_count, dtype=np.uint64))
-    edges = {"lo": np.minimum(a, b), "hi": np.maximum(a, b)}
-    members = {"node": member, "cluster": cluster,
-               "pos": np.arange(member_count, dtype=np.uint64)}
+    edges = (np.minimum(a, b), np.maximum(a, b))
+    members = (member, cluster, np.arange(member_count, dtype=np.uint64))
     return edges, members
 
 
@@ -52,15 +51,15 @@ def run(edge_count: int, member_count: int, parts: int) -> tuple[dict[str, float
         times[name] = time.perf_counter() - start
         return result
 
-    edge_pieces = timed("route edges", _stages.routed, _stages.frame(edges), "lo", parts)
-    member_pieces = _stages.routed(_stages.frame(members), "node", parts)
+    edge_pieces = timed("route edges", _stages.routed, edges, 0, parts)  # by lo
+    member_pieces = _stages.routed(members, 0, parts)  # by node
     lo = timed("lo_side", _stages.lo_side, [edge_pieces[0]], [member_pieces[0]], None, parts)
     graph = timed("degrees", _stages.degrees, lo.nodes, [lo.hi_rows[0]])
     side = timed("node_side", _stages.node_side, [lo.members], graph.nodes, graph.hi_rows,
                  None, parts)
     clusters = timed("cluster_side", _stages.cluster_side, [side.partials[0]], parts)
     covered = timed("covered", _stages.covered, side.coverage, [clusters.singles[0]])
-    kept = (tuple(c.tobytes() for c in graph.nodes), clusters.counts.to_numpy().tobytes(),
+    kept = (tuple(c.tobytes() for c in graph.nodes), tuple(c.tobytes() for c in clusters.counts),
             covered, side.covered_links)
     return times, kept
 

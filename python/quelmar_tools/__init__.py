@@ -31,26 +31,58 @@ and the CPM resolution alone (``cluster_values``), so they can be computed
 for any block of counts.
 """
 
-from quelmar_tools.agreement import (
-    ALL_MEASURES,
-    DEFAULT_MEASURES,
-    PARTITION_MEASURES,
-    compare,
-    match_table,
-)
-from quelmar_tools.sources import clustering_from, graph_from
-from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
-from quelmar_tools.table import (
-    COUNT_COLUMNS,
-    CPM_COLUMN,
-    MEASURES,
-    VALUE_COLUMNS,
-    cluster_counts,
-    cluster_table,
-    cluster_values,
-    table_columns,
-    totals,
-)
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from quelmar_tools.agreement import (
+        ALL_MEASURES,
+        DEFAULT_MEASURES,
+        PARTITION_MEASURES,
+        compare,
+        match_table,
+    )
+    from quelmar_tools.sources import clustering_from, graph_from
+    from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
+    from quelmar_tools.table import (
+        COUNT_COLUMNS,
+        CPM_COLUMN,
+        MEASURES,
+        VALUE_COLUMNS,
+        cluster_counts,
+        cluster_table,
+        cluster_values,
+        table_columns,
+        totals,
+    )
+
+# Where each name lives. They load on first use, so that importing a
+# submodule (as a Dask worker does for each task's function) does not load
+# pandas: it costs a worker about 100 MiB of its memory limit.
+_HOMES = {
+    "agreement": ("ALL_MEASURES", "DEFAULT_MEASURES", "PARTITION_MEASURES", "compare",
+                  "match_table"),
+    "sources": ("clustering_from", "graph_from"),
+    "summaries": ("PERCENTILES", "summarize", "summary_table", "to_dict"),
+    "table": ("COUNT_COLUMNS", "CPM_COLUMN", "MEASURES", "VALUE_COLUMNS", "cluster_counts",
+              "cluster_table", "cluster_values", "table_columns", "totals"),
+}
+_HOME_OF = {name: module for module, names in _HOMES.items() for name in names}
+
+
+def __getattr__(name: str) -> Any:
+    module = _HOME_OF.get(name)
+    if module is None:
+        raise AttributeError(f"module 'quelmar_tools' has no attribute {name!r}")
+    import importlib
+
+    value = getattr(importlib.import_module(f"quelmar_tools.{module}"), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(_HOME_OF))
+
 
 __all__ = [
     "ALL_MEASURES",

@@ -34,7 +34,7 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any, Literal, Sequence, overload
 
-from quelmar_tools.dask import _agreement, _calls, _inputs, _pipeline, _plan, _results
+from quelmar_tools.dask import _calls, _inputs, _plan, _results
 from quelmar_tools.dask._inputs import LineError, Source
 from quelmar_tools.dask._plan import Options
 from quelmar_tools.dask._results import Statistics
@@ -42,6 +42,12 @@ from quelmar_tools.dask._results import Statistics
 if TYPE_CHECKING:
     import dask.dataframe as dd
     from distributed import Client
+
+    from quelmar_tools.dask import _pipeline
+
+# _pipeline, _agreement and _frames load pandas and Dask's dataframes; they
+# are loaded where used, so that a worker importing this package for a
+# task's function stays without them.
 
 __all__ = ["LineError", "Options", "Statistics", "cluster_table", "compare", "match_table",
            "size_diff", "statistics"]
@@ -53,12 +59,14 @@ def _client(client: Client | None) -> Any:
 
 def _joined(edges: Source, clustering: Source, ids: Sequence[int] | None, options: Options,
             client: Any) -> tuple[_pipeline.Graph, _pipeline.Clustering, list[str]]:
+    from quelmar_tools.dask import _pipeline
+
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
     plan = _plan.plan(options, edge_paths, [member_paths], client)
     selected = _calls.constant(_pipeline.selection(ids))
-    edge_input = _pipeline.read(edge_paths, "edges", plan)
-    members = _pipeline.read(member_paths, "clustering", plan)
+    edge_input = _pipeline.read(edge_paths, "edges", plan, routed=True)
+    members = _pipeline.read(member_paths, "clustering", plan, routed=True)
     inputs_ok = _pipeline.checked(edge_input, members)
     graph = _pipeline.graph(edge_input, members, selected, plan, inputs_ok)
     return graph, _pipeline.clustering(graph, None, selected, inputs_ok), member_paths
@@ -90,6 +98,8 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
     ``compute=False``: a Future of the record, already running on the
     client's cluster (a Delayed when there is no client), for
     ``distributed.progress`` or ``client.gather``."""
+    from quelmar_tools.dask import _pipeline
+
     client = _client(client)
     graph, joined, member_paths = _joined(edges, clustering, ids, options, client)
     covered = _pipeline.coverage(graph, joined)
@@ -137,15 +147,17 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
     None) against the clustering ``other`` of the same graph: the number of
     grown clusters and the 21 percentiles of the relative size changes.
     ``compute=False`` returns a Future (or Delayed) as ``statistics`` does."""
+    from quelmar_tools.dask import _pipeline
+
     client = _client(client)
     edge_paths = _inputs.expand(edges)
     member_paths = _inputs.expand(clustering)
     other_paths = _inputs.expand(other)
     plan = _plan.plan(options, edge_paths, [member_paths, other_paths], client)
     selected = _calls.constant(_pipeline.selection(ids))
-    edge_input = _pipeline.read(edge_paths, "edges", plan)
-    mine = _pipeline.read(member_paths, "clustering", plan)
-    theirs = _pipeline.read(other_paths, "clustering", plan)
+    edge_input = _pipeline.read(edge_paths, "edges", plan, routed=True)
+    mine = _pipeline.read(member_paths, "clustering", plan, routed=True)
+    theirs = _pipeline.read(other_paths, "clustering", plan, routed=True)
     inputs_ok = _pipeline.checked(edge_input, mine, theirs)
     graph = _pipeline.graph(edge_input, None, None, plan, inputs_ok)
     my_sides = _pipeline.clustering(graph, mine, selected, inputs_ok, "-mine")
@@ -172,6 +184,8 @@ def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,
     most one of them (``statistics`` makes it). With ``compute=False``, a Future
     of the dict, the measures computed on a worker (a Delayed when there
     is no client), as ``statistics`` gives it."""
+    from quelmar_tools.dask import _agreement
+
     from quelmar_tools import agreement
 
     if measures is None or measures == "all":
@@ -199,6 +213,8 @@ def match_table(edges: Source, clustering_a: Source, clustering_b: Source, *,
     `edges` as a Dask dataframe of one partition (index ``id``, ascending),
     equal to it bit for bit. Nothing is computed until the caller computes
     or writes it."""
+    from quelmar_tools.dask import _agreement
+
     counted = _agreement.planned(edges, clustering_a, clustering_b, ids, other_ids, uncovered,
                                  options, _client(client))
     part = _calls.delayed(_agreement.table)(counted, reverse)

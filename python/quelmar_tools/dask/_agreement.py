@@ -26,7 +26,7 @@ import numpy.typing as npt
 import pandas as pd
 
 from quelmar_tools import _native, agreement
-from quelmar_tools.dask import _calls, _inputs, _pipeline, _plan, _stages
+from quelmar_tools.dask import _calls, _frames, _inputs, _pipeline, _plan
 from quelmar_tools.dask._names import unscramble
 
 U64 = npt.NDArray[np.uint64]
@@ -69,7 +69,7 @@ def _distinct(values: U64) -> U64:
 
 def _ends(edges: pd.DataFrame) -> pd.DataFrame:
     both = np.concatenate([edges["lo"].to_numpy(np.uint64), edges["hi"].to_numpy(np.uint64)])
-    return _stages.frame({"node": _distinct(both)})
+    return _frames.frame({"node": _distinct(both)})
 
 
 def _known(members: pd.DataFrame, nodes: pd.DataFrame, _inputs_ok: None) -> pd.DataFrame:
@@ -77,7 +77,7 @@ def _known(members: pd.DataFrame, nodes: pd.DataFrame, _inputs_ok: None) -> pd.D
     node = members["node"].to_numpy(np.uint64)
     cluster = members["cluster"].to_numpy(np.uint64)
     keep = _within(node, nodes["node"].to_numpy(np.uint64))
-    known = _stages.frame({"node": node[keep], "cluster": cluster[keep]})
+    known = _frames.frame({"node": node[keep], "cluster": cluster[keep]})
     return known.drop_duplicates(ignore_index=True)
 
 
@@ -153,12 +153,12 @@ def _part(nodes: pd.DataFrame, a: pd.DataFrame, b: pd.DataFrame, a_kept: U64, b_
     counted = pairs.groupby(["cluster_a", "cluster_b"], sort=False).size()
     return Part(
         universe=int(universe_nodes.size),
-        pairs=_stages.frame({"a": counted.index.get_level_values(0).to_numpy(np.uint64),
+        pairs=_frames.frame({"a": counted.index.get_level_values(0).to_numpy(np.uint64),
                              "b": counted.index.get_level_values(1).to_numpy(np.uint64),
                              "count": counted.to_numpy(np.uint64)}),
-        a_alone=_stages.frame({"a": a_alone["cluster"].to_numpy(np.uint64),
+        a_alone=_frames.frame({"a": a_alone["cluster"].to_numpy(np.uint64),
                                "node": unscramble(a_alone["node"].to_numpy(np.uint64))}),
-        b_alone=_stages.frame({"node": unscramble(b_alone["node"].to_numpy(np.uint64)),
+        b_alone=_frames.frame({"node": unscramble(b_alone["node"].to_numpy(np.uint64)),
                                "b": b_alone["cluster"].to_numpy(np.uint64)}),
         neither=neither,
         a_sizes=_sizes(a), b_sizes=_sizes(b),
@@ -271,7 +271,7 @@ def planned(edges: _inputs.Source, clustering_a: _inputs.Source, clustering_b: _
 
 
 def _distinct_nodes(ends: pd.DataFrame) -> pd.DataFrame:
-    return _stages.frame({"node": _distinct(ends["node"].to_numpy(np.uint64))})
+    return _frames.frame({"node": _distinct(ends["node"].to_numpy(np.uint64))})
 
 
 def measures(counted: Cells, names: list[str], apt_only: bool) -> dict[str, float]:

@@ -11,14 +11,15 @@ from __future__ import annotations
 import inspect
 import time
 import uuid
-from typing import Any, Callable, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Sequence
 
 import dask
-import dask.dataframe as dd
-import pandas as pd
+
+if TYPE_CHECKING:  # loaded where used: a worker that needs no frames never loads pandas
+    import dask.dataframe as dd
+    import pandas as pd
 
 _dask: Any = dask
-_dd: Any = dd
 
 # Seconds between looks at the workers while a job runs.
 POLL_SECONDS = 0.5
@@ -137,7 +138,13 @@ class TaskGraph:
     tasks, each Delayed holding a copy of everything upstream: 16 partitions
     took seconds to build, 64 minutes. Taking a task out as a Delayed (for
     a Dask dataframe, say) closes the layer it is in; later tasks go to a
-    new layer that may read what was built from it."""
+    new layer that may read what was built from it.
+
+    Tasks added with take() (those that pick a part out of a result) run
+    before every other task that is ready: until the last of them has run,
+    the result they read stays in memory beside the parts already taken, and
+    Dask's own order would leave most of them for the receivers' turn, so a
+    worker held every routed row twice."""
 
     def __init__(self, name: str) -> None:
         self.name = name
@@ -146,6 +153,7 @@ class TaskGraph:
         self.inputs: dict[Any, Any] = {}  # Delayed values the open layer reads
         self.closed: Any = None  # a Delayed over every closed layer
         self.layer_of: dict[Any, str] = {}
+        self.taken: set[Any] = set()  # keys of take()
 
     def _new_layer(self) -> str:
         return f"{self.name}-{uuid.uuid4().hex}"
@@ -156,6 +164,12 @@ class TaskGraph:
         key = (f"{label}-{self.layer}", *(index if isinstance(index, tuple) else (index,)))
         self.tasks[key] = (function, *(self._argument(a) for a in args))
         self.layer_of[key] = self.layer
+        return key
+
+    def take(self, label: str, index: Any, function: Callable[..., Any], *args: Any) -> Any:
+        """task(), for a task to run as soon as it is ready."""
+        key = self.task(label, index, function, *args)
+        self.taken.add(key)
         return key
 
     def _argument(self, value: Any) -> Any:
@@ -172,7 +186,9 @@ class TaskGraph:
         from dask.highlevelgraph import HighLevelGraph
 
         below = list(self.inputs.values()) + ([self.closed] if self.closed is not None else [])
-        graph = HighLevelGraph.from_collections(self.layer, dict(self.tasks), dependencies=below)
+        with _dask.annotate(priority=_Priority(frozenset(self.taken & self.tasks.keys()))):
+            graph = HighLevelGraph.from_collections(self.layer, dict(self.tasks),
+                                                    dependencies=below)
         self.closed = _delayed_value(next(iter(self.tasks)), graph, layer=self.layer)
         self.tasks, self.inputs, self.layer = {}, {}, self._new_layer()
 
@@ -181,6 +197,16 @@ class TaskGraph:
         if self.layer_of[key] == self.layer:
             self._close()
         return _delayed_value(key, self.closed.__dask_graph__(), layer=self.layer_of[key])
+
+
+class _Priority:
+    """Dask's priority of each key of a layer: higher for the given keys."""
+
+    def __init__(self, first: frozenset[Any]) -> None:
+        self.first = first
+
+    def __call__(self, key: Any) -> int:
+        return 1 if key in self.first else 0
 
 
 def _delayed_value(key: Any, graph: Any, layer: str) -> Any:
@@ -192,7 +218,10 @@ def _delayed_value(key: Any, graph: Any, layer: str) -> Any:
 
 
 def from_delayed(parts: Sequence[Any], meta: pd.DataFrame) -> dd.DataFrame:
-    frame: dd.DataFrame = _dd.from_delayed(list(parts), meta=meta, verify_meta=False)
+    import dask.dataframe
+
+    untyped: Any = dask.dataframe
+    frame: dd.DataFrame = untyped.from_delayed(list(parts), meta=meta, verify_meta=False)
     return frame
 
 

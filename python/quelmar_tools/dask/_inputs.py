@@ -18,15 +18,15 @@ from typing import Any, BinaryIO, Literal, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
-import pandas as pd
-
 from quelmar_tools import _native
-from quelmar_tools.dask import _stages
 from quelmar_tools.dask._names import scramble
 
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
 U64 = npt.NDArray[np.uint64]
+# Parsed rows, one array per column: edges (lo, hi), memberships (node,
+# cluster, pos).
+Rows = tuple[U64, ...]
 
 BLOCK_BYTES = 16 << 20
 # Positions of membership lines: the file's index above this many bits, the
@@ -106,7 +106,11 @@ def _read_through_line_feed(file: BinaryIO) -> bytes:
     return b"".join(pieces)
 
 
-def parse_block(block: Block, kind: Kind) -> tuple[pd.DataFrame, str | None]:
+def no_rows(kind: Kind) -> Rows:
+    return tuple(np.array([], np.uint64) for _ in range(2 if kind == "edges" else 3))
+
+
+def parse_block(block: Block, kind: Kind) -> tuple[Rows, str | None]:
     """Edges as (lo, hi) or memberships as (node, cluster, pos), scrambled;
     or no rows and the LineError message of the block's first bad line. The
     failure travels as a value so that the job can name the first one in
@@ -114,10 +118,7 @@ def parse_block(block: Block, kind: Kind) -> tuple[pd.DataFrame, str | None]:
     data, begin = read_block(block)
     first_bytes, second_bytes, failure = _native.parse_lines(data, kind == "clustering")
     if failure is not None:
-        line_index, message = failure
-        empty = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
-        return empty, (f"{block.path}:{_line_number(block.path, begin, data, line_index)}: "
-                       f"{message}")
+        return no_rows(kind), _message(block, begin, data, failure)
     first = scramble(np.frombuffer(first_bytes, np.uint64))
     second = scramble(np.frombuffer(second_bytes, np.uint64))
     if kind == "edges":
@@ -125,11 +126,29 @@ def parse_block(block: Block, kind: Kind) -> tuple[pd.DataFrame, str | None]:
     starts = np.r_[0, np.flatnonzero(np.frombuffer(data, np.uint8) == 10) + 1]
     position = (np.uint64(block.file_index) << np.uint64(POSITION_BITS)) + \
         (starts[: first.size].astype(np.uint64) + np.uint64(begin))
-    return _stages.frame({"node": first, "cluster": second, "pos": position}), None
+    return (first, second, position), None
 
 
-def _edges(first: U64, second: U64) -> pd.DataFrame:
-    return _stages.frame({"lo": np.minimum(first, second), "hi": np.maximum(first, second)})
+def parse_routed(block: Block, kind: Kind, parts: int) -> tuple[list[Rows], str | None]:
+    """parse_block's rows grouped by partition of their first column, one
+    piece per partition (as _stages.routed groups them), in one native pass."""
+    data, begin = read_block(block)
+    offsets, columns, failure = _native.route_lines(
+        data, kind == "clustering", (block.file_index << POSITION_BITS) + begin, parts)
+    if failure is not None:
+        return [no_rows(kind)] * parts, _message(block, begin, data, failure)
+    bounds = np.frombuffer(offsets, np.uint64).tolist()
+    arrays = [np.frombuffer(c, np.uint64) for c in columns]
+    return [tuple(c[bounds[p]:bounds[p + 1]] for c in arrays) for p in range(parts)], None
+
+
+def _message(block: Block, begin: int, data: bytes, failure: tuple[int, str]) -> str:
+    line_index, message = failure
+    return f"{block.path}:{_line_number(block.path, begin, data, line_index)}: {message}"
+
+
+def _edges(first: U64, second: U64) -> Rows:
+    return np.minimum(first, second), np.maximum(first, second)
 
 
 def raise_first(*failures: str | None) -> None:
@@ -220,7 +239,7 @@ def row_groups(files: list[str], rows_per_task: int) -> list[RowGroups]:
     return out
 
 
-def read_row_groups(piece: RowGroups, kind: Kind) -> tuple[pd.DataFrame, str | None]:
+def read_row_groups(piece: RowGroups, kind: Kind) -> tuple[Rows, str | None]:
     """parse_block's result for Parquet rows: the two name columns only."""
     import pyarrow.parquet as pq
 
@@ -232,7 +251,7 @@ def read_row_groups(piece: RowGroups, kind: Kind) -> tuple[pd.DataFrame, str | N
         return _edges(first, second), None
     position = np.uint64((piece.file_index << POSITION_BITS) + piece.first_row) + \
         np.arange(first.size, dtype=np.uint64)
-    return _stages.frame({"node": first, "cluster": second, "pos": position}), None
+    return (first, second, position), None
 
 
 def _unsigned(column: npt.NDArray[Any], path: str) -> U64:

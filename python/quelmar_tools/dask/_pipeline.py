@@ -24,37 +24,48 @@ import dask.dataframe as dd
 import numpy as np
 import pandas as pd
 
-from quelmar_tools.dask import _calls, _inputs, _stages
+from quelmar_tools.dask import _calls, _frames, _inputs, _stages
 from quelmar_tools.dask._plan import PARQUET_ROW_BYTES, Plan
 from quelmar_tools.dask._names import scramble
 
 
 @dataclass
 class Input:
-    """Parsed input files: one Delayed frame per parsing task, and per
-    parsing task None or the message of its first bad line, in file order."""
+    """Parsed input files: one Delayed value per parsing task (its rows, one
+    array per column of meta), and per parsing task None or the message of
+    its first bad line, in file order."""
 
     parts: list[Any]
     failures: list[Any]
     meta: pd.DataFrame
+    routed: bool = False  # each part is already one piece per partition, by meta's first column
 
     @property
     def frame(self) -> dd.DataFrame:
-        return _calls.from_delayed(self.parts, self.meta)
+        as_frame = _calls.delayed(_frames.as_frame)
+        return _calls.from_delayed([as_frame(p, self.meta) for p in self.parts], self.meta)
 
 
-def read(paths: list[str], kind: _inputs.Kind, plan: Plan) -> Input:
-    meta = _stages.EDGE_META if kind == "edges" else _stages.MEMBER_META
+def read(paths: list[str], kind: _inputs.Kind, plan: Plan, routed: bool = False) -> Input:
+    """The parsing tasks; routed: text moved in memory is parsed straight
+    into pieces for the first move (the reader then goes through _routed)."""
+    meta = _frames.EDGE_META if kind == "edges" else _frames.MEMBER_META
     if _inputs.is_parquet(paths):
         rows = max(1, plan.block_bytes // PARQUET_ROW_BYTES)
         pieces: list[Any] = _inputs.row_groups(paths, rows)
         parse: Any = _inputs.read_row_groups
+        routed = False
     else:
         pieces, parse = _inputs.blocks(paths, plan.block_bytes), _inputs.parse_block
-    parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
+        routed = routed and _in_memory(plan)
+    if routed:
+        parsed = [_calls.delayed(_inputs.parse_routed, nout=2)(piece, kind, plan.partitions)
+                  for piece in pieces]
+    else:
+        parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
     if not parsed:
-        return Input([_calls.constant(meta)], [], meta)
-    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta)
+        return Input([_calls.constant(_inputs.no_rows(kind))], [], meta)
+    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta, routed)
 
 
 def checked(*inputs: Input) -> Any:
@@ -68,12 +79,12 @@ def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],
                   partitions: int) -> list[list[Any]]:
     """Per partition, the piece each sender (a task returning one piece per
     partition) has for it."""
-    return [[tasks.task(label, (s, p), _stages.piece, sender, p)
+    return [[tasks.take(label, (s, p), _stages.piece, sender, p)
              for s, sender in enumerate(senders)] for p in range(partitions)]
 
 
 def _items(tasks: _calls.TaskGraph, label: str, results: Sequence[Any], item: int) -> list[Any]:
-    return [tasks.task(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
+    return [tasks.take(label, i, operator.getitem, r, item) for i, r in enumerate(results)]
 
 
 def _in_memory(plan: Plan) -> bool:
@@ -83,17 +94,6 @@ def _in_memory(plan: Plan) -> bool:
     return plan.shuffle_method == "tasks"
 
 
-def _frame(pieces: list[_stages.Piece], meta: pd.DataFrame, first: int) -> pd.DataFrame:
-    """Columns first.. of a sender's only piece (routed over one partition)
-    as a frame for Dask's shuffle."""
-    return _stages.as_frame(pieces[0][first:first + len(meta.columns)], meta)
-
-
-def _received(*frames: pd.DataFrame) -> list[_stages.Piece]:
-    """What Dask's shuffle delivered to a partition, as one piece."""
-    return [sum((_stages.as_piece(f) for f in frames), ())]
-
-
 def _shuffled(tasks: _calls.TaskGraph, label: str, frames: Sequence[Sequence[Any]],
               metas: Sequence[pd.DataFrame], column: str, plan: Plan) -> list[Any]:
     """Per partition, the rows of every frame list (one Delayed frame per
@@ -101,7 +101,7 @@ def _shuffled(tasks: _calls.TaskGraph, label: str, frames: Sequence[Sequence[Any
     parts = [_calls.hash_shuffled(_calls.from_delayed(list(f), meta), column, plan.partitions,
                                   plan.shuffle_method)
              for f, meta in zip(frames, metas, strict=True)]
-    return [tasks.task(label, p, _received, *received)
+    return [tasks.task(label, p, _frames.received, *received)
             for p, received in enumerate(zip(*parts, strict=True))]
 
 
@@ -115,8 +115,8 @@ def _moved(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any], plan: Pl
     frames: list[list[Any]] = []
     first = 0
     for meta in metas:
-        frames.append([tasks.delayed(tasks.task(f"{label}-frame{first}", i, _frame, s, meta,
-                                                first)) for i, s in enumerate(senders)])
+        frames.append([tasks.delayed(tasks.task(f"{label}-frame{first}", i, _frames.sent, s,
+                                                meta, first)) for i, s in enumerate(senders)])
         first += len(meta.columns)
     return _shuffled(tasks, f"{label}-received", frames, metas, column, plan)
 
@@ -124,21 +124,15 @@ def _moved(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any], plan: Pl
 def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, plan: Plan,
             label: str) -> list[Any]:
     if not _in_memory(plan):
-        return _shuffled(tasks, f"{label}-received", [rows.parts], [rows.meta], key, plan)
-    senders = [tasks.task(f"route-{label}", i, _stages.routed, part, key, plan.partitions)
-               for i, part in enumerate(rows.parts)]
+        frames = [tasks.delayed(tasks.task(f"{label}-frame", i, _frames.as_frame, part,
+                                           rows.meta)) for i, part in enumerate(rows.parts)]
+        return _shuffled(tasks, f"{label}-received", [frames], [rows.meta], key, plan)
+    column = list(rows.meta.columns).index(key)
+    assert column == 0 or not rows.routed  # parse_routed routes by the first column
+    senders = rows.parts if rows.routed else [
+        tasks.task(f"route-{label}", i, _stages.routed, part, column, plan.partitions)
+        for i, part in enumerate(rows.parts)]
     return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
-
-
-def _lo_side(edges: list[_stages.Piece], members: list[_stages.Piece] | None, selected: Any,
-             parts: int, with_lo: bool, _inputs_ok: None) -> _stages.LoSide:
-    return _stages.lo_side(edges, members, selected, parts, with_lo)
-
-
-def _node_side(members: list[_stages.Piece], nodes: _stages.Piece,
-               hi_rows: _stages.Piece | None, selected: Any, parts: int,
-               _inputs_ok: None) -> _stages.NodeSide:
-    return _stages.node_side(members, nodes, hi_rows, selected, parts)
 
 
 def selection(ids: Sequence[int] | None) -> np.ndarray | None:
@@ -190,11 +184,11 @@ def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
     edge_parts = _routed(tasks, edges, "lo", plan, "edges")
     member_parts: list[Any] = (_routed(tasks, members, "node", plan, "members")
                                if members is not None else [None] * plan.partitions)
-    lo_sides = [tasks.task("lo_side", i, _lo_side, e, m, selected, g.routes,
+    lo_sides = [tasks.task("lo_side", i, _stages.checked_lo_side, e, m, selected, g.routes,
                            not _in_memory(plan), inputs_ok)
                 for i, (e, m) in enumerate(zip(edge_parts, member_parts, strict=True))]
     hi_parts = _moved(tasks, "hi", _items(tasks, "hi-rows", lo_sides, 1), plan,
-                      [_stages.HI_META], "hi")
+                      [_frames.HI_META], "hi")
     degrees = [tasks.task("degrees", i, _stages.degrees, n, h)
                for i, (n, h) in enumerate(zip(_items(tasks, "lo-nodes", lo_sides, 0), hi_parts,
                                               strict=True))]
@@ -220,11 +214,11 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
         parts = _routed(tasks, members, "node", g.plan, f"members{label}")
         hi = [None] * g.partitions
     node_sides = [
-        tasks.task(f"node_side{label}", i, _node_side, m, n, h, selected, g.routes, inputs_ok)
+        tasks.task(f"node_side{label}", i, _stages.checked_node_side, m, n, h, selected, g.routes, inputs_ok)
         for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
     ]
     partials = _moved(tasks, f"partial{label}", _items(tasks, f"partials{label}", node_sides, 0),
-                      g.plan, [_stages.PARTIAL_META, _stages.UNKNOWN_META], "cluster")
+                      g.plan, [_frames.PARTIAL_META, _frames.UNKNOWN_META], "cluster")
     cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.routes)
                      for i, p in enumerate(partials)]
     return Clustering(_items(tasks, f"coverage{label}", node_sides, 1),
@@ -235,6 +229,6 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = _moved(g.tasks, "single", c.singles, g.plan, [_stages.SINGLE_META], "node")
+    singles = _moved(g.tasks, "single", c.singles, g.plan, [_frames.SINGLE_META], "node")
     return [g.tasks.task("covered", i, _stages.covered, s, single)
             for i, (s, single) in enumerate(zip(c.coverage, singles, strict=True))]

@@ -5,25 +5,36 @@ input, unless the caller fixes them.
 
 * Partitions: the heaviest per-partition step holds about BYTES_PER_LINE
   bytes per input line of its partition (edge and membership lines alike:
-  the edges, their sort order, the rows sent on, the joined memberships).
-  A task may use TASK_SHARE of its worker's memory limit, less what an idle
-  worker holds, shared by the worker's threads; the rest is left to results
-  waiting for their consumers. Partitions are as many as keep each within
-  that budget and under PARTITION_LINES lines (past that, sorting and
-  hashing leave the caches and slow down), at least one per worker thread
-  and a multiple of the thread count, so that threads get equal shares.
+  the rows it was sent, their concatenation, its sort order and the rows it
+  sends on). A task may use TASK_SHARE of its worker's memory limit, less
+  what an idle worker holds, shared by the worker's threads; the rest is
+  left to results waiting for their consumers. Partitions are as many as
+  keep each within that budget and under PARTITION_LINES lines (past that,
+  sorting and hashing leave the caches and slow down), at least one per
+  worker thread and a multiple of the thread count, so that threads get
+  equal shares.
 * Blocks: a parsing task holds its text, the parsed names and the shuffle's
   copies of them, so a block is an eighth of the budget, 1 to 64 MiB, and
   small enough that every thread parses several.
-* Method: Dask's "tasks" shuffle keeps the shuffled pieces in worker memory
-  and is the faster one when they fit (about SHUFFLED_BYTES_PER_LINE per
-  line, spread over the workers, beside the tasks); otherwise Dask's
-  default (P2P), which passes them through the workers' scratch disk.
-* Fit: a worker holds an idle worker, a task per thread and its share of
-  the shuffle (need()); Dask pauses a worker above a fraction of its limit
-  (0.8 by default) and waits for memory that the job itself holds, so a
-  plan that does not fit below that fails at once with MemoryError rather
-  than being submitted.
+* Method: rows move as pieces in worker memory ("tasks", much the faster
+  way) unless the workers may not spill: Dask moves results that pass its
+  spill thresholds to the workers' disk, and the pieces are plain results,
+  so only a running task's own need has to fit. Without spilling, the
+  pieces (about SHUFFLED_BYTES_PER_LINE per line, spread over the workers)
+  must fit beside the tasks, or the rows go through Dask's P2P shuffle,
+  which passes them through the workers' scratch disk.
+* Fit: a worker holds an idle worker (what the workers report now, at
+  least IDLE_WORKER_BYTES), a task per thread and its share of the shuffle
+  (need()); Dask pauses a worker above a fraction of its limit (0.8 by
+  default) and waits for memory that the job itself holds, so a plan that
+  does not fit below that fails at once with MemoryError rather than being
+  submitted.
+
+The constants were measured at the 20M-line benchmark on workers of one
+thread: an idle worker holds 67 MiB, 88 MiB after a job; the heaviest step
+(degrees: the hi-side rows sent, joined, and counted) about 100 bytes per
+line of its partition; every piece held at once, about 40 bytes per line
+(as Dask counts them). Each constant is that with a margin of 1.5.
 """
 
 from __future__ import annotations
@@ -35,10 +46,10 @@ from typing import Any, Sequence
 
 from quelmar_tools.dask import _calls, _inputs
 
-BYTES_PER_LINE = 256
-SHUFFLED_BYTES_PER_LINE = 128
+BYTES_PER_LINE = 160
+SHUFFLED_BYTES_PER_LINE = 64
 PARTITION_LINES = 1_500_000
-IDLE_WORKER_BYTES = 256 << 20
+IDLE_WORKER_BYTES = 128 << 20
 TASK_SHARE = 0.5
 MIN_TASK_BYTES = 32 << 20
 MIN_BLOCK_BYTES = 1 << 20
@@ -82,10 +93,11 @@ class Workers:
     total_memory: int  # of all workers
     count: int = 1
     limited: bool = False  # the limits are Dask's, enforced by pausing and restarting
+    idle: int = IDLE_WORKER_BYTES  # what a worker holds before the job
 
     def task_budget(self) -> int:
         """The bytes one running task may use."""
-        spare = int(self.memory * TASK_SHARE) - IDLE_WORKER_BYTES
+        spare = int(self.memory * TASK_SHARE) - self.idle
         return max(spare // self.threads_per_worker, MIN_TASK_BYTES)
 
 
@@ -100,7 +112,11 @@ def workers(client: Any, timeout: float) -> Workers:
     counts = [int(i["nthreads"]) for i in infos]
     memory = [_worker_memory(i) for i in infos]
     limited = all(int(i.get("memory_limit") or 0) > 0 for i in infos)
-    return Workers(min(memory), max(counts), sum(counts), sum(memory), len(infos), limited)
+    # A worker that ran other work may hold more than a fresh one (pandas,
+    # say, which this job's joins never load).
+    held = max(int((i.get("metrics") or {}).get("memory") or 0) for i in infos)
+    return Workers(min(memory), max(counts), sum(counts), sum(memory), len(infos), limited,
+                   max(IDLE_WORKER_BYTES, held))
 
 
 def _machine_memory() -> int:
@@ -147,11 +163,21 @@ def need(offer: Workers, lines: int, plan: Plan) -> int:
     the tasks shuffle, the disk buffer for P2P, which writes the rest)."""
     task = max(math.ceil(lines / plan.partitions) * BYTES_PER_LINE,
                BLOCK_TASK_FACTOR * plan.block_bytes, MIN_TASK_BYTES)
-    if plan.shuffle_method == "tasks":
-        shuffle = math.ceil(lines * SHUFFLED_BYTES_PER_LINE / offer.count)
-    else:
+    if plan.shuffle_method != "tasks":
         shuffle = _config_bytes("distributed.p2p.storage.buffer", 100 << 20)
-    return IDLE_WORKER_BYTES + offer.threads_per_worker * task + shuffle
+    elif spills():
+        shuffle = 0  # the pieces are results like any other: past Dask's thresholds, on disk
+    else:
+        shuffle = math.ceil(lines * SHUFFLED_BYTES_PER_LINE / offer.count)
+    return offer.idle + offer.threads_per_worker * task + shuffle
+
+
+def spills() -> bool:
+    """Whether Dask's workers move results to disk when memory runs short."""
+    import dask
+
+    return any(dask.config.get(f"distributed.worker.memory.{k}", 0.6) is not False
+               for k in ("target", "spill"))
 
 
 def usable(limit: int) -> int:
@@ -190,7 +216,7 @@ def _check_memory(offer: Workers, lines: int, wanted: Plan, chosen: Plan) -> Non
     raise MemoryError(
         f"a Dask worker's memory limit of {_mib(offer.memory)} is too small: this job needs "
         f"about {_mib(needed)} per worker below the pause threshold ({_mib(usable(offer.memory))}): "
-        f"{_mib(IDLE_WORKER_BYTES)} for the idle worker, {offer.threads_per_worker} task(s) "
+        f"{_mib(offer.idle)} for the idle worker, {offer.threads_per_worker} task(s) "
         f"and the {wanted.shuffle_method or 'p2p'} shuffle's share; {fits}")
 
 

@@ -4,15 +4,20 @@ the summaries, the size comparison and the one cross-file error."""
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Any, Sequence
+from typing import TYPE_CHECKING, Any, NamedTuple, Sequence
 
 import numpy as np
-import pandas as pd
+import numpy.typing as npt
 
 from quelmar_tools.dask import _inputs
 from quelmar_tools.dask._names import unscramble
+from quelmar_tools.dask._stages import Piece
 from quelmar_tools import _native
 
+if TYPE_CHECKING:  # the table only: the statistics are finished without pandas
+    import pandas as pd
+
+U64 = npt.NDArray[np.uint64]
 COUNTS = ("n", "m", "c", "mcd", "vol")
 
 
@@ -29,8 +34,8 @@ class Statistics:
     distributions: dict[str, list[float]] = field(default_factory=dict)
 
 
-def statistics(totals: Sequence[tuple[int, int]], counts: Sequence[pd.DataFrame],
-               unresolved: Sequence[pd.DataFrame], links: Sequence[int],
+def statistics(totals: Sequence[tuple[int, int]], counts: Sequence[Piece],
+               unresolved: Sequence[Piece], links: Sequence[int],
                covers: Sequence[tuple[int, int]], cpm: float | None,
                member_paths: list[str]) -> Statistics:
     """The record from the per-partition results (the job's last task)."""
@@ -39,7 +44,7 @@ def statistics(totals: Sequence[tuple[int, int]], counts: Sequence[pd.DataFrame]
     total_edges = sum(t[1] for t in totals) // 2
     covered_loops = sum(c[1] for c in covers)
     return Statistics(
-        num_clusters=len(table),
+        num_clusters=len(table.id),
         covered_nodes=sum(c[0] for c in covers),
         covered_edges=(2 * sum(links) + covered_loops) // 2,
         total_nodes=sum(t[0] for t in totals),
@@ -48,57 +53,55 @@ def statistics(totals: Sequence[tuple[int, int]], counts: Sequence[pd.DataFrame]
     )
 
 
-def size_diff(mine: Sequence[pd.DataFrame], my_unresolved: Sequence[pd.DataFrame],
-              theirs: Sequence[pd.DataFrame], their_unresolved: Sequence[pd.DataFrame],
+def size_diff(mine: Sequence[Piece], my_unresolved: Sequence[Piece],
+              theirs: Sequence[Piece], their_unresolved: Sequence[Piece],
               member_paths: list[str], other_paths: list[str]) -> tuple[int, list[float]]:
     raise_unresolved(my_unresolved, member_paths)
     raise_unresolved(their_unresolved, other_paths)
     return size_changes(counts_table(mine), counts_table(theirs))
 
 
-def counts_table(parts: Sequence[pd.DataFrame]) -> pd.DataFrame:
+class Counts(NamedTuple):
     """Clusters of two or more members, ascending by id, with their counts."""
-    frame = pd.concat(list(parts), ignore_index=True) if parts else pd.DataFrame()
-    return _table(frame)
+
+    id: U64
+    n: U64
+    m: U64
+    c: U64
+    mcd: U64
+    vol: U64
 
 
-def _table(frame: pd.DataFrame) -> pd.DataFrame:
-    if len(frame) == 0:
-        frame = pd.DataFrame({k: np.array([], np.uint64)
-                              for k in ("cluster", "n", "inside", "c", "mcd", "vol")})
-    ids = unscramble(frame["cluster"].to_numpy(np.uint64))
+def counts_table(parts: Sequence[Piece]) -> Counts:
+    """The counts of cluster_side's parts (COUNT_COLUMNS each) in one table."""
+    if parts:
+        cluster, n, inside, c, mcd, vol = (np.concatenate(k) for k in zip(*parts, strict=True))
+    else:
+        cluster = n = inside = c = mcd = vol = np.array([], np.uint64)
+    ids = unscramble(cluster)
     order = np.argsort(ids, kind="stable")
-    inside = frame["inside"].to_numpy(np.uint64)[order]
-    table = pd.DataFrame(
-        {
-            "n": frame["n"].to_numpy(np.uint64)[order],
-            "m": inside >> np.uint64(1),
-            "c": frame["c"].to_numpy(np.uint64)[order],
-            "mcd": frame["mcd"].to_numpy(np.uint64)[order],
-            "vol": frame["vol"].to_numpy(np.uint64)[order],
-        },
-        index=pd.Index(ids[order], name="id", dtype=np.uint64),
-        copy=False,
-    )
-    return table
+    return Counts(ids[order], n[order], inside[order] >> np.uint64(1), c[order], mcd[order],
+                  vol[order])
 
 
 def total_edges(totals: Sequence[tuple[int, int]]) -> int:
     return sum(t[1] for t in totals) // 2
 
 
-def _values(table: pd.DataFrame, edges: int, cpm: float | None) -> dict[str, np.ndarray]:
+def _values(table: Counts, edges: int, cpm: float | None) -> dict[str, np.ndarray]:
     """The per-cluster values of the statistics, by the module's own code."""
-    n, m, c, mcd, vol = (np.ascontiguousarray(table[k].to_numpy(np.uint64)) for k in COUNTS)
+    n, m, c, mcd, vol = (np.ascontiguousarray(getattr(table, k), np.uint64) for k in COUNTS)
     values = _native.cluster_values(n, m, c, mcd, vol, edges, cpm)
     return {name: np.frombuffer(column, np.float64) for name, column in values.items()}
 
 
-def summaries(table: pd.DataFrame, edges: int, cpm: float | None) -> dict[str, list[float]]:
+def summaries(table: Counts, edges: int, cpm: float | None) -> dict[str, list[float]]:
     return {name: _native.summarize(column) for name, column in _values(table, edges, cpm).items()}
 
 
 def table_meta(with_cpm: bool) -> pd.DataFrame:
+    import pandas as pd
+
     from quelmar_tools import table_columns
 
     columns = {k: np.array([], np.uint64) if k in COUNTS else np.array([], np.float64)
@@ -106,29 +109,34 @@ def table_meta(with_cpm: bool) -> pd.DataFrame:
     return pd.DataFrame(columns, index=pd.Index(np.array([], np.uint64), name="id"))
 
 
-def table_part(counts: pd.DataFrame, edges: int, cpm: float | None,
+def table_part(counts: Piece, edges: int, cpm: float | None,
                _resolved: None) -> pd.DataFrame:
     """One partition of cluster_table; _resolved is raise_unresolved's
     outcome over all partitions, so every part fails with the same error."""
-    table = _table(counts)
-    for name, column in _values(table, edges, cpm).items():
-        if name != "mcd":  # the count column already
-            table[name] = column
+    import pandas as pd
+
     from quelmar_tools import table_columns
 
-    return table[table_columns(cpm is not None)]
+    table = counts_table([counts])
+    columns: dict[str, Any] = {k: getattr(table, k) for k in COUNTS}
+    for name, column in _values(table, edges, cpm).items():
+        if name != "mcd":  # the count column already
+            columns[name] = column
+    frame = pd.DataFrame(columns, index=pd.Index(table.id, name="id", dtype=np.uint64),
+                         copy=False)
+    return frame[table_columns(cpm is not None)]
 
 
-def raise_unresolved(parts: Sequence[pd.DataFrame], member_paths: list[str]) -> None:
+def raise_unresolved(parts: Sequence[Piece], member_paths: list[str]) -> None:
     """The module's unresolved-node failure for the cluster whose second line
     naming an unknown node comes first."""
-    frames = [p for p in parts if len(p)]
-    if not frames:
+    found = [p for p in parts if len(p[0])]
+    if not found:
         return
-    lines = pd.concat(frames, ignore_index=True)
-    first = int(np.argmin(lines["pos"].to_numpy(np.uint64)))
-    cluster = int(unscramble(lines["cluster"].to_numpy(np.uint64)[first:first + 1])[0])
-    position = int(lines["pos"].to_numpy(np.uint64)[first])
+    clusters, positions = (np.concatenate(k) for k in zip(*found, strict=True))
+    first = int(np.argmin(positions))
+    cluster = int(unscramble(clusters[first:first + 1])[0])
+    position = int(positions[first])
     if _inputs.is_parquet(member_paths):
         path, row, node = _inputs.parquet_node(member_paths, position)
         message = _native.unresolved_message(str(node).encode(), cluster)
@@ -137,12 +145,11 @@ def raise_unresolved(parts: Sequence[pd.DataFrame], member_paths: list[str]) -> 
     raise _inputs.LineError(f"{path}:{line}: {_native.unresolved_message(text, cluster)}")
 
 
-def size_changes(mine: pd.DataFrame, theirs: pd.DataFrame) -> tuple[int, list[float]]:
-    before = mine["n"]
-    after = theirs["n"].reindex(before.index)
-    if after.isna().any():
+def size_changes(mine: Counts, theirs: Counts) -> tuple[int, list[float]]:
+    at = np.minimum(np.searchsorted(theirs.id, mine.id), max(len(theirs.id) - 1, 0))
+    if len(mine.id) and (len(theirs.id) == 0 or (theirs.id[at] != mine.id).any()):
         raise LookupError("no entry found for key")
+    after = theirs.n[at] if len(mine.id) else np.array([], np.uint64)
     changes = np.frombuffer(_native.size_changes(
-        np.ascontiguousarray(before.to_numpy(np.uint64)),
-        np.ascontiguousarray(theirs["n"].loc[before.index].to_numpy(np.uint64))), np.float64)
+        np.ascontiguousarray(mine.n), np.ascontiguousarray(after)), np.float64)
     return int((changes > 0).sum()), _native.summarize(changes)

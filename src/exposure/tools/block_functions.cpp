@@ -1,4 +1,5 @@
-// parse_lines, unresolved_message and size_changes (block_functions.h).
+// parse_lines, route_lines, unresolved_message and size_changes
+// (block_functions.h).
 
 #include "src/exposure/tools/block_functions.h"
 
@@ -13,6 +14,7 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
+#include "src/quelmar/routed_lines.h"
 #include "src/quelmar/size_change.h"
 
 namespace quelmar::exposure::tools {
@@ -26,6 +28,8 @@ PyObject* failure_tuple(const std::optional<base::LineFailure>& failure) {
 
 constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
 const Signature parse_signature{"parse_lines", {"data", "memberships"}};
+const Signature route_lines_signature{"route_lines",
+                                      {"data", "memberships", "first_position", "parts"}};
 const Signature unresolved_signature{"unresolved_message", {"line", "cluster"}};
 const Signature changes_signature{"size_changes", {"before", "after"}};
 
@@ -49,6 +53,36 @@ PyObject* parse_lines(PyObject*, PyObject* args, PyObject* kwargs) {
         PyRef failure = PyRef::steal(failure_tuple(parsed.failure));
         if (!failure) return nullptr;
         return PyTuple_Pack(3, first.get(), second.get(), failure.get());
+    });
+}
+
+PyObject* route_lines(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[4];
+        if (!bind_arguments(route_lines_signature, args, kwargs, bound)) return nullptr;
+        const int memberships = PyObject_IsTrue(bound[1]);
+        if (memberships < 0) return nullptr;
+        std::uint64_t first_position = 0, parts = 0;
+        ByteView data;
+        if (!data.acquire(bound[0]) || !u64_argument("first_position", bound[2], &first_position) ||
+            !u64_argument("parts", bound[3], &parts)) {
+            return nullptr;
+        }
+        if (parts == 0) {
+            PyErr_SetString(PyExc_ValueError, "parts: expected at least one partition");
+            return nullptr;
+        }
+        const auto format = memberships ? base::LineFormat::kMemberships : base::LineFormat::kEdges;
+        const partition::RoutedLines routed = without_gil(
+            [&] { return partition::route_lines(data.bytes(), format, first_position, parts); });
+        PyRef offsets = PyRef::steal(byte_array(std::span<const std::uint64_t>(routed.offsets)));
+        if (!offsets) return nullptr;
+        PyRef columns =
+            PyRef::steal(byte_array_tuple(std::span<const partition::Column>(routed.columns)));
+        if (!columns) return nullptr;
+        PyRef failure = PyRef::steal(failure_tuple(routed.failure));
+        if (!failure) return nullptr;
+        return PyTuple_Pack(3, offsets.get(), columns.get(), failure.get());
     });
 }
 

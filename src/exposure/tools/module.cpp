@@ -41,6 +41,7 @@ PyMethodDef functions[] = {
     keyword_function("cluster_values", cluster_values),
     keyword_function("summarize", summarize),
     keyword_function("parse_lines", parse_lines),
+    keyword_function("route_lines", route_lines),
     keyword_function("unresolved_message", unresolved_message),
     keyword_function("size_changes", size_changes),
     keyword_function("route", route),
