@@ -1,5 +1,5 @@
 // Times graph loading side by side in one run: the edge-list loader on pools
-// of 1 and 2 workers, the snapshot loader and, as the floor, a minimal
+// of 1 and 2 workers, the snapshot loader on 2 and, as the floor, a minimal
 // single-threaded loop that only reads the edge list and parses its integers;
 // with --clusters, the clustering loader on 1 and 2 workers (against the
 // snapshot's graph) and the floor of its file too. Each measurement runs in
@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
         for (int t = 0; t < 2; ++t) {
             keep_best(spin[t], run_child({"--child", "spin", std::to_string(t + 1)}));
         }
-        keep_best(snap, run_child({"--child", "graph", snapshot, "1"}));
+        keep_best(snap, run_child({"--child", "graph", snapshot, "2"}));
         if (!with_clusters) return;
         keep_best(clusters_floor, run_child({"--child", "floor", clusters_path}));
         for (int w = 0; w < 2; ++w) {

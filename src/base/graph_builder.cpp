@@ -385,12 +385,13 @@ void GraphBuilder::close_up(const Buckets& buckets, std::span<const std::uint64_
     neighbours.resize(write);
 }
 
-// The NameSet of the lines' names, then the lone names it lacks with the
-// next ids, in a table sized for both. Names of the lines are distinct by
+// The NameSet of the lines' names, filled on the pool while on_caller()
+// runs on the caller's thread, then the lone names it lacks with the next
+// ids, in a table sized for both. Names of the lines are distinct by
 // construction.
-utils::NameSet GraphBuilder::name_set_with_lone_names() {
-    utils::NameSet names =
-        std::move(*utils::NameSet::from_id_order(std::move(names_), lone_names_.size()));
+utils::NameSet GraphBuilder::name_set_with_lone_names(const std::function<void()>& on_caller) {
+    utils::NameSet names = std::move(
+        *utils::NameSet::from_id_order(std::move(names_), lone_names_.size(), pool_, on_caller));
     for (const utils::NodeName name : lone_names_) names.request(name);
     return names;
 }
@@ -411,11 +412,8 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     line_ends_ = {};
     if (!done) return runtime::Error::interrupted();
     // The NameSet's map is built on the pool while the caller closes the
-    // buckets up: with the ends gone, it no longer raises the peak. Names are
-    // distinct by construction.
-    runtime::parallel_for_beside_caller(
-        pool_, 1, [&](std::size_t) { parts.name_set = name_set_with_lone_names(); },
-        [&] { close_up(buckets, kept, parts); });
+    // buckets up: with the ends gone, it no longer raises the peak.
+    parts.name_set = name_set_with_lone_names([&] { close_up(buckets, kept, parts); });
     const std::uint64_t node_count = parts.name_set.next_id();
     if (node_count > limits_.max_nodes) {
         return runtime::Error(runtime::ErrorKind::kLimit, std::string(kTooManyNodes));

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -121,7 +122,7 @@ private:
                           std::vector<std::uint64_t>& kept, BuildProgress& progress);
     void close_up(const Buckets& buckets, std::span<const std::uint64_t> kept,
                   utils::GraphParts& parts) const;
-    utils::NameSet name_set_with_lone_names();
+    utils::NameSet name_set_with_lone_names(const std::function<void()>& on_caller);
 
     Limits limits_;
     runtime::WorkerPool* pool_;

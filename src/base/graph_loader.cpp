@@ -172,7 +172,8 @@ runtime::Result<Graph> parse_edgelist_from_reader(utils::ByteSource& input,
 runtime::Result<Graph> parse_from_file(const std::string& path, utils::TaskMonitor& monitor) {
     if (path_extension(path) == "lz4") {
         runtime::log::debug(runtime::log::kTargetBase, "loading from bincode.lz4");
-        auto parts = utils::read_compressed_bincode(path, monitor);
+        const LoadPool pool(nullptr);
+        auto parts = utils::read_compressed_bincode(path, monitor, pool.get());
         if (!parts) return std::move(parts).error();
         return Graph(std::move(parts).value());
     }

@@ -10,8 +10,11 @@
 // answers lookups.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
+
+#include "runtime/worker_pool.h"
 
 #include "src/utils/name_table.h"
 #include "src/utils/node_id.h"
@@ -26,9 +29,12 @@ public:
 
     // The name set whose ids are the positions in `id_to_name`; empty when a
     // name occurs twice. The table is sized for the names plus `more` names
-    // requested later, so those do not make it grow.
+    // requested later, so those do not make it grow. It is filled on `pool`
+    // (null: this thread) while on_caller() runs on the calling thread.
     static std::optional<NameSet> from_id_order(std::vector<NodeName> id_to_name,
-                                                std::size_t more = 0);
+                                                std::size_t more = 0,
+                                                runtime::WorkerPool* pool = nullptr,
+                                                const std::function<void()>& on_caller = {});
 
     // Large: moved, never copied.
     NameSet(const NameSet&) = delete;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/cache_line.h"
+#include "runtime/parallel.h"
+
 namespace quelmar::utils {
 namespace {
 
@@ -83,6 +86,103 @@ std::pair<std::uint32_t, bool> NameTable::insert(std::uint64_t name, std::uint32
         ++slot_count_;
         return {id, true};
     }
+}
+
+NameTable::Placed NameTable::insert_below(std::uint64_t hash, std::uint32_t id, std::size_t limit) {
+    std::size_t at = home(hash);
+    std::uint64_t held = 0;
+    while (at < limit && (held = slots_[at].hash()) != 0 && held < hash) ++at;
+    if (at == limit) return Placed::kBlocked;
+    if (held == hash) return Placed::kPresent;
+    std::size_t empty = at;
+    while (empty < limit && slots_[empty].hash() != 0) ++empty;
+    if (empty == limit) return Placed::kBlocked;
+    std::memmove(&slots_[at + 1], &slots_[at], (empty - at) * sizeof(Slot));
+    slots_[at] = Slot::of(hash, id);
+    return Placed::kInserted;
+}
+
+// Every worker reads all the names and keeps those of its stretch: hashing
+// twice costs less than sorting the names by stretch first. Homes are
+// random, so the home of the name kLookahead ahead is fetched meanwhile.
+std::size_t NameTable::fill_stretch(std::span<const std::uint64_t> id_to_name, std::size_t stretch,
+                                    std::size_t stretches, std::vector<std::uint32_t>& blocked,
+                                    bool& repeated) {
+    constexpr std::size_t kLookahead = 16;
+    const std::size_t first_home = capacity_ * stretch / stretches;
+    const std::size_t end_home = capacity_ * (stretch + 1) / stretches;
+    // The last slot stays empty.
+    const std::size_t limit = stretch + 1 < stretches ? end_home : slots_.size() - 1;
+    std::uint64_t hashes[2 * kLookahead];
+    auto ahead = [&](std::size_t id) {
+        const std::uint64_t hash = hash_of(id_to_name[id]);
+        hashes[id % (2 * kLookahead)] = hash;
+        const std::size_t at = home(hash);
+        if (at >= first_home && at < end_home) runtime::prefetch(&slots_[at]);
+    };
+    const std::size_t count = id_to_name.size();
+    for (std::size_t id = 0; id < std::min(count, kLookahead); ++id) ahead(id);
+    std::size_t placed = 0;
+    for (std::size_t id = 0; id < count; ++id) {
+        if (id + kLookahead < count) ahead(id + kLookahead);
+        const std::uint64_t hash = hashes[id % (2 * kLookahead)];
+        const auto as_id = static_cast<std::uint32_t>(id);
+        if (hash == 0) [[unlikely]] {
+            if (stretch == 0) blocked.push_back(as_id);
+            continue;
+        }
+        const std::size_t at = home(hash);
+        if (at < first_home || at >= end_home) continue;
+        switch (insert_below(hash, as_id, limit)) {
+            case Placed::kInserted: ++placed; break;
+            case Placed::kPresent: repeated = true; return placed;
+            case Placed::kBlocked: blocked.push_back(as_id); break;
+        }
+    }
+    return placed;
+}
+
+bool NameTable::insert_all(std::span<const std::uint64_t> id_to_name, runtime::WorkerPool* pool,
+                           const std::function<void()>& on_caller) {
+    struct Share {
+        std::vector<std::uint32_t> blocked;
+        std::size_t placed = 0;
+        bool repeated = false;
+    };
+    const std::size_t stretches = capacity_ == 0 ? 1 : runtime::worker_count(pool);
+    std::vector<runtime::OwnLine<Share>> shares(stretches);
+    if (capacity_ != 0) {
+        runtime::parallel_for_beside_caller(
+            pool, stretches,
+            [&](std::size_t s) {
+                Share& share = shares[s].value;
+                share.placed =
+                    fill_stretch(id_to_name, s, stretches, share.blocked, share.repeated);
+            },
+            [&] {
+                if (on_caller) on_caller();
+            });
+    } else if (on_caller) {
+        on_caller();
+    }
+    for (const auto& share : shares) {
+        if (share.value.repeated) return false;
+        slot_count_ += share.value.placed;
+    }
+    // Without a table (no names expected) every name goes this way.
+    auto insert_blocked = [&](std::uint32_t id) { return insert(id_to_name[id], id).second; };
+    if (capacity_ == 0) {
+        for (std::size_t id = 0; id < id_to_name.size(); ++id) {
+            if (!insert_blocked(static_cast<std::uint32_t>(id))) return false;
+        }
+        return true;
+    }
+    for (const auto& share : shares) {
+        for (const std::uint32_t id : share.value.blocked) {
+            if (!insert_blocked(id)) return false;
+        }
+    }
+    return true;
 }
 
 // The old slots are in ascending order of hash, and so are their new homes:

@@ -37,10 +37,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "runtime/prefetch.h"
+#include "runtime/worker_pool.h"
 #include "src/utils/keyed_hash.h"
 #include "src/utils/page_memory.h"
 
@@ -66,6 +70,16 @@ public:
     // The id of `name` and false when present; otherwise stores `id` for it
     // and returns that and true.
     std::pair<std::uint32_t, bool> insert(std::uint64_t name, std::uint32_t id);
+
+    // Inserts id_to_name[i] with id i for every i into this empty table,
+    // sized for them, side by side on `pool` (null: this thread), while
+    // on_caller() runs on the calling thread. The home slots are cut into
+    // one stretch per worker, each filled by one worker from the names whose
+    // homes fall in it; a name whose run would reach past its stretch is
+    // inserted afterwards. The slots come out as any order of insertion
+    // leaves them. False when a name occurs twice.
+    bool insert_all(std::span<const std::uint64_t> id_to_name, runtime::WorkerPool* pool,
+                    const std::function<void()>& on_caller);
 
     // The id of `name` if present.
     std::optional<std::uint32_t> find(std::uint64_t name) const {
@@ -108,6 +122,17 @@ private:
         return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * capacity) >> 64);
     }
     std::size_t home(std::uint64_t hash) const { return home(hash, capacity_); }
+
+    enum class Placed { kInserted, kPresent, kBlocked };
+    // insert() of a name whose home lies below `limit`, without growing and
+    // without touching any slot at or past `limit` (kBlocked instead).
+    Placed insert_below(std::uint64_t hash, std::uint32_t id, std::size_t limit);
+    // insert_all's share of one worker: the names whose homes fall in
+    // stretch `stretch` of `stretches`. Returns the names placed; the ids of
+    // those blocked (and of the name whose hash is 0) go to `blocked`.
+    std::size_t fill_stretch(std::span<const std::uint64_t> id_to_name, std::size_t stretch,
+                             std::size_t stretches, std::vector<std::uint32_t>& blocked,
+                             bool& repeated);
 
     // Into a table of at least `capacity` home slots.
     void grow(std::size_t capacity);

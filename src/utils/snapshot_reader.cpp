@@ -55,7 +55,8 @@ Decoded read_map_pairs(Lz4FrameReader& in, std::uint64_t next_id, MappedVector<N
     return kSound;
 }
 
-Decoded read_id_order(Lz4FrameReader& in, std::uint64_t next_id, std::optional<NameSet>& names) {
+Decoded read_id_order(Lz4FrameReader& in, std::uint64_t next_id, std::optional<NameSet>& names,
+                      runtime::WorkerPool* pool) {
     const auto count = in.read_u64();
     if (!count) return count.error();
     if (*count != next_id) return kNameCount;
@@ -66,7 +67,7 @@ Decoded read_id_order(Lz4FrameReader& in, std::uint64_t next_id, std::optional<N
         if (!name) return name.error();
         id_to_name.push_back(*name);
     }
-    names = NameSet::from_id_order(std::move(id_to_name));
+    names = NameSet::from_id_order(std::move(id_to_name), 0, pool);
     if (!names) return kDuplicateName;
     return kSound;
 }
@@ -93,14 +94,14 @@ Verdict check_map_agrees(std::span<const NamePair> pairs, const NameSet& names) 
     return kSound;
 }
 
-Decoded read_name_set(Lz4FrameReader& in, NameSet& name_set) {
+Decoded read_name_set(Lz4FrameReader& in, NameSet& name_set, runtime::WorkerPool* pool) {
     const auto next_id = in.read_u64();
     if (!next_id) return next_id.error();
     if (*next_id > kMaxNodes) return kTooManyNodes;
     MappedVector<NamePair> pairs;
     if (Decoded part = read_map_pairs(in, *next_id, pairs); stops(part)) return part;
     std::optional<NameSet> names;
-    if (Decoded part = read_id_order(in, *next_id, names); stops(part)) return part;
+    if (Decoded part = read_id_order(in, *next_id, names, pool); stops(part)) return part;
     if (Verdict agrees = check_map_agrees(pairs, *names); !agrees.empty()) return agrees;
     name_set = std::move(*names);
     return kSound;
@@ -179,13 +180,13 @@ Decoded read_nodes(Lz4FrameReader& in, GraphParts& parts) {
 
 }  // namespace
 
-runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source) {
+runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source, runtime::WorkerPool* pool) {
     auto created = Lz4FrameReader::create(source);
     if (!created) return std::move(created).error();
     Lz4FrameReader& frame = *created;
 
     GraphParts parts;
-    Decoded verdict = read_name_set(frame, parts.name_set);
+    Decoded verdict = read_name_set(frame, parts.name_set, pool);
     if (!stops(verdict)) verdict = read_nodes(frame, parts);
     if (!verdict) return std::move(verdict).error();
     const bool sound = verdict->empty();
@@ -196,10 +197,11 @@ runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source) {
     return parts;
 }
 
-runtime::Result<GraphParts> read_compressed_bincode(const std::string& path, TaskMonitor& monitor) {
+runtime::Result<GraphParts> read_compressed_bincode(const std::string& path, TaskMonitor& monitor,
+                                                    runtime::WorkerPool* pool) {
     auto file = FileSource::open(path, monitor);
     if (!file) return std::move(file).error();
-    auto parts = read_compressed_bincode(file.value());
+    auto parts = read_compressed_bincode(file.value(), pool);
     // The read that was stopped surfaces wrapped as an input error.
     if (monitor.stopped()) return runtime::Error::interrupted();
     return parts;

@@ -32,15 +32,19 @@
 #include <string_view>
 
 #include "runtime/result.h"
+#include "runtime/worker_pool.h"
 #include "src/utils/byte_source.h"
 #include "src/utils/graph_parts.h"
 #include "src/utils/task_monitor.h"
 
 namespace quelmar::utils {
 
-runtime::Result<GraphParts> read_compressed_bincode(
-    const std::string& path, TaskMonitor& monitor = TaskMonitor::unwatched());
-runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source);
+// The name table is filled on `pool` (null: the caller's thread).
+runtime::Result<GraphParts> read_compressed_bincode(const std::string& path,
+                                                    TaskMonitor& monitor = TaskMonitor::unwatched(),
+                                                    runtime::WorkerPool* pool = nullptr);
+runtime::Result<GraphParts> read_compressed_bincode(ByteSource& source,
+                                                    runtime::WorkerPool* pool = nullptr);
 
 namespace snapshot_errors {
 inline constexpr std::string_view kTooManyNodes =

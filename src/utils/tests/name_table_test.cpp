@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/worker_pool.h"
+
 namespace quelmar::utils {
 namespace {
 
@@ -96,6 +98,50 @@ TEST(NameTable, RunsPastTheLastHomeSlot) {
     for (std::uint64_t i = 0; i < 1000; ++i) names.push_back(unmix(kLargest - 3 * i - 1));
     NameTable table;
     expect_like_a_map(table, names);
+}
+
+// Filled side by side, runs that pile up at the edges of the workers'
+// stretches and past the last home slot are placed afterwards; the table
+// answers as one filled name by name.
+TEST(NameTable, InsertAllAgreesOnAnyPool) {
+    std::mt19937_64 random(3);
+    std::vector<std::uint64_t> names = awkward_names();
+    for (std::uint64_t k = 1; k <= 3; ++k) {  // just below a third, a half, two thirds
+        const std::uint64_t edge = kLargest / 6 * (k + 1);
+        for (std::uint64_t i = 0; i < 300; ++i) names.push_back(unmix(edge - 7 * i));
+    }
+    for (std::uint64_t i = 0; i < 300; ++i) names.push_back(unmix(kLargest - 5 * i));
+    names.push_back(process_key());
+    for (int i = 0; i < 30000; ++i) names.push_back(random());
+    // Distinct names, in their first order.
+    std::unordered_map<std::uint64_t, std::uint32_t> model;
+    std::erase_if(names, [&](std::uint64_t name) {
+        return !model.emplace(name, static_cast<std::uint32_t>(model.size())).second;
+    });
+
+    const auto two = runtime::WorkerPool::start(2).value();
+    const auto three = runtime::WorkerPool::start(3).value();
+    for (runtime::WorkerPool* pool :
+         {static_cast<runtime::WorkerPool*>(nullptr), two.get(), three.get()}) {
+        NameTable table(names.size());
+        bool called = false;
+        ASSERT_TRUE(table.insert_all(names, pool, [&] { called = true; }));
+        EXPECT_TRUE(called);
+        EXPECT_EQ(table.size(), names.size());
+        for (const auto& [name, id] : model) ASSERT_EQ(table.find(name), id) << name;
+        for (int i = 0; i < 10000; ++i) {
+            const std::uint64_t name = random();
+            EXPECT_EQ(table.find(name).has_value(), model.contains(name)) << name;
+        }
+        // A repeat is found whether its first copy was placed at once or
+        // afterwards: in a pile, at the end, the key name.
+        for (const std::size_t first : {names.size() - 1, names.size() - 30002, std::size_t{9}}) {
+            std::vector<std::uint64_t> repeated = names;
+            repeated.push_back(names[first]);
+            NameTable again(repeated.size());
+            EXPECT_FALSE(again.insert_all(repeated, pool, {})) << first;
+        }
+    }
 }
 
 TEST(NameTable, SizedTableHoldsItsNamesAtThreeQuartersLoad) {
