@@ -35,6 +35,7 @@ public:
         clear();
         add(line, {});
     }
+    void reserve(std::size_t names) { names_.reserve(names); }
     const MarkedNames& names() const { return names_; }
     std::optional<std::string_view> failure() const { return failure_; }
     // The token the failure is about (see line_rules.h).
@@ -64,10 +65,12 @@ private:
 // kept from round to round.
 class Round {
 public:
-    // Readers for `count` more blocks.
-    std::span<BlockReader> next(std::size_t count) {
+    // Readers for `count` more blocks of at most `names` names each.
+    std::span<BlockReader> next(std::size_t count, std::size_t names) {
         if (readers_.size() < used_ + count) readers_.resize(used_ + count);
-        return std::span(readers_).subspan(used_, count);
+        const auto readers = std::span(readers_).subspan(used_, count);
+        for (BlockReader& reader : readers) reader.reserve(names);
+        return readers;
     }
     // Takes the `count` blocks just read; returns the first failing line's
     // message and place, if any, and takes no block after it. `resolved`
@@ -132,11 +135,15 @@ runtime::Result<void> read_lines(utils::ByteSource& input, GraphBuilder& builder
         if (lines.at_end()) break;
         std::size_t count = 1;
         if (lines.long_line) {
-            round.next(1)[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
+            round.next(1, 2)[0].read_one(lines.long_line_valid ? &lines.long_line_tokens : nullptr);
         } else {
             const std::vector<TextBlock> blocks = cut_into_blocks(lines.lines, options.block_bytes);
             count = blocks.size();
-            const std::span<BlockReader> readers = round.next(count);
+            // A line of two names takes at least four bytes with its line
+            // feed, a last line without one three.
+            std::size_t most_bytes = 0;
+            for (const TextBlock block : blocks) most_bytes = std::max(most_bytes, block.size());
+            const std::span<BlockReader> readers = round.next(count, most_bytes / 2 + 2);
             runtime::parallel_for_beside_caller(
                 pool, count, [&](std::size_t b) { readers[b].read(blocks[b]); },
                 [&] { reader.read_ahead(); });

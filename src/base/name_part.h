@@ -54,6 +54,14 @@ public:
         ++counts_[from_shard];
         counts_[to_shard] += to != from;
     }
+    // Room for `names` without growing. Readers that fill side by side take
+    // their room on the caller's thread first: arrays moved by one worker's
+    // growth must not be mapped again under another's (which a race
+    // detector reads as a race, as it cannot see the system order them).
+    void reserve(std::size_t names) {
+        names_.reserve(names);
+        shards_.reserve(names);
+    }
     std::size_t size() const { return names_.size(); }
     NamePart part() const { return {names_, shards_.data(), &counts_}; }
 
