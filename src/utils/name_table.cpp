@@ -144,42 +144,35 @@ std::size_t NameTable::fill_stretch(std::span<const std::uint64_t> id_to_name, s
 
 bool NameTable::insert_all(std::span<const std::uint64_t> id_to_name, runtime::WorkerPool* pool,
                            const std::function<void()>& on_caller) {
+    auto call_caller = [&] {
+        if (on_caller) on_caller();
+    };
+    if (id_to_name.empty()) {
+        call_caller();
+        return true;
+    }
+    if (capacity_ == 0) *this = NameTable(id_to_name.size());
     struct Share {
         std::vector<std::uint32_t> blocked;
         std::size_t placed = 0;
         bool repeated = false;
     };
-    const std::size_t stretches = capacity_ == 0 ? 1 : runtime::worker_count(pool);
+    const std::size_t stretches = runtime::worker_count(pool);
     std::vector<runtime::OwnLine<Share>> shares(stretches);
-    if (capacity_ != 0) {
-        runtime::parallel_for_beside_caller(
-            pool, stretches,
-            [&](std::size_t s) {
-                Share& share = shares[s].value;
-                share.placed =
-                    fill_stretch(id_to_name, s, stretches, share.blocked, share.repeated);
-            },
-            [&] {
-                if (on_caller) on_caller();
-            });
-    } else if (on_caller) {
-        on_caller();
-    }
+    runtime::parallel_for_beside_caller(
+        pool, stretches,
+        [&](std::size_t s) {
+            Share& share = shares[s].value;
+            share.placed = fill_stretch(id_to_name, s, stretches, share.blocked, share.repeated);
+        },
+        call_caller);
     for (const auto& share : shares) {
         if (share.value.repeated) return false;
         slot_count_ += share.value.placed;
     }
-    // Without a table (no names expected) every name goes this way.
-    auto insert_blocked = [&](std::uint32_t id) { return insert(id_to_name[id], id).second; };
-    if (capacity_ == 0) {
-        for (std::size_t id = 0; id < id_to_name.size(); ++id) {
-            if (!insert_blocked(static_cast<std::uint32_t>(id))) return false;
-        }
-        return true;
-    }
     for (const auto& share : shares) {
         for (const std::uint32_t id : share.value.blocked) {
-            if (!insert_blocked(id)) return false;
+            if (!insert(id_to_name[id], id).second) return false;
         }
     }
     return true;

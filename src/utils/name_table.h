@@ -71,8 +71,8 @@ public:
     // and returns that and true.
     std::pair<std::uint32_t, bool> insert(std::uint64_t name, std::uint32_t id);
 
-    // Inserts id_to_name[i] with id i for every i into this empty table,
-    // sized for them, side by side on `pool` (null: this thread), while
+    // Inserts id_to_name[i] with id i for every i into this empty table
+    // (sized for them when it has no slots yet), side by side on `pool` (null: this thread), while
     // on_caller() runs on the calling thread. The home slots are cut into
     // one stretch per worker, each filled by one worker from the names whose
     // homes fall in it; a name whose run would reach past its stretch is
