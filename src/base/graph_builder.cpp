@@ -57,8 +57,10 @@ int bucket_shift(std::uint64_t node_count, std::uint64_t entries) {
 // The layout's record of one edge end, in its owner's bucket: the owner and
 // the other end. Wide ends hold both ids whole. Narrow ends hold the owner
 // as its offset in a bucket of at most 2^16 ids and the other id in two
-// halves: 6 bytes instead of 8, and the laid-out ends are the largest array
-// of the build while they last.
+// halves: 6 bytes instead of 8. Packed ends hold the other id in three
+// bytes, for graphs of at most 2^24 nodes: 5 bytes. The laid-out ends are
+// the largest array of the build while they last, repeated lines included,
+// and they set the peak of building from an array held by the caller.
 struct WideEnd {
     utils::NodeId owner;
     utils::NodeId other;
@@ -88,6 +90,27 @@ struct NarrowEnd {
     }
 };
 static_assert(sizeof(NarrowEnd) == 6);
+
+struct [[gnu::packed]] PackedEnd {
+    std::uint16_t owner_offset;
+    std::uint16_t other_low;
+    std::uint8_t other_high;
+
+    static constexpr int kMaxShift = 16;
+    static constexpr int kIdBits = 24;
+    PackedEnd() = default;
+    PackedEnd(utils::NodeId owner, utils::NodeId other, std::uint64_t first_node)
+        : owner_offset(static_cast<std::uint16_t>(owner - first_node)),
+          other_low(static_cast<std::uint16_t>(other)),
+          other_high(static_cast<std::uint8_t>(other >> 16)) {}
+    utils::NodeId owner_in(std::uint64_t first_node) const {
+        return static_cast<utils::NodeId>(first_node + owner_offset);
+    }
+    utils::NodeId other_id() const {
+        return other_low | (static_cast<utils::NodeId>(other_high) << 16);
+    }
+};
+static_assert(sizeof(PackedEnd) == 5);
 
 }  // namespace
 
@@ -406,9 +429,12 @@ runtime::Result<Graph> GraphBuilder::into_permanent(utils::TaskMonitor& monitor)
     const Buckets buckets(parts.offsets);
     BuildProgress progress{monitor, 0, part_count() + buckets.count()};
     std::vector<std::uint64_t> kept;
-    const bool done = buckets.shift() <= std::min(NarrowEnd::kMaxShift, limits_.max_narrow_shift)
-                          ? lay_out_and_fill<NarrowEnd>(buckets, parts, kept, progress)
-                          : lay_out_and_fill<WideEnd>(buckets, parts, kept, progress);
+    const bool narrow = buckets.shift() <= std::min(NarrowEnd::kMaxShift, limits_.max_narrow_shift);
+    const int packed_bits = std::min(PackedEnd::kIdBits, limits_.max_packed_id_bits);
+    const bool packed = narrow && names_.size() <= (std::uint64_t{1} << packed_bits);
+    const bool done = packed   ? lay_out_and_fill<PackedEnd>(buckets, parts, kept, progress)
+                      : narrow ? lay_out_and_fill<NarrowEnd>(buckets, parts, kept, progress)
+                               : lay_out_and_fill<WideEnd>(buckets, parts, kept, progress);
     line_ends_ = {};
     if (!done) return runtime::Error::interrupted();
     // The NameSet's map is built on the pool while the caller closes the

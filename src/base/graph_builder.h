@@ -9,7 +9,8 @@
 // into_permanent turns the pairs into the compact finished form: degrees
 // (tallied while names are looked up) are prefix-summed into offsets, both
 // ends of every pair are laid out by bucket of node ids (in 6 bytes each
-// when buckets span at most 2^16 ids), then ordered by
+// when buckets span at most 2^16 ids, 5 when besides the graph has at most
+// 2^24 nodes), then ordered by
 // their other end and scattered within their bucket, so that each node's
 // list comes out sorted; lists are deduplicated in their bucket, and buckets
 // are then closed up. Repeated and reversed edges collapse to one; a
@@ -48,6 +49,9 @@ public:
         // Buckets of at most 2^this ids lay their ends out in 6 bytes (it
         // cannot exceed 16). Lowered only by tests.
         int max_narrow_shift = 16;
+        // Graphs of at most 2^this nodes lay narrow ends out in 5 bytes (it
+        // cannot exceed 24). Lowered only by tests.
+        int max_packed_id_bits = 24;
     };
 
     GraphBuilder() : GraphBuilder(Limits{}) {}

@@ -79,7 +79,7 @@ bool NameShards::resolve(std::span<const NamePart> parts, std::span<utils::NodeI
         if (i < parts.size()) {
             point_repeats(i, ids);
         } else {
-            settle_new_names(i - parts.size());
+            settle_new_names(i - parts.size(), names_by_id);
         }
     });
     return true;
@@ -132,15 +132,14 @@ void NameShards::partition(std::span<const NamePart> parts, runtime::WorkerPool*
         }
     }
     shard_start_[kShards] = at;
-    entry_names_.resize(at);
-    claims_.resize(at);
+    entries_.resize(at);
     runtime::parallel_for(pool, parts.size(), [&](std::size_t p) {
         std::uint64_t write[kShards];
         std::copy_n(part_start_.begin() + p * kShards, kShards, write);
         const auto names = parts[p].names;
         const std::uint8_t* const shards = parts[p].shards;
         for (std::size_t i = 0; i < names.size(); ++i) {
-            if (!is_loop_end(names, i)) entry_names_[write[shards[i]]++] = names[i];
+            if (!is_loop_end(names, i)) entries_[write[shards[i]]++].name = names[i];
         }
     });
 }
@@ -169,7 +168,7 @@ void NameShards::claim(std::size_t s) {
     visit_with_lookahead<kAhead>(
         shard_start_[s + 1] - first,
         [&](std::size_t k) {
-            const std::uint64_t name_hash = NameIndex::hash(entry_names_[first + k]);
+            const std::uint64_t name_hash = NameIndex::hash(entries_[first + k].name);
             hashes[k % (2 * kAhead)] = name_hash;
             shard.prefetch_hashed(name_hash);
         },
@@ -181,7 +180,7 @@ void NameShards::claim(std::size_t s) {
             }
             bool claimed;
             NameIndex::Slot& slot =
-                shard.find_or_claim_hashed(entry_names_[at], hashes[k % (2 * kAhead)],
+                shard.find_or_claim_hashed(entries_[at].name, hashes[k % (2 * kAhead)],
                                            static_cast<std::uint32_t>(at), claimed);
             std::uint32_t kind = kKnown;
             if (claimed) {
@@ -192,7 +191,7 @@ void NameShards::claim(std::size_t s) {
             } else if (slot.tag & NameIndex::kNew) {
                 kind = kRepeat;
             }
-            claims_[at] = {slot.id, kind};
+            entries_[at].claim = {slot.id, kind};
             tally(s, slot);
         });
     for (; part < parts; ++part) new_names_[part * kShards + s] = std::exchange(new_in_part, 0);
@@ -232,7 +231,7 @@ void NameShards::gather(std::size_t p, const NamePart& part, std::span<utils::No
             }
             continue;
         }
-        Claim& claim = claims_[read[part.shards[i]]++];
+        Claim& claim = entries_[read[part.shards[i]]++].claim;
         switch (claim.kind) {
             case kKnown: part_ids[i] = claim.value; break;
             case kFirst:
@@ -249,21 +248,22 @@ void NameShards::gather(std::size_t p, const NamePart& part, std::span<utils::No
 }
 
 void NameShards::point_repeats(std::size_t p, std::span<utils::NodeId> ids) const {
-    for (const std::uint32_t i : pending_[p].value) ids[i] = claims_[ids[i]].value;
+    for (const std::uint32_t i : pending_[p].value) ids[i] = entries_[ids[i]].claim.value;
 }
 
 // The shard's new names take their ids in its table, which has gone cold
 // since they were claimed: their slots are fetched ahead.
-void NameShards::settle_new_names(std::size_t s) {
+void NameShards::settle_new_names(std::size_t s, const std::vector<utils::NodeName>& names_by_id) {
     NameIndex& shard = shards_[s];
     const std::vector<std::uint32_t>& firsts = first_entries_[s].value;
     visit_with_lookahead<16>(
-        firsts.size(), [&](std::size_t i) { shard.prefetch(entry_names_[firsts[i]]); },
+        firsts.size(),
+        [&](std::size_t i) { shard.prefetch(names_by_id[entries_[firsts[i]].claim.value]); },
         [&](std::size_t i) {
-            const std::uint32_t k = firsts[i];
+            const std::uint32_t id = entries_[firsts[i]].claim.value;
             bool claimed;
-            NameIndex::Slot& slot = shard.find_or_claim(entry_names_[k], 0, claimed);
-            slot.id = claims_[k].value;
+            NameIndex::Slot& slot = shard.find_or_claim(names_by_id[id], 0, claimed);
+            slot.id = id;
             slot.tag &= ~NameIndex::kNew;
         });
 }
@@ -274,8 +274,7 @@ bool NameShards::tally_overflowed() const {
 
 void NameShards::clear() {
     for (NameIndex& shard : shards_) shard.clear();
-    entry_names_ = {};
-    claims_ = {};
+    entries_ = {};
     shard_start_ = {};
     part_start_ = {};
     first_position_ = {};

@@ -89,19 +89,27 @@ private:
     void gather(std::size_t part, const NamePart& names, std::span<utils::NodeId> ids,
                 std::vector<utils::NodeName>& names_by_id);
     void point_repeats(std::size_t part, std::span<utils::NodeId> ids) const;
-    void settle_new_names(std::size_t shard);
+    void settle_new_names(std::size_t shard, const std::vector<utils::NodeName>& names_by_id);
     void tally(std::size_t shard, NameIndex::Slot& slot);
 
     std::uint32_t max_tally_;
     std::vector<NameIndex> shards_;
     std::vector<std::uint8_t> overflowed_;  // per shard
+    // An entry of the round: its name, sorted by shard, until claim looks
+    // it up and writes what it found in its place (a new name is read back
+    // from names_by_id): one array instead of two, the largest scratch of a
+    // round.
+    union Entry {
+        utils::NodeName name;
+        Claim claim;
+    };
+    static_assert(sizeof(Entry) == sizeof(utils::NodeName));
+
     // Scratch of a round; [p * shards + s] is part p's stretch of shard s.
-    // Entries: the round's names sorted by shard, and what claim found. The
-    // large arrays are mapped, so that clear() gives their pages back to the
-    // system rather than to the heap, where they would stay resident while
-    // the graph is built.
-    utils::MappedVector<utils::NodeName> entry_names_;
-    utils::MappedVector<Claim> claims_;
+    // The large arrays are mapped, so that clear() gives their pages back to
+    // the system rather than to the heap, where they would stay resident
+    // while the graph is built.
+    utils::MappedVector<Entry> entries_;
     std::vector<std::uint64_t> shard_start_;     // shard s: entries [start[s], start[s + 1])
     std::vector<std::uint64_t> part_start_;      // where each stretch starts
     std::vector<std::uint64_t> first_position_;  // per part, and the round's end

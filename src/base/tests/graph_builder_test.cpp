@@ -104,17 +104,22 @@ TEST(GraphBuilder, LargeRandomGraphMatchesAModel) {
         lists[v].insert(u);
     }
     const auto three = runtime::WorkerPool::start(3).value();
-    // Narrow and wide laid-out ends alike; rounds given whole, and rounds
-    // given in marked parts of uneven sizes, as the text loader reads them.
+    // Packed, narrow and wide laid-out ends alike; rounds given whole, and
+    // rounds given in marked parts of uneven sizes, as the text loader reads
+    // them.
     struct Setup {
         runtime::WorkerPool* workers;
         int narrow;
+        int packed;
         bool marked;
     };
-    for (const auto& [workers, narrow, marked] :
-         {Setup{nullptr, 16, false}, Setup{three.get(), 16, false}, Setup{three.get(), -1, false},
-          Setup{three.get(), 16, true}, Setup{nullptr, 16, true}}) {
-        GraphBuilder builder(GraphBuilder::Limits{.max_narrow_shift = narrow}, workers);
+    for (const auto& [workers, narrow, packed, marked] :
+         {Setup{nullptr, 16, 24, false}, Setup{three.get(), 16, 24, false},
+          Setup{three.get(), 16, 0, false}, Setup{three.get(), -1, 24, false},
+          Setup{three.get(), 16, 24, true}, Setup{nullptr, 16, 24, true}}) {
+        GraphBuilder builder(
+            GraphBuilder::Limits{.max_narrow_shift = narrow, .max_packed_id_bits = packed},
+            workers);
         const std::size_t round = workers ? 150002 : 2;
         for (std::size_t first = 0; first < lines.size(); first += round) {
             const std::size_t last = std::min(lines.size(), first + round);
