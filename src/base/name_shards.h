@@ -84,6 +84,7 @@ private:
     bool resolve_in_order(std::span<const NamePart> parts, std::span<utils::NodeId> ids,
                           std::uint64_t max_nodes, std::vector<utils::NodeName>& names_by_id);
     void partition(std::span<const NamePart> parts, runtime::WorkerPool* pool);
+    void fetch_ahead(std::uint64_t entry) const;
     void claim(std::size_t shard);
     std::uint64_t rank_new_names(std::size_t parts, std::uint64_t first_id);
     void gather(std::size_t part, const NamePart& names, std::span<utils::NodeId> ids,
