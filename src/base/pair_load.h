@@ -32,9 +32,8 @@ struct PairLoadOptions {
     runtime::WorkerPool* pool = nullptr;
     // The most pair ends resolved together (as TextLoadOptions::round_names).
     // A quarter of the text load's: the caller's array stays resident beside
-    // the build, and with rounds twice this the round's scratch (17 bytes
-    // per end) took the peak a tenth past the array plus the finished graph,
-    // for 5% less work.
+    // the build, and the last round's scratch (9 bytes per end) sets the
+    // peak, just under a tenth past the array plus the finished graph.
     std::size_t round_names = TextLoadOptions{}.round_names / 4;
     // Lowered only by tests.
     std::uint64_t max_nodes = utils::kMaxNodes;

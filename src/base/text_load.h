@@ -26,7 +26,7 @@ struct TextLoadOptions {
     std::size_t block_bytes = std::size_t{256} << 10;
     // The most edge ends whose names are resolved together. Large rounds
     // let each shard of the name table be loaded into cache once per round
-    // rather than missed on every lookup; they cost 25 bytes per end while
+    // rather than missed on every lookup; they cost 17 bytes per end while
     // they last, and start at a quarter of this.
     std::size_t round_names = std::size_t{1} << 23;
 };
