@@ -72,14 +72,26 @@ bool is_selected(const Selection& selected, std::uint64_t cluster) {
 }
 
 // The distinct selected (node, cluster) memberships, sorted.
-std::vector<Pair> selected_memberships(Keys node, Keys cluster, const Selection& selected) {
+std::vector<Pair> selected_memberships(const KeyPieces& node, const KeyPieces& cluster,
+                                       const Selection& selected) {
     std::vector<Pair> pairs;
     pairs.reserve(node.size());
-    for (std::size_t i = 0; i < node.size(); ++i) {
-        if (is_selected(selected, cluster[i])) pairs.push_back({node[i], cluster[i]});
+    for (std::size_t k = 0; k < node.spans.size(); ++k) {
+        const Keys n = node.spans[k], c = cluster.spans[k];
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            if (is_selected(selected, c[i])) pairs.push_back({n[i], c[i]});
+        }
     }
     sort_distinct(pairs);
     return pairs;
+}
+
+// The pieces of a column one after the other.
+Column concatenated(const KeyPieces& pieces) {
+    Column out;
+    out.reserve(pieces.size());
+    for (const Keys piece : pieces.spans) out.insert(out.end(), piece.begin(), piece.end());
+    return out;
 }
 
 // Calls visit(first, last) for each run of equal key(i) over [0, n).
@@ -114,10 +126,14 @@ Routing route(Keys key, std::uint64_t parts) {
     return out;
 }
 
-LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
-               std::uint64_t parts, bool with_lo) {
+LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node,
+               const KeyPieces& m_cluster, Selection selected, std::uint64_t parts, bool with_lo) {
     std::vector<Pair> edges(lo.size());
-    for (std::size_t i = 0; i < edges.size(); ++i) edges[i] = {lo[i], hi[i]};
+    std::size_t filled = 0;
+    for (std::size_t k = 0; k < lo.spans.size(); ++k) {
+        const Keys a = lo.spans[k], b = hi.spans[k];
+        for (std::size_t i = 0; i < a.size(); ++i) edges[filled++] = {a[i], b[i]};
+    }
     sort_distinct(edges);
 
     LoSide out;
@@ -167,13 +183,17 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
     return out;
 }
 
-NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag) {
+NodeColumns degrees(NodeKeys lo_nodes, const KeyPieces& hi, const TagPieces& tag) {
     // Counted in a table first: a partition has several times fewer nodes
     // than rows, so only the distinct nodes get sorted.
     absl::flat_hash_map<std::uint64_t, std::uint64_t> counted;
     counted.reserve(lo_nodes.node.size() + lo_nodes.node.size() / 4);
-    for (std::size_t i = 0; i < hi.size(); ++i) {
-        if (tag[i] & kDegree) ++counted[hi[i]];
+    for (std::size_t k = 0; k < hi.spans.size(); ++k) {
+        const Keys h = hi.spans[k];
+        const std::span<const std::uint8_t> t = tag.spans[k];
+        for (std::size_t i = 0; i < h.size(); ++i) {
+            if (t[i] & kDegree) ++counted[h[i]];
+        }
     }
     std::vector<Pair> hi_nodes;
     hi_nodes.reserve(counted.size());
@@ -207,14 +227,17 @@ NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> ta
     return out;
 }
 
-NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
-                   std::optional<HiRowKeys> hi_rows, std::uint64_t parts) {
+NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected,
+                   const std::optional<HiRowKeys>& hi_rows, std::uint64_t parts) {
     struct Line {
         std::uint64_t node, cluster, pos;
     };
     std::vector<Line> lines(members.node.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = {members.node[i], members.cluster[i], members.pos[i]};
+    std::size_t filled = 0;
+    for (std::size_t k = 0; k < members.node.spans.size(); ++k) {
+        const Keys n = members.node.spans[k], c = members.cluster.spans[k],
+                   p = members.pos.spans[k];
+        for (std::size_t i = 0; i < n.size(); ++i) lines[filled++] = {n[i], c[i], p[i]};
     }
     radix_sort(lines, [](const Line& l) { return l.node; });
 
@@ -286,18 +309,23 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
         }
         // Without lo, an edge's rows are consecutive, its kDegree row first;
         // with it, the internal edges are told apart by (lo, hi).
-        const bool by_run = hi_rows->lo.empty();
+        const bool by_run = hi_rows->lo.size() == 0;
         std::vector<Pair> links;
         bool edge_counted = false;
-        for (std::size_t i = 0; i < hi_rows->hi.size(); ++i) {
-            if (hi_rows->tag[i] & kDegree) edge_counted = false;
-            if (!(hi_rows->tag[i] & kCluster)) continue;
-            const auto found = row_of.find(std::pair{hi_rows->hi[i], hi_rows->cluster[i]});
-            if (found == row_of.end()) continue;
-            ++p[kInternal][found->second];
-            if (!by_run) links.push_back({hi_rows->lo[i], hi_rows->hi[i]});
-            out.covered_links += edge_counted || !by_run ? 0 : 1;
-            edge_counted = true;
+        for (std::size_t k = 0; k < hi_rows->hi.spans.size(); ++k) {
+            const Keys hi = hi_rows->hi.spans[k], cluster = hi_rows->cluster.spans[k];
+            const std::span<const std::uint8_t> tag = hi_rows->tag.spans[k];
+            const Keys lo = by_run ? Keys() : hi_rows->lo.spans[k];
+            for (std::size_t i = 0; i < hi.size(); ++i) {
+                if (tag[i] & kDegree) edge_counted = false;
+                if (!(tag[i] & kCluster)) continue;
+                const auto found = row_of.find(std::pair{hi[i], cluster[i]});
+                if (found == row_of.end()) continue;
+                ++p[kInternal][found->second];
+                if (!by_run) links.push_back({lo[i], hi[i]});
+                out.covered_links += edge_counted || !by_run ? 0 : 1;
+                edge_counted = true;
+            }
         }
         if (!by_run) {
             sort_distinct(links);
@@ -312,8 +340,10 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
     return out;
 }
 
-ClusterSide cluster_side(PartialKeys in, std::uint64_t parts) {
-    const auto& p = in.partials;
+ClusterSide cluster_side(const PartialKeys& in, std::uint64_t parts) {
+    // Few rows (one per cluster and sending partition): joined first.
+    std::vector<Column> p;
+    for (const KeyPieces& column : in.partials) p.push_back(concatenated(column));
     std::vector<Pair> rows(p[kClusterId].size());
     for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {p[kClusterId][i], i};
     radix_sort(rows, [](const Pair& r) { return r.a; });
@@ -348,9 +378,11 @@ ClusterSide cluster_side(PartialKeys in, std::uint64_t parts) {
     out.single_offsets = routing.offsets;
 
     // Unknown lines by (cluster, pos): sorted by pos, then stably by cluster.
-    std::vector<Pair> lines(in.unknown_cluster.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = {in.unknown_cluster[i], in.unknown_pos[i]};
+    std::vector<Pair> lines;
+    lines.reserve(in.unknown_cluster.size());
+    for (std::size_t k = 0; k < in.unknown_cluster.spans.size(); ++k) {
+        const Keys cluster = in.unknown_cluster.spans[k], pos = in.unknown_pos.spans[k];
+        for (std::size_t i = 0; i < cluster.size(); ++i) lines.push_back({cluster[i], pos[i]});
     }
     radix_sort(lines, [](const Pair& l) { return l.b; });
     radix_sort(lines, [](const Pair& l) { return l.a; });

@@ -36,12 +36,34 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace quelmar::partition {
 
 using Keys = std::span<const std::uint64_t>;
 using Column = std::vector<std::uint64_t>;
+
+// A column received in pieces, one per sender, read in order as if they
+// were concatenated. Parallel columns (lo and hi, say) have pieces of equal
+// lengths. A whole column converts to one piece.
+template <class T>
+struct Pieces {
+    std::vector<std::span<const T>> spans;
+
+    Pieces() = default;
+    Pieces(std::span<const T> whole) : spans{whole} {}                          // NOLINT: implicit
+    Pieces(const std::vector<T>& whole) : spans{std::span<const T>(whole)} {}   // NOLINT
+    Pieces(std::vector<std::span<const T>> parts) : spans(std::move(parts)) {}  // NOLINT
+
+    std::size_t size() const noexcept {
+        std::size_t n = 0;
+        for (const auto& s : spans) n += s.size();
+        return n;
+    }
+};
+using KeyPieces = Pieces<std::uint64_t>;
+using TagPieces = Pieces<std::uint8_t>;
 
 inline constexpr std::uint8_t kDegree = 1;          // counts once towards the degree of hi
 inline constexpr std::uint8_t kCluster = 2;         // carries a selected cluster of lo
@@ -84,9 +106,9 @@ struct HiRows {          // routed by hi
 };
 
 struct HiRowKeys {  // the rows one partition was sent, all the same length
-    Keys hi, cluster;
-    std::span<const std::uint8_t> tag;
-    Keys lo;  // empty: each edge's rows arrive together, its kDegree row first
+    KeyPieces hi, cluster;
+    TagPieces tag;
+    KeyPieces lo;  // empty: each edge's rows arrive together, its kDegree row first
 };
 
 struct LoSide {
@@ -96,10 +118,11 @@ struct LoSide {
 
 // lo.size() == hi.size(), m_node.size() == m_cluster.size(); parts >= 1.
 // with_lo: the hi-side rows carry lo, for a transport that reorders rows.
-LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
-               std::uint64_t parts, bool with_lo = false);
+LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node,
+               const KeyPieces& m_cluster, Selection selected, std::uint64_t parts,
+               bool with_lo = false);
 
-NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag);
+NodeColumns degrees(NodeKeys lo_nodes, const KeyPieces& hi, const TagPieces& tag);
 
 // Partial counts of a cluster from one partition, columns in this order:
 // one row per cluster with selected known members here (n members, vol and
@@ -122,17 +145,17 @@ struct NodeSide {
 };
 
 struct MemberKeys {  // parallel columns of membership lines
-    Keys node, cluster, pos;
+    KeyPieces node, cluster, pos;
 };
 
 // graph: the partition's nodes (degrees' output). hi_rows: the rows keyed by
 // hi for this clustering, or nullopt (no internal edges counted, links 0).
-NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
-                   std::optional<HiRowKeys> hi_rows, std::uint64_t parts);
+NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected,
+                   const std::optional<HiRowKeys>& hi_rows, std::uint64_t parts);
 
-struct PartialKeys {                 // the partial rows and unknown lines one partition was sent
-    std::span<const Keys> partials;  // kPartialColumns columns
-    Keys unknown_cluster, unknown_pos;
+struct PartialKeys {  // the partial rows and unknown lines one partition was sent
+    std::span<const KeyPieces> partials;  // kPartialColumns columns
+    KeyPieces unknown_cluster, unknown_pos;
 };
 
 struct ClusterSide {
@@ -145,6 +168,6 @@ struct ClusterSide {
     Column unresolved_cluster, unresolved_pos;
 };
 
-ClusterSide cluster_side(PartialKeys partials, std::uint64_t parts);
+ClusterSide cluster_side(const PartialKeys& partials, std::uint64_t parts);
 
 }  // namespace quelmar::partition

@@ -170,24 +170,27 @@ def test_table_and_size_diff_equal_the_module(client, files):
         qd.size_diff(edge_file, cluster_file, missing, client=client)
 
 
-def test_native_joins_refuse_arrays_that_do_not_line_up():
+def test_native_joins_refuse_pieces_that_do_not_line_up():
     from quelmar_tools import _native
 
     u = np.zeros(3, np.uint64)
+    tag = np.zeros(3, np.uint8)
     with pytest.raises(ValueError, match="hi: expected as many items as lo"):
-        _native.lo_side(u, u[:2], u, u, None, 2, False)
+        _native.lo_side([(u, u), (u, u[:2])], [], None, 2, False)
     with pytest.raises(TypeError, match="m_cluster: expected uint64"):
-        _native.lo_side(u, u, u, u.astype(np.int64), None, 2, False)
+        _native.lo_side([], [(u, u.astype(np.int64))], None, 2, False)
+    with pytest.raises(TypeError, match="edges: expected tuples of at least 2 arrays"):
+        _native.lo_side([(u,)], [], None, 2, False)
     with pytest.raises(ValueError, match="parts: expected at least one partition"):
-        _native.lo_side(u, u, u, u, None, 0, False)
-    with pytest.raises(ValueError, match="tag: expected one uint8 per row"):
-        _native.degrees(u, u, u, u, np.zeros(2, np.uint8))
-    with pytest.raises(TypeError, match="hi_rows"):
-        _native.node_side(u, u, u, u, u, u, None, (u, u, np.zeros(3, np.uint8)), 2)
-    with pytest.raises(ValueError, match="lo: expected no items or as many as hi"):
-        _native.node_side(u, u, u, u, u, u, None, (u, u, np.zeros(3, np.uint8), u[:1]), 2)
-    with pytest.raises(ValueError, match="internal: expected as many items as cluster"):
-        _native.cluster_side((u,) * 6 + (u[:1],), u, u, 2)
+        _native.lo_side([], [], None, 0, False)
+    with pytest.raises(ValueError, match="tag: expected as many items as hi"):
+        _native.degrees(u, u, u, [(u, u, tag[:2])])
+    with pytest.raises(ValueError, match="hi_rows: expected every piece to have lo or none"):
+        _native.node_side(u, u, u, [], None, [(u, u, tag), (u, u, tag, u)], 2)
+    with pytest.raises(ValueError, match="lo: expected as many items as hi"):
+        _native.node_side(u, u, u, [], None, [(u, u, tag, u[:1])], 2)
+    with pytest.raises(ValueError, match="unknown_pos: expected as many items as unknown_cluster"):
+        _native.cluster_side([(u,) * 7 + (u, u[:1])], 2)
 
 
 @pytest.mark.parametrize(

@@ -1,13 +1,15 @@
 """The task graph: which steps send rows to which, and how partitions line up.
 
-    edge blocks --by lo--> lo_side --hi rows, by hi--> degrees -> node_side
+    edge blocks --by lo--> lo_side --hi rows, by hi--> joined_side
     membership blocks --by node--> lo_side (the lines pass on) --^
-    node_side partials --by cluster--> cluster_side --singles, by node-->
-    covered (with node_side's per-node counts)
+    joined_side partials --by cluster--> cluster_side --singles, by node-->
+    covered (with joined_side's per-node counts)
 
+joined_side is degrees then node_side in one task; a clustering other than
+the graph's own (size_diff's) gets a node_side of its own beside degrees.
 Rows move as pieces (_stages): a sending task returns one piece per
 partition, one small task per (sender, partition) picks a piece out, and
-the receiving task concatenates its pieces in the senders' order. Every
+the receiving task reads its pieces in the senders' order. Every
 routing uses the same partition count and the same rule (partition_of in
 partition_joins.h), so partition i of each node-keyed step holds the same
 nodes and the steps join locally; the rule is this package's own, so no
@@ -148,10 +150,9 @@ class Graph:
 
     tasks: _calls.TaskGraph
     plan: Plan
-    nodes: list[Any]  # degrees' node columns
-    hi_rows: list[Any] | None  # the hi-side rows each partition got, when a clustering was joined
+    nodes: list[Any] | None  # degrees' node columns, when no clustering was joined
+    joined: list[Any] | None  # joined_side per partition, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
-    members: list[Any] | None  # the joined clustering's lines, as one piece per partition
 
     @property
     def partitions(self) -> int:
@@ -179,8 +180,10 @@ class Clustering:
 
 def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
           inputs_ok: Any) -> Graph:
+    """The graph's nodes and degrees; with members, the clustering's
+    node-side joins in the same step (joined_side)."""
     tasks = _calls.TaskGraph("quelmar")
-    g = Graph(tasks, plan, [], None, [], None)
+    g = Graph(tasks, plan, None, None, [])
     edge_parts = _routed(tasks, edges, "lo", plan, "edges")
     member_parts: list[Any] = (_routed(tasks, members, "node", plan, "members")
                                if members is not None else [None] * plan.partitions)
@@ -189,15 +192,17 @@ def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
                 for i, (e, m) in enumerate(zip(edge_parts, member_parts, strict=True))]
     hi_parts = _moved(tasks, "hi", _items(tasks, "hi-rows", lo_sides, 1), plan,
                       [_frames.HI_META], "hi")
-    degrees = [tasks.task("degrees", i, _stages.degrees, n, h)
-               for i, (n, h) in enumerate(zip(_items(tasks, "lo-nodes", lo_sides, 0), hi_parts,
-                                              strict=True))]
-    g.nodes = _items(tasks, "nodes", degrees, 0)
-    g.totals = [tasks.task("graph_totals", i, _stages.graph_totals, n)
-                for i, n in enumerate(g.nodes)]
-    if members is not None:
-        g.hi_rows = _items(tasks, "hi-joined", degrees, 1)
-        g.members = [[m] for m in _items(tasks, "lines", lo_sides, 2)]
+    lo_nodes = _items(tasks, "lo-nodes", lo_sides, 0)
+    if members is None:
+        g.nodes = [tasks.task("degrees", i, _stages.degrees, n, h)
+                   for i, (n, h) in enumerate(zip(lo_nodes, hi_parts, strict=True))]
+        g.totals = [tasks.task("graph_totals", i, _stages.graph_totals, n)
+                    for i, n in enumerate(g.nodes)]
+        return g
+    lines = _items(tasks, "lines", lo_sides, 2)
+    g.joined = [tasks.task("joined_side", i, _stages.joined_side, n, h, m, selected, g.routes)
+                for i, (n, h, m) in enumerate(zip(lo_nodes, hi_parts, lines, strict=True))]
+    g.totals = _items(tasks, "graph_totals", g.joined, 3)
     return g
 
 
@@ -208,15 +213,16 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
     (sizes only, label telling its tasks apart)."""
     tasks = g.tasks
     if members is None:
-        assert g.members is not None and g.hi_rows is not None
-        parts, hi = g.members, g.hi_rows
+        assert g.joined is not None
+        node_sides = g.joined
     else:
+        assert g.nodes is not None
         parts = _routed(tasks, members, "node", g.plan, f"members{label}")
-        hi = [None] * g.partitions
-    node_sides = [
-        tasks.task(f"node_side{label}", i, _stages.checked_node_side, m, n, h, selected, g.routes, inputs_ok)
-        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
-    ]
+        node_sides = [
+            tasks.task(f"node_side{label}", i, _stages.checked_node_side, m, n, selected,
+                       g.routes, inputs_ok)
+            for i, (m, n) in enumerate(zip(parts, g.nodes, strict=True))
+        ]
     partials = _moved(tasks, f"partial{label}", _items(tasks, f"partials{label}", node_sides, 0),
                       g.plan, [_frames.PARTIAL_META, _frames.UNKNOWN_META], "cluster")
     cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.routes)
