@@ -6,9 +6,10 @@
 // (the next step only sums, counts and takes minima).
 //
 // The path moves rows between tasks itself: a step's rows bound for other
-// tasks come out grouped by destination (`Routed`: partition_of their key,
-// each group in the order the rows were made), and the receiving task
-// concatenates the groups it is sent. Partition i of every node-keyed step
+// tasks come out grouped by destination (`Routing`: partition_of their key,
+// each group in the order the rows were made), and the receiving task reads
+// the groups it is sent as pieces (`Pieces`), in order, as if concatenated,
+// without joining them first. Partition i of every node-keyed step
 // therefore holds the same nodes.
 //
 // An edge is (lo, hi) with lo <= hi; lo == hi is a self-loop. Repeated
@@ -70,9 +71,15 @@ inline constexpr std::uint8_t kCluster = 2;         // carries a selected cluste
 inline constexpr std::uint64_t kNone = UINT64_MAX;  // "no value" in minimum columns
 
 // The partition, of `parts`, that a key belongs to: the high word of
-// key * parts. Keys are scrambled, so their high bits are evenly spread.
+// mixed * parts, mixed the key times an odd constant (mod 2^64). Keys are
+// scrambled, so any of their bits are evenly spread; the multiplication
+// makes the partition unrelated to the keys' order, so that the lesser end
+// of an edge (lo, by which edges are routed) is no likelier in one
+// partition than in another. (By the key's own high bits, the first
+// partition got twice the average of edges and the last almost none.)
 inline std::uint64_t partition_of(std::uint64_t key, std::uint64_t parts) {
-    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(key) * parts) >> 64);
+    const std::uint64_t mixed = key * 0x9E3779B97F4A7C15ULL;
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * parts) >> 64);
 }
 
 // Rows grouped by destination: those bound for partition p are the rows

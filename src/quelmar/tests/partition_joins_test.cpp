@@ -257,10 +257,32 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
 //      3 --- 4
 TEST(PartitionJoinsTest, RouteGroupsByPartitionKeepingOrder) {
     const Column keys = {kNone, 0, 5, kNone - 1, UINT64_MAX / 2, 1, UINT64_MAX / 2 + 1};
-    const Routing r = route(keys, 2);
-    EXPECT_EQ(r.offsets, (Column{0, 4, 7}));
-    EXPECT_EQ(r.order, (std::vector<std::size_t>{1, 2, 4, 5, 0, 3, 6}));
+    for (const std::uint64_t parts : {1, 2, 3}) {
+        const Routing r = route(keys, parts);
+        ASSERT_EQ(r.offsets.size(), parts + 1);
+        EXPECT_EQ(r.offsets.front(), 0u);
+        EXPECT_EQ(r.offsets.back(), keys.size());
+        for (std::uint64_t p = 0; p < parts; ++p) {
+            for (std::size_t i = r.offsets[p]; i < r.offsets[p + 1]; ++i) {
+                EXPECT_EQ(partition_of(keys[r.order[i]], parts), p);
+                EXPECT_TRUE(i == r.offsets[p] || r.order[i - 1] < r.order[i]);
+            }
+        }
+    }
     EXPECT_EQ(route(keys, 1).order, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST(PartitionJoinsTest, LesserEndsSpreadEvenly) {
+    // Edges are routed by their lesser end: its partitions must not follow
+    // the keys' order.
+    std::mt19937_64 rng(11);
+    constexpr std::uint64_t kParts = 8, kEdges = 80000;
+    std::array<std::uint64_t, kParts> count{};
+    for (std::uint64_t i = 0; i < kEdges; ++i)
+        ++count[partition_of(std::min(rng(), rng()), kParts)];
+    for (const std::uint64_t c : count) {
+        EXPECT_NEAR(static_cast<double>(c), kEdges / kParts, kEdges / kParts * 0.05);
+    }
 }
 
 //   1 --- 2      clusters: 7 = {1, 2, 3}, 8 = {3, 4}; 3 has a self-loop,
