@@ -29,11 +29,12 @@ struct ClusterModel {
     std::uint64_t n = 0, vol = 0, mcd = kNone, minnode = kNone, loops = 0, internal = 0;
 };
 
-// Draws keys from a small pool (so edges, memberships and loops repeat) that
-// includes 0 and the largest keys; `extra` nodes appear only in memberships.
-Input random_input(std::mt19937_64& rng, std::size_t edges, std::size_t lines) {
+// Draws keys from a pool (small: edges, memberships and loops repeat) that
+// includes 0 and the largest keys; some nodes appear only in memberships.
+Input random_input(std::mt19937_64& rng, std::size_t edges, std::size_t lines,
+                   std::size_t pool_size = 60) {
     std::vector<std::uint64_t> pool = {0, kNone, kNone - 1};
-    for (int i = 0; i < 60; ++i) pool.push_back(rng());
+    for (std::size_t i = 0; i < pool_size; ++i) pool.push_back(rng());
     auto pick = [&] { return pool[rng() % pool.size()]; };
     Input in;
     for (std::size_t i = 0; i < edges; ++i) {
@@ -249,6 +250,10 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
             check_against_model(in, nullptr, 2, true);
         }
     }
+    // Many nodes of few edges each: the sorts' small buckets.
+    const Input sparse = random_input(rng, 6000, 3000, 8000);
+    check_against_model(sparse, nullptr, 1);
+    check_against_model(sparse, &some, 2);
 }
 
 //   1 --- 2      clusters: 7 = {1, 2, 3}, 8 = {3, 4}; 3 has a self-loop,
