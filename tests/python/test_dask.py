@@ -398,3 +398,19 @@ def test_text_parsed_into_pieces_equals_parsing_then_routing(files):
         assert failure is None and routed_failure is None
         want = qd._stages.routed(rows, 0, 5)
         assert [[c.tolist() for c in p] for p in pieces] == [[c.tolist() for c in p] for p in want]
+
+
+def test_blocks_of_any_size_hold_every_line_once(files):
+    # Blocks are read from the mapped file: cut anywhere, with CRLF lines and
+    # a last line without its line feed, they hold each line once, at its
+    # position; an empty file is one empty block.
+    text = "1 2\r\n30 40\n5 6\n700 8"
+    path = files.text(text, "lines.txt")
+    whole, failure = qd._inputs.parse_block(qd._inputs.Block(path, 0, 0, len(text)), "clustering")
+    assert failure is None and len(whole[0]) == 4
+    for size in range(1, len(text) + 2):
+        parts = [qd._inputs.parse_block(b, "clustering")[0]
+                 for b in qd._inputs.blocks([path], size)]
+        assert [np.concatenate(c).tolist() for c in zip(*parts)] == [c.tolist() for c in whole]
+    empty = qd._inputs.blocks([files.text("", "empty.txt")], 4)
+    assert [len(qd._inputs.parse_routed(b, "edges", 3)[0][0][0]) for b in empty] == [0]
