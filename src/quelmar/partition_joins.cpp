@@ -115,6 +115,32 @@ Column concatenated(const KeyPieces& pieces) {
     return out;
 }
 
+// A bit per slot, set for the (node, cluster) pairs added: may_hold is
+// false for most pairs never added. It stays in the caches where the table
+// of memberships does not, and about two thirds of the hi-side rows name a
+// cluster their hi is not in.
+class MembershipFilter {
+public:
+    explicit MembershipFilter(std::size_t pairs)
+        : shift_(64 - std::max(6, static_cast<int>(std::bit_width(pairs * 8)))),
+          bits_((std::uint64_t{1} << (64 - shift_)) / 64, 0) {}
+    void add(std::uint64_t node, std::uint64_t cluster) {
+        const std::uint64_t slot = slot_of(node, cluster);
+        bits_[slot / 64] |= std::uint64_t{1} << (slot % 64);
+    }
+    bool may_hold(std::uint64_t node, std::uint64_t cluster) const {
+        const std::uint64_t slot = slot_of(node, cluster);
+        return (bits_[slot / 64] >> (slot % 64)) & 1;
+    }
+
+private:
+    std::uint64_t slot_of(std::uint64_t node, std::uint64_t cluster) const {
+        return ((node + cluster * 0x9E3779B97F4A7C15ULL) * 0xBF58476D1CE4E5B9ULL) >> shift_;
+    }
+    int shift_;
+    std::vector<std::uint64_t> bits_;
+};
+
 // Calls visit(first, last) for each run of equal key(i) over [0, n).
 template <class KeyAt, class Visit>
 void for_each_run(std::size_t n, KeyAt key, Visit visit) {
@@ -337,9 +363,11 @@ NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected
         // (node, cluster) of each known membership to its cluster's row.
         absl::flat_hash_map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> row_of;
         row_of.reserve(known.size());
+        MembershipFilter filter(known.size());
         for (std::size_t i = 0, row = 0; i < known.size(); ++i) {
             if (i > 0 && known[i].a != known[i - 1].a) ++row;
             row_of.emplace(std::pair{graph.node[known[i].b], known[i].a}, row);
+            filter.add(graph.node[known[i].b], known[i].a);
         }
         // Without lo, an edge's rows are consecutive, its kDegree row first;
         // with it, the internal edges are told apart by (lo, hi).
@@ -352,7 +380,7 @@ NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected
             const Keys lo = by_run ? Keys() : hi_rows->lo.spans[k];
             for (std::size_t i = 0; i < hi.size(); ++i) {
                 if (tag[i] & kDegree) edge_counted = false;
-                if (!(tag[i] & kCluster)) continue;
+                if (!(tag[i] & kCluster) || !filter.may_hold(hi[i], cluster[i])) continue;
                 const auto found = row_of.find(std::pair{hi[i], cluster[i]});
                 if (found == row_of.end()) continue;
                 ++p[kInternal][found->second];
