@@ -364,6 +364,14 @@ def test_workers_run_the_in_memory_joins_without_pandas(files, monkeypatch):
          "print(sorted(m for m in ('pandas', 'dask.dataframe', 'pyarrow') if m in sys.modules))"],
         input=graph, capture_output=True, check=True)
     assert loaded.stdout.decode().strip() == "[]"
+    # Nor does building that job load them in the caller's process (the first
+    # job would spend about 0.6 s importing them).
+    build = ("import sys, quelmar_tools.dask as qd; qd.statistics(sys.argv[1], sys.argv[2], "
+             "compute=False, options=qd.Options(shuffle_method='tasks', partitions=2)); "
+             "print(sorted(m for m in ('pandas', 'dask.dataframe') if m in sys.modules))")
+    built = subprocess.run([sys.executable, "-c", build, edges, clusters], capture_output=True,
+                           check=True)
+    assert built.stdout.decode().strip() == "[]"
 
 
 def test_the_rows_move_in_memory_where_dask_may_spill_them(files):
