@@ -54,12 +54,12 @@ def run(edge_count: int, member_count: int, parts: int) -> tuple[dict[str, float
     edge_pieces = timed("route edges", _stages.routed, edges, 0, parts)  # by lo
     member_pieces = _stages.routed(members, 0, parts)  # by node
     lo = timed("lo_side", _stages.lo_side, [edge_pieces[0]], [member_pieces[0]], None, parts)
-    graph = timed("degrees", _stages.degrees, lo.nodes, [lo.hi_rows[0]])
-    side = timed("node_side", _stages.node_side, [lo.members], graph.nodes, graph.hi_rows,
-                 None, parts)
+    nodes = timed("degrees", _stages.degrees, lo.nodes, [lo.hi_rows[0]])
+    side = timed("node_side", _stages.node_side, lo.members, nodes, [lo.hi_rows[0]], None,
+                 parts)
     clusters = timed("cluster_side", _stages.cluster_side, [side.partials[0]], parts)
     covered = timed("covered", _stages.covered, side.coverage, [clusters.singles[0]])
-    kept = (tuple(c.tobytes() for c in graph.nodes), tuple(c.tobytes() for c in clusters.counts),
+    kept = (tuple(c.tobytes() for c in nodes), tuple(c.tobytes() for c in clusters.counts),
             covered, side.covered_links)
     return times, kept
 

@@ -1,7 +1,7 @@
 // route and the joins of partition_joins.h. Single-threaded: a Dask
 // worker runs one such task per core. The keys are scrambled, so their bits
-// are evenly spread and a least-significant-digit radix sort beats
-// comparison sorts several times over on the large arrays.
+// are evenly spread, and a sort into buckets by their high bits beats
+// comparison sorts and radix sorts on the large arrays.
 
 #include "src/quelmar/partition_joins.h"
 
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <utility>
 
 namespace quelmar::partition {
@@ -19,51 +20,71 @@ struct Pair {
     friend bool operator==(const Pair&, const Pair&) = default;
 };
 
-// Sorts items by key_of(item) (a uint64), stably.
-template <class T, class KeyOf>
-void radix_sort(std::vector<T>& items, KeyOf key_of) {
-    const std::size_t n = items.size();
-    if (n < 1024) {  // the histograms would cost more than the sort
-        std::stable_sort(items.begin(), items.end(),
-                         [&](const T& x, const T& y) { return key_of(x) < key_of(y); });
+// Sorts a bucket: by insertion while it is small, as buckets of evenly
+// spread keys are; std::sort past that, so bunched keys cost n log n.
+template <class T, class Less>
+void sort_bucket(T* first, T* last, Less less) {
+    constexpr std::ptrdiff_t kSmall = 32;
+    if (last - first > kSmall) {
+        std::sort(first, last, less);
         return;
     }
-    constexpr int kBits = 11;
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-    constexpr int kPasses = (64 + kBits - 1) / kBits;
-    std::vector<std::size_t> counts(kPasses * kBuckets, 0);
-    for (const T& item : items) {
-        const std::uint64_t key = key_of(item);
-        for (int p = 0; p < kPasses; ++p)
-            ++counts[p * kBuckets + ((key >> (p * kBits)) & (kBuckets - 1))];
+    for (T* i = first + 1; i < last; ++i) {
+        const T item = *i;
+        T* to = i;
+        for (; to > first && less(item, *(to - 1)); --to) *to = *(to - 1);
+        *to = item;
     }
-    std::vector<T> scratch(n);
-    T* from = items.data();
-    T* to = scratch.data();
-    for (int p = 0; p < kPasses; ++p) {
-        std::size_t* start = &counts[p * kBuckets];
-        if (std::find(start, start + kBuckets, n) != start + kBuckets) continue;  // one bucket
-        std::size_t sum = 0;
-        for (std::size_t b = 0; b < kBuckets; ++b) sum += std::exchange(start[b], sum);
-        for (std::size_t i = 0; i < n; ++i) {
-            to[start[(key_of(from[i]) >> (p * kBits)) & (kBuckets - 1)]++] = from[i];
-        }
-        std::swap(from, to);
-    }
-    if (from != items.data()) items.swap(scratch);
 }
+
+// Sorts items by `less`, which orders them by key_of(item) (a uint64) first:
+// one pass scatters them into about n / 8 buckets by the high bits of the
+// key's distance from the least key, then each bucket is sorted alone.
+// Scrambled keys spread evenly, so the items are moved once where a radix
+// sort of 64-bit keys moves them six times.
+template <class T, class KeyOf, class Less>
+void bucket_sort(std::vector<T>& items, KeyOf key_of, Less less) {
+    const std::size_t n = items.size();
+    if (n < 1024) {  // the buckets would cost more than the sort
+        std::sort(items.begin(), items.end(), less);
+        return;
+    }
+    std::uint64_t least = UINT64_MAX, most = 0;
+    for (const T& item : items) {
+        least = std::min(least, key_of(item));
+        most = std::max(most, key_of(item));
+    }
+    const int spread = static_cast<int>(std::bit_width(most - least));
+    const int shift = std::max(0, spread - static_cast<int>(std::bit_width(n / 8)));
+    const std::size_t buckets = static_cast<std::size_t>((most - least) >> shift) + 1;
+    std::vector<std::size_t> start(buckets + 1, 0);
+    for (const T& item : items) ++start[((key_of(item) - least) >> shift) + 1];
+    for (std::size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+    std::vector<std::size_t> next(start.begin(), start.end() - 1);
+    std::vector<T> sorted(n);
+    for (const T& item : items) sorted[next[(key_of(item) - least) >> shift]++] = item;
+    for (std::size_t b = 0; b < buckets; ++b) {
+        sort_bucket(sorted.data() + start[b], sorted.data() + start[b + 1], less);
+    }
+    items.swap(sorted);
+}
+
+// Orders and key of pairs, as types so that the sorts inline them.
+struct ByA {
+    bool operator()(const Pair& x, const Pair& y) const { return x.a < y.a; }
+};
+struct ByAThenB {
+    bool operator()(const Pair& x, const Pair& y) const {
+        return x.a < y.a || (x.a == y.a && x.b < y.b);
+    }
+};
+struct KeyA {
+    std::uint64_t operator()(const Pair& p) const { return p.a; }
+};
 
 // Sorts pairs by (a, b) and drops repeats.
 void sort_distinct(std::vector<Pair>& pairs) {
-    radix_sort(pairs, [](const Pair& p) { return p.a; });
-    for (auto run = pairs.begin(); run != pairs.end();) {
-        auto end = run + 1;
-        while (end != pairs.end() && end->a == run->a) ++end;
-        if (end - run > 1) {
-            std::sort(run, end, [](const Pair& x, const Pair& y) { return x.b < y.b; });
-        }
-        run = end;
-    }
+    bucket_sort(pairs, KeyA(), ByAThenB());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
 }
 
@@ -72,15 +93,53 @@ bool is_selected(const Selection& selected, std::uint64_t cluster) {
 }
 
 // The distinct selected (node, cluster) memberships, sorted.
-std::vector<Pair> selected_memberships(Keys node, Keys cluster, const Selection& selected) {
+std::vector<Pair> selected_memberships(const KeyPieces& node, const KeyPieces& cluster,
+                                       const Selection& selected) {
     std::vector<Pair> pairs;
     pairs.reserve(node.size());
-    for (std::size_t i = 0; i < node.size(); ++i) {
-        if (is_selected(selected, cluster[i])) pairs.push_back({node[i], cluster[i]});
+    for (std::size_t k = 0; k < node.spans.size(); ++k) {
+        const Keys n = node.spans[k], c = cluster.spans[k];
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            if (is_selected(selected, c[i])) pairs.push_back({n[i], c[i]});
+        }
     }
     sort_distinct(pairs);
     return pairs;
 }
+
+// The pieces of a column one after the other.
+Column concatenated(const KeyPieces& pieces) {
+    Column out;
+    out.reserve(pieces.size());
+    for (const Keys piece : pieces.spans) out.insert(out.end(), piece.begin(), piece.end());
+    return out;
+}
+
+// A bit per slot, set for the (node, cluster) pairs added: may_hold is
+// false for most pairs never added. It stays in the caches where the table
+// of memberships does not, and about two thirds of the hi-side rows name a
+// cluster their hi is not in.
+class MembershipFilter {
+public:
+    explicit MembershipFilter(std::size_t pairs)
+        : shift_(64 - std::max(6, static_cast<int>(std::bit_width(pairs * 8)))),
+          bits_((std::uint64_t{1} << (64 - shift_)) / 64, 0) {}
+    void add(std::uint64_t node, std::uint64_t cluster) {
+        const std::uint64_t slot = slot_of(node, cluster);
+        bits_[slot / 64] |= std::uint64_t{1} << (slot % 64);
+    }
+    bool may_hold(std::uint64_t node, std::uint64_t cluster) const {
+        const std::uint64_t slot = slot_of(node, cluster);
+        return (bits_[slot / 64] >> (slot % 64)) & 1;
+    }
+
+private:
+    std::uint64_t slot_of(std::uint64_t node, std::uint64_t cluster) const {
+        return ((node + cluster * 0x9E3779B97F4A7C15ULL) * 0xBF58476D1CE4E5B9ULL) >> shift_;
+    }
+    int shift_;
+    std::vector<std::uint64_t> bits_;
+};
 
 // Calls visit(first, last) for each run of equal key(i) over [0, n).
 template <class KeyAt, class Visit>
@@ -114,37 +173,49 @@ Routing route(Keys key, std::uint64_t parts) {
     return out;
 }
 
-LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
-               std::uint64_t parts, bool with_lo) {
+LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node,
+               const KeyPieces& m_cluster, Selection selected, std::uint64_t parts, bool with_lo) {
     std::vector<Pair> edges(lo.size());
-    for (std::size_t i = 0; i < edges.size(); ++i) edges[i] = {lo[i], hi[i]};
+    std::size_t filled = 0;
+    for (std::size_t k = 0; k < lo.spans.size(); ++k) {
+        const Keys a = lo.spans[k], b = hi.spans[k];
+        for (std::size_t i = 0; i < a.size(); ++i) edges[filled++] = {a[i], b[i]};
+    }
     sort_distinct(edges);
+
+    const std::vector<Pair> members = selected_memberships(m_node, m_cluster, selected);
+    // visit(first, last, member_first, member_last) for each lo node: its
+    // edges [first, last) and its selected memberships.
+    auto for_each_node = [&](auto visit) {
+        std::size_t at = 0;
+        for_each_run(
+            edges.size(), [&](std::size_t i) { return edges[i].a; },
+            [&](std::size_t first, std::size_t last) {
+                const std::uint64_t node = edges[first].a;
+                while (at < members.size() && members[at].a < node) ++at;
+                std::size_t end = at;
+                while (end < members.size() && members[end].a == node) ++end;
+                visit(first, last, at, end);
+                at = end;
+            });
+    };
 
     LoSide out;
     NodeColumns& nodes = out.nodes;
-    for_each_run(
-        edges.size(), [&](std::size_t i) { return edges[i].a; },
-        [&](std::size_t first, std::size_t last) {
+    HiRows& rows = out.hi_rows;
+    rows.offsets.assign(parts + 1, 0);
+    for_each_node(
+        [&](std::size_t first, std::size_t last, std::size_t m_first, std::size_t m_last) {
             nodes.node.push_back(edges[first].a);
             nodes.deg.push_back(last - first);
             // sorted by hi, a self-loop (hi == lo, the least hi) comes first
-            nodes.loop.push_back(edges[first].a == edges[first].b ? 1 : 0);
+            const bool loop = edges[first].a == edges[first].b;
+            nodes.loop.push_back(loop ? 1 : 0);
+            const std::size_t per_edge = std::max<std::size_t>(m_last - m_first, 1);
+            for (std::size_t e = first + (loop ? 1 : 0); e < last; ++e) {
+                rows.offsets[partition_of(edges[e].b, parts) + 1] += per_edge;
+            }
         });
-
-    const std::vector<Pair> members = selected_memberships(m_node, m_cluster, selected);
-    // Per edge, the run of lo's memberships: [first, first + count).
-    std::vector<std::pair<std::size_t, std::size_t>> runs(edges.size());
-    HiRows& rows = out.hi_rows;
-    rows.offsets.assign(parts + 1, 0);
-    std::size_t at = 0;
-    for (std::size_t e = 0; e < edges.size(); ++e) {
-        if (edges[e].a == edges[e].b) continue;
-        while (at < members.size() && members[at].a < edges[e].a) ++at;
-        std::size_t end = at;
-        while (end < members.size() && members[end].a == edges[e].a) ++end;
-        runs[e] = {at, end - at};
-        rows.offsets[partition_of(edges[e].b, parts) + 1] += std::max<std::size_t>(end - at, 1);
-    }
     for (std::uint64_t p = 0; p < parts; ++p) rows.offsets[p + 1] += rows.offsets[p];
 
     const std::size_t total = rows.offsets[parts];
@@ -153,32 +224,39 @@ LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected
     rows.tag.resize(total);
     if (with_lo) rows.lo.resize(total);
     Column next(rows.offsets.begin(), rows.offsets.end() - 1);
-    for (std::size_t e = 0; e < edges.size(); ++e) {
-        if (edges[e].a == edges[e].b) continue;
-        const auto [first, count] = runs[e];
-        std::uint64_t& row = next[partition_of(edges[e].b, parts)];
-        for (std::size_t k = 0; k < std::max<std::size_t>(count, 1); ++k, ++row) {
-            rows.hi[row] = edges[e].b;
-            rows.cluster[row] = count ? members[first + k].b : 0;
-            rows.tag[row] = (count ? kCluster : 0) | (k == 0 ? kDegree : 0);
-            if (with_lo) rows.lo[row] = edges[e].a;
-        }
-    }
+    for_each_node(
+        [&](std::size_t first, std::size_t last, std::size_t m_first, std::size_t m_last) {
+            const std::size_t count = m_last - m_first;
+            for (std::size_t e = first; e < last; ++e) {
+                if (edges[e].a == edges[e].b) continue;
+                std::uint64_t& row = next[partition_of(edges[e].b, parts)];
+                for (std::size_t k = 0; k < std::max<std::size_t>(count, 1); ++k, ++row) {
+                    rows.hi[row] = edges[e].b;
+                    rows.cluster[row] = count ? members[m_first + k].b : 0;
+                    rows.tag[row] = (count ? kCluster : 0) | (k == 0 ? kDegree : 0);
+                    if (with_lo) rows.lo[row] = edges[e].a;
+                }
+            }
+        });
     return out;
 }
 
-NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag) {
+NodeColumns degrees(NodeKeys lo_nodes, const KeyPieces& hi, const TagPieces& tag) {
     // Counted in a table first: a partition has several times fewer nodes
     // than rows, so only the distinct nodes get sorted.
     absl::flat_hash_map<std::uint64_t, std::uint64_t> counted;
     counted.reserve(lo_nodes.node.size() + lo_nodes.node.size() / 4);
-    for (std::size_t i = 0; i < hi.size(); ++i) {
-        if (tag[i] & kDegree) ++counted[hi[i]];
+    for (std::size_t k = 0; k < hi.spans.size(); ++k) {
+        const Keys h = hi.spans[k];
+        const std::span<const std::uint8_t> t = tag.spans[k];
+        for (std::size_t i = 0; i < h.size(); ++i) {
+            if (t[i] & kDegree) ++counted[h[i]];
+        }
     }
     std::vector<Pair> hi_nodes;
     hi_nodes.reserve(counted.size());
     for (const auto& [node, count] : counted) hi_nodes.push_back({node, count});
-    radix_sort(hi_nodes, [](const Pair& p) { return p.a; });
+    bucket_sort(hi_nodes, KeyA(), ByA());
 
     NodeColumns out;
     const std::size_t most = lo_nodes.node.size() + hi_nodes.size();
@@ -207,16 +285,21 @@ NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> ta
     return out;
 }
 
-NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
-                   std::optional<HiRowKeys> hi_rows, std::uint64_t parts) {
+NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected,
+                   const std::optional<HiRowKeys>& hi_rows, std::uint64_t parts) {
     struct Line {
         std::uint64_t node, cluster, pos;
     };
     std::vector<Line> lines(members.node.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = {members.node[i], members.cluster[i], members.pos[i]};
+    std::size_t filled = 0;
+    for (std::size_t k = 0; k < members.node.spans.size(); ++k) {
+        const Keys n = members.node.spans[k], c = members.cluster.spans[k],
+                   p = members.pos.spans[k];
+        for (std::size_t i = 0; i < n.size(); ++i) lines[filled++] = {n[i], c[i], p[i]};
     }
-    radix_sort(lines, [](const Line& l) { return l.node; });
+    bucket_sort(
+        lines, [](const Line& l) { return l.node; },
+        [](const Line& x, const Line& y) { return x.node < y.node; });
 
     NodeSide out;
     Column unknown_cluster, unknown_pos;
@@ -254,7 +337,7 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
             out.loop.push_back(graph.loop[known[first].b]);
         });
 
-    radix_sort(known, [](const Pair& x) { return x.a; });
+    bucket_sort(known, KeyA(), ByA());
     std::vector<Column> p(kPartialColumns);
     for_each_run(
         known.size(), [&](std::size_t i) { return known[i].a; },
@@ -280,24 +363,31 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
         // (node, cluster) of each known membership to its cluster's row.
         absl::flat_hash_map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> row_of;
         row_of.reserve(known.size());
+        MembershipFilter filter(known.size());
         for (std::size_t i = 0, row = 0; i < known.size(); ++i) {
             if (i > 0 && known[i].a != known[i - 1].a) ++row;
             row_of.emplace(std::pair{graph.node[known[i].b], known[i].a}, row);
+            filter.add(graph.node[known[i].b], known[i].a);
         }
         // Without lo, an edge's rows are consecutive, its kDegree row first;
         // with it, the internal edges are told apart by (lo, hi).
-        const bool by_run = hi_rows->lo.empty();
+        const bool by_run = hi_rows->lo.size() == 0;
         std::vector<Pair> links;
         bool edge_counted = false;
-        for (std::size_t i = 0; i < hi_rows->hi.size(); ++i) {
-            if (hi_rows->tag[i] & kDegree) edge_counted = false;
-            if (!(hi_rows->tag[i] & kCluster)) continue;
-            const auto found = row_of.find(std::pair{hi_rows->hi[i], hi_rows->cluster[i]});
-            if (found == row_of.end()) continue;
-            ++p[kInternal][found->second];
-            if (!by_run) links.push_back({hi_rows->lo[i], hi_rows->hi[i]});
-            out.covered_links += edge_counted || !by_run ? 0 : 1;
-            edge_counted = true;
+        for (std::size_t k = 0; k < hi_rows->hi.spans.size(); ++k) {
+            const Keys hi = hi_rows->hi.spans[k], cluster = hi_rows->cluster.spans[k];
+            const std::span<const std::uint8_t> tag = hi_rows->tag.spans[k];
+            const Keys lo = by_run ? Keys() : hi_rows->lo.spans[k];
+            for (std::size_t i = 0; i < hi.size(); ++i) {
+                if (tag[i] & kDegree) edge_counted = false;
+                if (!(tag[i] & kCluster) || !filter.may_hold(hi[i], cluster[i])) continue;
+                const auto found = row_of.find(std::pair{hi[i], cluster[i]});
+                if (found == row_of.end()) continue;
+                ++p[kInternal][found->second];
+                if (!by_run) links.push_back({lo[i], hi[i]});
+                out.covered_links += edge_counted || !by_run ? 0 : 1;
+                edge_counted = true;
+            }
         }
         if (!by_run) {
             sort_distinct(links);
@@ -312,11 +402,13 @@ NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
     return out;
 }
 
-ClusterSide cluster_side(PartialKeys in, std::uint64_t parts) {
-    const auto& p = in.partials;
+ClusterSide cluster_side(const PartialKeys& in, std::uint64_t parts) {
+    // Few rows (one per cluster and sending partition): joined first.
+    std::vector<Column> p;
+    for (const KeyPieces& column : in.partials) p.push_back(concatenated(column));
     std::vector<Pair> rows(p[kClusterId].size());
     for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {p[kClusterId][i], i};
-    radix_sort(rows, [](const Pair& r) { return r.a; });
+    bucket_sort(rows, KeyA(), ByA());
 
     ClusterSide out;
     Column singles;
@@ -347,13 +439,14 @@ ClusterSide cluster_side(PartialKeys in, std::uint64_t parts) {
     out.singles = gathered(singles, routing);
     out.single_offsets = routing.offsets;
 
-    // Unknown lines by (cluster, pos): sorted by pos, then stably by cluster.
-    std::vector<Pair> lines(in.unknown_cluster.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        lines[i] = {in.unknown_cluster[i], in.unknown_pos[i]};
+    // Unknown lines by (cluster, pos).
+    std::vector<Pair> lines;
+    lines.reserve(in.unknown_cluster.size());
+    for (std::size_t k = 0; k < in.unknown_cluster.spans.size(); ++k) {
+        const Keys cluster = in.unknown_cluster.spans[k], pos = in.unknown_pos.spans[k];
+        for (std::size_t i = 0; i < cluster.size(); ++i) lines.push_back({cluster[i], pos[i]});
     }
-    radix_sort(lines, [](const Pair& l) { return l.b; });
-    radix_sort(lines, [](const Pair& l) { return l.a; });
+    bucket_sort(lines, KeyA(), ByAThenB());
     for_each_run(
         lines.size(), [&](std::size_t i) { return lines[i].a; },
         [&](std::size_t first, std::size_t last) {

@@ -6,9 +6,10 @@
 // (the next step only sums, counts and takes minima).
 //
 // The path moves rows between tasks itself: a step's rows bound for other
-// tasks come out grouped by destination (`Routed`: partition_of their key,
-// each group in the order the rows were made), and the receiving task
-// concatenates the groups it is sent. Partition i of every node-keyed step
+// tasks come out grouped by destination (`Routing`: partition_of their key,
+// each group in the order the rows were made), and the receiving task reads
+// the groups it is sent as pieces (`Pieces`), in order, as if concatenated,
+// without joining them first. Partition i of every node-keyed step
 // therefore holds the same nodes.
 //
 // An edge is (lo, hi) with lo <= hi; lo == hi is a self-loop. Repeated
@@ -36,6 +37,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace quelmar::partition {
@@ -43,14 +45,41 @@ namespace quelmar::partition {
 using Keys = std::span<const std::uint64_t>;
 using Column = std::vector<std::uint64_t>;
 
+// A column received in pieces, one per sender, read in order as if they
+// were concatenated. Parallel columns (lo and hi, say) have pieces of equal
+// lengths. A whole column converts to one piece.
+template <class T>
+struct Pieces {
+    std::vector<std::span<const T>> spans;
+
+    Pieces() = default;
+    Pieces(std::span<const T> whole) : spans{whole} {}                          // NOLINT: implicit
+    Pieces(const std::vector<T>& whole) : spans{std::span<const T>(whole)} {}   // NOLINT
+    Pieces(std::vector<std::span<const T>> parts) : spans(std::move(parts)) {}  // NOLINT
+
+    std::size_t size() const noexcept {
+        std::size_t n = 0;
+        for (const auto& s : spans) n += s.size();
+        return n;
+    }
+};
+using KeyPieces = Pieces<std::uint64_t>;
+using TagPieces = Pieces<std::uint8_t>;
+
 inline constexpr std::uint8_t kDegree = 1;          // counts once towards the degree of hi
 inline constexpr std::uint8_t kCluster = 2;         // carries a selected cluster of lo
 inline constexpr std::uint64_t kNone = UINT64_MAX;  // "no value" in minimum columns
 
 // The partition, of `parts`, that a key belongs to: the high word of
-// key * parts. Keys are scrambled, so their high bits are evenly spread.
+// mixed * parts, mixed the key times an odd constant (mod 2^64). Keys are
+// scrambled, so any of their bits are evenly spread; the multiplication
+// makes the partition unrelated to the keys' order, so that the lesser end
+// of an edge (lo, by which edges are routed) is no likelier in one
+// partition than in another. (By the key's own high bits, the first
+// partition got twice the average of edges and the last almost none.)
 inline std::uint64_t partition_of(std::uint64_t key, std::uint64_t parts) {
-    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(key) * parts) >> 64);
+    const std::uint64_t mixed = key * 0x9E3779B97F4A7C15ULL;
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * parts) >> 64);
 }
 
 // Rows grouped by destination: those bound for partition p are the rows
@@ -84,9 +113,9 @@ struct HiRows {          // routed by hi
 };
 
 struct HiRowKeys {  // the rows one partition was sent, all the same length
-    Keys hi, cluster;
-    std::span<const std::uint8_t> tag;
-    Keys lo;  // empty: each edge's rows arrive together, its kDegree row first
+    KeyPieces hi, cluster;
+    TagPieces tag;
+    KeyPieces lo;  // empty: each edge's rows arrive together, its kDegree row first
 };
 
 struct LoSide {
@@ -96,10 +125,11 @@ struct LoSide {
 
 // lo.size() == hi.size(), m_node.size() == m_cluster.size(); parts >= 1.
 // with_lo: the hi-side rows carry lo, for a transport that reorders rows.
-LoSide lo_side(Keys lo, Keys hi, Keys m_node, Keys m_cluster, Selection selected,
-               std::uint64_t parts, bool with_lo = false);
+LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node,
+               const KeyPieces& m_cluster, Selection selected, std::uint64_t parts,
+               bool with_lo = false);
 
-NodeColumns degrees(NodeKeys lo_nodes, Keys hi, std::span<const std::uint8_t> tag);
+NodeColumns degrees(NodeKeys lo_nodes, const KeyPieces& hi, const TagPieces& tag);
 
 // Partial counts of a cluster from one partition, columns in this order:
 // one row per cluster with selected known members here (n members, vol and
@@ -122,17 +152,17 @@ struct NodeSide {
 };
 
 struct MemberKeys {  // parallel columns of membership lines
-    Keys node, cluster, pos;
+    KeyPieces node, cluster, pos;
 };
 
 // graph: the partition's nodes (degrees' output). hi_rows: the rows keyed by
 // hi for this clustering, or nullopt (no internal edges counted, links 0).
-NodeSide node_side(NodeKeys graph, MemberKeys members, Selection selected,
-                   std::optional<HiRowKeys> hi_rows, std::uint64_t parts);
+NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected,
+                   const std::optional<HiRowKeys>& hi_rows, std::uint64_t parts);
 
-struct PartialKeys {                 // the partial rows and unknown lines one partition was sent
-    std::span<const Keys> partials;  // kPartialColumns columns
-    Keys unknown_cluster, unknown_pos;
+struct PartialKeys {  // the partial rows and unknown lines one partition was sent
+    std::span<const KeyPieces> partials;  // kPartialColumns columns
+    KeyPieces unknown_cluster, unknown_pos;
 };
 
 struct ClusterSide {
@@ -145,6 +175,6 @@ struct ClusterSide {
     Column unresolved_cluster, unresolved_pos;
 };
 
-ClusterSide cluster_side(PartialKeys partials, std::uint64_t parts);
+ClusterSide cluster_side(const PartialKeys& partials, std::uint64_t parts);
 
 }  // namespace quelmar::partition

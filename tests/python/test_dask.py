@@ -170,24 +170,27 @@ def test_table_and_size_diff_equal_the_module(client, files):
         qd.size_diff(edge_file, cluster_file, missing, client=client)
 
 
-def test_native_joins_refuse_arrays_that_do_not_line_up():
+def test_native_joins_refuse_pieces_that_do_not_line_up():
     from quelmar_tools import _native
 
     u = np.zeros(3, np.uint64)
+    tag = np.zeros(3, np.uint8)
     with pytest.raises(ValueError, match="hi: expected as many items as lo"):
-        _native.lo_side(u, u[:2], u, u, None, 2, False)
+        _native.lo_side([(u, u), (u, u[:2])], [], None, 2, False)
     with pytest.raises(TypeError, match="m_cluster: expected uint64"):
-        _native.lo_side(u, u, u, u.astype(np.int64), None, 2, False)
+        _native.lo_side([], [(u, u.astype(np.int64))], None, 2, False)
+    with pytest.raises(TypeError, match="edges: expected tuples of at least 2 arrays"):
+        _native.lo_side([(u,)], [], None, 2, False)
     with pytest.raises(ValueError, match="parts: expected at least one partition"):
-        _native.lo_side(u, u, u, u, None, 0, False)
-    with pytest.raises(ValueError, match="tag: expected one uint8 per row"):
-        _native.degrees(u, u, u, u, np.zeros(2, np.uint8))
-    with pytest.raises(TypeError, match="hi_rows"):
-        _native.node_side(u, u, u, u, u, u, None, (u, u, np.zeros(3, np.uint8)), 2)
-    with pytest.raises(ValueError, match="lo: expected no items or as many as hi"):
-        _native.node_side(u, u, u, u, u, u, None, (u, u, np.zeros(3, np.uint8), u[:1]), 2)
-    with pytest.raises(ValueError, match="internal: expected as many items as cluster"):
-        _native.cluster_side((u,) * 6 + (u[:1],), u, u, 2)
+        _native.lo_side([], [], None, 0, False)
+    with pytest.raises(ValueError, match="tag: expected as many items as hi"):
+        _native.degrees(u, u, u, [(u, u, tag[:2])])
+    with pytest.raises(ValueError, match="hi_rows: expected every piece to have lo or none"):
+        _native.node_side(u, u, u, [], None, [(u, u, tag), (u, u, tag, u)], 2)
+    with pytest.raises(ValueError, match="lo: expected as many items as hi"):
+        _native.node_side(u, u, u, [], None, [(u, u, tag, u[:1])], 2)
+    with pytest.raises(ValueError, match="unknown_pos: expected as many items as unknown_cluster"):
+        _native.cluster_side([(u,) * 7 + (u, u[:1])], 2)
 
 
 @pytest.mark.parametrize(
@@ -361,6 +364,14 @@ def test_workers_run_the_in_memory_joins_without_pandas(files, monkeypatch):
          "print(sorted(m for m in ('pandas', 'dask.dataframe', 'pyarrow') if m in sys.modules))"],
         input=graph, capture_output=True, check=True)
     assert loaded.stdout.decode().strip() == "[]"
+    # Nor does building that job load them in the caller's process (the first
+    # job would spend about 0.6 s importing them).
+    build = ("import sys, quelmar_tools.dask as qd; qd.statistics(sys.argv[1], sys.argv[2], "
+             "compute=False, options=qd.Options(shuffle_method='tasks', partitions=2)); "
+             "print(sorted(m for m in ('pandas', 'dask.dataframe') if m in sys.modules))")
+    built = subprocess.run([sys.executable, "-c", build, edges, clusters], capture_output=True,
+                           check=True)
+    assert built.stdout.decode().strip() == "[]"
 
 
 def test_the_rows_move_in_memory_where_dask_may_spill_them(files):
@@ -395,3 +406,19 @@ def test_text_parsed_into_pieces_equals_parsing_then_routing(files):
         assert failure is None and routed_failure is None
         want = qd._stages.routed(rows, 0, 5)
         assert [[c.tolist() for c in p] for p in pieces] == [[c.tolist() for c in p] for p in want]
+
+
+def test_blocks_of_any_size_hold_every_line_once(files):
+    # Blocks are read from the mapped file: cut anywhere, with CRLF lines and
+    # a last line without its line feed, they hold each line once, at its
+    # position; an empty file is one empty block.
+    text = "1 2\r\n30 40\n5 6\n700 8"
+    path = files.text(text, "lines.txt")
+    whole, failure = qd._inputs.parse_block(qd._inputs.Block(path, 0, 0, len(text)), "clustering")
+    assert failure is None and len(whole[0]) == 4
+    for size in range(1, len(text) + 2):
+        parts = [qd._inputs.parse_block(b, "clustering")[0]
+                 for b in qd._inputs.blocks([path], size)]
+        assert [np.concatenate(c).tolist() for c in zip(*parts)] == [c.tolist() for c in whole]
+    empty = qd._inputs.blocks([files.text("", "empty.txt")], 4)
+    assert [len(qd._inputs.parse_routed(b, "edges", 3)[0][0][0]) for b in empty] == [0]

@@ -51,5 +51,6 @@ def sent(pieces: list[Piece], meta: pd.DataFrame, first: int) -> pd.DataFrame:
 
 
 def received(*frames: pd.DataFrame) -> list[Piece]:
-    """What Dask's shuffle delivered to a partition, as one piece."""
-    return [sum((as_piece(f) for f in frames), ())]
+    """What Dask's shuffle delivered to a partition, as one piece of the
+    contiguous arrays the native steps read."""
+    return [tuple(np.ascontiguousarray(c) for c in sum((as_piece(f) for f in frames), ()))]

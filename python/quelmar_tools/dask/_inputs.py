@@ -11,10 +11,12 @@ within the file, counted over the row groups actually read.
 
 from __future__ import annotations
 
+import contextlib
 import glob
+import mmap
 import os
 from dataclasses import dataclass
-from typing import Any, BinaryIO, Literal, Sequence, Union
+from typing import Any, BinaryIO, Iterator, Literal, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -24,6 +26,7 @@ from quelmar_tools.dask._names import scramble
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
 U64 = npt.NDArray[np.uint64]
+Buffer = Union[bytes, memoryview]
 # Parsed rows, one array per column: edges (lo, hi), memberships (node,
 # cluster, pos).
 Rows = tuple[U64, ...]
@@ -75,21 +78,30 @@ def blocks(paths: list[str], block_bytes: int = BLOCK_BYTES) -> list[Block]:
     return out
 
 
-def read_block(block: Block) -> tuple[bytes, int]:
-    """The lines that begin in the block, and the offset of the first."""
+@contextlib.contextmanager
+def block_data(block: Block) -> Iterator[tuple[Buffer, int]]:
+    """The lines that begin in the block, and the offset of the first: a view
+    of the file mapped into memory, valid inside the with statement (no
+    copy of the text is made; the file must not shrink meanwhile)."""
     with open(block.path, "rb") as file:
-        begin = block.start
-        if begin > 0:
-            file.seek(begin - 1)
-            skipped = _read_through_line_feed(file)
-            begin += len(skipped) - 1
-        if begin >= block.end:
-            return b"", begin
-        file.seek(begin)
-        data = file.read(block.end - begin)
-        if data and not data.endswith(b"\n"):
-            data += _read_through_line_feed(file)
-        return data, begin
+        size = os.fstat(file.fileno()).st_size
+        if block.start >= size:
+            yield b"", block.start
+            return
+        with mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
+            begin = block.start
+            if begin > 0:
+                feed = mapped.find(b"\n", begin - 1)
+                begin = size if feed < 0 else feed + 1
+            if begin >= block.end:
+                yield b"", begin
+                return
+            feed = mapped.find(b"\n", block.end - 1)
+            view = memoryview(mapped)[begin:size if feed < 0 else feed + 1]
+            try:
+                yield view, begin
+            finally:
+                view.release()
 
 
 def _read_through_line_feed(file: BinaryIO) -> bytes:
@@ -115,15 +127,17 @@ def parse_block(block: Block, kind: Kind) -> tuple[Rows, str | None]:
     or no rows and the LineError message of the block's first bad line. The
     failure travels as a value so that the job can name the first one in
     file order, whichever task fails first."""
-    data, begin = read_block(block)
-    first_bytes, second_bytes, failure = _native.parse_lines(data, kind == "clustering")
-    if failure is not None:
-        return no_rows(kind), _message(block, begin, data, failure)
-    first = scramble(np.frombuffer(first_bytes, np.uint64))
-    second = scramble(np.frombuffer(second_bytes, np.uint64))
-    if kind == "edges":
-        return _edges(first, second), None
-    starts = np.r_[0, np.flatnonzero(np.frombuffer(data, np.uint8) == 10) + 1]
+    with block_data(block) as (data, begin):
+        first_bytes, second_bytes, failure = _native.parse_lines(data, kind == "clustering")
+        if failure is not None:
+            return no_rows(kind), _message(block, begin, failure)
+        first = scramble(np.frombuffer(first_bytes, np.uint64))
+        second = scramble(np.frombuffer(second_bytes, np.uint64))
+        if kind == "edges":
+            return _edges(first, second), None
+        feeds = np.frombuffer(data, np.uint8) == 10
+        starts = np.r_[0, np.flatnonzero(feeds) + 1]
+        del feeds  # no array may view the mapped file once it closes
     position = (np.uint64(block.file_index) << np.uint64(POSITION_BITS)) + \
         (starts[: first.size].astype(np.uint64) + np.uint64(begin))
     return (first, second, position), None
@@ -132,19 +146,17 @@ def parse_block(block: Block, kind: Kind) -> tuple[Rows, str | None]:
 def parse_routed(block: Block, kind: Kind, parts: int) -> tuple[list[Rows], str | None]:
     """parse_block's rows grouped by partition of their first column, one
     piece per partition (as _stages.routed groups them), in one native pass."""
-    data, begin = read_block(block)
-    offsets, columns, failure = _native.route_lines(
-        data, kind == "clustering", (block.file_index << POSITION_BITS) + begin, parts)
+    with block_data(block) as (data, begin):
+        pieces, failure = _native.route_lines(
+            data, kind == "clustering", (block.file_index << POSITION_BITS) + begin, parts)
     if failure is not None:
-        return [no_rows(kind)] * parts, _message(block, begin, data, failure)
-    bounds = np.frombuffer(offsets, np.uint64).tolist()
-    arrays = [np.frombuffer(c, np.uint64) for c in columns]
-    return [tuple(c[bounds[p]:bounds[p + 1]] for c in arrays) for p in range(parts)], None
+        return [no_rows(kind)] * parts, _message(block, begin, failure)
+    return [tuple(np.frombuffer(c, np.uint64) for c in p) for p in pieces], None
 
 
-def _message(block: Block, begin: int, data: bytes, failure: tuple[int, str]) -> str:
+def _message(block: Block, begin: int, failure: tuple[int, str]) -> str:
     line_index, message = failure
-    return f"{block.path}:{_line_number(block.path, begin, data, line_index)}: {message}"
+    return f"{block.path}:{_line_number(block.path, begin, line_index)}: {message}"
 
 
 def _edges(first: U64, second: U64) -> Rows:
@@ -159,7 +171,7 @@ def raise_first(*failures: str | None) -> None:
             raise LineError(failure)
 
 
-def _line_number(path: str, begin: int, data: bytes, line_index: int) -> int:
+def _line_number(path: str, begin: int, line_index: int) -> int:
     before = 0
     with open(path, "rb") as file:
         remaining = begin
@@ -179,7 +191,7 @@ def line_at(paths: list[str], position: int) -> tuple[str, int, bytes]:
     with open(path, "rb") as file:
         file.seek(offset)
         line = _read_through_line_feed(file)
-    return path, _line_number(path, offset, b"", 0), line.rstrip(b"\n")
+    return path, _line_number(path, offset, 0), line.rstrip(b"\n")
 
 
 @dataclass(frozen=True)

@@ -1,13 +1,15 @@
 """The task graph: which steps send rows to which, and how partitions line up.
 
-    edge blocks --by lo--> lo_side --hi rows, by hi--> degrees -> node_side
+    edge blocks --by lo--> lo_side --hi rows, by hi--> joined_side
     membership blocks --by node--> lo_side (the lines pass on) --^
-    node_side partials --by cluster--> cluster_side --singles, by node-->
-    covered (with node_side's per-node counts)
+    joined_side partials --by cluster--> cluster_side --singles, by node-->
+    covered (with joined_side's per-node counts)
 
+joined_side is degrees then node_side in one task; a clustering other than
+the graph's own (size_diff's) gets a node_side of its own beside degrees.
 Rows move as pieces (_stages): a sending task returns one piece per
 partition, one small task per (sender, partition) picks a piece out, and
-the receiving task concatenates its pieces in the senders' order. Every
+the receiving task reads its pieces in the senders' order. Every
 routing uses the same partition count and the same rule (partition_of in
 partition_joins.h), so partition i of each node-keyed step holds the same
 nodes and the steps join locally; the rule is this package's own, so no
@@ -18,30 +20,49 @@ from __future__ import annotations
 
 import operator
 from dataclasses import dataclass
-from typing import Any, Sequence
+from typing import TYPE_CHECKING, Any, Sequence
 
-import dask.dataframe as dd
 import numpy as np
-import pandas as pd
 
-from quelmar_tools.dask import _calls, _frames, _inputs, _stages
+from quelmar_tools.dask import _calls, _inputs, _stages
 from quelmar_tools.dask._plan import PARQUET_ROW_BYTES, Plan
 from quelmar_tools.dask._names import scramble
+
+if TYPE_CHECKING:  # frames only for Dask's shuffle: rows moved in memory never load pandas
+    import dask.dataframe as dd
+    import pandas as pd
+
+
+def _metas(names: Sequence[str]) -> list[pd.DataFrame]:
+    """The frames' columns of _frames, by name (loading pandas)."""
+    from quelmar_tools.dask import _frames
+
+    return [getattr(_frames, n) for n in names]
 
 
 @dataclass
 class Input:
     """Parsed input files: one Delayed value per parsing task (its rows, one
-    array per column of meta), and per parsing task None or the message of
-    its first bad line, in file order."""
+    array per column), and per parsing task None or the message of its first
+    bad line, in file order."""
 
     parts: list[Any]
     failures: list[Any]
-    meta: pd.DataFrame
-    routed: bool = False  # each part is already one piece per partition, by meta's first column
+    kind: _inputs.Kind
+    routed: bool = False  # each part is already one piece per partition, by its first column
+
+    @property
+    def columns(self) -> tuple[str, ...]:
+        return ("lo", "hi") if self.kind == "edges" else ("node", "cluster", "pos")
+
+    @property
+    def meta(self) -> pd.DataFrame:
+        return _metas(["EDGE_META" if self.kind == "edges" else "MEMBER_META"])[0]
 
     @property
     def frame(self) -> dd.DataFrame:
+        from quelmar_tools.dask import _frames
+
         as_frame = _calls.delayed(_frames.as_frame)
         return _calls.from_delayed([as_frame(p, self.meta) for p in self.parts], self.meta)
 
@@ -49,7 +70,6 @@ class Input:
 def read(paths: list[str], kind: _inputs.Kind, plan: Plan, routed: bool = False) -> Input:
     """The parsing tasks; routed: text moved in memory is parsed straight
     into pieces for the first move (the reader then goes through _routed)."""
-    meta = _frames.EDGE_META if kind == "edges" else _frames.MEMBER_META
     if _inputs.is_parquet(paths):
         rows = max(1, plan.block_bytes // PARQUET_ROW_BYTES)
         pieces: list[Any] = _inputs.row_groups(paths, rows)
@@ -64,8 +84,8 @@ def read(paths: list[str], kind: _inputs.Kind, plan: Plan, routed: bool = False)
     else:
         parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
     if not parsed:
-        return Input([_calls.constant(_inputs.no_rows(kind))], [], meta)
-    return Input([p[0] for p in parsed], [p[1] for p in parsed], meta, routed)
+        return Input([_calls.constant(_inputs.no_rows(kind))], [], kind)
+    return Input([p[0] for p in parsed], [p[1] for p in parsed], kind, routed)
 
 
 def checked(*inputs: Input) -> Any:
@@ -98,6 +118,8 @@ def _shuffled(tasks: _calls.TaskGraph, label: str, frames: Sequence[Sequence[Any
               metas: Sequence[pd.DataFrame], column: str, plan: Plan) -> list[Any]:
     """Per partition, the rows of every frame list (one Delayed frame per
     sender) shuffled by column, as the one piece a receiver reads."""
+    from quelmar_tools.dask import _frames
+
     parts = [_calls.hash_shuffled(_calls.from_delayed(list(f), meta), column, plan.partitions,
                                   plan.shuffle_method)
              for f, meta in zip(frames, metas, strict=True)]
@@ -106,28 +128,33 @@ def _shuffled(tasks: _calls.TaskGraph, label: str, frames: Sequence[Sequence[Any
 
 
 def _moved(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any], plan: Plan,
-           metas: Sequence[pd.DataFrame], column: str) -> list[Any]:
+           metas: Sequence[str], column: str) -> list[Any]:
     """Per partition, what the senders' rows bound there become for their
     receiver: a list of pieces. metas: the columns of the pieces, as one or
-    more frames for Dask's shuffle, each keyed by column."""
+    more frames of _frames (by name) for Dask's shuffle, each keyed by
+    column."""
     if _in_memory(plan):
         return _by_partition(tasks, f"{label}-piece", senders, plan.partitions)
+    from quelmar_tools.dask import _frames
+
     frames: list[list[Any]] = []
     first = 0
-    for meta in metas:
+    for meta in _metas(metas):
         frames.append([tasks.delayed(tasks.task(f"{label}-frame{first}", i, _frames.sent, s,
                                                 meta, first)) for i, s in enumerate(senders)])
         first += len(meta.columns)
-    return _shuffled(tasks, f"{label}-received", frames, metas, column, plan)
+    return _shuffled(tasks, f"{label}-received", frames, _metas(metas), column, plan)
 
 
 def _routed(tasks: _calls.TaskGraph, rows: Input, key: str, plan: Plan,
             label: str) -> list[Any]:
     if not _in_memory(plan):
+        from quelmar_tools.dask import _frames
+
         frames = [tasks.delayed(tasks.task(f"{label}-frame", i, _frames.as_frame, part,
                                            rows.meta)) for i, part in enumerate(rows.parts)]
         return _shuffled(tasks, f"{label}-received", [frames], [rows.meta], key, plan)
-    column = list(rows.meta.columns).index(key)
+    column = rows.columns.index(key)
     assert column == 0 or not rows.routed  # parse_routed routes by the first column
     senders = rows.parts if rows.routed else [
         tasks.task(f"route-{label}", i, _stages.routed, part, column, plan.partitions)
@@ -148,10 +175,9 @@ class Graph:
 
     tasks: _calls.TaskGraph
     plan: Plan
-    nodes: list[Any]  # degrees' node columns
-    hi_rows: list[Any] | None  # the hi-side rows each partition got, when a clustering was joined
+    nodes: list[Any] | None  # degrees' node columns, when no clustering was joined
+    joined: list[Any] | None  # joined_side per partition, when a clustering was joined
     totals: list[Any]  # (nodes, degree sum) per partition
-    members: list[Any] | None  # the joined clustering's lines, as one piece per partition
 
     @property
     def partitions(self) -> int:
@@ -179,8 +205,10 @@ class Clustering:
 
 def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
           inputs_ok: Any) -> Graph:
+    """The graph's nodes and degrees; with members, the clustering's
+    node-side joins in the same step (joined_side)."""
     tasks = _calls.TaskGraph("quelmar")
-    g = Graph(tasks, plan, [], None, [], None)
+    g = Graph(tasks, plan, None, None, [])
     edge_parts = _routed(tasks, edges, "lo", plan, "edges")
     member_parts: list[Any] = (_routed(tasks, members, "node", plan, "members")
                                if members is not None else [None] * plan.partitions)
@@ -188,16 +216,18 @@ def graph(edges: Input, members: Input | None, selected: Any, plan: Plan,
                            not _in_memory(plan), inputs_ok)
                 for i, (e, m) in enumerate(zip(edge_parts, member_parts, strict=True))]
     hi_parts = _moved(tasks, "hi", _items(tasks, "hi-rows", lo_sides, 1), plan,
-                      [_frames.HI_META], "hi")
-    degrees = [tasks.task("degrees", i, _stages.degrees, n, h)
-               for i, (n, h) in enumerate(zip(_items(tasks, "lo-nodes", lo_sides, 0), hi_parts,
-                                              strict=True))]
-    g.nodes = _items(tasks, "nodes", degrees, 0)
-    g.totals = [tasks.task("graph_totals", i, _stages.graph_totals, n)
-                for i, n in enumerate(g.nodes)]
-    if members is not None:
-        g.hi_rows = _items(tasks, "hi-joined", degrees, 1)
-        g.members = [[m] for m in _items(tasks, "lines", lo_sides, 2)]
+                      ["HI_META"], "hi")
+    lo_nodes = _items(tasks, "lo-nodes", lo_sides, 0)
+    if members is None:
+        g.nodes = [tasks.task("degrees", i, _stages.degrees, n, h)
+                   for i, (n, h) in enumerate(zip(lo_nodes, hi_parts, strict=True))]
+        g.totals = [tasks.task("graph_totals", i, _stages.graph_totals, n)
+                    for i, n in enumerate(g.nodes)]
+        return g
+    lines = _items(tasks, "lines", lo_sides, 2)
+    g.joined = [tasks.task("joined_side", i, _stages.joined_side, n, h, m, selected, g.routes)
+                for i, (n, h, m) in enumerate(zip(lo_nodes, hi_parts, lines, strict=True))]
+    g.totals = _items(tasks, "graph_totals", g.joined, 3)
     return g
 
 
@@ -208,17 +238,18 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
     (sizes only, label telling its tasks apart)."""
     tasks = g.tasks
     if members is None:
-        assert g.members is not None and g.hi_rows is not None
-        parts, hi = g.members, g.hi_rows
+        assert g.joined is not None
+        node_sides = g.joined
     else:
+        assert g.nodes is not None
         parts = _routed(tasks, members, "node", g.plan, f"members{label}")
-        hi = [None] * g.partitions
-    node_sides = [
-        tasks.task(f"node_side{label}", i, _stages.checked_node_side, m, n, h, selected, g.routes, inputs_ok)
-        for i, (m, n, h) in enumerate(zip(parts, g.nodes, hi, strict=True))
-    ]
+        node_sides = [
+            tasks.task(f"node_side{label}", i, _stages.checked_node_side, m, n, selected,
+                       g.routes, inputs_ok)
+            for i, (m, n) in enumerate(zip(parts, g.nodes, strict=True))
+        ]
     partials = _moved(tasks, f"partial{label}", _items(tasks, f"partials{label}", node_sides, 0),
-                      g.plan, [_frames.PARTIAL_META, _frames.UNKNOWN_META], "cluster")
+                      g.plan, ["PARTIAL_META", "UNKNOWN_META"], "cluster")
     cluster_sides = [tasks.task(f"cluster_side{label}", i, _stages.cluster_side, p, g.routes)
                      for i, p in enumerate(partials)]
     return Clustering(_items(tasks, f"coverage{label}", node_sides, 1),
@@ -229,6 +260,6 @@ def clustering(g: Graph, members: Input | None, selected: Any, inputs_ok: Any,
 
 
 def coverage(g: Graph, c: Clustering) -> list[Any]:
-    singles = _moved(g.tasks, "single", c.singles, g.plan, [_frames.SINGLE_META], "node")
+    singles = _moved(g.tasks, "single", c.singles, g.plan, ["SINGLE_META"], "node")
     return [g.tasks.task("covered", i, _stages.covered, s, single)
             for i, (s, single) in enumerate(zip(c.coverage, singles, strict=True))]

@@ -32,7 +32,8 @@ input, unless the caller fixes them.
 
 The constants were measured at the 20M-line benchmark on workers of one
 thread: an idle worker holds 67 MiB, 88 MiB after a job; the heaviest step
-(degrees: the hi-side rows sent, joined, and counted) about 100 bytes per
+(then degrees: the hi-side rows sent, joined, and counted; the steps now read
+their pieces without joining them, so this errs high) about 100 bytes per
 line of its partition; every piece held at once, about 40 bytes per line
 (as Dask counts them). Each constant is that with a margin of 1.5.
 """

@@ -7,8 +7,9 @@ runs only these steps stays about 100 MiB smaller.
 Names and ids are scrambled (see _names); every function here only compares
 them, so the scrambling never shows. Rows move between tasks as pieces: a
 step that sends rows on returns one piece per partition (a tuple of column
-arrays, the rows bound there, see partition_joins.h), and the step that
-receives them concatenates the pieces it is given in order. Partitions come
+arrays, the rows bound there, see partition_joins.h), and the native step
+that receives them reads the pieces it is given in order, as if they were
+one array per column, without joining them. Partitions come
 in two keyings, of the same count, so that partition i of every node-keyed
 step holds the same nodes:
 
@@ -48,18 +49,21 @@ def _selection(selected: U64 | None) -> U64 | None:
     return None if selected is None else _keys(selected)
 
 
-def _pieces(columns: Sequence[npt.NDArray[Any]], offsets: U64) -> list[Piece]:
-    """Routed columns cut into one piece per partition (views)."""
-    bounds = offsets.tolist()
-    return [tuple(c[bounds[p]:bounds[p + 1]] for c in columns) for p in range(len(bounds) - 1)]
+def _pieces(routed: list[tuple[bytearray, ...]], tag: int = -1) -> list[Piece]:
+    """A native step's routed output (per partition, one bytearray per
+    column, see pieces.h) as pieces of arrays; column tag holds uint8."""
+    return [tuple(np.frombuffer(c, np.uint8 if i == tag else np.uint64) for i, c in enumerate(p))
+            for p in routed]
 
 
 def piece(pieces: Sequence[Piece], partition: int) -> Piece:
-    """A copy of the piece for one partition. The copy is what lets Dask
-    count a worker's memory right: a piece sharing its arrays with the
-    sender's list would be counted twice, and spilling either would free
-    nothing, so a worker short of memory would spill without end."""
-    return tuple(np.array(c, copy=True) for c in pieces[partition])
+    """The piece for one partition. Its arrays are its own, shared with no
+    other piece (the steps make them so): once the sender's list is gone, the
+    piece is all that holds them, so Dask counts a worker's memory right and
+    spilling a piece frees it. (A view into one array for all partitions
+    would keep that array alive, and a worker short of memory would spill
+    without end.)"""
+    return pieces[partition]
 
 
 def joined(pieces: Sequence[Piece]) -> Piece:
@@ -73,8 +77,10 @@ def routed(rows: Piece, key: int, parts: int) -> list[Piece]:
     """A parsed block's rows (all columns, uint64) routed by column key."""
     offsets, order = _native.route(_keys(rows[key]), parts)
     take = np.frombuffer(order, np.int64)
-    columns = [np.take(_keys(c), take) for c in rows]
-    return _pieces(columns, _u64(offsets))
+    bounds = np.frombuffer(offsets, np.uint64).tolist()
+    columns = [_keys(c) for c in rows]
+    return [tuple(np.take(c, take[bounds[p]:bounds[p + 1]]) for c in columns)
+            for p in range(parts)]
 
 
 class LoSide(NamedTuple):
@@ -82,7 +88,7 @@ class LoSide(NamedTuple):
 
     nodes: Piece  # node, deg (lo-side), loop (0/1): one row per node, ascending
     hi_rows: list[Piece]  # per partition (hi, cluster, tag), see partition_joins.h
-    members: Piece | None  # the membership lines the partition was sent, for node_side
+    members: list[Piece] | None  # the membership pieces the partition was sent, for node_side
 
 
 def lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None, selected: U64 | None,
@@ -91,16 +97,10 @@ def lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None, selected: U
     one hi-side row per (edge, selected cluster of lo), or one bare row for an
     edge whose lo is in no selected cluster; with_lo, the rows carry lo as a
     fourth column (for a transport that may reorder them)."""
-    lo, hi = joined(edges)
-    lines = joined(members) if members is not None else None
-    m_node, m_cluster = lines[:2] if lines is not None else (np.array([], np.uint64),) * 2
-    node, deg, loop, row_hi, cluster, tag, offsets, row_lo = _native.lo_side(
-        _keys(lo), _keys(hi), _keys(m_node), _keys(m_cluster), _selection(selected), parts,
-        with_lo)
-    rows: Piece = (_u64(row_hi), _u64(cluster), np.frombuffer(tag, np.uint8))
-    if with_lo:
-        rows += (_u64(row_lo),)
-    return LoSide((_u64(node), _u64(deg), _u64(loop)), _pieces(rows, _u64(offsets)), lines)
+    nodes, rows = _native.lo_side(list(edges), list(members or ()), _selection(selected), parts,
+                                  with_lo)
+    return LoSide(tuple(_u64(c) for c in nodes), _pieces(rows, tag=2),
+                  list(members) if members is not None else None)
 
 
 def checked_lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None,
@@ -110,18 +110,11 @@ def checked_lo_side(edges: Sequence[Piece], members: Sequence[Piece] | None,
     return lo_side(edges, members, selected, parts, with_lo)
 
 
-class Degrees(NamedTuple):
-    nodes: Piece  # node, deg, loop: every node of the partition, ascending
-    hi_rows: Piece  # the hi-side rows the partition was sent (hi, cluster, tag)
-
-
-def degrees(lo_nodes: Piece, hi_rows: Sequence[Piece]) -> Degrees:
-    """Every node of the partition with its degree and self-loop flag."""
-    rows = joined(hi_rows)
-    node, deg, loop = _native.degrees(_keys(lo_nodes[0]), _keys(lo_nodes[1]),
-                                      _keys(lo_nodes[2]), _keys(rows[0]),
-                                      np.ascontiguousarray(rows[2], dtype=np.uint8))
-    return Degrees((_u64(node), _u64(deg), _u64(loop)), rows)
+def degrees(lo_nodes: Piece, hi_rows: Sequence[Piece]) -> Piece:
+    """Every node of the partition with its degree and self-loop flag
+    (node, deg, loop), ascending by node."""
+    node, deg, loop = _native.degrees(lo_nodes[0], lo_nodes[1], lo_nodes[2], list(hi_rows))
+    return _u64(node), _u64(deg), _u64(loop)
 
 
 class NodeSide(NamedTuple):
@@ -132,32 +125,43 @@ class NodeSide(NamedTuple):
     covered_links: int  # distinct internal non-loop edges whose hi is here
 
 
-def node_side(members: Sequence[Piece], graph_nodes: Piece, hi_rows: Piece | None,
+def node_side(members: Sequence[Piece], graph_nodes: Piece, hi_rows: Sequence[Piece] | None,
               selected: U64 | None, parts: int) -> NodeSide:
     """Joins the partition's membership lines with its nodes: per-cluster
     partial counts (members, volume, smallest degree, smallest member,
     self-loop members, internal edges), the lines naming an unknown node
     (all clusters, selected or not), and per node the number of selected
     clusters it is in."""
-    rows = None
-    if hi_rows is not None:
-        lo = _keys(hi_rows[3]) if len(hi_rows) > 3 else np.array([], np.uint64)
-        rows = (_keys(hi_rows[0]), _keys(hi_rows[1]),
-                np.ascontiguousarray(hi_rows[2], dtype=np.uint8), lo)
-    m_node, m_cluster, m_pos = joined(members)
-    partials, offsets, unknown, coverage, links = _native.node_side(
-        _keys(graph_nodes[0]), _keys(graph_nodes[1]), _keys(graph_nodes[2]), _keys(m_node),
-        _keys(m_cluster), _keys(m_pos), _selection(selected), rows, parts)
-    partial_pieces = _pieces([_u64(c) for c in partials], _u64(offsets))
-    unknown_pieces = _pieces([_u64(c) for c in unknown[:2]], _u64(unknown[2]))
-    pieces = [p + u for p, u in zip(partial_pieces, unknown_pieces, strict=True)]
-    return NodeSide(pieces, tuple(_u64(c) for c in coverage), links)
+    partials, coverage, links = _native.node_side(
+        graph_nodes[0], graph_nodes[1], graph_nodes[2], list(members), _selection(selected),
+        list(hi_rows) if hi_rows is not None else None, parts)
+    return NodeSide(_pieces(partials), tuple(_u64(c) for c in coverage), links)
 
 
-def checked_node_side(members: Sequence[Piece], graph_nodes: Piece, hi_rows: Piece | None,
+def checked_node_side(members: Sequence[Piece], graph_nodes: Piece,
                       selected: U64 | None, parts: int, _inputs_ok: None) -> NodeSide:
-    """node_side once the inputs were found good."""
-    return node_side(members, graph_nodes, hi_rows, selected, parts)
+    """node_side of a clustering other than the graph's own, once the inputs
+    were found good."""
+    return node_side(members, graph_nodes, None, selected, parts)
+
+
+class JoinedSide(NamedTuple):
+    """node_side of the clustering joined with the graph (the same first
+    three fields), and the partition's nodes and degree sum."""
+
+    partials: list[Piece]
+    coverage: Piece
+    covered_links: int
+    totals: tuple[int, int]
+
+
+def joined_side(lo_nodes: Piece, hi_rows: Sequence[Piece], members: Sequence[Piece],
+                selected: U64 | None, parts: int) -> JoinedSide:
+    """degrees, then node_side over the same hi-side rows, in one step: the
+    rows are read where they arrive, never joined nor passed on."""
+    nodes = degrees(lo_nodes, hi_rows)
+    side = node_side(members, nodes, hi_rows, selected, parts)
+    return JoinedSide(*side, graph_totals(nodes))
 
 
 class ClusterSide(NamedTuple):
@@ -170,12 +174,10 @@ class ClusterSide(NamedTuple):
 
 def cluster_side(pieces: Sequence[Piece], parts: int) -> ClusterSide:
     """Adds up the partial counts of each cluster."""
-    rows = joined(pieces)
-    counts, (singles, offsets), unresolved = _native.cluster_side(
-        tuple(_keys(c) for c in rows[:7]), _keys(rows[7]), _keys(rows[8]), parts)
+    counts, singles, unresolved = _native.cluster_side(list(pieces), parts)
     count_columns = tuple(_u64(c) for c in counts)
     assert len(count_columns) == len(COUNT_COLUMNS)
-    return ClusterSide(count_columns, _pieces([_u64(singles)], _u64(offsets)),
+    return ClusterSide(count_columns, _pieces(singles),
                        (_u64(unresolved[0]), _u64(unresolved[1])))
 
 

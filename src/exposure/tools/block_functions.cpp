@@ -14,6 +14,7 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
+#include "src/exposure/tools/pieces.h"
 #include "src/quelmar/routed_lines.h"
 #include "src/quelmar/size_change.h"
 
@@ -75,14 +76,15 @@ PyObject* route_lines(PyObject*, PyObject* args, PyObject* kwargs) {
         const auto format = memberships ? base::LineFormat::kMemberships : base::LineFormat::kEdges;
         const partition::RoutedLines routed = without_gil(
             [&] { return partition::route_lines(data.bytes(), format, first_position, parts); });
-        PyRef offsets = PyRef::steal(byte_array(std::span<const std::uint64_t>(routed.offsets)));
-        if (!offsets) return nullptr;
-        PyRef columns =
-            PyRef::steal(byte_array_tuple(std::span<const partition::Column>(routed.columns)));
-        if (!columns) return nullptr;
+        std::vector<RoutedColumn> columns;
+        for (const partition::Column& column : routed.columns) {
+            columns.push_back(routed_column(column, routed.offsets));
+        }
+        PyRef pieces = PyRef::steal(routed_pieces(columns));
+        if (!pieces) return nullptr;
         PyRef failure = PyRef::steal(failure_tuple(routed.failure));
         if (!failure) return nullptr;
-        return PyTuple_Pack(3, offsets.get(), columns.get(), failure.get());
+        return PyTuple_Pack(2, pieces.get(), failure.get());
     });
 }
 

@@ -8,10 +8,10 @@
 //       (one value per line), failure None or (line index, the loader's
 //       message) for the block's first bad line.
 //   route_lines(data, memberships, first_position, parts)  the same block as
-//       partition::route_lines sends it on (routed_lines.h): (offsets,
-//       columns, failure), offsets a bytearray of parts + 1 uint64, columns a
-//       tuple of bytearrays of uint64 (lo, hi or node, cluster, pos), failure
-//       as parse_lines gives it (and then no rows).
+//       partition::route_lines sends it on (routed_lines.h): (pieces,
+//       failure), pieces a list of one tuple per partition (pieces.h) of
+//       bytearrays of uint64 (lo, hi or node, cluster, pos), failure as
+//       parse_lines gives it (and then no rows).
 //   unresolved_message(line, cluster)  the clustering loader's failure for a
 //       second line of `cluster` naming an unknown node, `line` being that
 //       line's bytes.

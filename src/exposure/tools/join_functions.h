@@ -1,28 +1,29 @@
 #pragma once
-// The per-partition joins of quelmar_tools.dask (partition_joins.h), over
-// contiguous uint64 arrays (tag: uint8), with the interpreter lock released.
-// Outputs are bytearrays of uint64 (tag: uint8). Mismatched lengths raise
-// ValueError; `selected` is None (every cluster) or sorted unique ids;
-// `parts` is the partition count (at least 1). A routed output comes with
-// its offsets: the rows bound for partition p are [offsets[p],
-// offsets[p + 1]).
+// The per-partition joins of quelmar_tools.dask (partition_joins.h), with
+// the interpreter lock released. Rows come in pieces (pieces.h): sequences
+// of tuples of uint64 arrays (tag: uint8), read in order without being
+// joined; a routed output is a list of one such piece per partition, each
+// column a bytearray of its own. Other outputs are bytearrays. Mismatched
+// lengths raise ValueError; `selected` is None (every cluster) or sorted
+// unique ids; `parts` is the partition count (at least 1).
 //
 //   route(key, parts)  (offsets, order): the rows' order grouped by the
-//       partition of their key.
-//   lo_side(lo, hi, m_node, m_cluster, selected, parts, with_lo)
-//       (node, deg, loop, hi, cluster, tag, offsets, lo): the lo nodes, then
-//       the hi-side rows routed by hi (lo empty unless with_lo).
-//   degrees(node, deg, loop, hi, tag)  (node, deg, loop): the lo nodes
+//       partition of their key (rows bound for p: [offsets[p], offsets[p + 1])).
+//   lo_side(edges, members, selected, parts, with_lo)  ((node, deg, loop),
+//       hi_rows): edges pieces (lo, hi, ...), members pieces (node, cluster,
+//       ...); the lo nodes, then the hi-side rows routed by hi, pieces
+//       (hi, cluster, tag), with lo as a fourth column when with_lo.
+//   degrees(node, deg, loop, hi_rows)  (node, deg, loop): the lo nodes
 //       merged with the hi-side rows keyed by hi.
-//   node_side(node, deg, loop, m_node, m_cluster, m_pos, selected, hi_rows, parts)
-//       (partials, offsets, (unknown_cluster, unknown_pos, unknown_offsets),
-//       (node, clusters, loop), covered_links): partials the 7 columns
-//       cluster, n, vol, mcd, minnode, loops, internal, routed by cluster;
-//       hi_rows None or (hi, cluster, tag, lo), lo empty when each edge's
-//       rows arrive together.
-//   cluster_side(partials, unknown_cluster, unknown_pos, parts)
-//       ((cluster, n, inside, c, mcd, vol), (singles, offsets),
-//       (unresolved_cluster, unresolved_pos)).
+//   node_side(node, deg, loop, members, selected, hi_rows, parts)
+//       (partials, (node, clusters, loop), covered_links): members pieces
+//       (node, cluster, pos); hi_rows None or pieces as lo_side made them
+//       (lo only when they may have been reordered); partials routed by
+//       cluster, pieces of the 7 columns cluster, n, vol, mcd, minnode,
+//       loops, internal, then the unknown-node lines' cluster and pos.
+//   cluster_side(partials, parts)  ((cluster, n, inside, c, mcd, vol),
+//       singles, (unresolved_cluster, unresolved_pos)): partials pieces as
+//       node_side made them; singles routed by node, pieces (node,).
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>

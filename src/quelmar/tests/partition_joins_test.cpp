@@ -29,11 +29,12 @@ struct ClusterModel {
     std::uint64_t n = 0, vol = 0, mcd = kNone, minnode = kNone, loops = 0, internal = 0;
 };
 
-// Draws keys from a small pool (so edges, memberships and loops repeat) that
-// includes 0 and the largest keys; `extra` nodes appear only in memberships.
-Input random_input(std::mt19937_64& rng, std::size_t edges, std::size_t lines) {
+// Draws keys from a pool (small: edges, memberships and loops repeat) that
+// includes 0 and the largest keys; some nodes appear only in memberships.
+Input random_input(std::mt19937_64& rng, std::size_t edges, std::size_t lines,
+                   std::size_t pool_size = 60) {
     std::vector<std::uint64_t> pool = {0, kNone, kNone - 1};
-    for (int i = 0; i < 60; ++i) pool.push_back(rng());
+    for (std::size_t i = 0; i < pool_size; ++i) pool.push_back(rng());
     auto pick = [&] { return pool[rng() % pool.size()]; };
     Input in;
     for (std::size_t i = 0; i < edges; ++i) {
@@ -70,10 +71,17 @@ struct Joined {
     std::uint64_t links = 0;
 };
 
+// The columns cut in two pieces, as two senders would send them.
+KeyPieces halves(const Column& column) {
+    const Keys all(column);
+    return std::vector<Keys>{all.first(column.size() / 2), all.subspan(column.size() / 2)};
+}
+
 // The path over `parts` partitions as the tasks run it: inputs routed by
-// node, every routed output concatenated at its destination in source order.
-// reordered: the rows carry lo, and each destination gets its rows reversed
-// (a transport that keeps no order).
+// node, every routed output read at its destination as one piece per
+// source, in source order. reordered: the rows carry lo, and each
+// destination gets its rows joined and reversed (a transport that keeps no
+// order).
 Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_hi_rows = true,
             bool reordered = false) {
     std::vector<Input> at(parts);
@@ -91,36 +99,45 @@ Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_
     }
     std::vector<LoSide> lo;
     for (const Input& i : at)
-        lo.push_back(lo_side(i.lo, i.hi, i.m_node, i.m_cluster, selected, parts, reordered));
+        lo.push_back(lo_side(halves(i.lo), halves(i.hi), halves(i.m_node), halves(i.m_cluster),
+                             selected, parts, reordered));
     Joined j;
     std::vector<NodeSide> sides;
     for (std::uint64_t p = 0; p < parts; ++p) {
+        HiRowKeys rows;
+        for (const LoSide& s : lo) {
+            rows.hi.spans.push_back(group(s.hi_rows.hi, s.hi_rows.offsets, p));
+            rows.cluster.spans.push_back(group(s.hi_rows.cluster, s.hi_rows.offsets, p));
+            rows.tag.spans.push_back(group(s.hi_rows.tag, s.hi_rows.offsets, p));
+        }
         Column hi, cluster, row_lo;
         std::vector<std::uint8_t> tag;
-        for (const LoSide& s : lo) {
-            append(hi, group(s.hi_rows.hi, s.hi_rows.offsets, p));
-            append(cluster, group(s.hi_rows.cluster, s.hi_rows.offsets, p));
-            append(tag, group(s.hi_rows.tag, s.hi_rows.offsets, p));
-            if (reordered) append(row_lo, group(s.hi_rows.lo, s.hi_rows.offsets, p));
-        }
         if (reordered) {
+            for (const LoSide& s : lo) {
+                append(hi, group(s.hi_rows.hi, s.hi_rows.offsets, p));
+                append(cluster, group(s.hi_rows.cluster, s.hi_rows.offsets, p));
+                append(tag, group(s.hi_rows.tag, s.hi_rows.offsets, p));
+                append(row_lo, group(s.hi_rows.lo, s.hi_rows.offsets, p));
+            }
             std::reverse(hi.begin(), hi.end());
             std::reverse(cluster.begin(), cluster.end());
             std::reverse(tag.begin(), tag.end());
             std::reverse(row_lo.begin(), row_lo.end());
+            rows = HiRowKeys{hi, cluster, tag, row_lo};
         }
         const NodeColumns& l = lo[p].nodes;
-        const NodeColumns nodes = degrees({l.node, l.deg, l.loop}, hi, tag);
+        const NodeColumns nodes = degrees({l.node, l.deg, l.loop}, rows.hi, rows.tag);
         for (std::size_t k = 0; k < nodes.node.size(); ++k) {
             EXPECT_EQ(partition_of(nodes.node[k], parts), p);
             EXPECT_TRUE(k == 0 || nodes.node[k - 1] < nodes.node[k]);
             j.degree[nodes.node[k]] = {nodes.deg[k], nodes.loop[k]};
         }
-        std::optional<HiRowKeys> rows;
-        if (with_hi_rows) rows = HiRowKeys{hi, cluster, tag, row_lo};
-        sides.push_back(node_side({nodes.node, nodes.deg, nodes.loop},
-                                  {at[p].m_node, at[p].m_cluster, at[p].m_pos}, selected, rows,
-                                  parts));
+        std::optional<HiRowKeys> joined;
+        if (with_hi_rows) joined = rows;
+        sides.push_back(
+            node_side({nodes.node, nodes.deg, nodes.loop},
+                      {halves(at[p].m_node), halves(at[p].m_cluster), halves(at[p].m_pos)},
+                      selected, joined, parts));
         const NodeSide& s = sides.back();
         j.links += s.covered_links;
         for (std::size_t k = 0; k < s.node.size(); ++k) {
@@ -128,17 +145,16 @@ Joined join(const Input& in, Selection selected, std::uint64_t parts, bool with_
         }
     }
     for (std::uint64_t p = 0; p < parts; ++p) {
-        std::vector<Column> partials(kPartialColumns);
-        Column unknown_cluster, unknown_pos;
+        std::vector<KeyPieces> partials(kPartialColumns);
+        KeyPieces unknown_cluster, unknown_pos;
         for (const NodeSide& s : sides) {
             for (int c = 0; c < kPartialColumns; ++c) {
-                append(partials[c], group(s.partials[c], s.partial_offsets, p));
+                partials[c].spans.push_back(group(s.partials[c], s.partial_offsets, p));
             }
-            append(unknown_cluster, group(s.unknown_cluster, s.unknown_offsets, p));
-            append(unknown_pos, group(s.unknown_pos, s.unknown_offsets, p));
+            unknown_cluster.spans.push_back(group(s.unknown_cluster, s.unknown_offsets, p));
+            unknown_pos.spans.push_back(group(s.unknown_pos, s.unknown_offsets, p));
         }
-        const std::vector<Keys> keys(partials.begin(), partials.end());
-        const ClusterSide c = cluster_side({keys, unknown_cluster, unknown_pos}, parts);
+        const ClusterSide c = cluster_side({partials, unknown_cluster, unknown_pos}, parts);
         for (std::size_t k = 0; k < c.cluster.size(); ++k) {
             EXPECT_EQ(partition_of(c.cluster[k], parts), p);
             j.counts[c.cluster[k]] = {c.n[k], c.inside[k], c.c[k], c.mcd[k], c.vol[k]};
@@ -234,6 +250,10 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
             check_against_model(in, nullptr, 2, true);
         }
     }
+    // Many nodes of few edges each: the sorts' small buckets.
+    const Input sparse = random_input(rng, 6000, 3000, 8000);
+    check_against_model(sparse, nullptr, 1);
+    check_against_model(sparse, &some, 2);
 }
 
 //   1 --- 2      clusters: 7 = {1, 2, 3}, 8 = {3, 4}; 3 has a self-loop,
@@ -242,10 +262,32 @@ TEST(PartitionJoinsTest, MatchModelOnRandomPartitions) {
 //      3 --- 4
 TEST(PartitionJoinsTest, RouteGroupsByPartitionKeepingOrder) {
     const Column keys = {kNone, 0, 5, kNone - 1, UINT64_MAX / 2, 1, UINT64_MAX / 2 + 1};
-    const Routing r = route(keys, 2);
-    EXPECT_EQ(r.offsets, (Column{0, 4, 7}));
-    EXPECT_EQ(r.order, (std::vector<std::size_t>{1, 2, 4, 5, 0, 3, 6}));
+    for (const std::uint64_t parts : {1, 2, 3}) {
+        const Routing r = route(keys, parts);
+        ASSERT_EQ(r.offsets.size(), parts + 1);
+        EXPECT_EQ(r.offsets.front(), 0u);
+        EXPECT_EQ(r.offsets.back(), keys.size());
+        for (std::uint64_t p = 0; p < parts; ++p) {
+            for (std::size_t i = r.offsets[p]; i < r.offsets[p + 1]; ++i) {
+                EXPECT_EQ(partition_of(keys[r.order[i]], parts), p);
+                EXPECT_TRUE(i == r.offsets[p] || r.order[i - 1] < r.order[i]);
+            }
+        }
+    }
     EXPECT_EQ(route(keys, 1).order, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST(PartitionJoinsTest, LesserEndsSpreadEvenly) {
+    // Edges are routed by their lesser end: its partitions must not follow
+    // the keys' order.
+    std::mt19937_64 rng(11);
+    constexpr std::uint64_t kParts = 8, kEdges = 80000;
+    std::array<std::uint64_t, kParts> count{};
+    for (std::uint64_t i = 0; i < kEdges; ++i)
+        ++count[partition_of(std::min(rng(), rng()), kParts)];
+    for (const std::uint64_t c : count) {
+        EXPECT_NEAR(static_cast<double>(c), kEdges / kParts, kEdges / kParts * 0.05);
+    }
 }
 
 //   1 --- 2      clusters: 7 = {1, 2, 3}, 8 = {3, 4}; 3 has a self-loop,
