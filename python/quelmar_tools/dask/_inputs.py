@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import contextlib
 import glob
-import mmap
 import os
 from dataclasses import dataclass
 from typing import Any, BinaryIO, Iterator, Literal, Sequence, Union
@@ -26,7 +25,7 @@ from quelmar_tools.dask._names import scramble
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
 U64 = npt.NDArray[np.uint64]
-Buffer = Union[bytes, memoryview]
+Buffer = Union[bytes, bytearray]
 # Parsed rows, one array per column: edges (lo, hi), memberships (node,
 # cluster, pos).
 Rows = tuple[U64, ...]
@@ -80,28 +79,32 @@ def blocks(paths: list[str], block_bytes: int = BLOCK_BYTES) -> list[Block]:
 
 @contextlib.contextmanager
 def block_data(block: Block) -> Iterator[tuple[Buffer, int]]:
-    """The lines that begin in the block, and the offset of the first: a view
-    of the file mapped into memory, valid inside the with statement (no
-    copy of the text is made; the file must not shrink meanwhile)."""
+    """The lines that begin in the block, and the offset of the first, read
+    with one copy: where they end is found first, then they are read
+    straight into one buffer. (Mapping the file would spare the copy, but a
+    file that shrank during the job would then kill the worker with SIGBUS
+    instead of reading short.)"""
     with open(block.path, "rb") as file:
         size = os.fstat(file.fileno()).st_size
-        if block.start >= size:
-            yield b"", block.start
+        begin = block.start
+        if begin > 0:
+            file.seek(begin - 1)
+            begin += len(_read_through_line_feed(file)) - 1
+        if begin >= min(block.end, size):
+            yield b"", begin
             return
-        with mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapped:
-            begin = block.start
-            if begin > 0:
-                feed = mapped.find(b"\n", begin - 1)
-                begin = size if feed < 0 else feed + 1
-            if begin >= block.end:
-                yield b"", begin
-                return
-            feed = mapped.find(b"\n", block.end - 1)
-            view = memoryview(mapped)[begin:size if feed < 0 else feed + 1]
-            try:
-                yield view, begin
-            finally:
-                view.release()
+        file.seek(block.end - 1)
+        end = min(size, block.end - 1 + len(_read_through_line_feed(file)))
+        data = bytearray(max(0, end - begin))
+        file.seek(begin)
+        filled = 0
+        with memoryview(data) as view:
+            while filled < len(data):
+                got = file.readinto(view[filled:])
+                if not got:
+                    break
+                filled += got
+        yield (data if filled == len(data) else data[:filled]), begin
 
 
 def _read_through_line_feed(file: BinaryIO) -> bytes:
@@ -137,7 +140,6 @@ def parse_block(block: Block, kind: Kind) -> tuple[Rows, str | None]:
             return _edges(first, second), None
         feeds = np.frombuffer(data, np.uint8) == 10
         starts = np.r_[0, np.flatnonzero(feeds) + 1]
-        del feeds  # no array may view the mapped file once it closes
     position = (np.uint64(block.file_index) << np.uint64(POSITION_BITS)) + \
         (starts[: first.size].astype(np.uint64) + np.uint64(begin))
     return (first, second, position), None
