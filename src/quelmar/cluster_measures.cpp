@@ -115,7 +115,6 @@ void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> me
                      const std::stop_token& stop) {
     constexpr std::size_t kLookAhead = 8;
     const std::uint64_t* offsets = graph.offsets().data();
-    const utils::NodeId* lists = graph.all_neighbours().data();
     internal::MemberRanks& ranks = scratch.ranks;
     internal::LocalGraph& local = scratch.local;
     ranks.assign(members);
@@ -128,7 +127,7 @@ void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> me
             __builtin_prefetch(offsets + members[i + 2 * kLookAhead]);
         }
         if (i + kLookAhead < members.size()) {
-            __builtin_prefetch(lists + offsets[members[i + kLookAhead]]);
+            graph.prefetch_neighbours(members[i + kLookAhead]);
         }
         const utils::NodeId u = members[i];
         const auto neighbours = graph.neighbours(u);

@@ -30,13 +30,12 @@ void walk_in_order(const base::Graph& graph, std::span<const utils::NodeId> upco
                    std::size_t count, IsMember is_member, Visit& visit) {
     constexpr std::size_t kLookAhead = 8;
     const std::uint64_t* offsets = graph.offsets().data();
-    const utils::NodeId* lists = graph.all_neighbours().data();
     for (std::size_t i = 0; i < count; ++i) {
         if (i + 2 * kLookAhead < upcoming.size()) {
             __builtin_prefetch(offsets + upcoming[i + 2 * kLookAhead]);
         }
         if (i + kLookAhead < upcoming.size()) {
-            __builtin_prefetch(lists + offsets[upcoming[i + kLookAhead]]);
+            graph.prefetch_neighbours(upcoming[i + kLookAhead]);
         }
         const utils::NodeId u = upcoming[i];
         visit(u, graph.neighbours(u), is_member);
