@@ -71,17 +71,20 @@ struct WideEnd {
     utils::NodeId other_id() const { return other; }
 };
 
-struct NarrowEnd {
+// The high part of the other id is a `High`: 16 bits (narrow), 8 (packed).
+template <class High>
+struct [[gnu::packed]] OffsetEnd {
     std::uint16_t owner_offset;
     std::uint16_t other_low;
-    std::uint16_t other_high;
+    High other_high;
 
     static constexpr int kMaxShift = 16;
-    NarrowEnd() = default;
-    NarrowEnd(utils::NodeId owner, utils::NodeId other, std::uint64_t first_node)
+    static constexpr int kIdBits = 16 + 8 * static_cast<int>(sizeof(High));
+    OffsetEnd() = default;
+    OffsetEnd(utils::NodeId owner, utils::NodeId other, std::uint64_t first_node)
         : owner_offset(static_cast<std::uint16_t>(owner - first_node)),
           other_low(static_cast<std::uint16_t>(other)),
-          other_high(static_cast<std::uint16_t>(other >> 16)) {}
+          other_high(static_cast<High>(other >> 16)) {}
     utils::NodeId owner_in(std::uint64_t first_node) const {
         return static_cast<utils::NodeId>(first_node + owner_offset);
     }
@@ -89,28 +92,9 @@ struct NarrowEnd {
         return other_low | (static_cast<utils::NodeId>(other_high) << 16);
     }
 };
-static_assert(sizeof(NarrowEnd) == 6);
-
-struct [[gnu::packed]] PackedEnd {
-    std::uint16_t owner_offset;
-    std::uint16_t other_low;
-    std::uint8_t other_high;
-
-    static constexpr int kMaxShift = 16;
-    static constexpr int kIdBits = 24;
-    PackedEnd() = default;
-    PackedEnd(utils::NodeId owner, utils::NodeId other, std::uint64_t first_node)
-        : owner_offset(static_cast<std::uint16_t>(owner - first_node)),
-          other_low(static_cast<std::uint16_t>(other)),
-          other_high(static_cast<std::uint8_t>(other >> 16)) {}
-    utils::NodeId owner_in(std::uint64_t first_node) const {
-        return static_cast<utils::NodeId>(first_node + owner_offset);
-    }
-    utils::NodeId other_id() const {
-        return other_low | (static_cast<utils::NodeId>(other_high) << 16);
-    }
-};
-static_assert(sizeof(PackedEnd) == 5);
+using NarrowEnd = OffsetEnd<std::uint16_t>;
+using PackedEnd = OffsetEnd<std::uint8_t>;
+static_assert(sizeof(NarrowEnd) == 6 && sizeof(PackedEnd) == 5);
 
 }  // namespace
 
