@@ -411,7 +411,8 @@ def test_text_parsed_into_pieces_equals_parsing_then_routing(files):
 def test_blocks_of_any_size_hold_every_line_once(files):
     # Cut anywhere, with CRLF lines and a last line without its line feed,
     # blocks hold each line once, at its position; an empty file is one
-    # empty block; and a file that shrank since it was cut reads short.
+    # empty block; and a file that shrank since it was cut is an error, never
+    # a shorter input.
     text = "1 2\r\n30 40\n5 6\n700 8"
     path = files.text(text, "lines.txt")
     whole, failure = qd._inputs.parse_block(qd._inputs.Block(path, 0, 0, len(text)), "clustering")
@@ -424,4 +425,5 @@ def test_blocks_of_any_size_hold_every_line_once(files):
     assert [len(qd._inputs.parse_routed(b, "edges", 3)[0][0][0]) for b in empty] == [0]
     cut = qd._inputs.blocks([path], 8)
     os.truncate(path, 9)
-    assert [len(qd._inputs.parse_block(b, "clustering")[0][0]) for b in cut] == [2, 0, 0]
+    with pytest.raises(OSError, match="lines.txt shrank to 9 bytes"):
+        [qd._inputs.parse_block(b, "clustering") for b in cut]

@@ -15,7 +15,7 @@ import contextlib
 import glob
 import os
 from dataclasses import dataclass
-from typing import Any, BinaryIO, Iterator, Literal, Sequence, Union
+from typing import Any, BinaryIO, Iterator, Literal, NoReturn, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -81,21 +81,24 @@ def blocks(paths: list[str], block_bytes: int = BLOCK_BYTES) -> list[Block]:
 def block_data(block: Block) -> Iterator[tuple[Buffer, int]]:
     """The lines that begin in the block, and the offset of the first, read
     with one copy: where they end is found first, then they are read
-    straight into one buffer. (Mapping the file would spare the copy, but a
-    file that shrank during the job would then kill the worker with SIGBUS
-    instead of reading short.)"""
+    straight into one buffer. A file shorter than when it was cut into
+    blocks is an OSError, never a silently shorter input. (Mapping the file
+    would spare the copy, but a file that shrank during the job would then
+    kill the worker with SIGBUS.)"""
     with open(block.path, "rb") as file:
         size = os.fstat(file.fileno()).st_size
+        if size < block.end:
+            _shrank(block, size)
         begin = block.start
         if begin > 0:
             file.seek(begin - 1)
             begin += len(_read_through_line_feed(file)) - 1
-        if begin >= min(block.end, size):
+        if begin >= block.end:
             yield b"", begin
             return
         file.seek(block.end - 1)
-        end = min(size, block.end - 1 + len(_read_through_line_feed(file)))
-        data = bytearray(max(0, end - begin))
+        end = block.end - 1 + len(_read_through_line_feed(file))
+        data = bytearray(end - begin)
         file.seek(begin)
         filled = 0
         with memoryview(data) as view:
@@ -104,7 +107,14 @@ def block_data(block: Block) -> Iterator[tuple[Buffer, int]]:
                 if not got:
                     break
                 filled += got
-        yield (data if filled == len(data) else data[:filled]), begin
+        if filled < len(data):
+            _shrank(block, begin + filled)
+        yield data, begin
+
+
+def _shrank(block: Block, size: int) -> NoReturn:
+    raise OSError(f"{block.path} shrank to {size} bytes during the job "
+                  f"(it had at least {block.end} when it was cut into blocks)")
 
 
 def _read_through_line_feed(file: BinaryIO) -> bytes:
