@@ -84,6 +84,8 @@ std::string as_text(const Names& nodes, const Ids& clusters) {
 
 // Random memberships, a few naming unknown nodes, against a model built with
 // ordered maps and sets; both routes, both rules, pools of one and three.
+// Cluster ids are small, or spread over all 64 bits (some sharing their top
+// bits), so that grouping by id meets every digit.
 TEST(MembershipArrays, RandomMembershipsMatchTheFileAndTheModel) {
     const Graph graph = small_graph();
     std::mt19937_64 random(5);
@@ -92,6 +94,12 @@ TEST(MembershipArrays, RandomMembershipsMatchTheFileAndTheModel) {
         const std::size_t count = random() % 60;
         Names nodes(count);
         Ids clusters(count);
+        ClusterId cluster_ids[8];
+        for (ClusterId k = 0; k < 8; ++k) {
+            cluster_ids[k] = round % 3 == 0   ? k
+                             : round % 3 == 1 ? random()
+                                              : (random() >> 60) << 60 | k;
+        }
         Outcome want;
         std::map<ClusterId, std::set<utils::NodeId>> model;
         std::set<ClusterId> unresolved;
@@ -99,7 +107,7 @@ TEST(MembershipArrays, RandomMembershipsMatchTheFileAndTheModel) {
             // 5..9 known; 4 and 10 not, rarely, so that most inputs load.
             const std::uint64_t pick = random() % 40;
             nodes[i] = pick == 0 ? 4 : pick == 1 ? 10 : 5 + pick % 5;
-            clusters[i] = random() % 8;
+            clusters[i] = cluster_ids[random() % 8];
             if (!want.error.empty()) continue;
             if (const auto id = graph.name_set().retrieve(nodes[i])) {
                 model[clusters[i]].insert(static_cast<utils::NodeId>(*id));
