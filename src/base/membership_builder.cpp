@@ -25,7 +25,7 @@ void MembershipBuilder::append(std::span<const utils::NodeId> members,
 
 namespace {
 
-constexpr int kDigitBits = 16;
+constexpr int kDigitBits = 8;
 constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
 
 // Groups the runs by cluster id, ascending, in place: one pass of an
