@@ -7,7 +7,7 @@ constexpr std::size_t kFirstCapacity = 256;
 
 }  // namespace
 
-const std::uint64_t NameIndex::kKey = utils::process_key();
+const std::uint64_t NameIndex::kHashKey = utils::process_key();
 
 // Fresh pages are zero: every slot starts empty. Lookups land on random
 // slots, so huge pages spare a page-table walk on nearly every one.
@@ -25,7 +25,7 @@ void NameIndex::grow() {
     for (std::size_t i = 0; i < old_capacity; ++i) {
         const Slot& slot = old[i];
         if (slot.tag == 0) continue;
-        std::size_t at = home(slot.name);
+        std::size_t at = slot.key & mask_;
         while (slots_[at].tag != 0) at = (at + 1) & mask_;
         slots_[at] = slot;
         ++size_;

@@ -1,13 +1,17 @@
 #pragma once
 // One shard of the graph builder's table from node name to id
 // (src/base/name_shards.h). Open addressing with linear probing over 16-byte
-// slots that hold the name, its id and a tally of the node's recorded edge
-// ends: a lookup usually touches one cache line, and counting degrees costs
+// slots that hold the name's key, its id and a tally of the node's recorded
+// edge ends: a lookup usually touches one cache line, and counting degrees costs
 // nothing extra. The table grows by doubling past 80% load, from nothing:
 // memory is taken at the first claim. The tables are the largest structure
 // of reading a large edge list (a quarter of the peak at 100M lines): at 70%
 // they held 0.35-0.7 of their slots, at 80% 0.4-0.8, for slightly longer
 // probes. Used by one thread at a time.
+//
+// Names are handled as their keys (key_of), a keyed bijection of the name:
+// readers take a name's key once, for its shard, and the table needs no hash
+// of its own. name_of gives the name back.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,8 +28,9 @@ namespace quelmar::base {
 // index keeps its own cache line.
 class alignas(runtime::kCacheLine) NameIndex {
 public:
+    using Key = std::uint64_t;
     struct Slot {
-        utils::NodeName name;
+        Key key;
         std::uint32_t id;
         // 0 marks an empty slot; otherwise 1 + the tally, plus kNew while
         // the name waits for its id.
@@ -33,32 +38,25 @@ public:
     };
     static constexpr std::uint32_t kNew = std::uint32_t{1} << 31;
 
-    // Hint that `name` will be looked up soon: its slot is loaded meanwhile.
-    void prefetch(utils::NodeName name) const { prefetch_hashed(hash(name)); }
-    // The same, given the name's hash (hash()).
-    void prefetch_hashed(std::uint64_t name_hash) const {
-        if (slots_.size() != 0) runtime::prefetch(&slots_[name_hash & mask_]);
+    // Hint that `key` will be looked up soon: its slot is loaded meanwhile.
+    void prefetch(Key key) const {
+        if (slots_.size() != 0) runtime::prefetch(&slots_[key & mask_]);
     }
 
-    // The slot of `name`; when absent, a new one claimed with `id` (and
+    // The slot of `key`; when absent, a new one claimed with `id` (and
     // `claimed` set). Valid until the next claim.
-    Slot& find_or_claim(utils::NodeName name, std::uint32_t id, bool& claimed) {
-        return find_or_claim_hashed(name, hash(name), id, claimed);
-    }
-    // The same, given the name's hash (hash()).
-    Slot& find_or_claim_hashed(utils::NodeName name, std::uint64_t name_hash, std::uint32_t id,
-                               bool& claimed) {
+    Slot& find_or_claim(Key key, std::uint32_t id, bool& claimed) {
         if (size_ >= grow_at_) [[unlikely]]
             grow();
-        for (std::size_t i = name_hash & mask_;; i = (i + 1) & mask_) {
+        for (std::size_t i = key & mask_;; i = (i + 1) & mask_) {
             Slot& slot = slots_[i];
             if (slot.tag == 0) {
-                slot = {name, id, 1};
+                slot = {key, id, 1};
                 ++size_;
                 claimed = true;
                 return slot;
             }
-            if (slot.name == name) {
+            if (slot.key == key) {
                 claimed = false;
                 return slot;
             }
@@ -76,17 +74,14 @@ public:
     // Releases the table's memory; the index is empty afterwards.
     void clear();
 
-    // The keyed hash of a name (src/utils/keyed_hash.h): its shard is taken
-    // from the high bits, its home slot from the low ones. Ids and results
-    // never depend on the key.
-    static std::uint64_t hash(utils::NodeName name) { return utils::mix_bits(name ^ kKey); }
+    // A name's key, a keyed hash (src/utils/keyed_hash.h) that is a
+    // bijection: its shard is taken from the high bits, its home slot from
+    // the low ones. Ids and results never depend on the hash's key.
+    static Key key_of(utils::NodeName name) { return utils::mix_bits(name ^ kHashKey); }
+    static utils::NodeName name_of(Key key) { return utils::unmix_bits(key) ^ kHashKey; }
 
 private:
-    static const std::uint64_t kKey;
-
-    std::size_t home(utils::NodeName name) const {
-        return static_cast<std::size_t>(hash(name) & mask_);
-    }
+    static const std::uint64_t kHashKey;
     void allocate(std::size_t capacity);
     void grow();
 

@@ -53,11 +53,11 @@ bool NameShards::resolve(std::span<const utils::NodeName> names, std::span<utils
         const auto part = names.subspan(begin, std::min(kPartPositions, names.size() - begin));
         ShardCounts& counts = part_counts_[p];
         for (std::size_t i = 0; i < part.size(); ++i) {
-            const std::uint8_t shard = shard_of(part[i]);
+            const std::uint8_t shard = shard_of_key(NameIndex::key_of(part[i]));
             shard_of_position_[begin + i] = shard;
             counts[shard] += !is_loop_end(part, i);
         }
-        parts[p] = {part, shard_of_position_.data() + begin, &counts};
+        parts[p] = {part, false, shard_of_position_.data() + begin, &counts};
     });
     return resolve(std::span<const NamePart>(parts), ids, max_nodes, names_by_id, pool);
 }
@@ -100,11 +100,12 @@ bool NameShards::resolve_in_order(std::span<const NamePart> parts, std::span<uti
             }
             const std::size_t s = part.shards[i];
             bool claimed;
-            NameIndex::Slot& slot = shards_[s].find_or_claim(
-                names[i], static_cast<utils::NodeId>(names_by_id.size()), claimed);
+            NameIndex::Slot& slot =
+                shards_[s].find_or_claim(part.keyed ? names[i] : NameIndex::key_of(names[i]),
+                                         static_cast<utils::NodeId>(names_by_id.size()), claimed);
             if (claimed) {
                 if (names_by_id.size() >= max_nodes) return false;
-                names_by_id.push_back(names[i]);
+                names_by_id.push_back(part.keyed ? NameIndex::name_of(names[i]) : names[i]);
             }
             tally(s, slot);
             ids[at] = slot.id;
@@ -139,12 +140,19 @@ void NameShards::partition(std::span<const NamePart> parts, runtime::WorkerPool*
         std::copy_n(part_start_.begin() + p * kShards, kShards, write);
         const auto names = parts[p].names;
         const std::uint8_t* const shards = parts[p].shards;
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (!is_loop_end(names, i)) {
-                const std::uint64_t at = write[shards[i]]++;
-                fetch_ahead(at);
-                entries_[at].name = names[i];
+        auto lay_out = [&](auto key_of) {
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (!is_loop_end(names, i)) {
+                    const std::uint64_t at = write[shards[i]]++;
+                    fetch_ahead(at);
+                    entries_[at].key = key_of(names[i]);
+                }
             }
+        };
+        if (parts[p].keyed) {
+            lay_out([](NameIndex::Key key) { return key; });
+        } else {
+            lay_out(NameIndex::key_of);
         }
     });
 }
@@ -165,18 +173,11 @@ void NameShards::claim(std::size_t s) {
     std::vector<std::uint32_t>& first_entries = first_entries_[s].value;
     first_entries.clear();
     // A shard's table is cold again by the next round: its slots are fetched
-    // ahead, and the hashes taken for the fetches serve the lookups (an
-    // item's hash is taken before the item kAhead places before it is
-    // visited, hence the ring of twice that).
+    // ahead.
     constexpr std::size_t kAhead = 64;
-    std::uint64_t hashes[2 * kAhead];
     visit_with_lookahead<kAhead>(
         shard_start_[s + 1] - first,
-        [&](std::size_t k) {
-            const std::uint64_t name_hash = NameIndex::hash(entries_[first + k].name);
-            hashes[k % (2 * kAhead)] = name_hash;
-            shard.prefetch_hashed(name_hash);
-        },
+        [&](std::size_t k) { shard.prefetch(entries_[first + k].key); },
         [&](std::size_t k) {
             const std::uint64_t at = first + k;
             while (at >= part_end) {
@@ -185,8 +186,7 @@ void NameShards::claim(std::size_t s) {
             }
             bool claimed;
             NameIndex::Slot& slot =
-                shard.find_or_claim_hashed(entries_[at].name, hashes[k % (2 * kAhead)],
-                                           static_cast<std::uint32_t>(at), claimed);
+                shard.find_or_claim(entries_[at].key, static_cast<std::uint32_t>(at), claimed);
             std::uint32_t kind = kKnown;
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
@@ -253,7 +253,7 @@ void NameShards::gather(std::size_t p, const NamePart& part, std::span<utils::No
             case kKnown: part_ids[i] = claim.value; break;
             case kFirst:
                 claim.value = static_cast<std::uint32_t>(next_id);
-                names_by_id[next_id] = names[i];
+                names_by_id[next_id] = part.keyed ? NameIndex::name_of(names[i]) : names[i];
                 part_ids[i] = static_cast<utils::NodeId>(next_id++);
                 break;
             default:
@@ -275,11 +275,14 @@ void NameShards::settle_new_names(std::size_t s, const std::vector<utils::NodeNa
     const std::vector<std::uint32_t>& firsts = first_entries_[s].value;
     visit_with_lookahead<16>(
         firsts.size(),
-        [&](std::size_t i) { shard.prefetch(names_by_id[entries_[firsts[i]].claim.value]); },
+        [&](std::size_t i) {
+            shard.prefetch(NameIndex::key_of(names_by_id[entries_[firsts[i]].claim.value]));
+        },
         [&](std::size_t i) {
             const std::uint32_t id = entries_[firsts[i]].claim.value;
             bool claimed;
-            NameIndex::Slot& slot = shard.find_or_claim(names_by_id[id], 0, claimed);
+            NameIndex::Slot& slot =
+                shard.find_or_claim(NameIndex::key_of(names_by_id[id]), 0, claimed);
             slot.id = id;
             slot.tag &= ~NameIndex::kNew;
         });

@@ -8,7 +8,8 @@
 //
 // Names arrive in rounds, each the names of consecutive lines (from and to
 // alternately) in parts (src/base/name_part.h) that come with each name's
-// shard and each shard's count, noted by their reader. The parts are laid
+// shard and each shard's count, noted by their reader, and usually with the
+// names already turned into their keys. The parts are laid
 // out by shard, keeping positions in order; the shards then look their names
 // up side by side, claiming new ones and counting them per part. New names
 // get their ids by rank of first position (a prefix sum over the parts), and
@@ -96,12 +97,12 @@ private:
     std::uint32_t max_tally_;
     std::vector<NameIndex> shards_;
     std::vector<std::uint8_t> overflowed_;  // per shard
-    // An entry of the round: its name, sorted by shard, until claim looks
-    // it up and writes what it found in its place (a new name is read back
-    // from names_by_id): one array instead of two, the largest scratch of a
-    // round.
+    // An entry of the round: its name's key, sorted by shard, until claim
+    // looks it up and writes what it found in its place (a new name is read
+    // back from names_by_id): one array instead of two, the largest scratch
+    // of a round.
     union Entry {
-        utils::NodeName name;
+        NameIndex::Key key;
         Claim claim;
     };
     static_assert(sizeof(Entry) == sizeof(utils::NodeName));

@@ -20,4 +20,20 @@ inline std::uint64_t mix_bits(std::uint64_t x) noexcept {
     return x ^ (x >> 33);
 }
 
+namespace detail {
+// The inverse of an odd number modulo 2^64 (Newton's iteration).
+constexpr std::uint64_t odd_inverse(std::uint64_t odd) {
+    std::uint64_t x = odd;
+    for (int i = 0; i < 6; ++i) x *= 2 - odd * x;
+    return x;
+}
+}  // namespace detail
+
+// The inverse of mix_bits: unmix_bits(mix_bits(x)) == x.
+inline std::uint64_t unmix_bits(std::uint64_t x) noexcept {
+    x = (x ^ (x >> 33)) * detail::odd_inverse(0xC4CEB9FE1A85EC53ULL);
+    x = (x ^ (x >> 33)) * detail::odd_inverse(0xFF51AFD7ED558CCDULL);
+    return x ^ (x >> 33);
+}
+
 }  // namespace quelmar::utils

@@ -75,19 +75,7 @@ TEST(NameTable, TheKeyNameAndTheLargestId) {
 }
 
 // The inverse of mix_bits: names whose hashes are chosen.
-std::uint64_t unmix(std::uint64_t hash) {
-    auto inverse = [](std::uint64_t odd) {
-        std::uint64_t x = odd;
-        for (int i = 0; i < 6; ++i) x *= 2 - odd * x;
-        return x;
-    };
-    hash ^= hash >> 33;
-    hash *= inverse(0xC4CEB9FE1A85EC53ULL);
-    hash ^= hash >> 33;
-    hash *= inverse(0xFF51AFD7ED558CCDULL);
-    hash ^= hash >> 33;
-    return hash ^ process_key();
-}
+std::uint64_t unmix(std::uint64_t hash) { return unmix_bits(hash) ^ process_key(); }
 
 // Names that all hash into the last home slot pile up past the end of the
 // home slots, more of them than the spare room there holds.
