@@ -56,10 +56,10 @@ double cpu_seconds() {
 base::Clustering perturbed(const base::Clustering& from, double moved, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::uniform_int_distribution<std::size_t> any(0, from.clusters.size() - 1);
-    std::vector<std::vector<utils::NodeId>> members(from.clusters.size());
-    for (std::size_t i = 0; i < from.clusters.size(); ++i) {
-        for (utils::NodeId v : from.clusters[i].second.core) {
+    std::uniform_int_distribution<std::size_t> any(0, from.size() - 1);
+    std::vector<std::vector<utils::NodeId>> members(from.size());
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        for (utils::NodeId v : from.members_of(i)) {
             members[unit(rng) < moved ? any(rng) : i].push_back(v);
         }
     }
@@ -68,7 +68,7 @@ base::Clustering perturbed(const base::Clustering& from, double moved, std::uint
         auto& list = members[i];
         std::sort(list.begin(), list.end());
         list.erase(std::unique(list.begin(), list.end()), list.end());
-        if (list.size() >= 2) out.clusters.push_back({from.clusters[i].first, {std::move(list)}});
+        if (list.size() >= 2) out.add(from.ids[i], list);
     }
     return out;
 }
@@ -77,12 +77,12 @@ base::Clustering perturbed(const base::Clustering& from, double moved, std::uint
 base::Clustering first_cluster_only(const base::Clustering& from, std::uint64_t node_count) {
     std::vector<bool> seen(node_count);
     base::Clustering out;
-    for (const auto& [id, cluster] : from.clusters) {
+    for (std::size_t k = 0; k < from.size(); ++k) {
         std::vector<utils::NodeId> kept;
-        for (utils::NodeId v : cluster.core) {
+        for (utils::NodeId v : from.members_of(k)) {
             if (!seen[v]) kept.push_back(v), seen[v] = true;
         }
-        if (kept.size() >= 2) out.clusters.push_back({id, {std::move(kept)}});
+        if (kept.size() >= 2) out.add(from.ids[k], kept);
     }
     return out;
 }
@@ -90,8 +90,8 @@ base::Clustering first_cluster_only(const base::Clustering& from, std::uint64_t 
 std::vector<std::uint64_t> labels_of(const base::Clustering& partition, std::uint64_t node_count) {
     std::vector<std::uint64_t> labels(node_count, 0);  // 0: not yet labelled
     std::uint64_t next = 1;
-    for (const auto& [id, cluster] : partition.clusters) {
-        for (utils::NodeId v : cluster.core) labels[v] = next;
+    for (std::size_t k = 0; k < partition.size(); ++k) {
+        for (utils::NodeId v : partition.members_of(k)) labels[v] = next;
         ++next;
     }
     for (auto& label : labels) label = label ? label : next++;  // uncovered: own label

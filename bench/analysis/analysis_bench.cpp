@@ -143,10 +143,7 @@ Synthetic make_synthetic(std::uint64_t target_edges, std::uint64_t seed) {
 
 base::Clustering loaded_copy(const Synthetic& synthetic) {
     base::Clustering clustering;
-    clustering.clusters.reserve(synthetic.clusters.size());
-    for (const auto& [id, members] : synthetic.clusters) {
-        clustering.clusters.push_back({id, base::Cluster{members}});
-    }
+    for (const auto& [id, members] : synthetic.clusters) clustering.add(id, members);
     return clustering;
 }
 

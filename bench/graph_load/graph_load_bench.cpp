@@ -152,9 +152,8 @@ int child_clusters(const char* graph_path, const char* clusters_path, const char
         std::fprintf(stderr, "%s\n", clustering.error().report().c_str());
         return 1;
     }
-    std::uint64_t members = 0;
-    for (const auto& [id, cluster] : clustering.value().clusters) members += cluster.core.size();
-    std::printf("%.6f %zu %llu\n", elapsed, clustering.value().clusters.size(),
+    const std::uint64_t members = clustering.value().members.size();
+    std::printf("%.6f %zu %llu\n", elapsed, clustering.value().size(),
                 static_cast<unsigned long long>(members));
     return 0;
 }

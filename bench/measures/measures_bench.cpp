@@ -66,10 +66,10 @@ int main(int argc, char** argv) {
         std::make_shared<const EnrichedGraph>(EnrichedGraph::from_graph(std::move(loaded).value()));
     auto clustering = base::Clustering::parse_from_file(graph->graph(), argv[2]);
     if (!clustering) fail(clustering.error());
-    std::printf(
-        "threads %zu, nodes %llu, edges %llu, clusters %zu\n", runtime::global_pool()->size(),
-        static_cast<unsigned long long>(graph->graph().node_count()),
-        static_cast<unsigned long long>(graph->graph().m_cache()), clustering->clusters.size());
+    std::printf("threads %zu, nodes %llu, edges %llu, clusters %zu\n",
+                runtime::global_pool()->size(),
+                static_cast<unsigned long long>(graph->graph().node_count()),
+                static_cast<unsigned long long>(graph->graph().m_cache()), clustering->size());
 
     const std::vector<ClusterMeasure> counts{
         ClusterMeasure::Conductance, ClusterMeasure::NormalizedCut, ClusterMeasure::CutRatio,

@@ -38,11 +38,6 @@ namespace quelmar::base {
 
 using ClusterId = std::uint64_t;
 
-struct Cluster {
-    // Distinct member node ids, ascending once loading has finished.
-    std::vector<utils::NodeId> core;
-};
-
 struct ClusteringOptions {
     // Every membership naming a node the graph lacks fails.
     bool strict = false;
@@ -50,14 +45,33 @@ struct ClusteringOptions {
     runtime::WorkerPool* pool = nullptr;
 };
 
-// Transient: produced by the loader, consumed by packing.
+// Transient: produced by the loader, consumed by packing. The clusters'
+// members lie end to end in one array: no allocation per cluster, and
+// packing takes the array over as it is.
 struct Clustering {
-    // Every surviving cluster (at least two members), ascending by id.
-    std::vector<std::pair<ClusterId, Cluster>> clusters;
+    // Cluster k has the id ids[k] and the members
+    // members[starts[k] .. starts[k + 1]). From the loaders: every surviving
+    // cluster (at least two members), ascending by id, its members distinct
+    // and ascending.
+    std::vector<ClusterId> ids;
+    std::vector<std::uint64_t> starts{0};
+    std::vector<utils::NodeId> members;
     // Memberships skipped because the graph lacks their node.
     std::uint64_t unknown_memberships = 0;
     // Clusters dropped for having a single distinct member.
     std::uint64_t dropped_singletons = 0;
+
+    std::size_t size() const { return ids.size(); }
+    std::span<const utils::NodeId> members_of(std::size_t k) const {
+        return std::span<const utils::NodeId>(members).subspan(starts[k],
+                                                               starts[k + 1] - starts[k]);
+    }
+    // Appends cluster `id` with `cluster_members`, as given.
+    void add(ClusterId id, std::span<const utils::NodeId> cluster_members) {
+        ids.push_back(id);
+        members.insert(members.end(), cluster_members.begin(), cluster_members.end());
+        starts.push_back(members.size());
+    }
 
     static runtime::Result<Clustering> parse_from_file(const Graph& graph, const std::string& path,
                                                        const ClusteringOptions& options = {});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <numeric>
 
 #include "runtime/parallel.h"
@@ -75,48 +76,80 @@ void sort_by_cluster(std::vector<MemberRun>& runs, runtime::WorkerPool* pool) {
 
 }  // namespace
 
-// Runs are grouped by cluster id (ascending) by a radix sort; each
-// cluster's members are then sorted and deduplicated on the pool.
+// Runs are grouped by cluster id (ascending) by a radix sort. Each cluster
+// then gathers its runs into its own stretch of one array, where it is
+// sorted and deduplicated on the pool; the survivors are closed up.
 Clustering MembershipBuilder::finish(runtime::WorkerPool* pool) && {
     sort_by_cluster(runs_, pool);
-    // Cluster k has the runs [first_run[k], first_run[k + 1]).
+    // Cluster k has the runs [first_run[k], first_run[k + 1]) and, until
+    // closed up, the stretch [stretch[k], stretch[k + 1]) of the members.
     std::vector<std::uint64_t> first_run;
     for (std::size_t r = 0; r < runs_.size(); ++r) {
         if (r == 0 || runs_[r].cluster != runs_[r - 1].cluster) first_run.push_back(r);
     }
     first_run.push_back(runs_.size());
-    Clustering result;
-    result.clusters.resize(first_run.size() - 1);
+    const std::size_t clusters = first_run.size() - 1;
+    std::vector<std::uint64_t> stretch(clusters + 1, 0);
+    for (std::size_t k = 0; k < clusters; ++k) {
+        stretch[k + 1] = stretch[k];
+        for (std::uint64_t r = first_run[k]; r < first_run[k + 1]; ++r) {
+            stretch[k + 1] += runs_[r].end - runs_[r].begin;
+        }
+    }
 
+    Clustering result;
+    result.ids.resize(clusters);
+    result.members.resize(stretch.back());
+    // Members kept by each cluster: none when fewer than two.
+    std::vector<std::uint64_t> kept(clusters);
     // A cluster's members lie anywhere in the input, and most clusters are
     // small: the members of the clusters a little ahead are fetched meanwhile.
-    auto first_run_of = [&](std::size_t k) -> const MemberRun& { return runs_[first_run[k]]; };
     runtime::parallel_for_ranges(
-        pool, result.clusters.size(), [&](std::size_t begin, std::size_t end, std::size_t) {
+        pool, clusters, [&](std::size_t begin, std::size_t end, std::size_t) {
             constexpr std::size_t kAhead = 8;
             for (std::size_t k = begin; k < end; ++k) {
-                if (k + kAhead < end) runtime::prefetch(&members_[first_run_of(k + kAhead).begin]);
-                result.clusters[k].first = first_run_of(k).cluster;
-                auto& core = result.clusters[k].second.core;
-                for (std::uint64_t i = first_run[k]; i < first_run[k + 1]; ++i) {
-                    const MemberRun& run = runs_[i];
-                    core.insert(core.end(), members_.begin() + run.begin,
-                                members_.begin() + run.end);
+                if (k + kAhead < end) {
+                    runtime::prefetch(&members_[runs_[first_run[k + kAhead]].begin]);
                 }
-                std::sort(core.begin(), core.end());
-                core.erase(std::unique(core.begin(), core.end()), core.end());
+                result.ids[k] = runs_[first_run[k]].cluster;
+                utils::NodeId* const out = result.members.data() + stretch[k];
+                utils::NodeId* at = out;
+                for (std::uint64_t r = first_run[k]; r < first_run[k + 1]; ++r) {
+                    at = std::copy(members_.begin() + runs_[r].begin,
+                                   members_.begin() + runs_[r].end, at);
+                }
+                std::sort(out, at);
+                const std::uint64_t distinct = std::unique(out, at) - out;
                 // Every cluster here has a known member: fewer than two is one.
-                if (core.size() < 2) core = {};
+                kept[k] = distinct < 2 ? 0 : distinct;
             }
         });
     members_ = {};
     runs_ = {};
 
-    const auto dropped =
-        std::remove_if(result.clusters.begin(), result.clusters.end(),
-                       [](const auto& cluster) { return cluster.second.core.empty(); });
-    result.dropped_singletons = static_cast<std::uint64_t>(result.clusters.end() - dropped);
-    result.clusters.erase(dropped, result.clusters.end());
+    // Closing up moves the survivors down in order; a stretch never moves
+    // past the start of its own.
+    std::uint64_t write = 0;
+    std::size_t kept_clusters = 0;
+    result.starts.assign(1, 0);
+    for (std::size_t k = 0; k < clusters; ++k) {
+        if (kept[k] == 0) {
+            ++result.dropped_singletons;
+            continue;
+        }
+        if (write != stretch[k]) {
+            std::memmove(result.members.data() + write, result.members.data() + stretch[k],
+                         kept[k] * sizeof(utils::NodeId));
+        }
+        write += kept[k];
+        result.ids[kept_clusters++] = result.ids[k];
+        result.starts.push_back(write);
+    }
+    result.ids.resize(kept_clusters);
+    result.members.resize(write);
+    // Room left by repeated members and dropped clusters goes back when it
+    // is worth a copy.
+    if (write < result.members.capacity() / 8 * 7) result.members.shrink_to_fit();
     result.unknown_memberships = unresolved_.size();
     return result;
 }

@@ -1,8 +1,11 @@
 #include "src/quelmar/rich_clustering.h"
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <span>
 #include <vector>
 
@@ -32,48 +35,74 @@ struct RichClustering::MemberStore {
     std::vector<MemberSlab> slabs;
 };
 
+namespace {
+
+// Whether the clusters are as the loaders hand them over: ascending by id,
+// each with ascending distinct members.
+bool is_in_loaded_form(const base::Clustering& clustering) {
+    if (!std::is_sorted(clustering.ids.begin(), clustering.ids.end())) return false;
+    std::atomic<bool> ascending{true};
+    runtime::parallel_for_ranges(
+        clustering.size(), [&](std::size_t begin, std::size_t end, std::size_t) {
+            for (std::size_t k = begin; k < end && ascending.load(std::memory_order_relaxed); ++k) {
+                const auto ids = clustering.members_of(k);
+                if (std::adjacent_find(ids.begin(), ids.end(),
+                                       std::greater_equal<utils::NodeId>()) != ids.end()) {
+                    ascending.store(false, std::memory_order_relaxed);
+                }
+            }
+        });
+    return ascending.load();
+}
+
+// Brings a clustering built by hand to the loaders' form: clusters in
+// ascending order of id (clusters of one id in the order given), members
+// ascending and distinct.
+base::Clustering to_loaded_form(base::Clustering given) {
+    std::vector<std::size_t> order(given.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return given.ids[a] < given.ids[b]; });
+    base::Clustering result;
+    result.unknown_memberships = given.unknown_memberships;
+    result.dropped_singletons = given.dropped_singletons;
+    for (const std::size_t k : order) {
+        std::vector<utils::NodeId> members(given.members_of(k).begin(), given.members_of(k).end());
+        RichCluster::make_ascending_distinct(members);
+        result.add(given.ids[k], members);
+    }
+    return result;
+}
+
+}  // namespace
+
 RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clustering clustering,
                                                     runtime::PassProgress& progress) {
-    auto& loaded = clustering.clusters;
-    // The loader yields ascending ids; the lookup by id relies on that order.
-    auto by_id = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (!std::is_sorted(loaded.begin(), loaded.end(), by_id)) {
-        std::stable_sort(loaded.begin(), loaded.end(), by_id);
-    }
+    // The lookup by id relies on ascending ids, and the counts on distinct
+    // members.
+    if (!is_in_loaded_form(clustering)) clustering = to_loaded_form(std::move(clustering));
 
     RichClustering packed;
     packed.graph = graph;
     packed.unknown_memberships = clustering.unknown_memberships;
     packed.dropped_singletons = clustering.dropped_singletons;
-    packed.clusters.resize(loaded.size());
+    const std::size_t cluster_count = clustering.size();
+    packed.clusters.resize(cluster_count);
+    for (std::size_t i = 0; i < cluster_count; ++i) packed.clusters[i].first = clustering.ids[i];
 
     const EnrichedGraph& enriched = *graph;
     const std::uint64_t node_count = enriched.graph().node_count();
-    runtime::parallel_for(loaded.size(), [&](std::size_t i) {
-        RichCluster::make_ascending_distinct(loaded[i].second.core);
-    });
+    // The members are taken over as they lie.
     auto store = std::make_shared<MemberStore>();
-    store->start.resize(loaded.size() + 1, 0);
-    for (std::size_t i = 0; i < loaded.size(); ++i) {
-        store->start[i + 1] = store->start[i] + loaded[i].second.core.size();
-    }
-    store->ids.resize(store->start.back());
-
-    runtime::parallel_for(loaded.size(), [&](std::size_t i) {
-        packed.clusters[i].first = loaded[i].first;
-        std::vector<utils::NodeId>& core = loaded[i].second.core;
-        std::copy(core.begin(), core.end(), store->ids.begin() + store->start[i]);
-        // Loaded member lists are dead weight once copied; dropping them as we
-        // go keeps the peak near one copy of the clustering.
-        std::vector<utils::NodeId>().swap(core);
-    });
+    store->start = std::move(clustering.starts);
+    store->ids = std::move(clustering.members);
 
     // Counted a run of neighbouring clusters at a time, so that the walk
     // fetches ahead across them. One scratch per worker, its dense bitset
     // allocated on first use only.
     std::vector<std::unique_ptr<NodeMarks>> scratch(runtime::worker_count());
-    runtime::ReportedPass pass(progress, loaded.size());
-    runtime::parallel_for_ranges(loaded.size(), [&](std::size_t begin, std::size_t end,
+    runtime::ReportedPass pass(progress, cluster_count);
+    runtime::parallel_for_ranges(cluster_count, [&](std::size_t begin, std::size_t end,
                                                     std::size_t worker) {
         pass.advance(end - begin);
         auto& marks = scratch[worker];

@@ -33,10 +33,15 @@ Members members(const runtime::Result<Clustering>& result) {
     Members out;
     if (!result.ok()) return out;
     ClusterId previous = 0;
-    for (const auto& [id, cluster] : result.value().clusters) {
+    const Clustering& clustering = result.value();
+    EXPECT_EQ(clustering.starts.size(), clustering.size() + 1);
+    EXPECT_EQ(clustering.starts.back(), clustering.members.size());
+    for (std::size_t k = 0; k < clustering.size(); ++k) {
+        const ClusterId id = clustering.ids[k];
         EXPECT_TRUE(out.empty() || id > previous) << "clusters out of order";
         previous = id;
-        out[id] = cluster.core;
+        const auto cluster = clustering.members_of(k);
+        out[id] = std::vector<utils::NodeId>(cluster.begin(), cluster.end());
     }
     return out;
 }

@@ -48,7 +48,11 @@ Outcome outcome(const runtime::Result<Clustering>& result) {
         o.error = result.error().message();
         return o;
     }
-    for (const auto& [id, cluster] : result.value().clusters) o.clusters[id] = cluster.core;
+    const Clustering& clustering = result.value();
+    for (std::size_t k = 0; k < clustering.size(); ++k) {
+        const auto cluster = clustering.members_of(k);
+        o.clusters[clustering.ids[k]] = std::vector<utils::NodeId>(cluster.begin(), cluster.end());
+    }
     o.unknown = result.value().unknown_memberships;
     o.dropped = result.value().dropped_singletons;
     return o;

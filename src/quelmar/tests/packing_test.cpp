@@ -165,19 +165,26 @@ TEST(PackFromClustering, MatchesNaiveCountsOnRandomGraphs) {
     }
 }
 
-TEST(PackFromClustering, OutOfOrderClustersComeOutAscending) {
+// Clusters out of order, or members out of order and repeated (with the
+// clusters in order), are brought to the loaders' form; repeats count once.
+TEST(PackFromClustering, HandBuiltClustersComeOutInLoadedForm) {
     auto graph = testing::shared_graph(4, {{0, 1}, {2, 3}});
-    base::Clustering clustering;
-    // Members out of order and repeated count once.
-    clustering.clusters.push_back({9, base::Cluster{{3, 2, 3}}});
-    clustering.clusters.push_back({4, base::Cluster{{0, 1}}});
-    RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(clustering));
-    packed.build_members();
-    ASSERT_EQ(packed.clusters.size(), 2u);
-    EXPECT_EQ(packed.clusters[0].first, 4u);
-    EXPECT_EQ(packed.clusters[1].first, 9u);
-    ASSERT_NE(packed.find(9), nullptr);
-    expect_counts(*packed.find(9), 2, 1, 0, 1, 2);
+    for (const bool ids_in_order : {false, true}) {
+        base::Clustering clustering;
+        if (!ids_in_order) clustering.add(9, std::vector<utils::NodeId>{3, 2, 3});
+        clustering.add(4, std::vector<utils::NodeId>{0, 1});
+        if (ids_in_order) clustering.add(9, std::vector<utils::NodeId>{3, 2, 3});
+        RichClustering packed = RichClustering::pack_from_clustering(graph, std::move(clustering));
+        packed.build_members();
+        ASSERT_EQ(packed.clusters.size(), 2u);
+        EXPECT_EQ(packed.clusters[0].first, 4u);
+        EXPECT_EQ(packed.clusters[1].first, 9u);
+        ASSERT_NE(packed.find(9), nullptr);
+        expect_counts(*packed.find(9), 2, 1, 0, 1, 2);
+        const auto members = packed.member_ids(1);
+        EXPECT_EQ(std::vector<utils::NodeId>(members.begin(), members.end()),
+                  (std::vector<utils::NodeId>{2, 3}));
+    }
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ inline base::Clustering clustering_of(ClusterList clusters) {
     for (auto& [id, members] : clusters) {
         std::sort(members.begin(), members.end());
         members.erase(std::unique(members.begin(), members.end()), members.end());
-        clustering.clusters.push_back({id, base::Cluster{members}});
+        clustering.add(id, members);
     }
     return clustering;
 }
