@@ -162,7 +162,16 @@ struct Measurement {
     double seconds = 0;
     std::uint64_t a = 0, b = 0;  // what the child counted
     std::uint64_t max_rss_bytes = 0;
+    // The child's processor time, in its own code and in the kernel's (page
+    // faults, reads): on a virtual machine the kernel's share of a load that
+    // maps fresh memory varies from run to run.
+    double user_seconds = 0;
+    double system_seconds = 0;
 };
+
+double seconds_of(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+}
 
 // Runs this program again in child mode and collects its report and max RSS.
 Measurement run_child(const std::vector<std::string>& args) {
@@ -199,6 +208,8 @@ Measurement run_child(const std::vector<std::string>& args) {
     std::istringstream in(output);
     in >> m.seconds >> m.a >> m.b;
     m.max_rss_bytes = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+    m.user_seconds = seconds_of(usage.ru_utime);
+    m.system_seconds = seconds_of(usage.ru_stime);
     return m;
 }
 
@@ -279,12 +290,15 @@ int main(int argc, char** argv) {
     std::printf("graph                      %llu nodes, %llu edges "
                 "(snapshot: %llu nodes, %llu edges)\n",
                 ull{edge_list[1].a}, ull{edge_list[1].b}, ull{snap.a}, ull{snap.b});
-    std::printf("floor (read + parse ints)  %8.3f s   peak %7.1f MiB\n", floor.seconds, mib(floor));
+    std::printf(
+        "floor (read + parse ints)  %8.3f s   peak %7.1f MiB   cpu %.2f s user, %.2f s system\n",
+        floor.seconds, mib(floor), floor.user_seconds, floor.system_seconds);
     for (int w = 0; w < 2; ++w) {
         std::printf("edge-list load, %d worker%s  %8.3f s   peak %7.1f MiB  %5.1f B/line   "
-                    "%.2fx floor\n",
+                    "%.2fx floor   cpu %.2f s user, %.2f s system\n",
                     w + 1, w ? "s" : " ", edge_list[w].seconds, mib(edge_list[w]),
-                    per_line(edge_list[w]), edge_list[w].seconds / floor.seconds);
+                    per_line(edge_list[w]), edge_list[w].seconds / floor.seconds,
+                    edge_list[w].user_seconds, edge_list[w].system_seconds);
     }
     std::printf("edge-list load, 2 workers against 1: %.2fx faster\n",
                 edge_list[0].seconds / edge_list[1].seconds);
