@@ -57,11 +57,15 @@ const quelmar::SharedGraph& fixed_graph() {
 
 void check_same_clusters(const quelmar::base::Clustering& loaded,
                          const ReferenceClustering& expected) {
-    check(loaded.clusters.size() == expected.size(), "cluster count");
+    check(loaded.size() == expected.size(), "cluster count");
+    check(
+        loaded.starts.size() == loaded.size() + 1 && loaded.starts.back() == loaded.members.size(),
+        "member stretches");
     auto wanted = expected.begin();
-    for (const auto& [id, cluster] : loaded.clusters) {
-        check(id == wanted->first, "cluster ids");
-        check(std::equal(cluster.core.begin(), cluster.core.end(), wanted->second.begin(),
+    for (std::size_t k = 0; k < loaded.size(); ++k) {
+        check(loaded.ids[k] == wanted->first, "cluster ids");
+        const auto cluster = loaded.members_of(k);
+        check(std::equal(cluster.begin(), cluster.end(), wanted->second.begin(),
                          wanted->second.end()),
               "cluster members");
         ++wanted;
@@ -75,13 +79,10 @@ void check_identical(const quelmar::runtime::Result<quelmar::base::Clustering>& 
         check(a.error().message() == b.error().message(), "messages differ by pool size");
         return;
     }
-    const auto& x = a.value().clusters;
-    const auto& y = b.value().clusters;
-    check(x.size() == y.size(), "cluster count differs by pool size");
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        check(x[i].first == y[i].first && x[i].second.core == y[i].second.core,
-              "clusters differ by pool size");
-    }
+    const auto& x = a.value();
+    const auto& y = b.value();
+    check(x.ids == y.ids && x.starts == y.starts && x.members == y.members,
+          "clusters differ by pool size");
 }
 
 quelmar::runtime::WorkerPool* one_worker() {
