@@ -132,6 +132,7 @@ Clustering MembershipBuilder::finish(runtime::WorkerPool* pool) && {
     std::uint64_t write = 0;
     std::size_t kept_clusters = 0;
     result.starts.assign(1, 0);
+    result.starts.reserve(clusters + 1);
     for (std::size_t k = 0; k < clusters; ++k) {
         if (kept[k] == 0) {
             ++result.dropped_singletons;
