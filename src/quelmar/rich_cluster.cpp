@@ -1,6 +1,7 @@
 #include "src/quelmar/rich_cluster.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -40,17 +41,12 @@ ClusterCounts counts_of(std::uint64_t n, const Counts& counts) {
             .vol = counts.vol};
 }
 
-bool strictly_ascending(std::span<const utils::NodeId> ids) {
-    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
-           ids.end();
-}
-
 RichCluster pack(const EnrichedGraph& enriched, std::span<const utils::NodeId> ids,
                  NodeMarks* scratch) {
     // The loader hands over ascending distinct ids; anything else is brought
     // to that form so that a repeated id can neither inflate n nor the counts.
     std::vector<utils::NodeId> sorted;
-    if (!strictly_ascending(ids)) {
+    if (!RichCluster::ascending_distinct(ids)) {
         sorted.assign(ids.begin(), ids.end());
         RichCluster::make_ascending_distinct(sorted);
         ids = sorted;
@@ -77,8 +73,13 @@ RichCluster RichCluster::load_from_slice(const EnrichedGraph& graph,
     return pack(graph, ids, &scratch);
 }
 
+bool RichCluster::ascending_distinct(std::span<const std::uint32_t> ids) {
+    return std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<utils::NodeId>()) ==
+           ids.end();
+}
+
 void RichCluster::make_ascending_distinct(std::vector<std::uint32_t>& ids) {
-    if (strictly_ascending(ids)) return;
+    if (RichCluster::ascending_distinct(ids)) return;
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }

@@ -32,7 +32,9 @@ struct RichCluster : ClusterCounts {
     static RichCluster load_from_slice(const EnrichedGraph& graph,
                                        std::span<const std::uint32_t> ids, NodeMarks& scratch);
 
-    // Brings member ids to the ascending distinct form packing expects.
+    // Whether member ids are in the ascending distinct form packing expects.
+    static bool ascending_distinct(std::span<const std::uint32_t> ids);
+    // Brings member ids to that form.
     static void make_ascending_distinct(std::vector<std::uint32_t>& ids);
 
     // The counts of a run of clusters laid end to end, without bitmaps:

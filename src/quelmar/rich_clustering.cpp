@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -45,9 +44,7 @@ bool is_in_loaded_form(const base::Clustering& clustering) {
     runtime::parallel_for_ranges(
         clustering.size(), [&](std::size_t begin, std::size_t end, std::size_t) {
             for (std::size_t k = begin; k < end && ascending.load(std::memory_order_relaxed); ++k) {
-                const auto ids = clustering.members_of(k);
-                if (std::adjacent_find(ids.begin(), ids.end(),
-                                       std::greater_equal<utils::NodeId>()) != ids.end()) {
+                if (!RichCluster::ascending_distinct(clustering.members_of(k))) {
                     ascending.store(false, std::memory_order_relaxed);
                 }
             }
