@@ -30,7 +30,7 @@ constexpr int kDigitBits = 8;
 constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
 
 // Groups the runs by cluster id, ascending, in place: one pass of an
-// in-place radix sort on the top 16 bits where ids differ, then each bucket
+// in-place radix sort on the top 8 bits where ids differ, then each bucket
 // sorted on its own (side by side). Runs of one cluster may change order;
 // its members are sorted anyway. No scratch as large as the runs: they can
 // be as many as the memberships.

@@ -36,8 +36,8 @@ struct NamePart {
     const ShardCounts* counts;
 };
 
-// Names noted line by line as their keys, with their shards and counts. Readers keep theirs
-// from round to round; the arrays are mapped so that their pages go back to
+// Names noted line by line as their keys, with their shards and counts.
+// Readers keep theirs from round to round; the arrays are mapped so that their pages go back to
 // the system when the readers go, rather than staying resident in the heap
 // of the thread that filled them while the graph is built.
 class MarkedNames {
