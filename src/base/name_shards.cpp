@@ -269,13 +269,18 @@ void NameShards::point_repeats(std::size_t p, std::span<utils::NodeId> ids) cons
 }
 
 // The shard's new names take their ids in its table, which has gone cold
-// since they were claimed: their slots are fetched ahead.
+// since they were claimed: their slots are fetched ahead, and further ahead
+// their names, which lie scattered over names_by_id.
 void NameShards::settle_new_names(std::size_t s, const std::vector<utils::NodeName>& names_by_id) {
     NameIndex& shard = shards_[s];
     const std::vector<std::uint32_t>& firsts = first_entries_[s].value;
-    visit_with_lookahead<16>(
+    constexpr std::size_t kSlotsAhead = 16;
+    visit_with_lookahead<kSlotsAhead>(
         firsts.size(),
         [&](std::size_t i) {
+            if (i + kSlotsAhead < firsts.size()) {
+                runtime::prefetch(&names_by_id[entries_[firsts[i + kSlotsAhead]].claim.value]);
+            }
             shard.prefetch(NameIndex::key_of(names_by_id[entries_[firsts[i]].claim.value]));
         },
         [&](std::size_t i) {
