@@ -152,6 +152,13 @@ std::span<const utils::NodeId> RichClustering::member_ids(std::size_t i) const n
         .subspan(store->start[i], store->start[i + 1] - store->start[i]);
 }
 
+std::uint64_t RichClustering::member_count() const noexcept {
+    if (const MemberStore* store = member_store.get()) return store->ids.size();
+    std::uint64_t members = 0;
+    for (const auto& entry : clusters) members += entry.second.n;
+    return members;
+}
+
 const RichCluster* RichClustering::find(base::ClusterId id) const noexcept {
     auto it = std::lower_bound(clusters.begin(), clusters.end(), id, id_less);
     if (it == clusters.end() || it->first != id) return nullptr;

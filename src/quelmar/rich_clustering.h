@@ -58,6 +58,10 @@ struct RichClustering {
     // for a clustering not made by packing.
     std::span<const utils::NodeId> member_ids(std::size_t i) const noexcept;
 
+    // The clusters' members counted together (the sum of their n), without
+    // a pass over the clusters when packing kept the member ids.
+    std::uint64_t member_count() const noexcept;
+
     // Gives every cluster its member bitmap; safe from several threads, and
     // cheap after the first call.
     void build_members() const;

@@ -72,11 +72,10 @@ PyObject* load_counts(PyObject*, PyObject* args, PyObject* kwargs) {
         ClusteringHandle selection;
         if (!selection_argument(source, Py_None, &selection)) return nullptr;
         const RichClustering& clustering = *selection.clustering;
-        unsigned long long members = 0;
-        for (const auto& entry : clustering.clusters) members += entry.second.n;
         return Py_BuildValue("(KKKK)", clustering.unknown_memberships,
                              clustering.dropped_singletons,
-                             static_cast<unsigned long long>(clustering.clusters.size()), members);
+                             static_cast<unsigned long long>(clustering.clusters.size()),
+                             static_cast<unsigned long long>(clustering.member_count()));
     });
 }
 

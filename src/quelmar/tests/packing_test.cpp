@@ -184,7 +184,19 @@ TEST(PackFromClustering, HandBuiltClustersComeOutInLoadedForm) {
         const auto members = packed.member_ids(1);
         EXPECT_EQ(std::vector<utils::NodeId>(members.begin(), members.end()),
                   (std::vector<utils::NodeId>{2, 3}));
+        EXPECT_EQ(packed.member_count(), 4u);
     }
+}
+
+// Without the packed member ids, the members are counted from the clusters.
+TEST(PackFromClustering, MemberCountWithoutMemberIdsSumsTheClusters) {
+    RichClustering clustering;
+    for (const std::uint64_t n : {3u, 5u}) {
+        RichCluster cluster;
+        cluster.n = n;
+        clustering.clusters.emplace_back(clustering.clusters.size(), std::move(cluster));
+    }
+    EXPECT_EQ(clustering.member_count(), 8u);
 }
 
 }  // namespace
