@@ -7,7 +7,9 @@ namespace quelmar {
 
 ClusteringHandle ClusteringHandle::select_ids(SharedClustering clustering,
                                               std::vector<base::ClusterId> ids) {
-    std::sort(ids.begin(), ids.end());
+    // Ids often come ascending already (every cluster's, in order): the
+    // sort is then skipped.
+    if (!std::is_sorted(ids.begin(), ids.end())) std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     SharedGraph graph = clustering->graph;
     return ClusteringHandle{std::move(graph), std::move(clustering), std::move(ids)};

@@ -31,10 +31,13 @@ class TestOneCore:
         subset = from_tools.select_in([7])
         keys, *counts = _native.cluster_counts(subset, None)
         assert np.frombuffer(keys, dtype=np.uint64).tolist() == [7]
+        # A subset's load counts are those of its clustering.
+        assert _native.load_counts(subset) == _native.load_counts(from_tools) == (0, 0, 1, 3)
 
     @pytest.mark.parametrize("call", [
         lambda: _native.cluster_counts(object(), None),
         lambda: _native.coverage("clustering", None),
+        lambda: _native.load_counts(quelmar_tools.graph_from(EDGES)),
         lambda: _native.clustering_from_memberships(None, EDGES[:, 0].copy(), EDGES[:, 1].copy(),
                                                     None, False),
         lambda: _native.load_clustering(3, "clusters.txt", None, False),

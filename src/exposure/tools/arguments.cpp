@@ -52,6 +52,21 @@ bool graph_argument(PyObject* object, const char* name, SharedGraph* graph) {
     return true;
 }
 
+bool clustering_argument(PyObject* source, SharedClustering* clustering) {
+    if (is_subset(source)) {
+        *clustering = handle_of(source).clustering;
+        return true;
+    }
+    if (!is_clustering(source)) {
+        if (!PyErr_Occurred()) {
+            type_error("clustering", "a quelmar.Clustering or ClusteringSubset", source);
+        }
+        return false;
+    }
+    *clustering = clustering_of(source);
+    return true;
+}
+
 bool selection_argument(PyObject* source, PyObject* ids, ClusteringHandle* selection) {
     if (is_subset(source)) {
         if (ids != Py_None) {
@@ -61,13 +76,8 @@ bool selection_argument(PyObject* source, PyObject* ids, ClusteringHandle* selec
         *selection = handle_of(source);
         return true;
     }
-    if (!is_clustering(source)) {
-        if (!PyErr_Occurred()) {
-            type_error("clustering", "a quelmar.Clustering or ClusteringSubset", source);
-        }
-        return false;
-    }
-    const SharedClustering& clustering = clustering_of(source);
+    SharedClustering clustering;
+    if (!clustering_argument(source, &clustering)) return false;
     if (ids == Py_None) {
         std::vector<base::ClusterId> all;
         all.reserve(clustering->clusters.size());

@@ -27,6 +27,9 @@ bool text_sequence_argument(const char* name, PyObject* object, std::vector<std:
 // A quelmar.Graph (TypeError otherwise).
 bool graph_argument(PyObject* object, const char* name, SharedGraph* graph);
 
+// A quelmar.Clustering, or the clustering of a quelmar.ClusteringSubset.
+bool clustering_argument(PyObject* source, SharedClustering* clustering);
+
 // A quelmar.Clustering with `ids` None or a uint64 array, or a
 // quelmar.ClusteringSubset with `ids` None: the selection it names.
 bool selection_argument(PyObject* source, PyObject* ids, ClusteringHandle* selection);

@@ -69,9 +69,9 @@ PyObject* load_counts(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
         PyObject* source = nullptr;
         if (!bind_arguments(load_counts_signature, args, kwargs, {&source, 1})) return nullptr;
-        ClusteringHandle selection;
-        if (!selection_argument(source, Py_None, &selection)) return nullptr;
-        const RichClustering& clustering = *selection.clustering;
+        SharedClustering shared;
+        if (!clustering_argument(source, &shared)) return nullptr;
+        const RichClustering& clustering = *shared;
         return Py_BuildValue("(KKKK)", clustering.unknown_memberships,
                              clustering.dropped_singletons,
                              static_cast<unsigned long long>(clustering.clusters.size()),
