@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "runtime/cache_line.h"
 #include "runtime/prefetch.h"
@@ -48,20 +49,22 @@ public:
     Slot& find_or_claim(Key key, std::uint32_t id, bool& claimed) {
         if (size_ >= grow_at_) [[unlikely]]
             grow();
-        for (std::size_t i = key & mask_;; i = (i + 1) & mask_) {
-            Slot& slot = slots_[i];
-            if (slot.tag == 0) {
-                slot = {key, id, 1};
-                ++size_;
-                claimed = true;
-                return slot;
-            }
-            if (slot.key == key) {
-                claimed = false;
-                return slot;
-            }
-        }
+        return probe(key, id, claimed);
     }
+    // The same, for a caller that keeps slot indices of this table: when
+    // the claim grows the table, `followed` are pointed to where their
+    // slots moved.
+    Slot& find_or_claim(Key key, std::uint32_t id, bool& claimed,
+                        std::span<std::uint32_t> followed) {
+        if (size_ >= grow_at_) [[unlikely]]
+            grow_following(followed);
+        return probe(key, id, claimed);
+    }
+    std::uint32_t index_of(const Slot& slot) const {
+        return static_cast<std::uint32_t>(&slot - slots_.data());
+    }
+    Slot& slot_at(std::uint32_t index) { return slots_[index]; }
+    void prefetch_slot(std::uint32_t index) const { runtime::prefetch(&slots_[index]); }
 
     // Calls visit(slot) for every claimed slot, in table order.
     template <class Visit>
@@ -82,8 +85,24 @@ public:
 
 private:
     static const std::uint64_t kHashKey;
+    Slot& probe(Key key, std::uint32_t id, bool& claimed) {
+        for (std::size_t i = key & mask_;; i = (i + 1) & mask_) {
+            Slot& slot = slots_[i];
+            if (slot.tag == 0) {
+                slot = {key, id, 1};
+                ++size_;
+                claimed = true;
+                return slot;
+            }
+            if (slot.key == key) {
+                claimed = false;
+                return slot;
+            }
+        }
+    }
     void allocate(std::size_t capacity);
-    void grow();
+    utils::PageArray<Slot> grow();
+    void grow_following(std::span<std::uint32_t> followed);
 
     utils::PageArray<Slot> slots_;
     std::size_t mask_ = 0;

@@ -29,7 +29,7 @@ NameShards::NameShards(std::uint32_t max_tally)
     : max_tally_(std::min(max_tally, NameIndex::kNew - 2)),
       shards_(kShards),
       overflowed_(kShards, 0),
-      first_entries_(kShards) {}
+      new_slots_(kShards) {}
 
 // Every lookup tallies: kept inline.
 inline void NameShards::tally(std::size_t s, NameIndex::Slot& slot) {
@@ -80,7 +80,7 @@ bool NameShards::resolve(std::span<const NamePart> parts, std::span<utils::NodeI
         if (i < parts.size()) {
             point_repeats(i, ids);
         } else {
-            settle_new_names(i - parts.size(), names_by_id);
+            settle_new_names(i - parts.size());
         }
     });
     return true;
@@ -170,8 +170,8 @@ void NameShards::claim(std::size_t s) {
     };
     std::uint64_t part_end = parts == 0 ? first : stretch_end(0);
     std::uint32_t new_in_part = 0;
-    std::vector<std::uint32_t>& first_entries = first_entries_[s].value;
-    first_entries.clear();
+    std::vector<std::uint32_t>& new_slots = new_slots_[s].value;
+    new_slots.clear();
     // A shard's table is cold again by the next round: its slots are fetched
     // ahead.
     constexpr std::size_t kAhead = 64;
@@ -185,13 +185,13 @@ void NameShards::claim(std::size_t s) {
                 part_end = stretch_end(++part);
             }
             bool claimed;
-            NameIndex::Slot& slot =
-                shard.find_or_claim(entries_[at].key, static_cast<std::uint32_t>(at), claimed);
+            NameIndex::Slot& slot = shard.find_or_claim(
+                entries_[at].key, static_cast<std::uint32_t>(at), claimed, new_slots);
             std::uint32_t kind = kKnown;
             if (claimed) {
                 slot.tag = NameIndex::kNew | 1;
                 kind = kFirst;
-                first_entries.push_back(static_cast<std::uint32_t>(at));
+                new_slots.push_back(shard.index_of(slot));
                 ++new_in_part;
             } else if (slot.tag & NameIndex::kNew) {
                 kind = kRepeat;
@@ -268,27 +268,17 @@ void NameShards::point_repeats(std::size_t p, std::span<utils::NodeId> ids) cons
     for (const std::uint32_t i : pending_[p].value) ids[i] = entries_[ids[i]].claim.value;
 }
 
-// The shard's new names take their ids in its table, which has gone cold
-// since they were claimed: their slots are fetched ahead, and further ahead
-// their names, which lie scattered over names_by_id.
-void NameShards::settle_new_names(std::size_t s, const std::vector<utils::NodeName>& names_by_id) {
+// The shard's new names take their ids: each one's slot, noted by claim,
+// holds the entry whose claim gather turned into the id. The table has gone
+// cold since, so the slots are fetched ahead.
+void NameShards::settle_new_names(std::size_t s) {
     NameIndex& shard = shards_[s];
-    const std::vector<std::uint32_t>& firsts = first_entries_[s].value;
-    constexpr std::size_t kSlotsAhead = 16;
-    visit_with_lookahead<kSlotsAhead>(
-        firsts.size(),
+    const std::vector<std::uint32_t>& new_slots = new_slots_[s].value;
+    visit_with_lookahead(
+        new_slots.size(), [&](std::size_t i) { shard.prefetch_slot(new_slots[i]); },
         [&](std::size_t i) {
-            if (i + kSlotsAhead < firsts.size()) {
-                runtime::prefetch(&names_by_id[entries_[firsts[i + kSlotsAhead]].claim.value]);
-            }
-            shard.prefetch(NameIndex::key_of(names_by_id[entries_[firsts[i]].claim.value]));
-        },
-        [&](std::size_t i) {
-            const std::uint32_t id = entries_[firsts[i]].claim.value;
-            bool claimed;
-            NameIndex::Slot& slot =
-                shard.find_or_claim(NameIndex::key_of(names_by_id[id]), 0, claimed);
-            slot.id = id;
+            NameIndex::Slot& slot = shard.slot_at(new_slots[i]);
+            slot.id = entries_[slot.id].claim.value;
             slot.tag &= ~NameIndex::kNew;
         });
 }
@@ -305,7 +295,7 @@ void NameShards::clear() {
     first_position_ = {};
     shard_of_position_ = {};
     part_counts_ = {};
-    first_entries_ = decltype(first_entries_)(kShards);
+    new_slots_ = decltype(new_slots_)(kShards);
     new_names_ = {};
     first_new_id_ = {};
     pending_ = {};

@@ -91,7 +91,7 @@ private:
     void gather(std::size_t part, const NamePart& names, std::span<utils::NodeId> ids,
                 std::vector<utils::NodeName>& names_by_id);
     void point_repeats(std::size_t part, std::span<utils::NodeId> ids) const;
-    void settle_new_names(std::size_t shard, const std::vector<utils::NodeName>& names_by_id);
+    void settle_new_names(std::size_t shard);
     void tally(std::size_t shard, NameIndex::Slot& slot);
 
     std::uint32_t max_tally_;
@@ -118,8 +118,8 @@ private:
     // Marks of a round given whole, cut into parts here.
     utils::MappedVector<std::uint8_t> shard_of_position_;
     std::vector<ShardCounts> part_counts_;
-    // Per shard: the entries of its new names.
-    std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> first_entries_;
+    // Per shard: the slots of its new names, in order of claim.
+    std::vector<runtime::OwnLine<std::vector<std::uint32_t>>> new_slots_;
     std::vector<std::uint32_t> new_names_;     // new names in each stretch
     std::vector<std::uint64_t> first_new_id_;  // per part
     // Per part: the positions whose ids are, after gather, the entry of
