@@ -7,11 +7,22 @@
 // not in the base x86-64 set, and a line this core alone holds is written
 // without another trip.
 
+#include <cstddef>
+#include <cstdint>
+
 namespace quelmar::runtime {
 
 inline void prefetch(const void* address) {
     __builtin_prefetch(address);
     asm volatile("" : : "r"(address));
+}
+
+// Hint that the bytes `distance` past `address` will be read soon, for an
+// array read in order: the hardware fetches ahead only within a page, and
+// not at all for lines another core wrote last. The address may lie past
+// the array's end.
+inline void prefetch_ahead(const void* address, std::size_t distance) {
+    prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(address) + distance));
 }
 
 }  // namespace quelmar::runtime

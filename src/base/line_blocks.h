@@ -4,7 +4,6 @@
 // at the end of the text: no line is ever split between two blocks.
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <span>
 #include <type_traits>
@@ -49,10 +48,8 @@ void for_each_line(TextBlock block, OnLine&& on_line) {
     const unsigned char* const end = block.data() + block.size();
     LineTokens tokens;
     while (begin < end) {
-        // The block was copied in by another thread and has left this
-        // core's caches; the hardware fetches ahead only within a page.
-        runtime::prefetch(
-            reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(begin) + kTextAhead));
+        // The block was copied in on another core.
+        runtime::prefetch_ahead(begin, kTextAhead);
         const unsigned char* line_end = tokenize_plain_line(begin, end, tokens);
         bool valid = true;
         if (!line_end) {
