@@ -38,16 +38,12 @@ constexpr int kMaxDigitBits = 12;
 // Buckets finished between two checkpoints.
 constexpr std::uint64_t kBucketsPerStep = 64;
 
-// How far ahead arrays read in order are fetched (the layout took 10% less
-// processor time, filling the buckets 7% less, at 20M lines).
-constexpr std::size_t kReadAhead = 2048;
-
 // Calls visit(from, to) for every line of `line_ends` (from and to
 // alternately).
 template <class Visit>
 void for_each_pair(std::span<const utils::NodeId> line_ends, Visit&& visit) {
     for (std::size_t k = 0; k + 1 < line_ends.size(); k += 2) {
-        runtime::prefetch_ahead(&line_ends[k], kReadAhead);
+        runtime::prefetch_ahead(&line_ends[k]);
         visit(line_ends[k], line_ends[k + 1]);
     }
 }
@@ -296,7 +292,7 @@ std::span<const GraphBuilder::HalfEdge> GraphBuilder::sort_by_other(std::span<co
     count_digits(
         0,
         [&](std::size_t k) {
-            runtime::prefetch_ahead(&ends[k], kReadAhead);
+            runtime::prefetch_ahead(&ends[k]);
             return ends[k].other_id();
         },
         ends.size());

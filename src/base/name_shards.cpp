@@ -13,9 +13,6 @@ namespace {
 constexpr std::size_t kShards = kShardCount;
 // Claim::kind.
 enum Kind : std::uint32_t { kKnown = 0, kFirst = 1, kRepeat = 2 };
-// How far ahead names are fetched where they are read in order (partition
-// took 7% less processor time at 20M lines).
-constexpr std::size_t kNamesAhead = 2048;
 // Positions of one part of a round given whole.
 constexpr std::size_t kPartPositions = std::size_t{1} << 16;
 
@@ -56,7 +53,7 @@ bool NameShards::resolve(std::span<const utils::NodeName> names, std::span<utils
         const auto part = names.subspan(begin, std::min(kPartPositions, names.size() - begin));
         ShardCounts& counts = part_counts_[p];
         for (std::size_t i = 0; i < part.size(); ++i) {
-            runtime::prefetch_ahead(&part[i], kNamesAhead);
+            runtime::prefetch_ahead(&part[i]);
             const std::uint8_t shard = shard_of_key(NameIndex::key_of(part[i]));
             shard_of_position_[begin + i] = shard;
             counts[shard] += !is_loop_end(part, i);
@@ -147,8 +144,8 @@ void NameShards::partition(std::span<const NamePart> parts, runtime::WorkerPool*
         // The part's names were written on another core.
         auto lay_out = [&](auto key_of) {
             for (std::size_t i = 0; i < names.size(); ++i) {
-                runtime::prefetch_ahead(&names[i], kNamesAhead);
-                if (i % runtime::kCacheLine == 0) runtime::prefetch_ahead(&shards[i], kNamesAhead);
+                runtime::prefetch_ahead(&names[i]);
+                if (i % runtime::kCacheLine == 0) runtime::prefetch_ahead(&shards[i]);
                 if (!is_loop_end(names, i)) {
                     const std::uint64_t at = write[shards[i]]++;
                     fetch_ahead(at);
