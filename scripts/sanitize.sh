@@ -3,7 +3,8 @@
 #   asan  every C++ test under AddressSanitizer (leaks included) and
 #         UndefinedBehaviorSanitizer;
 #   tsan  the worker pool and the parallel passes (the tests of runtime/,
-#         src/base/ and src/quelmar/) under ThreadSanitizer;
+#         src/base/, src/quelmar/, src/measures/, src/agreement/ and
+#         src/partitioned/) under ThreadSanitizer;
 #   python  (on request only) the Python module built with AddressSanitizer
 #         and UndefinedBehaviorSanitizer, and every Python test run against it
 #         with the sanitizer runtimes preloaded into the interpreter.
@@ -63,7 +64,7 @@ for kind in "${kinds[@]}"; do
             run_tests build/asan
         ;;
     tsan)
-        mapfile -t targets < <(test_targets_of runtime src/base src/quelmar)
+        mapfile -t targets < <(test_targets_of runtime src/base src/quelmar src/measures src/agreement src/partitioned)
         echo "== ThreadSanitizer: ${targets[*]}"
         configure build/tsan "thread"
         cmake --build build/tsan -j "$jobs" --target "${targets[@]}"

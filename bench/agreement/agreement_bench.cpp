@@ -29,14 +29,14 @@
 #include <vector>
 
 #include "runtime/worker_pool.h"
+#include "src/agreement/agreement.h"
+#include "src/agreement/contingency.h"
+#include "src/agreement/match_table.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
-#include "src/quelmar/agreement.h"
-#include "src/quelmar/contingency.h"
-#include "src/quelmar/match_table.h"
 #include "src/quelmar/rich_clustering.h"
 
-namespace quelmar {
+namespace quelmar::agreement {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -224,6 +224,6 @@ int run(int argc, char** argv) {
 }
 
 }  // namespace
-}  // namespace quelmar
+}  // namespace quelmar::agreement
 
-int main(int argc, char** argv) { return quelmar::run(argc, argv); }
+int main(int argc, char** argv) { return quelmar::agreement::run(argc, argv); }

@@ -22,12 +22,13 @@
 #include "runtime/worker_pool.h"
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
-#include "src/quelmar/cluster_measures.h"
+#include "src/measures/cluster_measures.h"
 #include "src/quelmar/rich_clustering.h"
 
 namespace {
 
 using namespace quelmar;
+using namespace quelmar::measures;
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {

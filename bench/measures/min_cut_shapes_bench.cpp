@@ -16,11 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include "src/quelmar/internal/min_cut.h"
+#include "src/measures/internal/min_cut.h"
 
 namespace {
 
-using quelmar::internal::LocalGraph;
+using quelmar::measures::internal::LocalGraph;
 using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 LocalGraph local_graph(std::uint32_t n, const Edges& edges) {
@@ -42,7 +42,7 @@ LocalGraph local_graph(std::uint32_t n, const Edges& edges) {
 
 void time_shape(const char* name, std::uint32_t n, const Edges& edges) {
     LocalGraph graph = local_graph(n, edges);
-    quelmar::internal::MinCutSolver solver;
+    quelmar::measures::internal::MinCutSolver solver;
     auto start = std::chrono::steady_clock::now();
     auto cut = solver.solve(graph, std::stop_token());
     double seconds =

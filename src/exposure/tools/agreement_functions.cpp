@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "src/agreement/contingency.h"
+#include "src/agreement/match_table.h"
+#include "src/agreement/measures_by_name.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/buffer_view.h"
 #include "src/exposure/errors.h"
@@ -13,9 +16,6 @@
 #include "src/exposure/tools/agreement_results.h"
 #include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
-#include "src/quelmar/contingency.h"
-#include "src/quelmar/match_table.h"
-#include "src/quelmar/measures_by_name.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {
@@ -27,13 +27,13 @@ const Signature compare_signature{
 const Signature match_signature{"match_table",
                                 {"a", "a_ids", "b", "b_ids", "uncovered", "reverse"}};
 
-bool uncovered_argument(PyObject* object, Uncovered* uncovered) {
+bool uncovered_argument(PyObject* object, agreement::Uncovered* uncovered) {
     std::string text;
     if (!text_argument("uncovered", object, &text)) return false;
     if (text == "singletons") {
-        *uncovered = Uncovered::kSingletons;
+        *uncovered = agreement::Uncovered::kSingletons;
     } else if (text == "drop") {
-        *uncovered = Uncovered::kDrop;
+        *uncovered = agreement::Uncovered::kDrop;
     } else {
         PyErr_Format(PyExc_ValueError, "uncovered: expected 'singletons' or 'drop', got '%s'",
                      text.c_str());
@@ -50,7 +50,7 @@ PyObject* compare(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(compare_signature, args, kwargs, bound)) return nullptr;
         ClusteringHandle a, b;
         std::vector<std::string> names;
-        Uncovered uncovered = Uncovered::kSingletons;
+        agreement::Uncovered uncovered = agreement::Uncovered::kSingletons;
         if (!selection_argument(bound[0], bound[1], &a) ||
             !selection_argument(bound[2], bound[3], &b) ||
             !text_sequence_argument("measures", bound[4], &names) ||
@@ -64,9 +64,11 @@ PyObject* compare(PyObject*, PyObject* args, PyObject* kwargs) {
         runtime::Result<MeasureValues> values = run_interruptibly([&](std::stop_token stop) {
             return [&]() -> runtime::Result<MeasureValues> {
                 terminal::ProgressBar bar;  // on standard error when it is a terminal
-                runtime::Result<Contingency> table = Contingency::build(a, b, uncovered, stop, bar);
+                runtime::Result<agreement::Contingency> table =
+                    agreement::Contingency::build(a, b, uncovered, stop, bar);
                 if (!table) return std::move(table).error();
-                return measures_by_name(table.value(), wanted, stop, bar, only_where_apt != 0);
+                return agreement::measures_by_name(table.value(), wanted, stop, bar,
+                                                   only_where_apt != 0);
             }();
         });
         if (!values) return raise_error(values.error(), kPlain);
@@ -79,7 +81,7 @@ PyObject* match_table(PyObject*, PyObject* args, PyObject* kwargs) {
         PyObject* bound[6];
         if (!bind_arguments(match_signature, args, kwargs, bound)) return nullptr;
         ClusteringHandle a, b;
-        Uncovered uncovered = Uncovered::kSingletons;
+        agreement::Uncovered uncovered = agreement::Uncovered::kSingletons;
         if (!selection_argument(bound[0], bound[1], &a) ||
             !selection_argument(bound[2], bound[3], &b) ||
             !uncovered_argument(bound[4], &uncovered)) {
@@ -87,13 +89,15 @@ PyObject* match_table(PyObject*, PyObject* args, PyObject* kwargs) {
         }
         const int reverse = PyObject_IsTrue(bound[5]);
         if (reverse < 0) return nullptr;
-        runtime::Result<MatchTable> made = run_interruptibly([&](std::stop_token stop) {
-            return [&]() -> runtime::Result<MatchTable> {
+        runtime::Result<agreement::MatchTable> made = run_interruptibly([&](std::stop_token stop) {
+            return [&]() -> runtime::Result<agreement::MatchTable> {
                 terminal::ProgressBar bar;  // on standard error when it is a terminal
-                runtime::Result<Contingency> table = Contingency::build(a, b, uncovered, stop, bar);
+                runtime::Result<agreement::Contingency> table =
+                    agreement::Contingency::build(a, b, uncovered, stop, bar);
                 if (!table) return std::move(table).error();
-                return quelmar::match_table(
-                    table.value(), reverse ? MatchDirection::kBToA : MatchDirection::kAToB);
+                return agreement::match_table(
+                    table.value(),
+                    reverse ? agreement::MatchDirection::kBToA : agreement::MatchDirection::kAToB);
             }();
         });
         if (!made) return raise_error(made.error(), kPlain);

@@ -21,7 +21,7 @@ PyObject* measure_dict(const MeasureValues& values) {
     return result.release();
 }
 
-PyObject* match_columns(const MatchTable& table) {
+PyObject* match_columns(const agreement::MatchTable& table) {
     PyRef columns[] = {
         PyRef::steal(byte_array(std::span<const base::ClusterId>(table.id))),
         PyRef::steal(byte_array(std::span<const std::uint8_t>(table.matched))),

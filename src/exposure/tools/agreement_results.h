@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "src/quelmar/match_table.h"
+#include "src/agreement/match_table.h"
 
 namespace quelmar::exposure::tools {
 
@@ -22,6 +22,6 @@ PyObject* measure_dict(const MeasureValues& values);
 // A new tuple (id, matched, match, intersection, jaccard, precision, recall,
 // f1) of bytearrays (uint64, uint8 for matched, float64 for the ratios);
 // null with the error set.
-PyObject* match_columns(const MatchTable& table);
+PyObject* match_columns(const agreement::MatchTable& table);
 
 }  // namespace quelmar::exposure::tools

@@ -15,7 +15,7 @@
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
 #include "src/exposure/tools/pieces.h"
-#include "src/quelmar/routed_lines.h"
+#include "src/partitioned/routed_lines.h"
 #include "src/quelmar/size_change.h"
 
 namespace quelmar::exposure::tools {
@@ -74,10 +74,10 @@ PyObject* route_lines(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         const auto format = memberships ? base::LineFormat::kMemberships : base::LineFormat::kEdges;
-        const partition::RoutedLines routed = without_gil(
-            [&] { return partition::route_lines(data.bytes(), format, first_position, parts); });
+        const partitioned::RoutedLines routed = without_gil(
+            [&] { return partitioned::route_lines(data.bytes(), format, first_position, parts); });
         std::vector<RoutedColumn> columns;
-        for (const partition::Column& column : routed.columns) {
+        for (const partitioned::Column& column : routed.columns) {
             columns.push_back(routed_column(column, routed.offsets));
         }
         PyRef pieces = PyRef::steal(routed_pieces(columns));

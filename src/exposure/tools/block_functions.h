@@ -8,7 +8,7 @@
 //       (one value per line), failure None or (line index, the loader's
 //       message) for the block's first bad line.
 //   route_lines(data, memberships, first_position, parts)  the same block as
-//       partition::route_lines sends it on (routed_lines.h): (pieces,
+//       partitioned::route_lines sends it on (routed_lines.h): (pieces,
 //       failure), pieces a list of one tuple per partition (pieces.h) of
 //       bytearrays of uint64 (lo, hi or node, cluster, pos), failure as
 //       parse_lines gives it (and then no rows).

@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "src/agreement/contingency.h"
+#include "src/agreement/match_table.h"
+#include "src/agreement/measures_by_name.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/buffer_view.h"
 #include "src/exposure/errors.h"
@@ -17,9 +20,6 @@
 #include "src/exposure/tools/agreement_results.h"
 #include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
-#include "src/quelmar/contingency.h"
-#include "src/quelmar/match_table.h"
-#include "src/quelmar/measures_by_name.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {
@@ -42,31 +42,33 @@ const Signature match_cells_signature{
 struct CellArguments {
     std::uint64_t universe = 0;
     BufferView a_ids, a_sizes, b_ids, b_sizes, cell_a, cell_b, cell_count;
-    std::optional<OverlapWitness> a_overlap, b_overlap;
+    std::optional<agreement::OverlapWitness> a_overlap, b_overlap;
 
-    runtime::Result<Contingency> contingency() const {
+    runtime::Result<agreement::Contingency> contingency() const {
         if (cell_a.length() != cell_b.length() || cell_a.length() != cell_count.length()) {
             return runtime::Error("invalid contingency: cell columns of different lengths");
         }
         auto side = [](const BufferView& ids, const BufferView& sizes,
-                       const std::optional<OverlapWitness>& overlap) {
-            Contingency::Side made;
+                       const std::optional<agreement::OverlapWitness>& overlap) {
+            agreement::Contingency::Side made;
             made.ids.assign(ids.uint64s().begin(), ids.uint64s().end());
             made.sizes.assign(sizes.uint64s().begin(), sizes.uint64s().end());
             made.overlap = overlap;
             return made;
         };
-        std::vector<ContingencyCell> cells(cell_a.length());
+        std::vector<agreement::ContingencyCell> cells(cell_a.length());
         for (std::size_t i = 0; i < cells.size(); ++i) {
             cells[i] = {cell_a.uint64s()[i], cell_b.uint64s()[i], cell_count.uint64s()[i]};
         }
-        return Contingency::from_cells(universe, side(a_ids, a_sizes, a_overlap),
-                                       side(b_ids, b_sizes, b_overlap), std::move(cells));
+        return agreement::Contingency::from_cells(universe, side(a_ids, a_sizes, a_overlap),
+                                                  side(b_ids, b_sizes, b_overlap),
+                                                  std::move(cells));
     }
 };
 
 // None, or (node, first cluster id, second cluster id).
-bool overlap_argument(const char* name, PyObject* object, std::optional<OverlapWitness>* out) {
+bool overlap_argument(const char* name, PyObject* object,
+                      std::optional<agreement::OverlapWitness>* out) {
     if (object == Py_None) return true;
     if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 3) {
         raise_argument_type_error(name, object, "tuple (node, first, second)");
@@ -76,7 +78,7 @@ bool overlap_argument(const char* name, PyObject* object, std::optional<OverlapW
     for (Py_ssize_t i = 0; i < 3; ++i) {
         if (!u64_argument(name, PyTuple_GET_ITEM(object, i), &values[i])) return false;
     }
-    *out = OverlapWitness{values[0], values[1], values[2]};
+    *out = agreement::OverlapWitness{values[0], values[1], values[2]};
     return true;
 }
 
@@ -113,9 +115,10 @@ PyObject* compare_cells(PyObject*, PyObject* args, PyObject* kwargs) {
         runtime::Result<MeasureValues> values = run_interruptibly([&](std::stop_token stop) {
             return [&]() -> runtime::Result<MeasureValues> {
                 terminal::ProgressBar bar;  // on standard error when it is a terminal
-                runtime::Result<Contingency> table = cells.contingency();
+                runtime::Result<agreement::Contingency> table = cells.contingency();
                 if (!table) return std::move(table).error();
-                return measures_by_name(table.value(), wanted, stop, bar, only_where_apt != 0);
+                return agreement::measures_by_name(table.value(), wanted, stop, bar,
+                                                   only_where_apt != 0);
             }();
         });
         if (!values) return raise_error(values.error(), kPlain);
@@ -131,12 +134,13 @@ PyObject* match_cells(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!cell_arguments(bound, &cells)) return nullptr;
         const int reverse = PyObject_IsTrue(bound[kCellArguments]);
         if (reverse < 0) return nullptr;
-        runtime::Result<MatchTable> made = run_interruptibly([&](std::stop_token) {
-            return [&]() -> runtime::Result<MatchTable> {
-                runtime::Result<Contingency> table = cells.contingency();
+        runtime::Result<agreement::MatchTable> made = run_interruptibly([&](std::stop_token) {
+            return [&]() -> runtime::Result<agreement::MatchTable> {
+                runtime::Result<agreement::Contingency> table = cells.contingency();
                 if (!table) return std::move(table).error();
-                return quelmar::match_table(
-                    table.value(), reverse ? MatchDirection::kBToA : MatchDirection::kAToB);
+                return agreement::match_table(
+                    table.value(),
+                    reverse ? agreement::MatchDirection::kBToA : agreement::MatchDirection::kAToB);
             }();
         });
         if (!made) return raise_error(made.error(), kPlain);

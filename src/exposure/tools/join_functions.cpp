@@ -14,7 +14,7 @@
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
 #include "src/exposure/tools/pieces.h"
-#include "src/quelmar/partition_joins.h"
+#include "src/partitioned/partition_joins.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -59,11 +59,11 @@ bool hi_row_views(PieceViews& views, PyObject* object) {
 // The unknown-node lines that follow the partial columns in each piece.
 bool unknown_views(PieceViews& views, PyObject* object) {
     return views.acquire(object, "partials", {"unknown_cluster", "unknown_pos"}, -1, 0,
-                         partition::kPartialColumns);
+                         partitioned::kPartialColumns);
 }
 
 // None, or the sorted unique ids in `view`; false with the error set.
-bool selection(BufferView& view, PyObject* object, partition::Selection* out) {
+bool selection(BufferView& view, PyObject* object, partitioned::Selection* out) {
     if (object == Py_None) return true;
     if (!view.acquire(object, "selected", BufferView::Item::kUInt64)) return false;
     *out = view.uint64s();
@@ -102,8 +102,8 @@ PyObject* route(PyObject*, PyObject* args, PyObject* kwargs) {
             !parts_argument(bound[1], &parts)) {
             return nullptr;
         }
-        const partition::Routing routing =
-            without_gil([&] { return partition::route(key.uint64s(), parts); });
+        const partitioned::Routing routing =
+            without_gil([&] { return partitioned::route(key.uint64s(), parts); });
         static_assert(sizeof(std::size_t) == sizeof(std::uint64_t));
         return column_tuple(routing.offsets, routing.order);
     });
@@ -117,16 +117,16 @@ PyObject* lo_side(PyObject*, PyObject* args, PyObject* kwargs) {
         if (with_lo < 0) return nullptr;
         PieceViews edges, members;
         BufferView selected_view;
-        partition::Selection selected;
+        partitioned::Selection selected;
         std::uint64_t parts = 0;
         if (!edges.acquire(bound[0], "edges", {"lo", "hi"}) ||
             !members.acquire(bound[1], "members", {"m_node", "m_cluster"}) ||
             !selection(selected_view, bound[2], &selected) || !parts_argument(bound[3], &parts)) {
             return nullptr;
         }
-        const partition::LoSide side = without_gil([&] {
-            return partition::lo_side(edges.keys(0), edges.keys(1), members.keys(0),
-                                      members.keys(1), selected, parts, with_lo == 1);
+        const partitioned::LoSide side = without_gil([&] {
+            return partitioned::lo_side(edges.keys(0), edges.keys(1), members.keys(0),
+                                        members.keys(1), selected, parts, with_lo == 1);
         });
         const auto& [nodes, rows] = side;
         PyRef node_columns = PyRef::steal(column_tuple(nodes.node, nodes.deg, nodes.loop));
@@ -151,9 +151,10 @@ PyObject* degrees(PyObject*, PyObject* args, PyObject* kwargs) {
             !hi_row_views(rows, bound[3])) {
             return nullptr;
         }
-        const partition::NodeColumns out = without_gil([&] {
-            return partition::degrees({nodes[0].uint64s(), nodes[1].uint64s(), nodes[2].uint64s()},
-                                      rows.keys(0), rows.tags());
+        const partitioned::NodeColumns out = without_gil([&] {
+            return partitioned::degrees(
+                {nodes[0].uint64s(), nodes[1].uint64s(), nodes[2].uint64s()}, rows.keys(0),
+                rows.tags());
         });
         return column_tuple(out.node, out.deg, out.loop);
     });
@@ -166,7 +167,7 @@ PyObject* node_side(PyObject*, PyObject* args, PyObject* kwargs) {
         std::array<BufferView, 3> nodes;
         PieceViews members, rows;
         BufferView selected_view;
-        partition::Selection selected;
+        partitioned::Selection selected;
         std::uint64_t parts = 0;
         if (!same_length(nodes, {bound[0], bound[1], bound[2]}, {"node", "deg", "loop"}) ||
             !members.acquire(bound[3], "members", {"m_node", "m_cluster", "m_pos"}) ||
@@ -175,17 +176,17 @@ PyObject* node_side(PyObject*, PyObject* args, PyObject* kwargs) {
             !parts_argument(bound[6], &parts)) {
             return nullptr;
         }
-        std::optional<partition::HiRowKeys> hi_rows;
+        std::optional<partitioned::HiRowKeys> hi_rows;
         if (bound[5] != Py_None) {
-            hi_rows = partition::HiRowKeys{rows.keys(0), rows.keys(1), rows.tags(), rows.keys(3)};
+            hi_rows = partitioned::HiRowKeys{rows.keys(0), rows.keys(1), rows.tags(), rows.keys(3)};
         }
-        const partition::NodeSide side = without_gil([&] {
-            return partition::node_side(
+        const partitioned::NodeSide side = without_gil([&] {
+            return partitioned::node_side(
                 {nodes[0].uint64s(), nodes[1].uint64s(), nodes[2].uint64s()},
                 {members.keys(0), members.keys(1), members.keys(2)}, selected, hi_rows, parts);
         });
         std::vector<RoutedColumn> routed;
-        for (const partition::Column& column : side.partials) {
+        for (const partitioned::Column& column : side.partials) {
             routed.push_back(routed_column(column, side.partial_offsets));
         }
         routed.push_back(routed_column(side.unknown_cluster, side.unknown_offsets));
@@ -210,10 +211,10 @@ PyObject* cluster_side(PyObject*, PyObject* args, PyObject* kwargs) {
             !unknown_views(unknown, bound[0]) || !parts_argument(bound[1], &parts)) {
             return nullptr;
         }
-        std::array<partition::KeyPieces, partition::kPartialColumns> columns;
-        for (int c = 0; c < partition::kPartialColumns; ++c) columns[c] = partials.keys(c);
-        const partition::ClusterSide side = without_gil([&] {
-            return partition::cluster_side({columns, unknown.keys(0), unknown.keys(1)}, parts);
+        std::array<partitioned::KeyPieces, partitioned::kPartialColumns> columns;
+        for (int c = 0; c < partitioned::kPartialColumns; ++c) columns[c] = partials.keys(c);
+        const partitioned::ClusterSide side = without_gil([&] {
+            return partitioned::cluster_side({columns, unknown.keys(0), unknown.keys(1)}, parts);
         });
         PyRef counts = PyRef::steal(
             column_tuple(side.cluster, side.n, side.inside, side.c, side.mcd, side.vol));

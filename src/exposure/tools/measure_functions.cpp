@@ -10,7 +10,7 @@
 #include "src/exposure/py_ref.h"
 #include "src/exposure/tools/arguments.h"
 #include "src/exposure/tools/functions.h"
-#include "src/quelmar/cluster_measures.h"
+#include "src/measures/cluster_measures.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {
@@ -25,10 +25,10 @@ const Signature measures_signature{"cluster_measures", {"clustering", "ids", "na
 PyObject* measure_names(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
         if (!bind_arguments(names_signature, args, kwargs, {})) return nullptr;
-        PyRef names = PyRef::steal(PyTuple_New(kMeasures.size()));
+        PyRef names = PyRef::steal(PyTuple_New(measures::kMeasures.size()));
         if (!names) return nullptr;
-        for (std::size_t i = 0; i < kMeasures.size(); ++i) {
-            const std::string_view name = kMeasures[i].name;
+        for (std::size_t i = 0; i < measures::kMeasures.size(); ++i) {
+            const std::string_view name = measures::kMeasures[i].name;
             PyObject* text =
                 PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
             if (!text) return nullptr;
@@ -49,16 +49,17 @@ PyObject* cluster_measures(PyObject*, PyObject* args, PyObject* kwargs) {
             return nullptr;
         }
         const std::vector<std::string_view> names(texts.begin(), texts.end());
-        runtime::Result<std::vector<ClusterMeasure>> measures = measures_from_names(names);
-        if (!measures) return raise_error(measures.error(), kPlain);
+        runtime::Result<std::vector<measures::ClusterMeasure>> wanted =
+            measures::measures_from_names(names);
+        if (!wanted) return raise_error(wanted.error(), kPlain);
         selection.clustering->build_members();
         std::vector<const RichCluster*> clusters;
         for (const auto* entry : selection.selected()) clusters.push_back(&entry->second);
 
         auto columns = run_interruptibly([&](std::stop_token stop) {
             terminal::ProgressBar bar;  // on standard error when it is a terminal
-            return compute_cluster_measures(*selection.graph, clusters, measures.value(), bar,
-                                            stop);
+            return measures::compute_cluster_measures(*selection.graph, clusters, wanted.value(),
+                                                      bar, stop);
         });
         if (!columns) return raise_error(columns.error(), kPlain);
         return byte_array_tuple(std::span<const std::vector<double>>(columns.value()));

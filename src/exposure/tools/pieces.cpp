@@ -65,8 +65,8 @@ bool PieceViews::acquire(PyObject* sequence, const char* what,
     return true;
 }
 
-partition::KeyPieces PieceViews::keys(std::size_t column) const {
-    partition::KeyPieces out;
+partitioned::KeyPieces PieceViews::keys(std::size_t column) const {
+    partitioned::KeyPieces out;
     if (column >= width_) return out;
     out.spans.reserve(pieces_);
     for (std::size_t k = 0; k < pieces_; ++k)
@@ -74,8 +74,8 @@ partition::KeyPieces PieceViews::keys(std::size_t column) const {
     return out;
 }
 
-partition::TagPieces PieceViews::tags() const {
-    partition::TagPieces out;
+partitioned::TagPieces PieceViews::tags() const {
+    partitioned::TagPieces out;
     out.spans.reserve(tags_.size());
     for (const ByteView& view : tags_) out.spans.push_back(view.bytes());
     return out;

@@ -3,7 +3,7 @@
 //
 // A piece is a tuple of column arrays, the rows one sender routed to one
 // partition; a step is given a sequence of them and reads each column as
-// the pieces' columns one after the other (partition::Pieces), never joined
+// the pieces' columns one after the other (partitioned::Pieces), never joined
 // into one array first. A step's routed output is a list with one piece per
 // partition, each column its own bytearray: a piece shares no memory with
 // the others, so each can be freed or moved on its own.
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "src/exposure/buffer_view.h"
-#include "src/quelmar/partition_joins.h"
+#include "src/partitioned/partition_joins.h"
 
 namespace quelmar::exposure::tools {
 
@@ -34,8 +34,8 @@ public:
     bool acquire(PyObject* sequence, const char* what, std::initializer_list<const char*> columns,
                  int tag = -1, std::size_t optional = 0, std::size_t first = 0);
 
-    partition::KeyPieces keys(std::size_t column) const;
-    partition::TagPieces tags() const;
+    partitioned::KeyPieces keys(std::size_t column) const;
+    partitioned::TagPieces tags() const;
     bool has(std::size_t column) const noexcept { return column < width_; }
 
 private:
@@ -49,11 +49,11 @@ private:
 struct RoutedColumn {
     const unsigned char* data;
     std::size_t item_bytes;
-    const partition::Column* offsets;
+    const partitioned::Column* offsets;
 };
 
 template <class T>
-RoutedColumn routed_column(const std::vector<T>& column, const partition::Column& offsets) {
+RoutedColumn routed_column(const std::vector<T>& column, const partitioned::Column& offsets) {
     return {reinterpret_cast<const unsigned char*>(column.data()), sizeof(T), &offsets};
 }
 
