@@ -9,6 +9,14 @@
 #include "src/agreement/internal/node_bits.h"
 
 namespace quelmar::agreement {
+
+runtime::Result<Uncovered> uncovered_from_name(std::string_view name) {
+    if (name == "singletons") return Uncovered::kSingletons;
+    if (name == "drop") return Uncovered::kDrop;
+    return runtime::Error("uncovered: expected 'singletons' or 'drop', got '" + std::string(name) +
+                          "'");
+}
+
 namespace {
 
 // Clusters of A per block: a block's cells come out in one vector, so the

@@ -55,6 +55,10 @@ inline constexpr std::string_view kDifferentGraphs =
 
 enum class Uncovered { kSingletons, kDrop };
 
+// The policy named "singletons" or "drop"; any other name fails with
+// "uncovered: expected 'singletons' or 'drop', got '<name>'".
+runtime::Result<Uncovered> uncovered_from_name(std::string_view name);
+
 // One side: clusters ascending by id, ids[i] the id of clusters[i].
 struct ComparedSide {
     std::span<const RichCluster* const> clusters;

@@ -15,9 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "src/agreement/agreement.h"
+#include "src/agreement/agreement_table.h"
 #include "src/agreement/contingency.h"
 #include "src/agreement/match_table.h"
-#include "src/agreement/measures_by_name.h"
 #include "src/agreement/tests/agreement_twins.h"
 #include "src/quelmar/tests/test_graphs.h"
 #include "src/utils/task_monitor.h"

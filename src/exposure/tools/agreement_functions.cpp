@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "src/agreement/agreement_table.h"
 #include "src/agreement/contingency.h"
 #include "src/agreement/match_table.h"
-#include "src/agreement/measures_by_name.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/buffer_view.h"
 #include "src/exposure/errors.h"
@@ -26,23 +26,52 @@ const Signature compare_signature{
     "compare", {"a", "a_ids", "b", "b_ids", "names", "uncovered", "only_where_apt"}};
 const Signature match_signature{"match_table",
                                 {"a", "a_ids", "b", "b_ids", "uncovered", "reverse"}};
+const Signature table_signature{"agreement_measures", {}};
+const Signature check_uncovered_signature{"check_uncovered", {"uncovered"}};
 
 bool uncovered_argument(PyObject* object, agreement::Uncovered* uncovered) {
     std::string text;
     if (!text_argument("uncovered", object, &text)) return false;
-    if (text == "singletons") {
-        *uncovered = agreement::Uncovered::kSingletons;
-    } else if (text == "drop") {
-        *uncovered = agreement::Uncovered::kDrop;
-    } else {
-        PyErr_Format(PyExc_ValueError, "uncovered: expected 'singletons' or 'drop', got '%s'",
-                     text.c_str());
+    runtime::Result<agreement::Uncovered> policy = agreement::uncovered_from_name(text);
+    if (!policy) {
+        raise_error(policy.error(), kPlain);
         return false;
     }
+    *uncovered = policy.value();
     return true;
 }
 
 }  // namespace
+
+PyObject* agreement_measures(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        if (!bind_arguments(table_signature, args, kwargs, {})) return nullptr;
+        const auto& table = agreement::kAgreementMeasures;
+        PyRef rows = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(table.size())));
+        if (!rows) return nullptr;
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const agreement::AgreementDefinition& row = table[i];
+            PyObject* entry = Py_BuildValue(
+                "(s#NNNs#)", row.name.data(), static_cast<Py_ssize_t>(row.name.size()),
+                PyBool_FromLong(row.needs_partition), PyBool_FromLong(row.needs_members),
+                PyBool_FromLong(row.long_pass), row.variant_of.data(),
+                static_cast<Py_ssize_t>(row.variant_of.size()));
+            if (!entry) return nullptr;
+            PyTuple_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(i), entry);  // steals
+        }
+        return rows.release();
+    });
+}
+
+PyObject* check_uncovered(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[1];
+        if (!bind_arguments(check_uncovered_signature, args, kwargs, bound)) return nullptr;
+        agreement::Uncovered uncovered;
+        if (!uncovered_argument(bound[0], &uncovered)) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
 
 PyObject* compare(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "src/agreement/agreement_table.h"
 #include "src/agreement/contingency.h"
 #include "src/agreement/match_table.h"
-#include "src/agreement/measures_by_name.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/buffer_view.h"
 #include "src/exposure/errors.h"

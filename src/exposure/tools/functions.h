@@ -35,6 +35,8 @@
 // Measures (measure_functions.cpp):
 //   measure_names()                     the names of the per-cluster measures,
 //       in their table's order.
+//   check_measures(names)               None, or ValueError for a name that is
+//       not a measure, listing the known ones (before any work is done).
 //   cluster_measures(source, ids, names)  one bytearray of float64 per name,
 //       in order, one value per selected cluster that exists (ascending by
 //       id, as cluster_counts). ValueError for an unknown name, listing the
@@ -43,8 +45,12 @@
 // Agreement (agreement_functions.cpp); a and b are selections as above, of
 // clusterings of one graph (ValueError otherwise), uncovered is "singletons"
 // or "drop" (contingency.h):
+//   agreement_measures()  the rows of kAgreementMeasures (agreement_table.h)
+//       in order: (name, needs_partition, needs_members, long_pass,
+//       variant_of), the last "" for none.
+//   check_uncovered(uncovered)  None, or ValueError for another policy.
 //   compare(a, a_ids, b, b_ids, names, uncovered, only_where_apt)
-//       dict from measure name (kMeasureNames of measures_by_name.h) to its
+//       dict from measure name (kAgreementMeasures of agreement_table.h) to its
 //       value, in the order asked.
 //       A partition measure of a cover fails with ValueError naming an
 //       overlapping node, or is left out when only_where_apt.
@@ -65,6 +71,8 @@
 //       counts ascending by (a, b). ValueError for an invalid contingency.
 //
 // Values (value_functions.cpp):
+//   value_columns(cpm)  the keys cluster_values returns, in table order; cpm
+//       true when a resolution is given.
 //   cluster_values(n, m, c, mcd, vol, total_edges, cpm)
 //       dict from lower-case statistic name to a bytearray of float64, for
 //       the statistics compute_statistics() computes (cpm: float or None).
@@ -86,13 +94,17 @@ PyObject* coverage(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* load_counts(PyObject* module, PyObject* args, PyObject* kwargs);
 
 PyObject* measure_names(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* check_measures(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* cluster_measures(PyObject* module, PyObject* args, PyObject* kwargs);
 
+PyObject* agreement_measures(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* check_uncovered(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* compare(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* match_table(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* compare_cells(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* match_cells(PyObject* module, PyObject* args, PyObject* kwargs);
 
+PyObject* value_columns(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* cluster_values(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* summarize(PyObject* module, PyObject* args, PyObject* kwargs);
 

@@ -19,6 +19,23 @@ namespace {
 constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
 const Signature names_signature{"measure_names", {}};
 const Signature measures_signature{"cluster_measures", {"clustering", "ids", "names"}};
+const Signature check_signature{"check_measures", {"names"}};
+
+// The measures named by `object`, a sequence of texts; false with the error
+// set for a name that is not in the table.
+bool measures_argument(PyObject* object, std::vector<measures::ClusterMeasure>* out) {
+    std::vector<std::string> texts;
+    if (!text_sequence_argument("names", object, &texts)) return false;
+    const std::vector<std::string_view> names(texts.begin(), texts.end());
+    runtime::Result<std::vector<measures::ClusterMeasure>> wanted =
+        measures::measures_from_names(names);
+    if (!wanted) {
+        raise_error(wanted.error(), kPlain);
+        return false;
+    }
+    *out = std::move(wanted).value();
+    return true;
+}
 
 }  // namespace
 
@@ -38,28 +55,34 @@ PyObject* measure_names(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* check_measures(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[1];
+        if (!bind_arguments(check_signature, args, kwargs, bound)) return nullptr;
+        std::vector<measures::ClusterMeasure> wanted;
+        if (!measures_argument(bound[0], &wanted)) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
 PyObject* cluster_measures(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
         PyObject* bound[3];
         if (!bind_arguments(measures_signature, args, kwargs, bound)) return nullptr;
         ClusteringHandle selection;
-        std::vector<std::string> texts;
+        std::vector<measures::ClusterMeasure> wanted;
         if (!selection_argument(bound[0], bound[1], &selection) ||
-            !text_sequence_argument("names", bound[2], &texts)) {
+            !measures_argument(bound[2], &wanted)) {
             return nullptr;
         }
-        const std::vector<std::string_view> names(texts.begin(), texts.end());
-        runtime::Result<std::vector<measures::ClusterMeasure>> wanted =
-            measures::measures_from_names(names);
-        if (!wanted) return raise_error(wanted.error(), kPlain);
         selection.clustering->build_members();
         std::vector<const RichCluster*> clusters;
         for (const auto* entry : selection.selected()) clusters.push_back(&entry->second);
 
         auto columns = run_interruptibly([&](std::stop_token stop) {
             terminal::ProgressBar bar;  // on standard error when it is a terminal
-            return measures::compute_cluster_measures(*selection.graph, clusters, wanted.value(),
-                                                      bar, stop);
+            return measures::compute_cluster_measures(*selection.graph, clusters, wanted, bar,
+                                                      stop);
         });
         if (!columns) return raise_error(columns.error(), kPlain);
         return byte_array_tuple(std::span<const std::vector<double>>(columns.value()));

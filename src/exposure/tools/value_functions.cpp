@@ -35,8 +35,29 @@ constexpr ErrorPolicy kPlain = ErrorPolicy::kPlain;
 const Signature values_signature{"cluster_values",
                                  {"n", "m", "c", "mcd", "vol", "total_edges", "cpm"}};
 const Signature summarize_signature{"summarize", {"values"}};
+const Signature columns_signature{"value_columns", {"cpm"}};
 
 }  // namespace
+
+PyObject* value_columns(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded<kPlain>([=]() -> PyObject* {
+        PyObject* bound[1];
+        if (!bind_arguments(columns_signature, args, kwargs, bound)) return nullptr;
+        const int with_cpm = PyObject_IsTrue(bound[0]);
+        if (with_cpm < 0) return nullptr;
+        const std::vector<StatisticsType> types = computed_statistics(with_cpm != 0);
+        PyRef names = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(types.size())));
+        if (!names) return nullptr;
+        for (std::size_t i = 0; i < types.size(); ++i) {
+            const std::string key = result_key(types[i]);
+            PyObject* text =
+                PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
+            if (!text) return nullptr;
+            PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), text);  // steals
+        }
+        return names.release();
+    });
+}
 
 PyObject* cluster_values(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
