@@ -6,7 +6,8 @@
 
 #include "runtime/parallel.h"
 #include "src/agreement/internal/member_index.h"
-#include "src/agreement/internal/node_bits.h"
+#include "src/quelmar/member_walk.h"
+#include "src/quelmar/node_marks.h"
 
 namespace quelmar::agreement {
 
@@ -57,12 +58,12 @@ struct CountScratch {
 // The witness of overlap on one side, or none when every universe node lies
 // in one cluster at most. Walks the side again: only failing comparisons pay.
 std::optional<OverlapWitness> find_overlap(const base::Graph& graph, ComparedSide side,
-                                           const internal::NodeBits* universe) {
+                                           const NodeMarks* universe) {
     std::vector<std::uint8_t> seen(graph.node_count(), 0);
     std::uint64_t node = graph.node_count();
     for (const RichCluster* cluster : side.clusters) {
         cluster->members.for_each([&](std::uint32_t v) {
-            if (seen[v]++ && (!universe || universe->contains(v)))
+            if (seen[v]++ && (!universe || universe->marked(v)))
                 node = std::min<std::uint64_t>(node, v);
             seen[v] = 1;
         });
@@ -118,12 +119,13 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
 
     const Roaring cover_a = cover_of(a.clusters);
     const Roaring cover_b = cover_of(b.clusters);
-    std::unique_ptr<internal::NodeBits> in_universe;
+    std::unique_ptr<NodeMarks> in_universe;
     Roaring lone_a, lone_b;
     if (uncovered == Uncovered::kDrop) {
         table.universe_nodes = cover_a & cover_b;
         table.universe = table.universe_nodes.cardinality();
-        in_universe = std::make_unique<internal::NodeBits>(table.universe_nodes, node_count);
+        in_universe = std::make_unique<NodeMarks>(node_count);
+        in_universe->mark(table.universe_nodes);
     } else {
         table.universe = node_count;
         Roaring all;
@@ -161,16 +163,13 @@ runtime::Result<Contingency> Contingency::build(const EnrichedGraph& graph, Comp
             s.members.resize(members.cardinality());
             members.toUint32Array(s.members.data());
             std::uint64_t size = 0;
-            constexpr std::size_t kLookAhead = 8;
+            const std::span<const std::uint32_t> upcoming(s.members);
             for (std::size_t m = 0; m < s.members.size(); ++m) {
-                if (m + 2 * kLookAhead < s.members.size()) {
-                    index.prefetch_start(s.members[m + 2 * kLookAhead]);
-                }
-                if (m + kLookAhead < s.members.size()) {
-                    index.prefetch_list(s.members[m + kLookAhead]);
-                }
+                fetch_members_ahead(
+                    upcoming, m, [&](std::uint32_t v) { index.prefetch_start(v); },
+                    [&](std::uint32_t v) { index.prefetch_list(v); });
                 const std::uint32_t v = s.members[m];
-                if (in_universe && !in_universe->contains(v)) continue;
+                if (in_universe && !in_universe->marked(v)) continue;
                 ++size;
                 for (std::uint64_t k : index.of(v)) {
                     if (s.counts[k]++ == 0) s.touched.push_back(k);

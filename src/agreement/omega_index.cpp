@@ -32,7 +32,7 @@
 #include "runtime/parallel.h"
 #include "src/agreement/agreement.h"
 #include "src/agreement/internal/member_index.h"
-#include "src/agreement/internal/node_bits.h"
+#include "src/quelmar/node_marks.h"
 
 namespace quelmar::agreement {
 namespace {
@@ -228,9 +228,10 @@ runtime::Result<double> omega(const Contingency& table, std::stop_token stop,
     if (table.universe < 2) return std::numeric_limits<double>::quiet_NaN();
     // Two steps (list the classes by key, count their pairs) per side.
     runtime::ReportedPass pass(progress, 4);
-    std::unique_ptr<internal::NodeBits> in_universe;
+    std::unique_ptr<NodeMarks> in_universe;
     if (table.uncovered == Uncovered::kDrop) {
-        in_universe = std::make_unique<internal::NodeBits>(table.universe_nodes, table.node_count);
+        in_universe = std::make_unique<NodeMarks>(table.node_count);
+        in_universe->mark(table.universe_nodes);
     }
     // B's index comes with the contingency (its singletons, listed once
     // each, are never shared); A's is made here.

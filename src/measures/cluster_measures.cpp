@@ -113,8 +113,6 @@ void add_member(std::uint64_t degree, std::uint64_t inside, double median, Membe
 void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> members,
                      const Plan& plan, Scratch& scratch, MemberSums& sums,
                      const std::stop_token& stop) {
-    constexpr std::size_t kLookAhead = 8;
-    const std::uint64_t* offsets = graph.offsets().data();
     internal::MemberRanks& ranks = scratch.ranks;
     internal::LocalGraph& local = scratch.local;
     ranks.assign(members);
@@ -123,12 +121,7 @@ void walk_with_ranks(const base::Graph& graph, std::span<const utils::NodeId> me
             sums.stopped = true;
             break;
         }
-        if (i + 2 * kLookAhead < members.size()) {
-            __builtin_prefetch(offsets + members[i + 2 * kLookAhead]);
-        }
-        if (i + kLookAhead < members.size()) {
-            graph.prefetch_neighbours(members[i + kLookAhead]);
-        }
+        fetch_neighbours_ahead(graph, members, i);
         const utils::NodeId u = members[i];
         const auto neighbours = graph.neighbours(u);
         std::uint64_t inside = 0;

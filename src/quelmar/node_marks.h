@@ -1,5 +1,7 @@
 #pragma once
-// Per-worker scratch for "is this node a member of the cluster at hand?".
+// The dense bitset over node ids, and its main use: per-worker scratch for
+// "is this node a member of the cluster at hand?". Other passes mark a node
+// set once and test it (the universe of an agreement, the covered nodes).
 //
 // Walking a cluster's adjacency tests every neighbour for membership. A dense
 // bitset over all node ids (mark the members, test the neighbours, unmark the
@@ -16,6 +18,8 @@
 
 #include <cstdint>
 #include <span>
+
+#include <roaring/roaring.hh>
 
 #include "src/base/graph.h"
 #include "src/utils/page_memory.h"
@@ -36,12 +40,17 @@ public:
     // Marks every id (each below node_count). Throws std::bad_alloc when the
     // bitset cannot be had, as any allocation does.
     void mark(std::span<const utils::NodeId> ids);
+    void mark(const Roaring& ids);
+    // Marks every id and returns how many were not marked before.
+    std::uint64_t mark_counting_new(std::span<const utils::NodeId> ids);
     // Clears exactly the marks set by mark(ids), leaving the bitset all zero.
     void unmark(std::span<const utils::NodeId> ids) noexcept;
 
     bool marked(utils::NodeId v) const noexcept { return (bits_[v >> 6] >> (v & 63)) & 1; }
 
 private:
+    std::uint64_t* words();
+
     std::uint64_t words_;
     utils::PageArray<std::uint64_t> bits_;
 };

@@ -7,7 +7,7 @@
 #include "src/quelmar/cluster_statistics.h"
 #include "src/quelmar/clustering_handle.h"
 #include "src/quelmar/covered_slots.h"
-#include "src/utils/page_memory.h"
+#include "src/quelmar/node_marks.h"
 
 namespace quelmar {
 namespace {
@@ -19,17 +19,11 @@ std::uint64_t count_covered_nodes(std::uint64_t node_count,
                                   std::span<const std::span<const utils::NodeId>> members) {
     if (members.empty()) return 0;
     if (members.size() == 1) return members[0].size();
-    utils::PageArray<std::uint64_t> bits((node_count + 63) / 64);
-    std::uint64_t* const words = bits.data();
-    std::uint64_t covered = 0;
-    for (const std::span<const utils::NodeId> ids : members) {
-        for (const utils::NodeId v : ids) {
-            const std::uint64_t bit = std::uint64_t{1} << (v & 63);
-            covered += (words[v >> 6] & bit) ? 0 : 1;
-            words[v >> 6] |= bit;
-        }
-    }
-    return covered;
+    NodeMarks covered(node_count);
+    std::uint64_t count = 0;
+    for (const std::span<const utils::NodeId> ids : members)
+        count += covered.mark_counting_new(ids);
+    return count;
 }
 
 // One summary per statistic of the table that applies, in table order; the

@@ -12,13 +12,13 @@ constexpr std::size_t kStopCheck = 4096;
 
 // Calls visit(v) for every member of `cluster` in the universe, ascending.
 template <class Visit>
-void for_universe_members(const RichCluster& cluster, const NodeBits* universe,
+void for_universe_members(const RichCluster& cluster, const NodeMarks* universe,
                           std::vector<std::uint32_t>& scratch, Visit&& visit) {
     scratch.resize(cluster.members.cardinality());
     cluster.members.toUint32Array(scratch.data());
     if (universe) {
         for (std::uint32_t v : scratch) {
-            if (universe->contains(v)) visit(v);
+            if (universe->marked(v)) visit(v);
         }
     } else {
         for (std::uint32_t v : scratch) visit(v);
@@ -28,7 +28,7 @@ void for_universe_members(const RichCluster& cluster, const NodeBits* universe,
 }  // namespace
 
 bool MemberIndex::build(MemberIndex& index, std::uint64_t node_count,
-                        std::span<const RichCluster* const> clusters, const NodeBits* universe,
+                        std::span<const RichCluster* const> clusters, const NodeMarks* universe,
                         const Roaring* lone, std::uint64_t first_lone, bool disjoint,
                         std::stop_token stop) {
     const std::size_t workers = runtime::worker_count();

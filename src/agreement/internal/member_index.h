@@ -19,7 +19,7 @@
 #include <roaring/roaring.hh>
 
 #include "runtime/prefetch.h"
-#include "src/agreement/internal/node_bits.h"
+#include "src/quelmar/node_marks.h"
 #include "src/quelmar/rich_cluster.h"
 
 namespace quelmar::agreement::internal {
@@ -51,7 +51,7 @@ struct MemberIndex {
     // two of the clusters. Leaves the index incomplete (and returns false)
     // when `stop` was requested.
     static bool build(MemberIndex& index, std::uint64_t node_count,
-                      std::span<const RichCluster* const> clusters, const NodeBits* universe,
+                      std::span<const RichCluster* const> clusters, const NodeMarks* universe,
                       const Roaring* lone, std::uint64_t first_lone, bool disjoint,
                       std::stop_token stop);
 };
