@@ -15,9 +15,31 @@
 namespace quelmar::partitioned {
 namespace {
 
-struct Pair {
-    std::uint64_t a, b;
-    friend bool operator==(const Pair&, const Pair&) = default;
+// The records the joins sort, each named for what its two keys hold.
+struct Edge {
+    std::uint64_t lo, hi;
+    friend bool operator==(const Edge&, const Edge&) = default;
+};
+struct Membership {
+    std::uint64_t node, cluster;
+    friend bool operator==(const Membership&, const Membership&) = default;
+};
+struct NodeDegree {
+    std::uint64_t node, degree;
+};
+// A known membership: its cluster, and its node as an index into the
+// partition's graph nodes.
+struct KnownMembership {
+    std::uint64_t cluster, node_at;
+    friend bool operator==(const KnownMembership&, const KnownMembership&) = default;
+};
+// A cluster's row among the partials of one partition.
+struct ClusterRow {
+    std::uint64_t cluster, row;
+};
+// A membership line naming a node the graph lacks: its cluster and position.
+struct UnknownLine {
+    std::uint64_t cluster, pos;
 };
 
 // Sorts a bucket: by insertion while it is small, as buckets of evenly
@@ -69,23 +91,35 @@ void bucket_sort(std::vector<T>& items, KeyOf key_of, Less less) {
     items.swap(sorted);
 }
 
-// Orders and key of pairs, as types so that the sorts inline them.
-struct ByA {
-    bool operator()(const Pair& x, const Pair& y) const { return x.a < y.a; }
-};
-struct ByAThenB {
-    bool operator()(const Pair& x, const Pair& y) const {
-        return x.a < y.a || (x.a == y.a && x.b < y.b);
+// Keys and orders by a record's fields, as types so that the sorts inline
+// them.
+template <auto field>
+struct KeyOf {
+    template <class T>
+    std::uint64_t operator()(const T& x) const {
+        return x.*field;
     }
 };
-struct KeyA {
-    std::uint64_t operator()(const Pair& p) const { return p.a; }
+template <auto first>
+struct By {
+    template <class T>
+    bool operator()(const T& x, const T& y) const {
+        return x.*first < y.*first;
+    }
+};
+template <auto first, auto second>
+struct ByThen {
+    template <class T>
+    bool operator()(const T& x, const T& y) const {
+        return x.*first < y.*first || (x.*first == y.*first && x.*second < y.*second);
+    }
 };
 
-// Sorts pairs by (a, b) and drops repeats.
-void sort_distinct(std::vector<Pair>& pairs) {
-    bucket_sort(pairs, KeyA(), ByAThenB());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+// Sorts records by (first, second) and drops repeats.
+template <auto first, auto second, class T>
+void sort_distinct(std::vector<T>& records) {
+    bucket_sort(records, KeyOf<first>(), ByThen<first, second>());
+    records.erase(std::unique(records.begin(), records.end()), records.end());
 }
 
 bool is_selected(const Selection& selected, std::uint64_t cluster) {
@@ -93,9 +127,9 @@ bool is_selected(const Selection& selected, std::uint64_t cluster) {
 }
 
 // The distinct selected (node, cluster) memberships, sorted.
-std::vector<Pair> selected_memberships(const KeyPieces& node, const KeyPieces& cluster,
-                                       const Selection& selected) {
-    std::vector<Pair> pairs;
+std::vector<Membership> selected_memberships(const KeyPieces& node, const KeyPieces& cluster,
+                                             const Selection& selected) {
+    std::vector<Membership> pairs;
     pairs.reserve(node.size());
     for (std::size_t k = 0; k < node.spans.size(); ++k) {
         const Keys n = node.spans[k], c = cluster.spans[k];
@@ -103,7 +137,7 @@ std::vector<Pair> selected_memberships(const KeyPieces& node, const KeyPieces& c
             if (is_selected(selected, c[i])) pairs.push_back({n[i], c[i]});
         }
     }
-    sort_distinct(pairs);
+    sort_distinct<&Membership::node, &Membership::cluster>(pairs);
     return pairs;
 }
 
@@ -175,26 +209,26 @@ Routing route(Keys key, std::uint64_t parts) {
 
 LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node,
                const KeyPieces& m_cluster, Selection selected, std::uint64_t parts, bool with_lo) {
-    std::vector<Pair> edges(lo.size());
+    std::vector<Edge> edges(lo.size());
     std::size_t filled = 0;
     for (std::size_t k = 0; k < lo.spans.size(); ++k) {
         const Keys a = lo.spans[k], b = hi.spans[k];
         for (std::size_t i = 0; i < a.size(); ++i) edges[filled++] = {a[i], b[i]};
     }
-    sort_distinct(edges);
+    sort_distinct<&Edge::lo, &Edge::hi>(edges);
 
-    const std::vector<Pair> members = selected_memberships(m_node, m_cluster, selected);
+    const std::vector<Membership> members = selected_memberships(m_node, m_cluster, selected);
     // visit(first, last, member_first, member_last) for each lo node: its
     // edges [first, last) and its selected memberships.
     auto for_each_node = [&](auto visit) {
         std::size_t at = 0;
         for_each_run(
-            edges.size(), [&](std::size_t i) { return edges[i].a; },
+            edges.size(), [&](std::size_t i) { return edges[i].lo; },
             [&](std::size_t first, std::size_t last) {
-                const std::uint64_t node = edges[first].a;
-                while (at < members.size() && members[at].a < node) ++at;
+                const std::uint64_t node = edges[first].lo;
+                while (at < members.size() && members[at].node < node) ++at;
                 std::size_t end = at;
-                while (end < members.size() && members[end].a == node) ++end;
+                while (end < members.size() && members[end].node == node) ++end;
                 visit(first, last, at, end);
                 at = end;
             });
@@ -206,14 +240,14 @@ LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node
     rows.offsets.assign(parts + 1, 0);
     for_each_node(
         [&](std::size_t first, std::size_t last, std::size_t m_first, std::size_t m_last) {
-            nodes.node.push_back(edges[first].a);
+            nodes.node.push_back(edges[first].lo);
             nodes.deg.push_back(last - first);
             // sorted by hi, a self-loop (hi == lo, the least hi) comes first
-            const bool loop = edges[first].a == edges[first].b;
+            const bool loop = edges[first].lo == edges[first].hi;
             nodes.loop.push_back(loop ? 1 : 0);
             const std::size_t per_edge = std::max<std::size_t>(m_last - m_first, 1);
             for (std::size_t e = first + (loop ? 1 : 0); e < last; ++e) {
-                rows.offsets[partition_of(edges[e].b, parts) + 1] += per_edge;
+                rows.offsets[partition_of(edges[e].hi, parts) + 1] += per_edge;
             }
         });
     for (std::uint64_t p = 0; p < parts; ++p) rows.offsets[p + 1] += rows.offsets[p];
@@ -228,13 +262,13 @@ LoSide lo_side(const KeyPieces& lo, const KeyPieces& hi, const KeyPieces& m_node
         [&](std::size_t first, std::size_t last, std::size_t m_first, std::size_t m_last) {
             const std::size_t count = m_last - m_first;
             for (std::size_t e = first; e < last; ++e) {
-                if (edges[e].a == edges[e].b) continue;
-                std::uint64_t& row = next[partition_of(edges[e].b, parts)];
+                if (edges[e].lo == edges[e].hi) continue;
+                std::uint64_t& row = next[partition_of(edges[e].hi, parts)];
                 for (std::size_t k = 0; k < std::max<std::size_t>(count, 1); ++k, ++row) {
-                    rows.hi[row] = edges[e].b;
-                    rows.cluster[row] = count ? members[m_first + k].b : 0;
+                    rows.hi[row] = edges[e].hi;
+                    rows.cluster[row] = count ? members[m_first + k].cluster : 0;
                     rows.tag[row] = (count ? kCluster : 0) | (k == 0 ? kDegree : 0);
-                    if (with_lo) rows.lo[row] = edges[e].a;
+                    if (with_lo) rows.lo[row] = edges[e].lo;
                 }
             }
         });
@@ -253,10 +287,10 @@ NodeColumns degrees(NodeKeys lo_nodes, const KeyPieces& hi, const TagPieces& tag
             if (t[i] & kDegree) ++counted[h[i]];
         }
     }
-    std::vector<Pair> hi_nodes;
+    std::vector<NodeDegree> hi_nodes;
     hi_nodes.reserve(counted.size());
     for (const auto& [node, count] : counted) hi_nodes.push_back({node, count});
-    bucket_sort(hi_nodes, KeyA(), ByA());
+    bucket_sort(hi_nodes, KeyOf<&NodeDegree::node>(), By<&NodeDegree::node>());
 
     NodeColumns out;
     const std::size_t most = lo_nodes.node.size() + hi_nodes.size();
@@ -271,14 +305,14 @@ NodeColumns degrees(NodeKeys lo_nodes, const KeyPieces& hi, const TagPieces& tag
     std::size_t l = 0, h = 0;
     while (l < lo_nodes.node.size() || h < hi_nodes.size()) {
         if (h == hi_nodes.size() ||
-            (l < lo_nodes.node.size() && lo_nodes.node[l] < hi_nodes[h].a)) {
+            (l < lo_nodes.node.size() && lo_nodes.node[l] < hi_nodes[h].node)) {
             add(lo_nodes.node[l], lo_nodes.deg[l], lo_nodes.loop[l]);
             ++l;
-        } else if (l == lo_nodes.node.size() || hi_nodes[h].a < lo_nodes.node[l]) {
-            add(hi_nodes[h].a, hi_nodes[h].b, 0);
+        } else if (l == lo_nodes.node.size() || hi_nodes[h].node < lo_nodes.node[l]) {
+            add(hi_nodes[h].node, hi_nodes[h].degree, 0);
             ++h;
         } else {
-            add(lo_nodes.node[l], lo_nodes.deg[l] + hi_nodes[h].b, lo_nodes.loop[l]);
+            add(lo_nodes.node[l], lo_nodes.deg[l] + hi_nodes[h].degree, lo_nodes.loop[l]);
             ++l, ++h;
         }
     }
@@ -303,8 +337,8 @@ NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected
 
     NodeSide out;
     Column unknown_cluster, unknown_pos;
-    // Known selected memberships as (cluster, graph index), by node.
-    std::vector<Pair> known;
+    // Known selected memberships, by node.
+    std::vector<KnownMembership> known;
     known.reserve(lines.size());
     std::size_t g = 0;
     for (const Line& line : lines) {
@@ -321,36 +355,35 @@ NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected
     out.unknown_pos = gathered(unknown_pos, unknown);
     out.unknown_offsets = unknown.offsets;
 
-    // Distinct clusters within each node's run: graph index is the node.
+    // Distinct clusters within each node's run.
     for_each_run(
-        known.size(), [&](std::size_t i) { return known[i].b; },
+        known.size(), [&](std::size_t i) { return known[i].node_at; },
         [&](std::size_t first, std::size_t last) {
-            std::sort(known.begin() + first, known.begin() + last,
-                      [](const Pair& x, const Pair& y) { return x.a < y.a; });
+            std::sort(known.begin() + first, known.begin() + last, By<&KnownMembership::cluster>());
         });
     known.erase(std::unique(known.begin(), known.end()), known.end());
     for_each_run(
-        known.size(), [&](std::size_t i) { return known[i].b; },
+        known.size(), [&](std::size_t i) { return known[i].node_at; },
         [&](std::size_t first, std::size_t last) {
-            out.node.push_back(graph.node[known[first].b]);
+            out.node.push_back(graph.node[known[first].node_at]);
             out.clusters.push_back(last - first);
-            out.loop.push_back(graph.loop[known[first].b]);
+            out.loop.push_back(graph.loop[known[first].node_at]);
         });
 
-    bucket_sort(known, KeyA(), ByA());
+    bucket_sort(known, KeyOf<&KnownMembership::cluster>(), By<&KnownMembership::cluster>());
     std::vector<Column> p(kPartialColumns);
     for_each_run(
-        known.size(), [&](std::size_t i) { return known[i].a; },
+        known.size(), [&](std::size_t i) { return known[i].cluster; },
         [&](std::size_t first, std::size_t last) {
             std::uint64_t vol = 0, mcd = kNone, minnode = kNone, loops = 0;
             for (std::size_t i = first; i < last; ++i) {
-                const std::size_t at = known[i].b;
+                const std::size_t at = known[i].node_at;
                 vol += graph.deg[at];
                 mcd = std::min(mcd, graph.deg[at]);
                 minnode = std::min(minnode, graph.node[at]);
                 loops += graph.loop[at];
             }
-            p[kClusterId].push_back(known[first].a);
+            p[kClusterId].push_back(known[first].cluster);
             p[kN].push_back(last - first);
             p[kVol].push_back(vol);
             p[kMcd].push_back(mcd);
@@ -365,14 +398,15 @@ NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected
         row_of.reserve(known.size());
         MembershipFilter filter(known.size());
         for (std::size_t i = 0, row = 0; i < known.size(); ++i) {
-            if (i > 0 && known[i].a != known[i - 1].a) ++row;
-            row_of.emplace(std::pair{graph.node[known[i].b], known[i].a}, row);
-            filter.add(graph.node[known[i].b], known[i].a);
+            if (i > 0 && known[i].cluster != known[i - 1].cluster) ++row;
+            const std::uint64_t node = graph.node[known[i].node_at];
+            row_of.emplace(std::pair{node, known[i].cluster}, row);
+            filter.add(node, known[i].cluster);
         }
         // Without lo, an edge's rows are consecutive, its kDegree row first;
         // with it, the internal edges are told apart by (lo, hi).
         const bool by_run = hi_rows->lo.size() == 0;
-        std::vector<Pair> links;
+        std::vector<Edge> links;
         bool edge_counted = false;
         for (std::size_t k = 0; k < hi_rows->hi.spans.size(); ++k) {
             const Keys hi = hi_rows->hi.spans[k], cluster = hi_rows->cluster.spans[k];
@@ -390,7 +424,7 @@ NodeSide node_side(NodeKeys graph, const MemberKeys& members, Selection selected
             }
         }
         if (!by_run) {
-            sort_distinct(links);
+            sort_distinct<&Edge::lo, &Edge::hi>(links);
             out.covered_links = links.size();
         }
     }
@@ -406,18 +440,18 @@ ClusterSide cluster_side(const PartialKeys& in, std::uint64_t parts) {
     // Few rows (one per cluster and sending partition): joined first.
     std::vector<Column> p;
     for (const KeyPieces& column : in.partials) p.push_back(concatenated(column));
-    std::vector<Pair> rows(p[kClusterId].size());
+    std::vector<ClusterRow> rows(p[kClusterId].size());
     for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {p[kClusterId][i], i};
-    bucket_sort(rows, KeyA(), ByA());
+    bucket_sort(rows, KeyOf<&ClusterRow::cluster>(), By<&ClusterRow::cluster>());
 
     ClusterSide out;
     Column singles;
     for_each_run(
-        rows.size(), [&](std::size_t i) { return rows[i].a; },
+        rows.size(), [&](std::size_t i) { return rows[i].cluster; },
         [&](std::size_t first, std::size_t last) {
             std::uint64_t n = 0, vol = 0, mcd = kNone, minnode = kNone, loops = 0, internal = 0;
             for (std::size_t i = first; i < last; ++i) {
-                const std::size_t r = rows[i].b;
+                const std::size_t r = rows[i].row;
                 n += p[kN][r];
                 vol += p[kVol][r];
                 mcd = std::min(mcd, p[kMcd][r]);
@@ -428,7 +462,7 @@ ClusterSide cluster_side(const PartialKeys& in, std::uint64_t parts) {
             if (n == 1) singles.push_back(minnode);
             if (n < 2) return;
             const std::uint64_t inside = internal * 2 + loops;
-            out.cluster.push_back(rows[first].a);
+            out.cluster.push_back(rows[first].cluster);
             out.n.push_back(n);
             out.inside.push_back(inside);
             out.c.push_back(vol - inside);
@@ -440,19 +474,20 @@ ClusterSide cluster_side(const PartialKeys& in, std::uint64_t parts) {
     out.single_offsets = routing.offsets;
 
     // Unknown lines by (cluster, pos).
-    std::vector<Pair> lines;
+    std::vector<UnknownLine> lines;
     lines.reserve(in.unknown_cluster.size());
     for (std::size_t k = 0; k < in.unknown_cluster.spans.size(); ++k) {
         const Keys cluster = in.unknown_cluster.spans[k], pos = in.unknown_pos.spans[k];
         for (std::size_t i = 0; i < cluster.size(); ++i) lines.push_back({cluster[i], pos[i]});
     }
-    bucket_sort(lines, KeyA(), ByAThenB());
+    bucket_sort(lines, KeyOf<&UnknownLine::cluster>(),
+                ByThen<&UnknownLine::cluster, &UnknownLine::pos>());
     for_each_run(
-        lines.size(), [&](std::size_t i) { return lines[i].a; },
+        lines.size(), [&](std::size_t i) { return lines[i].cluster; },
         [&](std::size_t first, std::size_t last) {
             if (last - first < 2) return;
-            out.unresolved_cluster.push_back(lines[first].a);
-            out.unresolved_pos.push_back(lines[first + 1].b);
+            out.unresolved_cluster.push_back(lines[first].cluster);
+            out.unresolved_pos.push_back(lines[first + 1].pos);
         });
     return out;
 }
