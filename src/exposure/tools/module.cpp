@@ -9,9 +9,12 @@
 #include "src/exposure/classes.h"
 #include "src/exposure/core_identity.h"
 #include "src/exposure/py_ref.h"
-#include "src/exposure/tools/block_functions.h"
-#include "src/exposure/tools/functions.h"
-#include "src/exposure/tools/join_functions.h"
+#include "src/exposure/tools/agreement/agreement_functions.h"
+#include "src/exposure/tools/analysis/analysis_functions.h"
+#include "src/exposure/tools/dask/block_functions.h"
+#include "src/exposure/tools/dask/cell_functions.h"
+#include "src/exposure/tools/dask/join_functions.h"
+#include "src/exposure/tools/measures/measure_functions.h"
 
 namespace quelmar::exposure::tools {
 namespace {

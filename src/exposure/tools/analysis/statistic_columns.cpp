@@ -1,4 +1,4 @@
-#include "src/exposure/tools/statistic_columns.h"
+#include "src/exposure/tools/analysis/statistic_columns.h"
 
 namespace quelmar::exposure::tools {
 

@@ -1,7 +1,7 @@
 // parse_lines, route_lines, unresolved_message and size_changes
 // (block_functions.h).
 
-#include "src/exposure/tools/block_functions.h"
+#include "src/exposure/tools/dask/block_functions.h"
 
 #include <cstring>
 #include <span>
@@ -14,7 +14,7 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
-#include "src/exposure/tools/pieces.h"
+#include "src/exposure/tools/dask/pieces.h"
 #include "src/partitioned/routed_lines.h"
 #include "src/quelmar/size_change.h"
 

@@ -10,9 +10,9 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
+#include "src/exposure/tools/analysis/analysis_functions.h"
+#include "src/exposure/tools/analysis/statistic_columns.h"
 #include "src/exposure/tools/arguments.h"
-#include "src/exposure/tools/functions.h"
-#include "src/exposure/tools/statistic_columns.h"
 #include "src/quality/distribution_summary.h"
 
 namespace quelmar::exposure::tools {

@@ -1,4 +1,4 @@
-#include "src/exposure/tools/agreement_results.h"
+#include "src/exposure/tools/agreement/agreement_results.h"
 
 #include <span>
 

@@ -1,6 +1,6 @@
 // lo_side, degrees and node_side (join_functions.h).
 
-#include "src/exposure/tools/join_functions.h"
+#include "src/exposure/tools/dask/join_functions.h"
 
 #include <array>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
 #include "src/exposure/py_ref.h"
-#include "src/exposure/tools/pieces.h"
+#include "src/exposure/tools/dask/pieces.h"
 #include "src/partitioned/partition_joins.h"
 
 namespace quelmar::exposure::tools {

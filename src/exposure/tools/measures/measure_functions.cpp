@@ -9,7 +9,7 @@
 #include "src/exposure/interruptible.h"
 #include "src/exposure/py_ref.h"
 #include "src/exposure/tools/arguments.h"
-#include "src/exposure/tools/functions.h"
+#include "src/exposure/tools/measures/measure_functions.h"
 #include "src/measures/cluster_measures.h"
 #include "src/terminal/progress_bar.h"
 

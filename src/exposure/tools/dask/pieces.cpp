@@ -1,6 +1,6 @@
 // PieceViews and routed_pieces (pieces.h).
 
-#include "src/exposure/tools/pieces.h"
+#include "src/exposure/tools/dask/pieces.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,8 +14,8 @@
 #include "src/exposure/classes.h"
 #include "src/exposure/errors.h"
 #include "src/exposure/gil.h"
+#include "src/exposure/tools/analysis/analysis_functions.h"
 #include "src/exposure/tools/arguments.h"
-#include "src/exposure/tools/functions.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {

@@ -17,9 +17,9 @@
 #include "src/exposure/errors.h"
 #include "src/exposure/interruptible.h"
 #include "src/exposure/py_ref.h"
-#include "src/exposure/tools/agreement_results.h"
+#include "src/exposure/tools/agreement/agreement_results.h"
 #include "src/exposure/tools/arguments.h"
-#include "src/exposure/tools/functions.h"
+#include "src/exposure/tools/dask/cell_functions.h"
 #include "src/terminal/progress_bar.h"
 
 namespace quelmar::exposure::tools {
