@@ -21,7 +21,7 @@ import time
 import numpy as np
 
 from quelmar_tools.dask import _stages
-from quelmar_tools.dask._names import scramble
+from quelmar_tools.dask._scramble import scramble
 
 
 def synthetic(edge_count: int, member_count: int, seed: int = 1) -> tuple[tuple, tuple]:

@@ -25,8 +25,8 @@ import pandas as pd
 
 import quelmar
 import quelmar_tools
-from quelmar_tools import sources
-from quelmar_tools.names import UInt64Array, as_pairs, as_uint64
+from quelmar_tools import building
+from quelmar_tools.integers import UInt64Array, as_pairs, as_uint64
 
 
 def read_pairs(path: str, cache_dir: str | None) -> UInt64Array:
@@ -73,19 +73,19 @@ def timed(step: Callable[[], object]) -> tuple[float, float]:
 
 def compare(label: str, call: Callable[[], object], name: str, bare: Callable[..., Any],
             source: Any, rounds: int) -> None:
-    """`call` with sources.`name` as it is and replaced by `bare`, alternating."""
-    recognise = getattr(sources, name)
+    """`call` with building.`name` as it is and replaced by `bare`, alternating."""
+    recognise = getattr(building, name)
     with_checks: list[tuple[float, float]] = []
     without: list[tuple[float, float]] = []
     for round_ in range(rounds):
         # Which goes first alternates: the first call of a pair pays for
         # memory the previous one gave back.
         for checked in (True, False) if round_ % 2 == 0 else (False, True):
-            setattr(sources, name, recognise if checked else bare)
+            setattr(building, name, recognise if checked else bare)
             try:
                 (with_checks if checked else without).append(timed(call))
             finally:
-                setattr(sources, name, recognise)
+                setattr(building, name, recognise)
     alone = best(lambda: recognise(source), rounds)
     bare_alone = best(lambda: bare(source), rounds)
     wall, base = min(t[0] for t in with_checks), min(t[0] for t in without)

@@ -11,7 +11,7 @@ ones, on the one worker pool that ``quelmar.set_nthreads`` sizes.
 edge arrays and tables, networkx and igraph graphs; mappings either way
 round, lists of communities, membership vectors, (node, cluster) arrays and
 tables, and the clusterings of igraph, networkit and cdlib. The module
-``quelmar_tools.inputs`` lists them with the rules they are read by.
+``quelmar_tools.in_memory`` lists them with the rules they are read by.
 
 The per-cluster table (``cluster_table``) has this fixed layout, which every
 producer of such tables follows:
@@ -41,7 +41,7 @@ if TYPE_CHECKING:
         compare,
         match_table,
     )
-    from quelmar_tools.sources import clustering_from, graph_from
+    from quelmar_tools.building import clustering_from, graph_from
     from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
     from quelmar_tools.table import (
         COUNT_COLUMNS,
@@ -61,7 +61,7 @@ if TYPE_CHECKING:
 _HOMES = {
     "agreement": ("ALL_MEASURES", "DEFAULT_MEASURES", "PARTITION_MEASURES", "compare",
                   "match_table"),
-    "sources": ("clustering_from", "graph_from"),
+    "building": ("clustering_from", "graph_from"),
     "summaries": ("PERCENTILES", "summarize", "summary_table", "to_dict"),
     "table": ("COUNT_COLUMNS", "CPM_COLUMN", "MEASURES", "VALUE_COLUMNS", "cluster_counts",
               "cluster_table", "cluster_values", "table_columns", "totals"),

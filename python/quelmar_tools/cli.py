@@ -26,8 +26,8 @@ from typing import Any, Iterator, Optional, Sequence, TextIO
 import quelmar
 from quelmar_tools import _native
 from quelmar_tools.agreement import compare as agreement, match_table
-from quelmar_tools.names import as_integer
-from quelmar_tools.sources import clustering_from, graph_from
+from quelmar_tools.building import clustering_from, graph_from
+from quelmar_tools.integers import as_integer
 from quelmar_tools.summaries import summarize, summary_table, to_dict
 from quelmar_tools.table import (
     MEASURES,

@@ -14,7 +14,7 @@ import pandas as pd
 
 import quelmar
 from quelmar_tools import _native
-from quelmar_tools.names import UInt64Array, as_uint64
+from quelmar_tools.integers import UInt64Array, as_uint64
 
 COUNT_COLUMNS = ("n", "m", "c", "mcd", "vol")
 VALUE_COLUMNS = ("size", "density", "modularity", "deviationtreeness")

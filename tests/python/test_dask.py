@@ -395,14 +395,14 @@ def test_the_rows_move_in_memory_where_dask_may_spill_them(files):
 
 def test_text_parsed_into_pieces_equals_parsing_then_routing(files):
     # parse_routed is parse_block then _stages.routed in one native pass
-    # (the native twin of _names.scramble included).
+    # (the native twin of _scramble.scramble included).
     rng = random.Random(3)
     edges = files.edges([(rng.getrandbits(64), rng.getrandbits(64)) for _ in range(300)])
     members = files.memberships([(rng.getrandbits(64), rng.randrange(9)) for _ in range(300)])
     for path, kind in ((edges, "edges"), (members, "clustering")):
-        block = qd._inputs.Block(path, 2, 100, os.path.getsize(path) - 50)
-        rows, failure = qd._inputs.parse_block(block, kind)
-        pieces, routed_failure = qd._inputs.parse_routed(block, kind, 5)
+        block = qd._parsing.Block(path, 2, 100, os.path.getsize(path) - 50)
+        rows, failure = qd._parsing.parse_block(block, kind)
+        pieces, routed_failure = qd._parsing.parse_routed(block, kind, 5)
         assert failure is None and routed_failure is None
         want = qd._stages.routed(rows, 0, 5)
         assert [[c.tolist() for c in p] for p in pieces] == [[c.tolist() for c in p] for p in want]
@@ -415,15 +415,16 @@ def test_blocks_of_any_size_hold_every_line_once(files):
     # a shorter input.
     text = "1 2\r\n30 40\n5 6\n700 8"
     path = files.text(text, "lines.txt")
-    whole, failure = qd._inputs.parse_block(qd._inputs.Block(path, 0, 0, len(text)), "clustering")
+    whole, failure = qd._parsing.parse_block(qd._parsing.Block(path, 0, 0, len(text)),
+                                             "clustering")
     assert failure is None and len(whole[0]) == 4
     for size in range(1, len(text) + 2):
-        parts = [qd._inputs.parse_block(b, "clustering")[0]
-                 for b in qd._inputs.blocks([path], size)]
+        parts = [qd._parsing.parse_block(b, "clustering")[0]
+                 for b in qd._parsing.blocks([path], size)]
         assert [np.concatenate(c).tolist() for c in zip(*parts)] == [c.tolist() for c in whole]
-    empty = qd._inputs.blocks([files.text("", "empty.txt")], 4)
-    assert [len(qd._inputs.parse_routed(b, "edges", 3)[0][0][0]) for b in empty] == [0]
-    cut = qd._inputs.blocks([path], 8)
+    empty = qd._parsing.blocks([files.text("", "empty.txt")], 4)
+    assert [len(qd._parsing.parse_routed(b, "edges", 3)[0][0][0]) for b in empty] == [0]
+    cut = qd._parsing.blocks([path], 8)
     os.truncate(path, 9)
     with pytest.raises(OSError, match="lines.txt shrank to 9 bytes"):
-        [qd._inputs.parse_block(b, "clustering") for b in cut]
+        [qd._parsing.parse_block(b, "clustering") for b in cut]

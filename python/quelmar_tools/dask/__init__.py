@@ -34,8 +34,8 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any, Literal, Sequence, overload
 
-from quelmar_tools.dask import _calls, _inputs, _plan, _results
-from quelmar_tools.dask._inputs import LineError, Source
+from quelmar_tools.dask import _calls, _parsing, _plan, _results
+from quelmar_tools.dask._parsing import LineError, Source
 from quelmar_tools.dask._plan import Options
 from quelmar_tools.dask._results import Statistics
 
@@ -61,8 +61,8 @@ def _joined(edges: Source, clustering: Source, ids: Sequence[int] | None, option
             client: Any) -> tuple[_pipeline.Graph, _pipeline.Clustering, list[str]]:
     from quelmar_tools.dask import _pipeline
 
-    edge_paths = _inputs.expand(edges)
-    member_paths = _inputs.expand(clustering)
+    edge_paths = _parsing.expand(edges)
+    member_paths = _parsing.expand(clustering)
     plan = _plan.plan(options, edge_paths, [member_paths], client)
     selected = _calls.constant(_pipeline.selection(ids))
     edge_input = _pipeline.read(edge_paths, "edges", plan, routed=True)
@@ -150,9 +150,9 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
     from quelmar_tools.dask import _pipeline
 
     client = _client(client)
-    edge_paths = _inputs.expand(edges)
-    member_paths = _inputs.expand(clustering)
-    other_paths = _inputs.expand(other)
+    edge_paths = _parsing.expand(edges)
+    member_paths = _parsing.expand(clustering)
+    other_paths = _parsing.expand(other)
     plan = _plan.plan(options, edge_paths, [member_paths, other_paths], client)
     selected = _calls.constant(_pipeline.selection(ids))
     edge_input = _pipeline.read(edge_paths, "edges", plan, routed=True)

@@ -26,8 +26,8 @@ import numpy.typing as npt
 import pandas as pd
 
 from quelmar_tools import _native, agreement
-from quelmar_tools.dask import _calls, _frames, _inputs, _pipeline, _plan
-from quelmar_tools.dask._names import unscramble
+from quelmar_tools.dask import _calls, _frames, _parsing, _pipeline, _plan
+from quelmar_tools.dask._scramble import unscramble
 
 U64 = npt.NDArray[np.uint64]
 NODE_META = pd.DataFrame({"node": np.array([], np.uint64)})
@@ -239,14 +239,15 @@ def cells(parts: Sequence[Part], a_kept: U64, b_kept: U64) -> Cells:
         cell_a=cell_a, cell_b=cell_b, cell_count=count)
 
 
-def planned(edges: _inputs.Source, clustering_a: _inputs.Source, clustering_b: _inputs.Source,
-            ids: Sequence[int] | None, other_ids: Sequence[int] | None, uncovered: str,
-            options: _plan.Options, client: Any) -> Any:
+def planned(edges: _parsing.Source, clustering_a: _parsing.Source,
+            clustering_b: _parsing.Source, ids: Sequence[int] | None,
+            other_ids: Sequence[int] | None, uncovered: str, options: _plan.Options,
+            client: Any) -> Any:
     """A Delayed of the Cells of the two clusterings of the graph `edges`."""
     if uncovered not in UNCOVERED:
         raise ValueError(f"uncovered: expected 'singletons' or 'drop', got '{uncovered}'")
-    edge_paths = _inputs.expand(edges)
-    a_paths, b_paths = _inputs.expand(clustering_a), _inputs.expand(clustering_b)
+    edge_paths = _parsing.expand(edges)
+    a_paths, b_paths = _parsing.expand(clustering_a), _parsing.expand(clustering_b)
     plan = _plan.plan(options, edge_paths, [a_paths, b_paths], client)
     partitions, method = plan.partitions, plan.shuffle_method
     edge_input = _pipeline.read(edge_paths, "edges", plan)

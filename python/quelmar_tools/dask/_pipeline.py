@@ -24,9 +24,9 @@ from typing import TYPE_CHECKING, Any, Sequence
 
 import numpy as np
 
-from quelmar_tools.dask import _calls, _inputs, _stages
+from quelmar_tools.dask import _calls, _parsing, _stages
 from quelmar_tools.dask._plan import PARQUET_ROW_BYTES, Plan
-from quelmar_tools.dask._names import scramble
+from quelmar_tools.dask._scramble import scramble
 
 if TYPE_CHECKING:  # frames only for Dask's shuffle: rows moved in memory never load pandas
     import dask.dataframe as dd
@@ -48,7 +48,7 @@ class Input:
 
     parts: list[Any]
     failures: list[Any]
-    kind: _inputs.Kind
+    kind: _parsing.Kind
     routed: bool = False  # each part is already one piece per partition, by its first column
 
     @property
@@ -67,24 +67,24 @@ class Input:
         return _calls.from_delayed([as_frame(p, self.meta) for p in self.parts], self.meta)
 
 
-def read(paths: list[str], kind: _inputs.Kind, plan: Plan, routed: bool = False) -> Input:
+def read(paths: list[str], kind: _parsing.Kind, plan: Plan, routed: bool = False) -> Input:
     """The parsing tasks; routed: text moved in memory is parsed straight
     into pieces for the first move (the reader then goes through _routed)."""
-    if _inputs.is_parquet(paths):
+    if _parsing.is_parquet(paths):
         rows = max(1, plan.block_bytes // PARQUET_ROW_BYTES)
-        pieces: list[Any] = _inputs.row_groups(paths, rows)
-        parse: Any = _inputs.read_row_groups
+        pieces: list[Any] = _parsing.row_groups(paths, rows)
+        parse: Any = _parsing.read_row_groups
         routed = False
     else:
-        pieces, parse = _inputs.blocks(paths, plan.block_bytes), _inputs.parse_block
+        pieces, parse = _parsing.blocks(paths, plan.block_bytes), _parsing.parse_block
         routed = routed and _in_memory(plan)
     if routed:
-        parsed = [_calls.delayed(_inputs.parse_routed, nout=2)(piece, kind, plan.partitions)
+        parsed = [_calls.delayed(_parsing.parse_routed, nout=2)(piece, kind, plan.partitions)
                   for piece in pieces]
     else:
         parsed = [_calls.delayed(parse, nout=2)(piece, kind) for piece in pieces]
     if not parsed:
-        return Input([_calls.constant(_inputs.no_rows(kind))], [], kind)
+        return Input([_calls.constant(_parsing.no_rows(kind))], [], kind)
     return Input([p[0] for p in parsed], [p[1] for p in parsed], kind, routed)
 
 
@@ -92,7 +92,7 @@ def checked(*inputs: Input) -> Any:
     """A task that raises the first bad line of the inputs, in the order
     given; the first step that sees each input takes it, so every task that
     fails for bad input fails with this one error."""
-    return _calls.delayed(_inputs.raise_first)(*(f for i in inputs for f in i.failures))
+    return _calls.delayed(_parsing.raise_first)(*(f for i in inputs for f in i.failures))
 
 
 def _by_partition(tasks: _calls.TaskGraph, label: str, senders: Sequence[Any],

@@ -45,7 +45,7 @@ import os
 from dataclasses import dataclass
 from typing import Any, Sequence
 
-from quelmar_tools.dask import _calls, _inputs
+from quelmar_tools.dask import _calls, _parsing
 
 BYTES_PER_LINE = 160
 SHUFFLED_BYTES_PER_LINE = 64
@@ -224,7 +224,7 @@ def _check_memory(offer: Workers, lines: int, wanted: Plan, chosen: Plan) -> Non
 def _lines(paths: list[str]) -> int:
     """The number of lines (rows) of the input, estimated for text from the
     first bytes of a few files."""
-    if _inputs.is_parquet(paths):
+    if _parsing.is_parquet(paths):
         import pyarrow.dataset as ds
 
         return sum(int(ds.dataset(p, format="parquet").count_rows()) for p in paths)

@@ -9,8 +9,8 @@ from typing import TYPE_CHECKING, Any, NamedTuple, Sequence
 import numpy as np
 import numpy.typing as npt
 
-from quelmar_tools.dask import _inputs
-from quelmar_tools.dask._names import unscramble
+from quelmar_tools.dask import _parsing
+from quelmar_tools.dask._scramble import unscramble
 from quelmar_tools.dask._stages import Piece
 from quelmar_tools import _native
 
@@ -137,12 +137,12 @@ def raise_unresolved(parts: Sequence[Piece], member_paths: list[str]) -> None:
     first = int(np.argmin(positions))
     cluster = int(unscramble(clusters[first:first + 1])[0])
     position = int(positions[first])
-    if _inputs.is_parquet(member_paths):
-        path, row, node = _inputs.parquet_node(member_paths, position)
+    if _parsing.is_parquet(member_paths):
+        path, row, node = _parsing.parquet_node(member_paths, position)
         message = _native.unresolved_message(str(node).encode(), cluster)
-        raise _inputs.LineError(f"{path}: row {row}: {message}")
-    path, line, text = _inputs.line_at(member_paths, position)
-    raise _inputs.LineError(f"{path}:{line}: {_native.unresolved_message(text, cluster)}")
+        raise _parsing.LineError(f"{path}: row {row}: {message}")
+    path, line, text = _parsing.line_at(member_paths, position)
+    raise _parsing.LineError(f"{path}:{line}: {_native.unresolved_message(text, cluster)}")
 
 
 def size_changes(mine: Counts, theirs: Counts) -> tuple[int, list[float]]:

@@ -4,7 +4,7 @@ degrees, node_side, cluster_side) and the routing of rows between tasks.
 Nothing here loads pandas (frames are _frames' business): a worker that
 runs only these steps stays about 100 MiB smaller.
 
-Names and ids are scrambled (see _names); every function here only compares
+Names and ids are scrambled (see _scramble); every function here only compares
 them, so the scrambling never shows. Rows move between tasks as pieces: a
 step that sends rows on returns one piece per partition (a tuple of column
 arrays, the rows bound there, see partition_joins.h), and the native step

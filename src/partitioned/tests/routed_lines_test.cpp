@@ -15,7 +15,7 @@ std::span<const unsigned char> bytes_of(const std::string& text) {
 }
 
 TEST(RoutedLinesTest, ScrambleIsTheSplitMixFinaliser) {
-    // Values from the package's Python scramble (quelmar_tools.dask._names).
+    // Values from the package's Python scramble (quelmar_tools.dask._scramble).
     EXPECT_EQ(scramble(0), 0u);
     EXPECT_EQ(scramble(1), 0x5692161d100b05e5u);
     EXPECT_EQ(scramble(UINT64_MAX), 0xb4d055fcf2cbbd7bu);

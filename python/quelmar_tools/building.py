@@ -16,13 +16,13 @@ from typing import Any, Optional
 import quelmar
 from quelmar_tools import _native
 from quelmar_tools._files import existing_file
-from quelmar_tools.inputs import edges_of, membership_rows, memberships_of
+from quelmar_tools.in_memory import edges_of, membership_rows, memberships_of
 
 #: What graph_from accepts: a file path, or an in-memory source that
-#: quelmar_tools.inputs.edges_of recognises.
+#: quelmar_tools.in_memory.edges_of recognises.
 GraphSource = Any
 #: What clustering_from accepts: a file path, or an in-memory source that
-#: quelmar_tools.inputs.memberships_of recognises.
+#: quelmar_tools.in_memory.memberships_of recognises.
 ClusteringSource = Any
 
 

@@ -46,7 +46,7 @@ from typing import Any, Callable, Optional
 import numpy as np
 import pandas as pd
 
-from quelmar_tools.names import UInt64Array, as_integer, as_pairs
+from quelmar_tools.integers import UInt64Array, as_integer, as_pairs
 
 #: Column names read as the two ends of an edge (compared in lower case).
 EDGE_COLUMNS = (("source", "src", "from", "u", "node1", "node_1", "start"),

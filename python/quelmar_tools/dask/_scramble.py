@@ -25,7 +25,7 @@ _M2_INVERSE = pow(_M2, -1, 1 << 64)
 
 def scramble(values: U64) -> U64:
     """The bijection (a 64-bit finalising mix: xor-shifts and odd multipliers);
-    the native parse of _inputs.parse_routed applies the same one
+    the native parse of _parsing.parse_routed applies the same one
     (partitioned::scramble in src/partitioned/routed_lines.h)."""
     z = values.astype(np.uint64, copy=True)
     with np.errstate(over="ignore"):

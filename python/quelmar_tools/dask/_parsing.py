@@ -20,7 +20,7 @@ from typing import Any, BinaryIO, Iterator, Literal, NoReturn, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 from quelmar_tools import _native
-from quelmar_tools.dask._names import scramble
+from quelmar_tools.dask._scramble import scramble
 
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
