@@ -68,10 +68,10 @@ def main() -> None:
             ours = time.perf_counter() - start
 
             start = time.perf_counter()
-            got = qd.compare(args.edges, a, b, client=client)
+            got = qd.compare(a, b, edges=args.edges, client=client)
             alone = time.perf_counter() - start
-            got_table = qd.match_table(args.edges, a, b, client=client).compute()
-            got_reverse = qd.match_table(args.edges, a, b, client=client,
+            got_table = qd.match_table(a, b, edges=args.edges, client=client).compute()
+            got_reverse = qd.match_table(a, b, edges=args.edges, client=client,
                                          reverse=True).compute()
             together = time.perf_counter() - start
 

@@ -1,7 +1,8 @@
 """quelmar_tools.dask.compare and match_table against the in-process
 compare and match_table on the same files: random small graphs with
 overlapping and partition clusterings, both uncovered policies, text and
-Parquet."""
+Parquet, with the graph's edges and without them (the graph then being the
+nodes either side names)."""
 
 import math
 import random
@@ -57,11 +58,14 @@ def assert_measures_equal(got, expected):
 
 
 def check(client, edge_source, a_source, b_source, files_for_module, **kwargs):
+    """The Dask results on the sources (`edge_source` None: without edges)
+    equal the in-process ones on the files."""
     measures, table, reverse = in_process(*files_for_module, **kwargs)
     table_kwargs = {k: v for k, v in kwargs.items() if k != "measures"}
-    got = qd.compare(edge_source, a_source, b_source, client=client, options=OPTIONS, **kwargs)
+    got = qd.compare(a_source, b_source, edges=edge_source, client=client, options=OPTIONS,
+                     **kwargs)
     assert_measures_equal(got, measures)
-    frames = dask.compute(*(qd.match_table(edge_source, a_source, b_source, client=client,
+    frames = dask.compute(*(qd.match_table(a_source, b_source, edges=edge_source, client=client,
                                            options=OPTIONS, reverse=r, **table_kwargs)
                             for r in (False, True)))
     for frame, expected in zip(frames, (table, reverse)):
@@ -87,6 +91,26 @@ def test_equal_in_process_on_text(client, files, seed):
     check(client, *paths, paths, **kwargs)
 
 
+@pytest.mark.parametrize("seed", range(4))
+def test_without_edges_the_graph_is_the_nodes_either_side_names(client, files, seed):
+    """Equal to the in-process results on a graph whose nodes are exactly
+    those the two files name: every one of them compared under
+    "singletons", those both sides cover under "drop"."""
+    rng = random.Random(100 + seed)
+    edges, memberships = random_case(rng)
+    other = perturbed(rng, memberships, sorted({x for e in edges for x in e}))
+    if seed % 2 == 0:
+        memberships, other = first_cluster(memberships), first_cluster(other)
+    named = sorted({n for n, _ in memberships + other})
+    union = list(zip(named, named[1:])) or [(named[0], named[0])]
+    paths = (files.memberships(memberships), files.memberships(other, "other.txt"))
+    kwargs = {"uncovered": ("singletons", "drop")[seed // 2],
+              "measures": ["nmi", "ari", "vi", "f1", "onmi"] if seed % 2 == 0 else None}
+    if seed == 1:
+        kwargs |= {"ids": [1, 3, 2**64 - 1], "other_ids": [7, 41]}
+    check(client, None, *paths, (files.edges(union, "union.txt"), *paths), **kwargs)
+
+
 def test_equal_in_process_on_parquet(client, files):
     rng = random.Random(11)
     edges, memberships = random_case(rng)
@@ -107,12 +131,18 @@ def test_refusals_match_in_process(client, files):
     with pytest.raises(ValueError) as expected:
         quelmar_tools.compare(quelmar.Clustering(graph, paths[1]),
                               quelmar.Clustering(graph, paths[2]), measures=["nmi"])
+    edge_file, clusterings = paths[0], paths[1:]
     with pytest.raises(ValueError) as got:
-        qd.compare(*paths, measures=["nmi"], client=client, options=OPTIONS)
+        qd.compare(*clusterings, edges=edge_file, measures=["nmi"], client=client,
+                   options=OPTIONS)
     assert str(got.value) == str(expected.value)
     # The default leaves the partition measures out for a cover.
-    assert list(qd.compare(*paths, client=client, options=OPTIONS)) == ["f1"]
+    assert list(qd.compare(*clusterings, client=client, options=OPTIONS)) == ["f1"]
     with pytest.raises(ValueError, match="omega needs the members"):
-        qd.compare(*paths, measures=["omega"], client=client, options=OPTIONS)
-    with pytest.raises(ValueError, match="uncovered"):
-        qd.compare(*paths, uncovered="ignore", client=client, options=OPTIONS)
+        qd.compare(*clusterings, measures=["omega"], client=client, options=OPTIONS)
+    with pytest.raises(ValueError) as got:
+        qd.compare(*clusterings, uncovered="ignore", client=client, options=OPTIONS)
+    with pytest.raises(ValueError) as expected:
+        quelmar_tools.compare(quelmar.Clustering(graph, paths[1]),
+                              quelmar.Clustering(graph, paths[2]), uncovered="ignore")
+    assert str(got.value) == str(expected.value)

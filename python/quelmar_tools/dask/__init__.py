@@ -168,20 +168,28 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
     return _finish(client, graph.tasks.delayed(result), compute, options)
 
 
-def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,
+def compare(clustering_a: Source, clustering_b: Source, *, edges: Source | None = None,
             ids: Sequence[int] | None = None, other_ids: Sequence[int] | None = None,
             measures: str | Sequence[str] | None = None, uncovered: str = "singletons",
             client: Client | None = None, options: Options = Options(),
             compute: bool = True) -> Any:
-    """``quelmar_tools.compare`` of the two clusterings of the graph `edges`,
-    read as ``Clustering(Graph(edges), ...)`` reads them: the contingency is
+    """``quelmar_tools.compare`` of two clusterings: the contingency is
     counted on the client's cluster (a join of the memberships on node),
     the measures from it in this process, equal to the in-process ones to
-    1e-12. Every measure but ``omega`` (it needs the members, not only the
+    1e-12.
+
+    With `edges`, the clusterings are read as ``Clustering(Graph(edges),
+    ...)`` reads them: memberships of nodes the graph lacks are skipped
+    (without the loader's check that a cluster names at most one of them;
+    ``statistics`` makes it), and "singletons" compares every node of the
+    graph. Without `edges`, the graph is taken to be the nodes that either
+    side names: "singletons" compares each of them, a node that one side
+    leaves uncovered being a cluster of its own there, and "drop" the nodes
+    both sides cover, as with `edges`.
+
+    Every measure but ``omega`` (it needs the members, not only the
     intersection sizes: ValueError) is offered; the defaults and the
-    `uncovered` policy are ``compare``'s. Memberships of nodes the graph
-    lacks are skipped without the loader's check that a cluster names at
-    most one of them (``statistics`` makes it). With ``compute=False``, a Future
+    `uncovered` policy are ``compare``'s. With ``compute=False``, a Future
     of the dict, the measures computed on a worker (a Delayed when there
     is no client), as ``statistics`` gives it."""
     from quelmar_tools.dask import _agreement
@@ -196,7 +204,7 @@ def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,
         names = [measures] if isinstance(measures, str) else list(measures)
         apt_only = False
     client = _client(client)
-    counted = _agreement.planned(edges, clustering_a, clustering_b, ids, other_ids, uncovered,
+    counted = _agreement.planned(clustering_a, clustering_b, edges, ids, other_ids, uncovered,
                                  options, client)
     if not compute:
         return _finish(client, _calls.delayed(_agreement.measures)(counted, names, apt_only),
@@ -205,17 +213,17 @@ def compare(edges: Source, clustering_a: Source, clustering_b: Source, *,
     return _agreement.measures(cells, names, apt_only)
 
 
-def match_table(edges: Source, clustering_a: Source, clustering_b: Source, *,
+def match_table(clustering_a: Source, clustering_b: Source, *, edges: Source | None = None,
                 ids: Sequence[int] | None = None, other_ids: Sequence[int] | None = None,
                 uncovered: str = "singletons", reverse: bool = False,
                 client: Client | None = None, options: Options = Options()) -> dd.DataFrame:
-    """``quelmar_tools.match_table`` of the two clusterings of the graph
-    `edges` as a Dask dataframe of one partition (index ``id``, ascending),
-    equal to it bit for bit. Nothing is computed until the caller computes
-    or writes it."""
+    """``quelmar_tools.match_table`` of two clusterings as a Dask dataframe
+    of one partition (index ``id``, ascending), equal to it bit for bit;
+    `edges` and `uncovered` as for ``compare``. Nothing is computed until
+    the caller computes or writes it."""
     from quelmar_tools.dask import _agreement
 
-    counted = _agreement.planned(edges, clustering_a, clustering_b, ids, other_ids, uncovered,
+    counted = _agreement.planned(clustering_a, clustering_b, edges, ids, other_ids, uncovered,
                                  options, _client(client))
     part = _calls.delayed(_agreement.table)(counted, reverse)
     return _calls.from_delayed([part], _agreement.TABLE_META)

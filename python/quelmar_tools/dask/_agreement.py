@@ -12,6 +12,8 @@ measures and match tables from the counted cells, natively.
 
 Edges only give the node set: each parsing block keeps its distinct ends
 before the shuffle, so the shuffle moves far fewer rows than the edges.
+Without edges, the node set is the nodes either side names, read from the
+memberships already shuffled by node.
 Cluster ids are ordered and named unscrambled; the singletons of the
 "singletons" policy are numbered in ascending order of node name.
 """
@@ -239,27 +241,34 @@ def cells(parts: Sequence[Part], a_kept: U64, b_kept: U64) -> Cells:
         cell_a=cell_a, cell_b=cell_b, cell_count=count)
 
 
-def planned(edges: _parsing.Source, clustering_a: _parsing.Source,
-            clustering_b: _parsing.Source, ids: Sequence[int] | None,
+def planned(clustering_a: _parsing.Source, clustering_b: _parsing.Source,
+            edges: _parsing.Source | None, ids: Sequence[int] | None,
             other_ids: Sequence[int] | None, uncovered: str, options: _plan.Options,
             client: Any) -> Any:
-    """A Delayed of the Cells of the two clusterings of the graph `edges`."""
+    """A Delayed of the Cells of the two clusterings: of the graph `edges`,
+    or without it of the graph whose nodes are those either side names."""
     if uncovered not in UNCOVERED:
         raise ValueError(f"uncovered: expected 'singletons' or 'drop', got '{uncovered}'")
-    edge_paths = _parsing.expand(edges)
+    edge_paths = [] if edges is None else _parsing.expand(edges)
     a_paths, b_paths = _parsing.expand(clustering_a), _parsing.expand(clustering_b)
     plan = _plan.plan(options, edge_paths, [a_paths, b_paths], client)
     partitions, method = plan.partitions, plan.shuffle_method
-    edge_input = _pipeline.read(edge_paths, "edges", plan)
     a_input = _pipeline.read(a_paths, "clustering", plan)
     b_input = _pipeline.read(b_paths, "clustering", plan)
-    inputs_ok = _pipeline.checked(edge_input, a_input, b_input)
-    ends = _calls.from_delayed([_calls.delayed(_ends)(p) for p in _calls.parts(edge_input.frame)],
-                               NODE_META)
-    nodes = [_calls.delayed(_distinct_nodes)(p)
-             for p in _calls.hash_shuffled(ends, "node", partitions, method)]
     a_parts = _calls.hash_shuffled(a_input.frame, "node", partitions, method)
     b_parts = _calls.hash_shuffled(b_input.frame, "node", partitions, method)
+    if edges is None:
+        inputs_ok = _pipeline.checked(a_input, b_input)
+        # Both sides are shuffled by node alike: partition i of each names
+        # the nodes of partition i.
+        nodes = [_calls.delayed(_named_nodes)(a, b) for a, b in zip(a_parts, b_parts, strict=True)]
+    else:
+        edge_input = _pipeline.read(edge_paths, "edges", plan)
+        inputs_ok = _pipeline.checked(edge_input, a_input, b_input)
+        ends = _calls.from_delayed([_calls.delayed(_ends)(p)
+                                    for p in _calls.parts(edge_input.frame)], NODE_META)
+        nodes = [_calls.delayed(_distinct_nodes)(p)
+                 for p in _calls.hash_shuffled(ends, "node", partitions, method)]
     a_known = [_calls.delayed(_known)(m, n, inputs_ok) for m, n in zip(a_parts, nodes, strict=True)]
     b_known = [_calls.delayed(_known)(m, n, inputs_ok) for m, n in zip(b_parts, nodes, strict=True)]
     a_kept = _calls.delayed(_compared)([_calls.delayed(_sizes)(k) for k in a_known],
@@ -269,6 +278,12 @@ def planned(edges: _parsing.Source, clustering_a: _parsing.Source,
     parts = [_calls.delayed(_part)(n, a, b, a_kept, b_kept, uncovered)
              for n, a, b in zip(nodes, a_known, b_known, strict=True)]
     return _calls.delayed(cells)(parts, a_kept, b_kept)
+
+
+def _named_nodes(a: pd.DataFrame, b: pd.DataFrame) -> pd.DataFrame:
+    """The nodes the memberships of either side name, each once."""
+    both = np.concatenate([a["node"].to_numpy(np.uint64), b["node"].to_numpy(np.uint64)])
+    return _frames.frame({"node": _distinct(both)})
 
 
 def _distinct_nodes(ends: pd.DataFrame) -> pd.DataFrame:

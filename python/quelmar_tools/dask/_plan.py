@@ -136,7 +136,9 @@ def plan(options: Options, edges: list[str], clusterings: Sequence[list[str]],
     """The plan; MemoryError when a worker's limit cannot hold it."""
     offer = workers(client, options.worker_timeout)
     lines = _lines(edges) + sum(_lines(c) for c in clusterings)
-    text_bytes = sum(_size(p) for p in edges)
+    # The edges are most of the text; without them (an agreement of two
+    # clusterings alone), the memberships are.
+    text_bytes = sum(_size(p) for p in (edges or [p for c in clusterings for p in c]))
     chosen = _fitting(offer, lines, text_bytes)
     wanted = Plan(options.block_bytes or chosen.block_bytes,
                   options.partitions or chosen.partitions,
