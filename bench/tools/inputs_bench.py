@@ -26,13 +26,13 @@ import pandas as pd
 import quelmar
 import quelmar_tools
 from quelmar_tools import building
-from quelmar_tools.integers import UInt64Array, as_pairs, as_uint64
+from quelmar_tools.integers import U64, as_pairs, to_uint64
 
 
-def read_pairs(path: str, cache_dir: str | None) -> UInt64Array:
+def read_pairs(path: str, cache_dir: str | None) -> U64:
     cache = os.path.join(cache_dir, os.path.basename(path) + ".npy") if cache_dir else None
     if cache and os.path.exists(cache):
-        array: UInt64Array = np.load(cache)
+        array: U64 = np.load(cache)
         return array
     frame = pd.read_csv(path, sep=r"\s+", header=None, usecols=[0, 1], dtype=np.uint64,
                         engine="c")
@@ -42,14 +42,14 @@ def read_pairs(path: str, cache_dir: str | None) -> UInt64Array:
     return array
 
 
-def bare_edges(source: Any) -> tuple[UInt64Array, None]:
+def bare_edges(source: Any) -> tuple[U64, None]:
     if isinstance(source, pd.DataFrame):
-        columns = [as_uint64(source.iloc[:, i].to_numpy(), "node name") for i in (0, 1)]
+        columns = [to_uint64(source.iloc[:, i].to_numpy(), "node name") for i in (0, 1)]
         return np.ascontiguousarray(np.stack(columns, axis=1)), None
     return as_pairs(source, "node name"), None
 
 
-def bare_memberships(source: Any) -> tuple[UInt64Array, UInt64Array]:
+def bare_memberships(source: Any) -> tuple[U64, U64]:
     if isinstance(source, pd.DataFrame):
         pairs = bare_edges(source)[0]
     else:

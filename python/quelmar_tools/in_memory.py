@@ -27,8 +27,9 @@ Clusterings (``memberships_of``):
   networkit Partition (its unassigned elements left out) or Cover, and a
   cdlib NodeClustering (its ``communities``).
 
-Names and ids are integers in [0, 2**64); float arrays pass when every
-value is a whole number no larger than 2**53 (beyond that a float no longer
+Names and ids are integers in [0, 2**64), read by the one converter of
+``quelmar_tools.integers``; floats pass when every value is a whole number
+no larger than 2**53 (beyond that a float no longer
 tells neighbouring integers apart). Anything else is a TypeError (not an
 integer, not a source) or ValueError (out of range, ambiguous columns, the
 other kind of table) that names the first offending value and where it is.
@@ -37,16 +38,16 @@ other kind of table) that names the first offending value and where it is.
 from __future__ import annotations
 
 import itertools
-import operator
 import sys
 import warnings
 from collections.abc import Iterable, Mapping, Sequence
-from typing import Any, Callable, Optional
+from typing import Any, Optional
 
 import numpy as np
 import pandas as pd
 
-from quelmar_tools.integers import UInt64Array, as_integer, as_pairs
+from quelmar_tools.integers import (U64, Locate, as_integer, as_pairs, is_collection, shown,
+                                    to_uint64)
 
 #: Column names read as the two ends of an edge (compared in lower case).
 EDGE_COLUMNS = (("source", "src", "from", "u", "node1", "node_1", "start"),
@@ -58,16 +59,11 @@ CLUSTER_COLUMNS = ("cluster", "cluster_id", "community", "community_id", "module
                    "group", "membership", "block", "modularity_class")
 
 _RELABEL_HINT = "networkx.convert_node_labels_to_integers"
-# A float holds every integer up to here; above it, neighbours merge.
-_FLOAT_EXACT = float(2**53)
 # What networkit stores for an element that belongs to no subset.
 _UNASSIGNED = 2**64 - 1
 
-# Where the flat index i of a converted array sits, for messages.
-Locate = Callable[[int], str]
 
-
-def edges_of(source: Any) -> tuple[UInt64Array, Optional[UInt64Array]]:
+def edges_of(source: Any) -> tuple[U64, Optional[U64]]:
     """The (k, 2) name pairs in edge-list order and, for graph objects, all
     node names in the object's order (those without edges come last)."""
     networkx = sys.modules.get("networkx")
@@ -86,7 +82,7 @@ def edges_of(source: Any) -> tuple[UInt64Array, Optional[UInt64Array]]:
     return pairs, nodes
 
 
-def memberships_of(source: Any) -> tuple[UInt64Array, UInt64Array]:
+def memberships_of(source: Any) -> tuple[U64, U64]:
     """Parallel arrays of node names and cluster ids, one entry per line of
     the equivalent clustering file."""
     igraph = sys.modules.get("igraph")
@@ -118,7 +114,7 @@ def memberships_of(source: Any) -> tuple[UInt64Array, UInt64Array]:
 
 # Graphs.
 
-def _edge_table(source: Any) -> UInt64Array:
+def _edge_table(source: Any) -> U64:
     if isinstance(source, pd.DataFrame):
         first, second = _columns(source, EDGE_COLUMNS, "an edge", (NODE_COLUMNS, CLUSTER_COLUMNS),
                                  "memberships: pass it to clustering_from")
@@ -132,7 +128,7 @@ def _edge_table(source: Any) -> UInt64Array:
     return as_pairs(to_uint64(source, "node name", _row_of(source)), "node name")
 
 
-def _networkx_edges(graph: Any) -> tuple[UInt64Array, UInt64Array, list[str]]:
+def _networkx_edges(graph: Any) -> tuple[U64, U64, list[str]]:
     names = []
     for node in graph.nodes:
         try:
@@ -152,7 +148,7 @@ def _networkx_edges(graph: Any) -> tuple[UInt64Array, UInt64Array, list[str]]:
     return flat.reshape(-1, 2), np.array(names, dtype=np.uint64), ignored
 
 
-def _igraph_edges(graph: Any) -> tuple[UInt64Array, UInt64Array, list[str]]:
+def _igraph_edges(graph: Any) -> tuple[U64, U64, list[str]]:
     pairs = np.array(graph.get_edgelist(), dtype=np.uint64).reshape(-1, 2)
     ignored = ["edge directions"] if graph.is_directed() else []
     if graph.has_multiple():
@@ -168,14 +164,14 @@ def _array_like(source: Any) -> bool:
 
 # Clusterings.
 
-def _membership_table(frame: pd.DataFrame) -> tuple[UInt64Array, UInt64Array]:
+def _membership_table(frame: pd.DataFrame) -> tuple[U64, U64]:
     node, cluster = _columns(frame, (NODE_COLUMNS, CLUSTER_COLUMNS), "a membership", EDGE_COLUMNS,
                              "edges: pass it to graph_from")
     return (_frame_column(frame, node, "node name"),
             _frame_column(frame, cluster, "cluster id"))
 
 
-def membership_rows(source: Any) -> Optional[UInt64Array]:
+def membership_rows(source: Any) -> Optional[U64]:
     """A (node, cluster) array as the (k, 2) uint64 array the native side
     reads in place, sparing the copy into two columns; None for every other
     source (memberships_of reads those)."""
@@ -184,12 +180,12 @@ def membership_rows(source: Any) -> Optional[UInt64Array]:
     return _membership_pairs(source)
 
 
-def _membership_pairs(array: np.ndarray) -> UInt64Array:
+def _membership_pairs(array: np.ndarray) -> U64:
     return as_pairs(to_uint64(array, "node name or cluster id", _row_of(array)),
                     "node name or cluster id")
 
 
-def _membership_array(array: np.ndarray) -> tuple[UInt64Array, UInt64Array]:
+def _membership_array(array: np.ndarray) -> tuple[U64, U64]:
     if array.ndim == 1:
         if array.dtype.kind == "O":
             return _items(array.tolist())
@@ -199,18 +195,18 @@ def _membership_array(array: np.ndarray) -> tuple[UInt64Array, UInt64Array]:
     return np.ascontiguousarray(pairs[:, 0]), np.ascontiguousarray(pairs[:, 1])
 
 
-def _mapping(source: Mapping[Any, Any]) -> tuple[UInt64Array, UInt64Array]:
+def _mapping(source: Mapping[Any, Any]) -> tuple[U64, U64]:
     keys = list(source.keys())
     values = list(source.values())
-    if not values or _is_collection(values[0]):
+    if not values or is_collection(values[0]):
         return _groups(zip(keys, values))
     return _labels(keys, values, "mapping")
 
 
-def _labels(nodes: Any, labels: Any, what: str) -> tuple[UInt64Array, UInt64Array]:
+def _labels(nodes: Any, labels: Any, what: str) -> tuple[U64, U64]:
     """Node name -> single cluster id, in the source's order."""
     def at_node(i: int) -> str:
-        return f"node {_shown(nodes[i])}"
+        return f"node {shown(nodes[i])}"
 
     def at_key(i: int) -> str:
         return f"{what} entry {i}"
@@ -220,12 +216,12 @@ def _labels(nodes: Any, labels: Any, what: str) -> tuple[UInt64Array, UInt64Arra
     return np.ascontiguousarray(names), np.ascontiguousarray(clusters)
 
 
-def _items(source: Iterable[Any]) -> tuple[UInt64Array, UInt64Array]:
+def _items(source: Iterable[Any]) -> tuple[U64, U64]:
     """A list of node collections, or of single labels (a membership
     vector); the first item tells which."""
     ordered = isinstance(source, (Sequence, np.ndarray))
     items = source if isinstance(source, list) else list(source)
-    if not items or _is_collection(items[0]):
+    if not items or is_collection(items[0]):
         return _groups(enumerate(items))
     if not ordered:
         raise TypeError(f"cannot make a clustering from a {type(source).__name__} of "
@@ -235,19 +231,19 @@ def _items(source: Iterable[Any]) -> tuple[UInt64Array, UInt64Array]:
     return np.arange(len(clusters), dtype=np.uint64), clusters
 
 
-def _partition(partition: Any) -> tuple[UInt64Array, UInt64Array]:
+def _partition(partition: Any) -> tuple[U64, U64]:
     vector = np.asarray(partition.getVector(), dtype=np.uint64)
     assigned = np.flatnonzero(vector != _UNASSIGNED).astype(np.uint64)
     return assigned, np.ascontiguousarray(vector[assigned])
 
 
-def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[UInt64Array, UInt64Array]:
+def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[U64, U64]:
     ids: list[int] = []
     ends: list[int] = []
     members: list[Any] = []
     for cluster, nodes in groups:
         ids.append(as_integer(cluster, "cluster id"))
-        if not _is_collection(nodes):
+        if not is_collection(nodes):
             raise TypeError(f"cluster {cluster}: expected a collection of node names, "
                             f"got {nodes!r} (a mixture of collections and single labels?)")
         members.extend(nodes)
@@ -260,11 +256,6 @@ def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[UInt64Array, UInt64Array
     sizes = [end - start for start, end in zip([0, *ends], ends)]
     return names, np.repeat(np.array(ids, dtype=np.uint64), sizes)
 
-
-def _is_collection(value: Any) -> bool:
-    if isinstance(value, np.ndarray):
-        return value.ndim > 0
-    return isinstance(value, Iterable) and not isinstance(value, (str, bytes))
 
 
 # Tables.
@@ -301,7 +292,7 @@ def _column_name(name: Any) -> Optional[str]:
     return name.strip().lower() if isinstance(name, str) else None
 
 
-def _frame_column(frame: pd.DataFrame, position: int, what: str) -> UInt64Array:
+def _frame_column(frame: pd.DataFrame, position: int, what: str) -> U64:
     column = frame.iloc[:, position].to_numpy()
     label = frame.columns[position]
 
@@ -328,99 +319,3 @@ def _row_of(source: Any) -> Locate:
         return f"row {i // max(width, 1)}"
 
     return at_row
-
-
-def to_uint64(values: Any, what: str, locate: Locate, *, flat: bool = False,
-              collections_hint: bool = False) -> UInt64Array:
-    """An array-like of names or ids as a uint64 array of the same shape
-    (with `flat`, one value per item: a 1-D array), or TypeError/ValueError
-    naming the first offending value and where it is. Unsigned and
-    non-negative signed arrays cost one pass at most."""
-    try:
-        array = values if isinstance(values, np.ndarray) else np.asarray(values)
-    except ValueError:  # nested lists of different lengths
-        array = _objects(values, flat)
-    if flat and array.ndim != 1:
-        # numpy would read equal-length collections as one more dimension.
-        array = _objects(values, flat)
-    kind = array.dtype.kind
-    if isinstance(values, np.ndarray) and kind not in "uifO":
-        # Timestamps and the like convert to integers, but they are no names.
-        raise TypeError(f"{what}s must be integers, got an array of {array.dtype}")
-    if kind == "u":
-        return array.astype(np.uint64, copy=False)
-    if kind == "i":
-        if array.size and array.min() < 0:
-            bad = int(np.argmax(array.ravel() < 0))
-            raise ValueError(f"{locate(bad)}: {what} {_shown(array.flat[bad])} is outside "
-                             "[0, 2**64)")
-        return array.astype(np.uint64)
-    if array.size == 0:
-        return np.empty(array.shape, dtype=np.uint64)
-    if kind == "f" and isinstance(values, np.ndarray):
-        return _whole_floats(array, what, locate)
-    # Anything else, value by value with Python's exact integers (numpy turns
-    # a list mixing names above 2**63 with others into floats).
-    if kind != "O":
-        array = _objects(values, flat)
-    entries = array.ravel()
-    out = np.empty(entries.shape, dtype=np.uint64)
-    for i, value in enumerate(entries):
-        try:
-            out[i] = _integer(value, what)
-        except (TypeError, ValueError) as error:
-            hint = ("; single labels and collections mixed?"
-                    if collections_hint and _is_collection(value) else "")
-            raise type(error)(f"{locate(i)}: {error}{hint}") from None
-    return out.reshape(array.shape)
-
-
-def _objects(values: Any, flat: bool) -> np.ndarray:
-    """The values as they are, in an object array of their nesting where it
-    is regular, else (and with `flat`) one entry per item."""
-    if not flat:
-        try:
-            return np.asarray(values, dtype=object)
-        except ValueError:
-            pass
-    items = list(values)
-    array = np.empty(len(items), dtype=object)
-    for i, item in enumerate(items):
-        array[i] = item
-    return array
-
-
-def _whole_floats(array: np.ndarray, what: str, locate: Locate) -> UInt64Array:
-    whole = np.isfinite(array) & (np.floor(array) == array)
-    fits = (array >= 0) & (array <= _FLOAT_EXACT)
-    good = whole & fits
-    if not good.all():
-        bad = int(np.argmax(~good.ravel()))
-        value = float(array.flat[bad])
-        if not whole.flat[bad]:
-            raise TypeError(f"{locate(bad)}: {what} {value!r} is not an integer")
-        if value < 0:
-            raise ValueError(f"{locate(bad)}: {what} {value!r} is outside [0, 2**64)")
-        raise ValueError(f"{locate(bad)}: {what} {value!r} is above 2**53, where floats skip "
-                         "integers; pass integers")
-    return array.astype(np.uint64)
-
-
-def _integer(value: Any, what: str) -> int:
-    if isinstance(value, (float, np.floating)):
-        number = float(value)
-        if not (np.isfinite(number) and number.is_integer()):
-            raise TypeError(f"{what} {number!r} is not an integer")
-        if not 0 <= number <= _FLOAT_EXACT:
-            raise ValueError(f"{what} {number!r} is outside [0, 2**53] (floats skip integers "
-                             "beyond)")
-        return int(number)
-    try:
-        operator.index(value)
-    except TypeError:
-        raise TypeError(f"{what} {_shown(value)} is not an integer") from None
-    return as_integer(value, what)
-
-
-def _shown(value: Any) -> str:
-    return repr(value.item() if isinstance(value, np.generic) else value)

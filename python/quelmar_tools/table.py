@@ -14,7 +14,7 @@ import pandas as pd
 
 import quelmar
 from quelmar_tools import _native
-from quelmar_tools.integers import UInt64Array, as_uint64
+from quelmar_tools.integers import U64, to_uint64
 
 COUNT_COLUMNS = ("n", "m", "c", "mcd", "vol")
 VALUE_COLUMNS = ("size", "density", "modularity", "deviationtreeness")
@@ -42,7 +42,7 @@ def cluster_values(n: Any, m: Any, c: Any, mcd: Any, vol: Any, *, total_edges: i
     ``modularity``, ``deviationtreeness``, and ``cpm`` when a resolution is
     given) for clusters with these counts, in a graph of `total_edges`
     edges. Each count is a 1-d array-like of equal length."""
-    columns = [np.ascontiguousarray(as_uint64(values, "count"))
+    columns = [np.ascontiguousarray(to_uint64(values, "count"))
                for values in (n, m, c, mcd, vol)]
     if any(column.ndim != 1 or len(column) != len(columns[0]) for column in columns):
         raise ValueError("the counts must be 1-d arrays of one length")
@@ -120,7 +120,7 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
 
 
 def cluster_counts(clustering: quelmar.Clustering,
-                   ids: Optional[Ids] = None) -> tuple[UInt64Array, list[UInt64Array]]:
+                   ids: Optional[Ids] = None) -> tuple[U64, list[U64]]:
     """The ascending ids of the clusters (all, or those named by `ids`) and
     their five counts as uint64 arrays, in COUNT_COLUMNS order."""
     if not isinstance(clustering, quelmar.Clustering):
@@ -131,9 +131,9 @@ def cluster_counts(clustering: quelmar.Clustering,
     return keys, counts
 
 
-def _wanted_ids(ids: Ids) -> UInt64Array:
+def _wanted_ids(ids: Ids) -> U64:
     values = ids if isinstance(ids, np.ndarray) else list(ids)
-    return np.ascontiguousarray(np.unique(as_uint64(values, "cluster id").ravel()))
+    return np.ascontiguousarray(np.unique(to_uint64(values, "cluster id").ravel()))
 
 
 def _total_edges(clustering: quelmar.Clustering) -> int:

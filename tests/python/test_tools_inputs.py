@@ -3,6 +3,7 @@ each kind gives what its equivalent file gives, and each misreading is
 refused with a TypeError or ValueError that says where."""
 
 import math
+import re
 import warnings
 from types import SimpleNamespace
 
@@ -283,3 +284,40 @@ def test_anything_else_is_a_clear_error(graph, source):
         quelmar_tools.clustering_from(graph, source)
     except (TypeError, ValueError):
         pass
+
+
+# One rule for names, ids and counts, whichever way they come in.
+
+def ways_in(graph):
+    """Each way a 1-D run of integers enters the companion, as a function
+    of the values whose result tells what was read."""
+    clustering = quelmar_tools.clustering_from(graph, CLUSTERS)
+
+    def edges(values):
+        made = quelmar_tools.graph_from(np.column_stack([values, np.zeros(len(values))]))
+        return quelmar_tools.totals(quelmar_tools.clustering_from(made, []))["total_nodes"]
+
+    def counts(values):
+        return {k: v.tolist() for k, v in quelmar_tools.cluster_values(
+            values, values, values, values, values, total_edges=12).items()}
+
+    return {
+        "node name": edges,
+        "cluster id": lambda values: result(quelmar_tools.clustering_from(graph, values)),
+        "selected id": lambda values: quelmar_tools.cluster_table(clustering, ids=values).index
+        .tolist(),
+        "count": counts,
+    }
+
+
+@pytest.mark.parametrize("way", ["node name", "cluster id", "selected id", "count"])
+@pytest.mark.parametrize("form", [np.array, list], ids=["array", "list"])
+def test_whole_floats_read_as_integers_and_other_floats_are_refused_by_value(graph, way,
+                                                                            form):
+    read = ways_in(graph)[way]
+    whole = [2, 0, 1, 2, 1]
+    assert repr(read(form([float(v) for v in whole]))) == repr(read(np.array(whole)))  # NaNs too
+    for bad, error in [(1.5, TypeError), (math.nan, TypeError), (math.inf, TypeError),
+                       (-1.0, ValueError), (2.0**60, ValueError)]:
+        with pytest.raises(error, match=re.escape(repr(bad))):
+            read(form([2.0, bad, 1.0, 2.0, 1.0]))

@@ -28,10 +28,10 @@ import numpy.typing as npt
 import pandas as pd
 
 from quelmar_tools import _native, agreement
+from quelmar_tools.integers import U64
 from quelmar_tools.dask import _calls, _frames, _parsing, _pipeline, _plan
 from quelmar_tools.dask._scramble import unscramble
 
-U64 = npt.NDArray[np.uint64]
 NODE_META = pd.DataFrame({"node": np.array([], np.uint64)})
 UNCOVERED = ("singletons", "drop")
 TABLE_META = pd.DataFrame(

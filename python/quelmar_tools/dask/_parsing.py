@@ -20,11 +20,11 @@ from typing import Any, BinaryIO, Iterator, Literal, NoReturn, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 from quelmar_tools import _native
+from quelmar_tools.integers import U64
 from quelmar_tools.dask._scramble import scramble
 
 Kind = Literal["edges", "clustering"]
 Source = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
-U64 = npt.NDArray[np.uint64]
 Buffer = Union[bytes, bytearray]
 # Parsed rows, one array per column: edges (lo, hi), memberships (node,
 # cluster, pos).

@@ -7,17 +7,16 @@ from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, NamedTuple, Sequence
 
 import numpy as np
-import numpy.typing as npt
 
 from quelmar_tools.dask import _parsing
 from quelmar_tools.dask._scramble import unscramble
 from quelmar_tools.dask._stages import Piece
 from quelmar_tools import _native
+from quelmar_tools.integers import U64
 
 if TYPE_CHECKING:  # the table only: the statistics are finished without pandas
     import pandas as pd
 
-U64 = npt.NDArray[np.uint64]
 COUNTS = ("n", "m", "c", "mcd", "vol")
 
 

@@ -13,9 +13,9 @@ is shown (cluster ids in tables and messages).
 from __future__ import annotations
 
 import numpy as np
-import numpy.typing as npt
 
-U64 = npt.NDArray[np.uint64]
+from quelmar_tools.integers import U64
+
 
 _M1 = 0xBF58476D1CE4E5B9
 _M2 = 0x94D049BB133111EB

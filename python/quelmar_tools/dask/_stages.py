@@ -28,8 +28,8 @@ import numpy as np
 import numpy.typing as npt
 
 from quelmar_tools import _native
+from quelmar_tools.integers import U64
 
-U64 = npt.NDArray[np.uint64]
 # The columns of rows bound for one partition.
 Piece = tuple[npt.NDArray[Any], ...]
 # The columns of cluster_side's counts.
