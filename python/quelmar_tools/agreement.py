@@ -31,6 +31,11 @@ import quelmar
 from quelmar_tools import _native
 from quelmar_tools.table import Ids, _wanted_ids
 
+__all__ = [
+    "ALL_MEASURES", "COVER_MEASURES", "DEFAULT_MEASURES", "MATCH_COLUMNS", "NMI_VARIANTS",
+    "PARTITION_MEASURES", "compare", "match_table"
+]
+
 #: Need a partition on both sides (no node in two compared clusters).
 PARTITION_MEASURES = ("nmi", "ari", "vi")
 #: Accept overlapping clusters.

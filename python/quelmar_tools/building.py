@@ -18,6 +18,8 @@ from quelmar_tools import _native
 from quelmar_tools._files import existing_file
 from quelmar_tools.in_memory import edges_of, membership_rows, memberships_of
 
+__all__ = ["ClusteringSource", "GraphSource", "clustering_from", "graph_from"]
+
 #: What graph_from accepts: a file path, or an in-memory source that
 #: quelmar_tools.in_memory.edges_of recognises.
 GraphSource = Any

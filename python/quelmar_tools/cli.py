@@ -37,6 +37,8 @@ from quelmar_tools.table import (
     measure_columns,
 )
 
+__all__ = ["PROGRAM", "main"]
+
 PROGRAM = "quelmar-stats"
 # The report's columns: label and summary entry (entry i is at i * 5 %).
 REPORT_COLUMNS = [("min", 0), ("p5", 1), ("p25", 5), ("median", 10), ("p75", 15), ("p95", 19),

@@ -49,6 +49,11 @@ import pandas as pd
 from quelmar_tools.integers import (U64, Locate, as_integer, as_pairs, is_collection, shown,
                                     to_uint64)
 
+__all__ = [
+    "CLUSTER_COLUMNS", "EDGE_COLUMNS", "NODE_COLUMNS", "edges_of", "membership_rows",
+    "memberships_of"
+]
+
 #: Column names read as the two ends of an edge (compared in lower case).
 EDGE_COLUMNS = (("source", "src", "from", "u", "node1", "node_1", "start"),
                 ("target", "dst", "dest", "to", "v", "node2", "node_2", "end"))

@@ -11,6 +11,8 @@ import quelmar
 from quelmar_tools import _native
 from quelmar_tools.table import STATS_COUNTS
 
+__all__ = ["PERCENTILES", "summarize", "summary_table", "to_dict"]
+
 #: The labels of the 21 percentiles: entry i is the percentile at i * 5 %.
 PERCENTILES = list(range(0, 101, 5))
 

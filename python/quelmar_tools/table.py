@@ -16,6 +16,12 @@ import quelmar
 from quelmar_tools import _native
 from quelmar_tools.integers import U64, to_uint64
 
+__all__ = [
+    "COUNT_COLUMNS", "CPM_COLUMN", "Ids", "MEASURES", "Measures", "STATS_COUNTS", "VALUE_COLUMNS",
+    "cluster_counts", "cluster_table", "cluster_values", "measure_columns", "measure_list",
+    "table_columns", "totals"
+]
+
 COUNT_COLUMNS = ("n", "m", "c", "mcd", "vol")
 VALUE_COLUMNS = ("size", "density", "modularity", "deviationtreeness")
 CPM_COLUMN = "cpm"

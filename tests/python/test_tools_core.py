@@ -177,3 +177,22 @@ def test_a_companion_from_another_build_is_refused(tmp_path):
     assert result.returncode == 0, result.stderr
     assert "built from other sources than the loaded quelmar" in result.stdout
     assert sys.modules["quelmar"] is quelmar
+
+
+def test_every_public_module_declares_its_names():
+    """Each public module lists its names in __all__, and every name of the
+    package is the object of a module that lists it."""
+    import importlib
+    import pkgutil
+
+    public = [info.name for info in pkgutil.walk_packages(quelmar_tools.__path__, "quelmar_tools.")
+              if not any(part.startswith("_") for part in info.name.split("."))]
+    assert "quelmar_tools.in_memory" in public and "quelmar_tools.dask" in public
+    listed = {}
+    for name in public:
+        module = importlib.import_module(name)
+        assert module.__all__ and all(hasattr(module, n) for n in module.__all__), name
+        for n in module.__all__:
+            listed.setdefault(n, []).append(getattr(module, n))
+    for name in quelmar_tools.__all__:
+        assert any(getattr(quelmar_tools, name) is value for value in listed[name]), name
