@@ -126,10 +126,10 @@ def measure_names(parser: argparse.ArgumentParser, text: Optional[str]) -> list[
     if text == "all":
         return list(MEASURES)
     names = [name.strip() for name in text.split(",") if name.strip()]
-    unknown = [name for name in names if name not in MEASURES]
-    if unknown:
-        parser.error(f"--measures: unknown measure {unknown[0]!r}; known measures: "
-                     + ", ".join(MEASURES))
+    try:
+        _native.check_measures(names)
+    except ValueError as error:  # the native message, naming the first unknown one
+        parser.error(f"--measures: {error}")
     return list(dict.fromkeys(names))
 
 

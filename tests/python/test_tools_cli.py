@@ -58,6 +58,8 @@ def test_cluster_table_file(tmp_path):
     ((GRAPH,), 2, "usage: quelmar-stats"),
     ((GRAPH, CLUSTERING, "--clusters", "out.txt"), 2, ".csv or .parquet"),
     ((GRAPH, CLUSTERING, "--format", "xml"), 2, "invalid choice"),
+    ((GRAPH, CLUSTERING, "--measures", "conductance,odf"), 2,
+     "error: --measures: unknown measure 'odf'; known measures: conductance, normalized_cut"),
 ])
 def test_failures(args, status, text):
     got, out, err = run(*args)

@@ -33,7 +33,6 @@ from quelmar_tools.dask import _calls, _frames, _parsing, _pipeline, _plan
 from quelmar_tools.dask._scramble import unscramble
 
 NODE_META = pd.DataFrame({"node": np.array([], np.uint64)})
-UNCOVERED = ("singletons", "drop")
 TABLE_META = pd.DataFrame(
     {"match": pd.array([], dtype="UInt64"), "intersection": np.array([], np.uint64)}
     | {k: np.array([], np.float64) for k in ("jaccard", "precision", "recall", "f1")},
@@ -247,8 +246,7 @@ def planned(clustering_a: _parsing.Source, clustering_b: _parsing.Source,
             client: Any) -> Any:
     """A Delayed of the Cells of the two clusterings: of the graph `edges`,
     or without it of the graph whose nodes are those either side names."""
-    if uncovered not in UNCOVERED:
-        raise ValueError(f"uncovered: expected 'singletons' or 'drop', got '{uncovered}'")
+    _native.check_uncovered(uncovered)
     edge_paths = [] if edges is None else _parsing.expand(edges)
     a_paths, b_paths = _parsing.expand(clustering_a), _parsing.expand(clustering_b)
     plan = _plan.plan(options, edge_paths, [a_paths, b_paths], client)
