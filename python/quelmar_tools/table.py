@@ -23,7 +23,10 @@ __all__ = [
 ]
 
 COUNT_COLUMNS = ("n", "m", "c", "mcd", "vol")
-VALUE_COLUMNS = ("size", "density", "modularity", "deviationtreeness")
+#: The value columns, in the order of the native statistics table (whose
+#: ``mcd`` is the count column of that name).
+VALUE_COLUMNS: tuple[str, ...] = tuple(name for name in _native.value_columns(False)
+                                       if name not in COUNT_COLUMNS)
 CPM_COLUMN = "cpm"
 #: The counts that ClusteringStats reports, under their own names.
 STATS_COUNTS = ("num_clusters", "covered_nodes", "covered_edges", "total_nodes", "total_edges")
@@ -44,18 +47,17 @@ def table_columns(with_cpm: bool) -> list[str]:
 
 def cluster_values(n: Any, m: Any, c: Any, mcd: Any, vol: Any, *, total_edges: int,
                    cpm: Optional[float] = None) -> dict[str, FloatArray]:
-    """The value columns of a cluster table (``size``, ``density``,
-    ``modularity``, ``deviationtreeness``, and ``cpm`` when a resolution is
-    given) for clusters with these counts, in a graph of `total_edges`
-    edges. Each count is a 1-d array-like of equal length."""
+    """The value columns of a cluster table (VALUE_COLUMNS, and ``cpm`` when
+    a resolution is given) for clusters with these counts, in a graph of
+    `total_edges` edges. Each count is a 1-d array-like of equal length."""
     columns = [np.ascontiguousarray(to_uint64(values, "count"))
                for values in (n, m, c, mcd, vol)]
     if any(column.ndim != 1 or len(column) != len(columns[0]) for column in columns):
         raise ValueError("the counts must be 1-d arrays of one length")
     n_, m_, c_, mcd_, vol_ = columns
     computed = _native.cluster_values(n_, m_, c_, mcd_, vol_, total_edges, cpm)
-    names = [*VALUE_COLUMNS, *([CPM_COLUMN] if cpm is not None else [])]
-    return {name: np.frombuffer(computed[name], dtype=np.float64) for name in names}
+    return {name: np.frombuffer(computed[name], dtype=np.float64)
+            for name in _native.value_columns(cpm is not None) if name not in COUNT_COLUMNS}
 
 
 def cluster_table(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None,
