@@ -22,7 +22,7 @@ Nodes covered by one side only, or by neither (`uncovered`):
 from __future__ import annotations
 
 from collections.abc import Iterable
-from typing import Any, Optional, Union
+from typing import Any, NamedTuple, Optional, Union
 
 import numpy as np
 import pandas as pd
@@ -32,21 +32,34 @@ from quelmar_tools import _native
 from quelmar_tools.table import Ids, _wanted_ids
 
 __all__ = [
-    "ALL_MEASURES", "COVER_MEASURES", "DEFAULT_MEASURES", "MATCH_COLUMNS", "NMI_VARIANTS",
-    "PARTITION_MEASURES", "compare", "match_table"
+    "ALL_MEASURES", "AgreementMeasure", "COVER_MEASURES", "DEFAULT_MEASURES", "MATCH_COLUMNS",
+    "MEASURE_TABLE", "NMI_VARIANTS", "PARTITION_MEASURES", "compare", "match_table"
 ]
 
+
+class AgreementMeasure(NamedTuple):
+    """A row of the native table of agreement measures."""
+
+    name: str
+    needs_partition: bool  # refuses a side with overlapping clusters
+    needs_members: bool  # reads the clusters' members, not only the contingency
+    long_pass: bool  # costs more than a pass over the contingency
+    variant_of: str  # the measure this one varies, or ""
+
+
+#: The agreement measures, in the native table's order.
+MEASURE_TABLE = tuple(AgreementMeasure(*row) for row in _native.agreement_measures())
 #: Need a partition on both sides (no node in two compared clusters).
-PARTITION_MEASURES = ("nmi", "ari", "vi")
+PARTITION_MEASURES = tuple(m.name for m in MEASURE_TABLE if m.needs_partition and not m.variant_of)
 #: Accept overlapping clusters.
-COVER_MEASURES = ("f1", "onmi", "omega")
+COVER_MEASURES = tuple(m.name for m in MEASURE_TABLE if not m.needs_partition)
 #: NMI under another mean of the two entropies than the arithmetic one.
-NMI_VARIANTS = ("nmi_geometric", "nmi_min", "nmi_max")
+NMI_VARIANTS = tuple(m.name for m in MEASURE_TABLE if m.variant_of)
 #: What compare() computes unless told otherwise: the cheap measures that
 #: apply (the partition ones only when both sides are partitions).
-DEFAULT_MEASURES = ("nmi", "ari", "vi", "f1")
+DEFAULT_MEASURES = tuple(m.name for m in MEASURE_TABLE if not m.long_pass and not m.variant_of)
 #: What measures="all" computes: every measure that applies.
-ALL_MEASURES = PARTITION_MEASURES + COVER_MEASURES
+ALL_MEASURES = tuple(m.name for m in MEASURE_TABLE if not m.variant_of)
 
 MATCH_COLUMNS = ("match", "intersection", "jaccard", "precision", "recall", "f1")
 

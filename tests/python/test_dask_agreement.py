@@ -138,6 +138,9 @@ def test_refusals_match_in_process(client, files):
     assert str(got.value) == str(expected.value)
     # The default leaves the partition measures out for a cover.
     assert list(qd.compare(*clusterings, client=client, options=OPTIONS)) == ["f1"]
+    # "all" is every measure that applies and needs no members.
+    assert list(qd.compare(*clusterings, measures="all", client=client,
+                           options=OPTIONS)) == ["f1", "onmi"]
     with pytest.raises(ValueError, match="omega needs the members"):
         qd.compare(*clusterings, measures=["omega"], client=client, options=OPTIONS)
     with pytest.raises(ValueError) as got:

@@ -135,3 +135,29 @@ def test_refusals(graph, files):
         quelmar_tools.compare(partition, partition, measures=["rand"])
     with pytest.raises(ValueError, match="uncovered"):
         quelmar_tools.compare(partition, partition, uncovered="ignore")
+
+
+def test_each_measure_behaves_as_its_table_row_says(graph):
+    """The groups as documented, and each row of the native table true of
+    its measure: a partition measure refuses a cover, every measure takes
+    two partitions, and a variant is offered by name only, beside its
+    measure."""
+    from quelmar_tools import agreement
+    assert (agreement.PARTITION_MEASURES, agreement.COVER_MEASURES, agreement.NMI_VARIANTS,
+            agreement.DEFAULT_MEASURES, agreement.ALL_MEASURES) == (
+        ("nmi", "ari", "vi"), ("f1", "onmi", "omega"), ("nmi_geometric", "nmi_min", "nmi_max"),
+        ("nmi", "ari", "vi", "f1"), ("nmi", "ari", "vi", "f1", "onmi", "omega"))
+    rng = np.random.default_rng(7)
+    cover = quelmar_tools.clustering_from(graph, random_partition(rng, cover=True))
+    a, b = (quelmar_tools.clustering_from(graph, random_partition(rng)) for _ in range(2))
+    for row in agreement.MEASURE_TABLE:
+        value = quelmar_tools.compare(a, b, measures=[row.name])[row.name]
+        assert math.isfinite(value), row.name
+        if row.needs_partition:
+            with pytest.raises(ValueError, match="needs a partition, but node"):
+                quelmar_tools.compare(cover, b, measures=[row.name])
+        else:
+            assert math.isfinite(quelmar_tools.compare(cover, b, measures=[row.name])[row.name])
+        if row.variant_of:
+            assert row.variant_of in agreement.ALL_MEASURES and row.name not in \
+                agreement.ALL_MEASURES

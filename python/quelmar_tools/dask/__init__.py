@@ -198,7 +198,8 @@ def compare(clustering_a: Source, clustering_b: Source, *, edges: Source | None 
 
     if measures is None or measures == "all":
         names = list(agreement.DEFAULT_MEASURES if measures is None else
-                     [m for m in agreement.ALL_MEASURES if m != "omega"])
+                     [m.name for m in agreement.MEASURE_TABLE
+                      if not m.variant_of and not m.needs_members])
         apt_only = True
     else:
         names = [measures] if isinstance(measures, str) else list(measures)
