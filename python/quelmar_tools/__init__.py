@@ -20,7 +20,7 @@ producer of such tables follows:
 * ``n``, ``m``, ``c``, ``mcd``, ``vol`` (uint64): members, internal edges,
   cut size, smallest member degree and volume, as ``ClusterSkeleton`` shows
   them;
-* ``size``, ``modularity``, ``deviationtreeness``, ``density`` (float64)
+* ``size``, ``density``, ``modularity``, ``deviationtreeness`` (float64)
   and, only when a CPM resolution is given, ``cpm`` (float64): each cluster's
   value of that statistic, bit-identical to the value that
   ``compute_statistics()`` summarises under the same name (its ``mcd``

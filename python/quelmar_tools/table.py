@@ -23,10 +23,9 @@ __all__ = [
 ]
 
 COUNT_COLUMNS = ("n", "m", "c", "mcd", "vol")
-#: The value columns, in the order of the native statistics table (whose
-#: ``mcd`` is the count column of that name).
-VALUE_COLUMNS: tuple[str, ...] = tuple(name for name in _native.value_columns(False)
-                                       if name not in COUNT_COLUMNS)
+#: The value columns, as the native statistics table places them (its ``mcd``
+#: is the count column of that name).
+VALUE_COLUMNS: tuple[str, ...] = _native.value_columns(False)
 CPM_COLUMN = "cpm"
 #: The counts that ClusteringStats reports, under their own names.
 STATS_COUNTS = ("num_clusters", "covered_nodes", "covered_edges", "total_nodes", "total_edges")
@@ -57,7 +56,7 @@ def cluster_values(n: Any, m: Any, c: Any, mcd: Any, vol: Any, *, total_edges: i
     n_, m_, c_, mcd_, vol_ = columns
     computed = _native.cluster_values(n_, m_, c_, mcd_, vol_, total_edges, cpm)
     return {name: np.frombuffer(computed[name], dtype=np.float64)
-            for name in _native.value_columns(cpm is not None) if name not in COUNT_COLUMNS}
+            for name in _native.value_columns(cpm is not None)}
 
 
 def cluster_table(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None,

@@ -3,7 +3,8 @@
 // display text and the function that gives its value for one cluster. The
 // statistics computation walks this table, and everything else derives from
 // it: display_text(), which statistics ClusteringHandle::stats computes and in
-// which order, and the names Python reads them under (result_key()). A new
+// which order, the names Python reads them under (result_key()) and the value
+// columns of the companion's per-cluster tables, in table_column order. A new
 // statistic is a new StatisticsType member, its function and its row here.
 //
 // Every function is a plain function of a cluster's counts (cluster_counts.h)
@@ -48,22 +49,28 @@ double density_value(const ClusterCounts& counts, const StatisticInputs&) noexce
 // m - P(n) r.
 double cpm_value(const ClusterCounts& counts, const StatisticInputs& inputs) noexcept;
 
+// The table column of a statistic that is one of the counts itself.
+inline constexpr int kCountColumn = -1;
+
 struct StatisticDefinition {
     StatisticsType type;
     std::string_view display_text;
     PerClusterValue value;
     // Computed only for a clustering that carries a CPM resolution.
     bool needs_resolution = false;
+    // Its place among the value columns of per-cluster tables (0 first), or
+    // kCountColumn for one that a count column already shows.
+    int table_column = kCountColumn;
 };
 
 // In computation order, which is also the order of GraphStats::distributions.
 inline constexpr std::array<StatisticDefinition, 6> kStatistics = {{
-    {StatisticsType::Mcd, "Mcd", mcd_value},
-    {StatisticsType::Size, "Size", size_value},
-    {StatisticsType::Modularity, "Modularity", modularity_value},
-    {StatisticsType::DeviationTreeness, "DeviationTreeness", deviation_treeness_value},
-    {StatisticsType::Density, "Density", density_value},
-    {StatisticsType::Cpm, "Cpm", cpm_value, true},
+    {StatisticsType::Mcd, "Mcd", mcd_value, false, kCountColumn},
+    {StatisticsType::Size, "Size", size_value, false, 0},
+    {StatisticsType::Modularity, "Modularity", modularity_value, false, 2},
+    {StatisticsType::DeviationTreeness, "DeviationTreeness", deviation_treeness_value, false, 3},
+    {StatisticsType::Density, "Density", density_value, false, 1},
+    {StatisticsType::Cpm, "Cpm", cpm_value, true, 4},
 }};
 
 // Whether `statistic` is computed for a clustering with, or without, a CPM

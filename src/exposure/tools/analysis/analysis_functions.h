@@ -34,8 +34,9 @@
 //       it kept (members summed over clusters).
 //
 // Values (value_functions.cpp):
-//   value_columns(cpm)  the keys cluster_values returns, in table order; cpm
-//       true when a resolution is given.
+//   value_columns(cpm)  the value columns of a per-cluster table, in order:
+//       the keys of cluster_values that no count column shows (cpm true when
+//       a resolution is given).
 //   cluster_values(n, m, c, mcd, vol, total_edges, cpm)
 //       dict from lower-case statistic name to a bytearray of float64, for
 //       the statistics compute_statistics() computes (cpm: float or None).

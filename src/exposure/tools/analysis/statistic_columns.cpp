@@ -1,5 +1,7 @@
 #include "src/exposure/tools/analysis/statistic_columns.h"
 
+#include <algorithm>
+
 namespace quelmar::exposure::tools {
 
 std::vector<StatisticsType> computed_statistics(bool with_cpm) {
@@ -7,6 +9,20 @@ std::vector<StatisticsType> computed_statistics(bool with_cpm) {
     for (const StatisticDefinition& statistic : kStatistics) {
         if (is_computed(statistic, with_cpm)) types.push_back(statistic.type);
     }
+    return types;
+}
+
+std::vector<StatisticsType> value_column_statistics(bool with_cpm) {
+    std::vector<const StatisticDefinition*> shown;
+    for (const StatisticDefinition& statistic : kStatistics) {
+        if (is_computed(statistic, with_cpm) && statistic.table_column != kCountColumn) {
+            shown.push_back(&statistic);
+        }
+    }
+    std::sort(shown.begin(), shown.end(),
+              [](const auto* x, const auto* y) { return x->table_column < y->table_column; });
+    std::vector<StatisticsType> types;
+    for (const StatisticDefinition* statistic : shown) types.push_back(statistic->type);
     return types;
 }
 

@@ -18,6 +18,9 @@ struct CountColumns {
 
 // The statistics the module computes, in its order; Cpm only `with_cpm`.
 std::vector<StatisticsType> computed_statistics(bool with_cpm);
+// The value columns of a per-cluster table: the computed statistics that no
+// count column shows, in table column order.
+std::vector<StatisticsType> value_column_statistics(bool with_cpm);
 
 // out has the columns' length.
 void fill_statistic(StatisticsType type, const CountColumns& counts, const StatisticInputs& inputs,

@@ -45,7 +45,7 @@ PyObject* value_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!bind_arguments(columns_signature, args, kwargs, bound)) return nullptr;
         const int with_cpm = PyObject_IsTrue(bound[0]);
         if (with_cpm < 0) return nullptr;
-        const std::vector<StatisticsType> types = computed_statistics(with_cpm != 0);
+        const std::vector<StatisticsType> types = value_column_statistics(with_cpm != 0);
         PyRef names = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(types.size())));
         if (!names) return nullptr;
         for (std::size_t i = 0; i < types.size(); ++i) {
