@@ -16,6 +16,63 @@ void MinCutSolver::offer(std::uint64_t value, std::uint64_t side) noexcept {
     if (value < best_.value) best_ = {value, std::min(side, total_nodes_ - side)};
 }
 
+void MinCutSolver::note_balanced(std::uint64_t value, std::uint64_t side, bool prefix,
+                                 std::uint32_t index) noexcept {
+    const std::uint64_t smaller = std::min(side, total_nodes_ - side);
+    if (value < balanced_.value || (value == balanced_.value && smaller > balanced_.smaller_side)) {
+        balanced_ = {value, smaller, prefix, index};
+        balanced_fresh_ = true;
+    }
+}
+
+void MinCutSolver::offer_group(std::uint64_t value, std::uint64_t side,
+                               std::uint32_t group) noexcept {
+    offer(value, side);
+    if (tracking_) note_balanced(value, side, false, group);
+}
+
+void MinCutSolver::offer_prefix(std::uint64_t value, std::uint64_t side,
+                                std::uint32_t length) noexcept {
+    offer(value, side);
+    if (tracking_) note_balanced(value, side, true, length);
+}
+
+void MinCutSolver::settle_round_side() {
+    if (!tracking_ || !balanced_fresh_) return;
+    balanced_fresh_ = false;
+    side_round_ = round_;
+    side_groups_.clear();
+    if (balanced_.prefix) {
+        side_groups_.assign(scan_order_.begin(), scan_order_.begin() + balanced_.index);
+    } else {
+        side_groups_.push_back(balanced_.index);
+    }
+}
+
+void MinCutSolver::expand_side(std::vector<std::uint32_t>& side) {
+    auto nodes_of_round = [this](std::uint32_t round) -> std::uint64_t {
+        // Round 0 is the graph itself, also when the solve ended before
+        // loading it.
+        if (round == 0) return total_nodes_;
+        if (round == round_) return current_.node_count();
+        return map_offsets_[round + 1] - map_offsets_[round];
+    };
+    in_side_.assign(nodes_of_round(side_round_), 0);
+    for (std::uint32_t group : side_groups_) in_side_[group] = 1;
+    // Down the rounds: a node is on the side when its group next round is.
+    for (std::uint32_t round = side_round_; round-- > 0;) {
+        const std::uint32_t* map = maps_.data() + map_offsets_[round];
+        const std::uint64_t k = nodes_of_round(round);
+        in_side_next_.resize(k);
+        for (std::uint64_t u = 0; u < k; ++u) in_side_next_[u] = in_side_[map[u]];
+        std::swap(in_side_, in_side_next_);
+    }
+    side.clear();
+    for (std::uint32_t u = 0; u < in_side_.size(); ++u) {
+        if (in_side_[u]) side.push_back(u);
+    }
+}
+
 std::uint32_t MinCutSolver::find(std::uint32_t u) noexcept {
     while (parent_[u] != u) {
         parent_[u] = parent_[parent_[u]];
@@ -92,6 +149,12 @@ bool MinCutSolver::contract() {
         label_[u] = owner_[root];
     }
     if (groups == k) return false;
+    if (tracking_) {
+        settle_round_side();
+        map_offsets_.push_back(maps_.size() + k);
+        maps_.insert(maps_.end(), label_.begin(), label_.end());
+        ++round_;
+    }
 
     group_offsets_.assign(groups + 1, 0);
     for (std::uint32_t u = 0; u < k; ++u) ++group_offsets_[label_[u] + 1];
@@ -146,6 +209,7 @@ bool MinCutSolver::scan(const std::stop_token& stop) {
     std::uint64_t inside = 0;
     std::uint64_t work = 0;
     bool stopped = false;
+    if (tracking_) scan_order_.clear();
     for (std::uint32_t visited = 0; visited < k;) {
         std::uint32_t x = kNone;
         for (;;) {
@@ -167,7 +231,8 @@ bool MinCutSolver::scan(const std::stop_token& stop) {
         ++visited;
         cut = cut - reach_[x] + (degree_[x] - reach_[x]);
         inside += current_.sizes[x];
-        if (visited < k) offer(cut, inside);
+        if (tracking_) scan_order_.push_back(x);
+        if (visited < k) offer_prefix(cut, inside, visited);
 
         const std::uint64_t end = current_.offsets[x + 1];
         for (std::uint64_t e = current_.offsets[x]; e < end; ++e) {
@@ -197,10 +262,30 @@ bool MinCutSolver::scan(const std::stop_token& stop) {
 }
 
 std::optional<MinCut> MinCutSolver::solve(const LocalGraph& graph, const std::stop_token& stop) {
+    tracking_ = false;
+    return run(graph, stop);
+}
+
+std::optional<MinCut> MinCutSolver::solve(const LocalGraph& graph, const std::stop_token& stop,
+                                          std::vector<std::uint32_t>& side) {
+    tracking_ = true;
+    round_ = 0;
+    balanced_ = {std::numeric_limits<std::uint64_t>::max(), 0, false, 0};
+    balanced_fresh_ = false;
+    maps_.clear();
+    map_offsets_.assign(1, 0);
+    std::optional<MinCut> cut = run(graph, stop);
+    if (!cut) return cut;
+    settle_round_side();
+    expand_side(side);
+    return cut;
+}
+
+std::optional<MinCut> MinCutSolver::run(const LocalGraph& graph, const std::stop_token& stop) {
     const std::uint32_t n = graph.node_count();
     total_nodes_ = n;
     best_ = {std::numeric_limits<std::uint64_t>::max(), 0};
-    for (std::uint32_t u = 0; u < n; ++u) offer(graph.degree(u), 1);
+    for (std::uint32_t u = 0; u < n; ++u) offer_group(graph.degree(u), 1, u);
     // Connected: at least one edge crosses every cut.
     if (best_.value <= 1) return best_;
 
@@ -217,7 +302,7 @@ std::optional<MinCut> MinCutSolver::solve(const LocalGraph& graph, const std::st
             for (std::uint64_t e = current_.offsets[u]; e < current_.offsets[u + 1]; ++e) {
                 degree_[u] += current_.weights[e];
             }
-            offer(degree_[u], current_.sizes[u]);
+            offer_group(degree_[u], current_.sizes[u], u);
         }
         if (k <= 2 || best_.value <= 1) break;
         if (stop.stop_requested()) return std::nullopt;

@@ -43,6 +43,16 @@
 // node 0 and break ties the same way every time), so it never depends on the
 // worker that runs it.
 //
+// One side of a cut, on request: among the cuts of the minimum value that
+// the solve offers (the ones above: single groups and scan prefixes), the
+// one whose smaller side is largest, the first offered among equals, so the
+// most balanced cut seen. Offers are only recorded (the round, a group or a
+// prefix length); a prefix is written down as its groups when its scan ends,
+// and every contraction keeps the map from its nodes to the next round's, so
+// the side is expanded back to original nodes once, at the end, in time
+// proportional to the rounds' sizes. Asking for a side changes neither the
+// value nor smaller_side, which stay those of the first minimum cut seen.
+//
 // Scratch of one worker: reuse one solver across clusters.
 
 #include <cstdint>
@@ -67,6 +77,11 @@ public:
     // hundred thousand edge visits).
     std::optional<MinCut> solve(const LocalGraph& graph, const std::stop_token& stop);
 
+    // The same, and `side` set to the nodes of one side of the most balanced
+    // minimum cut seen (ascending), the other side being the rest.
+    std::optional<MinCut> solve(const LocalGraph& graph, const std::stop_token& stop,
+                                std::vector<std::uint32_t>& side);
+
 private:
     struct Weighted {
         std::vector<std::uint64_t> offsets;
@@ -78,7 +93,24 @@ private:
         }
     };
 
+    // Where an offered cut lies: group `index` of the round it was offered
+    // in, or the first `index` nodes of that round's scan.
+    struct Offered {
+        std::uint64_t value = 0;
+        std::uint64_t smaller_side = 0;
+        bool prefix = false;
+        std::uint32_t index = 0;
+    };
+
+    std::optional<MinCut> run(const LocalGraph& graph, const std::stop_token& stop);
     void offer(std::uint64_t value, std::uint64_t side) noexcept;
+    void offer_group(std::uint64_t value, std::uint64_t side, std::uint32_t group) noexcept;
+    void offer_prefix(std::uint64_t value, std::uint64_t side, std::uint32_t length) noexcept;
+    void note_balanced(std::uint64_t value, std::uint64_t side, bool prefix,
+                       std::uint32_t index) noexcept;
+    // Writes the balanced cut of this round down as its groups.
+    void settle_round_side();
+    void expand_side(std::vector<std::uint32_t>& side);
     std::uint32_t find(std::uint32_t u) noexcept;
     void join(std::uint32_t a, std::uint32_t b) noexcept;
     void reset_groups(std::uint32_t n);
@@ -93,6 +125,18 @@ private:
 
     std::uint64_t total_nodes_ = 0;
     MinCut best_;
+    // Side tracking (tracking_ only when a side was asked for).
+    bool tracking_ = false;
+    std::uint32_t round_ = 0;
+    Offered balanced_;
+    bool balanced_fresh_ = false;  // offered since the last settle_round_side()
+    std::vector<std::uint32_t> scan_order_;
+    std::uint32_t side_round_ = 0;
+    std::vector<std::uint32_t> side_groups_;
+    // Round r's map to round r + 1: maps_[map_offsets_[r] ...).
+    std::vector<std::uint32_t> maps_;
+    std::vector<std::uint64_t> map_offsets_;
+    std::vector<std::uint8_t> in_side_, in_side_next_;
     Weighted current_, next_;
     std::vector<std::uint32_t> parent_;
     std::vector<std::uint32_t> label_;
