@@ -1,7 +1,9 @@
 """Companion tools for the ``quelmar`` module: graphs and clusterings from
 memory, per-cluster tables (with quality measures) and totals, agreement
-between two clusterings, results as pandas tables or plain dicts, and the
-``quelmar-stats`` command.
+between two clusterings, well-connected refinement of clusterings
+(``well_connected``), members by name (``memberships``,
+``write_clustering``), results as pandas tables or plain dicts, and the
+``quelmar-stats`` and ``quelmar-wcc`` commands.
 
 ``quelmar_tools._native`` runs on the module's own native core, in the same
 process: it reads the native values behind quelmar's objects and makes new
@@ -34,6 +36,8 @@ for any block of counts.
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
+    from quelmar_tools.members import memberships, write_clustering
+    from quelmar_tools.refinement import Refinement, well_connected
     from quelmar_tools.agreement import (
         ALL_MEASURES,
         DEFAULT_MEASURES,
@@ -62,9 +66,11 @@ _HOMES = {
     "agreement": ("ALL_MEASURES", "DEFAULT_MEASURES", "PARTITION_MEASURES", "compare",
                   "match_table"),
     "building": ("clustering_from", "graph_from"),
+    "members": ("memberships", "write_clustering"),
     "summaries": ("PERCENTILES", "summarize", "summary_table", "to_dict"),
     "table": ("COUNT_COLUMNS", "CPM_COLUMN", "MEASURES", "VALUE_COLUMNS", "cluster_counts",
               "cluster_table", "cluster_values", "table_columns", "totals"),
+    "refinement": ("Refinement", "well_connected"),
 }
 _HOME_OF = {name: module for module, names in _HOMES.items() for name in names}
 
@@ -92,6 +98,7 @@ __all__ = [
     "MEASURES",
     "PARTITION_MEASURES",
     "PERCENTILES",
+    "Refinement",
     "VALUE_COLUMNS",
     "cluster_counts",
     "cluster_table",
@@ -100,9 +107,12 @@ __all__ = [
     "compare",
     "graph_from",
     "match_table",
+    "memberships",
     "summarize",
     "summary_table",
     "table_columns",
     "to_dict",
     "totals",
+    "well_connected",
+    "write_clustering",
 ]

@@ -150,13 +150,14 @@ def read_ids(path: str) -> list[int]:
 class Progress:
     """Stage names on stderr while it is a terminal; nothing otherwise."""
 
-    def __init__(self, stream: TextIO) -> None:
+    def __init__(self, stream: TextIO, program: str = PROGRAM) -> None:
         self.stream = stream
+        self.program = program
         self.shown = stream.isatty()
 
     def stage(self, text: str) -> None:
         if self.shown:
-            self.stream.write(f"\r\033[K{PROGRAM}: {text}")
+            self.stream.write(f"\r\033[K{self.program}: {text}")
             self.stream.flush()
 
     def done(self) -> None:

@@ -15,6 +15,7 @@
 #include "src/exposure/tools/dask/cell_functions.h"
 #include "src/exposure/tools/dask/join_functions.h"
 #include "src/exposure/tools/measures/measure_functions.h"
+#include "src/exposure/tools/measures/well_connected_functions.h"
 
 namespace quelmar::exposure::tools {
 namespace {
@@ -45,6 +46,10 @@ PyMethodDef functions[] = {
     keyword_function("compare_cells", compare_cells),
     keyword_function("match_cells", match_cells),
     keyword_function("value_columns", value_columns),
+    keyword_function("well_connected", well_connected),
+    keyword_function("well_connected_pieces", well_connected_pieces),
+    keyword_function("clustering_of_pieces", clustering_of_pieces),
+    keyword_function("cluster_members", cluster_members),
     keyword_function("cluster_values", cluster_values),
     keyword_function("summarize", summarize),
     keyword_function("parse_lines", parse_lines),
