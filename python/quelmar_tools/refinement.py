@@ -155,7 +155,8 @@ def least_connectivity(criterion: Criterion, min_size: int, largest: int) -> U64
         raise TypeError(f"criterion must be a str or a callable, got "
                         f"{type(criterion).__name__} {criterion!r}")
     least = np.full(len(values), _NEVER, dtype=np.uint64)
-    below = ~np.isnan(values) & (values < 2.0 ** 64 - 1)
+    # Beyond 2**62 no piece can pass (λ is below 2**32): never.
+    below = ~np.isnan(values) & (values < 2.0 ** 62)
     floors = np.floor(values[below])
     least[below] = np.where(floors < 0, 0, floors + 1).astype(np.uint64)
     return least
@@ -229,8 +230,10 @@ def well_connected(clustering: quelmar.Clustering, *, criterion: Criterion = "lo
     size_floor = as_integer(min_size, "min_size")
     if size_floor < 2:
         raise ValueError(f"min_size must be at least 2, got {size_floor}")
-    wanted = None if ids is None else np.unique(to_uint64(list(ids) if not isinstance(
-        ids, np.ndarray) else ids, "cluster id").ravel())
+    wanted = None
+    if ids is not None:
+        values = ids if isinstance(ids, np.ndarray) else list(ids)
+        wanted = np.ascontiguousarray(np.unique(to_uint64(values, "cluster id").ravel()))
     keys, counts = cluster_counts(clustering, wanted)
     sizes = counts[0]
     largest = int(sizes.max()) if len(sizes) else 0

@@ -17,7 +17,10 @@ from __future__ import annotations
 import argparse
 import importlib.util
 import sys
+import warnings
 from typing import Optional, Sequence
+
+import numpy as np
 
 from quelmar_tools import _native
 from quelmar_tools.cli import Failure, Progress, describe, native_reports_silenced, percent, \
@@ -86,7 +89,7 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
     if args.report:
         progress.stage(f"writing {args.report}")
         write_table(refinement.report, args.report)
-    wanted = None if ids is None else refinement.report.index.to_numpy()
+    wanted = None if ids is None else np.ascontiguousarray(refinement.report.index.to_numpy())
     before = _native.coverage(clustering, wanted)
     after = _native.coverage(refinement.clustering, None)
     progress.done()
@@ -97,8 +100,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_arguments(argv)
     progress = Progress(sys.stderr, PROGRAM)
     try:
-        with native_reports_silenced(not progress.shown):
-            output = run(args, progress)
+        # Warnings (a clustering that looks misread) are written once
+        # standard error is back.
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", UserWarning)
+            with native_reports_silenced(not progress.shown):
+                output = run(args, progress)
+        for warning in caught:
+            sys.stderr.write(f"{PROGRAM}: warning: {warning.message}\n")
         sys.stdout.write(output)
         sys.stdout.flush()
         return 0

@@ -69,7 +69,11 @@ private:
     void push(std::span<const std::uint32_t> nodes, bool bridgeless);
     void emit(Found& found, std::span<const std::uint32_t> nodes);
     void split(std::span<const std::uint8_t> first_side, bool bridgeless);
-    bool cut_tree(const LocalGraph& g);
+    void cut_tree();
+    bool peel(const LocalGraph& g, std::uint64_t connectivity, const std::stop_token& stop);
+    std::uint64_t capped_flow(const LocalGraph& g, std::uint32_t source, std::uint32_t sink,
+                              std::uint64_t cap);
+    void alive_nodes(std::vector<std::uint32_t>& nodes) const;
     void tree_nodes(std::span<const std::uint32_t> blocks, std::vector<std::uint32_t>& nodes);
 
     const base::Graph& graph_;
@@ -106,6 +110,14 @@ private:
     std::vector<std::uint64_t> tree_next_;
     std::uint32_t stamp_ = 0;
     std::vector<std::uint32_t> side_nodes_, rest_nodes_;
+    // Peeling (peel()): what is left of the piece, and unit flows on it.
+    std::vector<std::uint8_t> alive_;
+    std::vector<std::uint64_t> alive_degree_;
+    std::vector<std::uint64_t> reverse_;  // entry e = (x, y) -> the entry (y, x)
+    std::vector<std::int8_t> flow_;
+    std::vector<std::uint32_t> reached_, via_node_;
+    std::vector<std::uint64_t> via_entry_, touched_;
+    std::uint32_t reach_stamp_ = 0;
 };
 
 bool Refiner::lay_out(std::span<const utils::NodeId> members, const std::stop_token& stop) {
@@ -230,8 +242,8 @@ void Refiner::tree_nodes(std::span<const std::uint32_t> blocks, std::vector<std:
 }
 
 // The piece at hand has bridges: cuts its tree of blocks (bridges_ holds the
-// search of g).
-bool Refiner::cut_tree(const LocalGraph& g) {
+// search of its induced subgraph).
+void Refiner::cut_tree() {
     const std::uint32_t blocks = bridges_.block_count();
     const std::span<const Bridge> bridges = bridges_.bridges();
     tree_offsets_.assign(blocks + 1, 0);
@@ -266,7 +278,6 @@ bool Refiner::cut_tree(const LocalGraph& g) {
     waiting_blocks_.resize(blocks);
     std::iota(waiting_blocks_.begin(), waiting_blocks_.end(), 0u);
     waiting_trees_.assign(1, {0, blocks});
-    (void)g;
     while (!waiting_trees_.empty()) {
         const WaitingTree tree = waiting_trees_.back();
         waiting_trees_.pop_back();
@@ -340,7 +351,6 @@ bool Refiner::cut_tree(const LocalGraph& g) {
         const std::uint32_t end = begin + subtree_blocks_[best_block];
         const std::span<const std::uint32_t> all(tree_blocks_);
         const std::span<const std::uint32_t> below = all.subspan(begin, end - begin);
-        rest_nodes_.clear();
         ++cuts_;
         if (hand_over_) {
             tree_nodes(below, side_nodes_);
@@ -358,7 +368,133 @@ bool Refiner::cut_tree(const LocalGraph& g) {
             waiting_blocks_.insert(waiting_blocks_.end(), all.begin() + end, all.end());
         }
     }
-    return true;
+}
+
+// The nodes of root_ still alive in the piece at hand, ascending.
+void Refiner::alive_nodes(std::vector<std::uint32_t>& nodes) const {
+    nodes.clear();
+    for (std::size_t i = 0; i < current_.size(); ++i) {
+        if (alive_[i]) nodes.push_back(current_[i]);
+    }
+}
+
+// min(cap, the most edge-disjoint paths between source and sink among the
+// nodes alive), by shortest augmenting paths on unit capacities.
+std::uint64_t Refiner::capped_flow(const LocalGraph& g, std::uint32_t source, std::uint32_t sink,
+                                   std::uint64_t cap) {
+    std::uint64_t flow = 0;
+    touched_.clear();
+    while (flow < cap) {
+        if (++reach_stamp_ == 0) {
+            std::fill(reached_.begin(), reached_.end(), 0);
+            reach_stamp_ = 1;
+        }
+        queue_.clear();
+        queue_.push_back(source);
+        reached_[source] = reach_stamp_;
+        bool found = false;
+        for (std::size_t head = 0; head < queue_.size() && !found; ++head) {
+            const std::uint32_t x = queue_[head];
+            for (std::uint64_t e = g.offsets[x]; e < g.offsets[x + 1]; ++e) {
+                const std::uint32_t y = g.targets[e];
+                // An edge carries one unit each way: room while its flow is below 1.
+                if (!alive_[y] || reached_[y] == reach_stamp_ || flow_[e] >= 1) continue;
+                reached_[y] = reach_stamp_;
+                via_node_[y] = x;
+                via_entry_[y] = e;
+                if (y == sink) {
+                    found = true;
+                    break;
+                }
+                queue_.push_back(y);
+            }
+        }
+        if (!found) break;
+        for (std::uint32_t y = sink; y != source; y = via_node_[y]) {
+            const std::uint64_t e = via_entry_[y];
+            ++flow_[e];
+            --flow_[reverse_[e]];
+            touched_.push_back(e);
+        }
+        ++flow;
+    }
+    for (std::uint64_t e : touched_) flow_[e] = flow_[reverse_[e]] = 0;
+    return flow;
+}
+
+// The piece at hand (induced subgraph g) has edge connectivity equal to its
+// smallest degree, below what it needs: its first node of smallest degree is
+// a minimum cut, and is cut off (one node: dropped). The rest is treated in
+// place while the same holds, without a minimum-cut computation: removing a
+// node u from a piece of connectivity λ leaves every cut that keeps u's
+// neighbours on one side at λ or more, and the cuts that part them are
+// measured by unit flows from one neighbour to each other, capped at λ. So
+// the rest's connectivity is known exactly when those flows fall below λ, or
+// when its smallest degree is λ; otherwise, or once it is known to pass, to
+// have a bridge or to need a cut other than a node, the rest goes back on
+// the stack as a piece. False when stopped.
+bool Refiner::peel(const LocalGraph& g, std::uint64_t connectivity, const std::stop_token& stop) {
+    const std::uint32_t n = g.node_count();
+    alive_.assign(n, 1);
+    alive_degree_.resize(n);
+    for (std::uint32_t u = 0; u < n; ++u) alive_degree_[u] = g.degree(u);
+    reverse_.resize(g.targets.size());
+    for (std::uint32_t x = 0; x < n; ++x) {
+        for (std::uint64_t e = g.offsets[x]; e < g.offsets[x + 1]; ++e) {
+            const auto list = g.neighbours(g.targets[e]);
+            reverse_[e] = g.offsets[g.targets[e]] +
+                          static_cast<std::uint64_t>(std::lower_bound(list.begin(), list.end(), x) -
+                                                     list.begin());
+        }
+    }
+    flow_.assign(g.targets.size(), 0);
+    reached_.assign(n, 0);
+    reach_stamp_ = 0;
+    via_node_.resize(n);
+    via_entry_.resize(n);
+    auto first_of_degree = [&](std::uint64_t degree) {
+        std::uint32_t u = 0;
+        while (!alive_[u] || alive_degree_[u] != degree) ++u;
+        return u;
+    };
+    std::uint32_t u = first_of_degree(connectivity);
+    std::uint64_t left = n;
+    for (;;) {
+        if (stop.stop_requested()) return false;
+        alive_[u] = 0;
+        --left;
+        ++cuts_;
+        for (std::uint32_t v : g.neighbours(u)) alive_degree_[v] -= alive_[v];
+        if (left < rule_.min_size) return true;
+        const std::uint64_t least = rule_.least_for(left);
+        std::uint64_t bound = connectivity;
+        std::uint32_t source = kNone;
+        for (std::uint32_t v : g.neighbours(u)) {
+            if (!alive_[v]) continue;
+            if (source == kNone) {
+                source = v;
+            } else {
+                bound = std::min(bound, capped_flow(g, source, v, bound));
+            }
+        }
+        std::uint64_t smallest = std::numeric_limits<std::uint64_t>::max();
+        for (std::uint32_t v = 0; v < n; ++v) {
+            if (alive_[v]) smallest = std::min(smallest, alive_degree_[v]);
+        }
+        const bool known = bound < connectivity || smallest == connectivity;
+        if (known && bound >= least) {
+            alive_nodes(side_nodes_);
+            emit(kept, side_nodes_);
+            return true;
+        }
+        if (!known || bound != smallest || bound < 2) {
+            alive_nodes(side_nodes_);
+            push(side_nodes_, bound >= 2);
+            return true;
+        }
+        connectivity = bound;
+        u = first_of_degree(connectivity);
+    }
 }
 
 bool Refiner::refine(std::uint64_t index, std::span<const utils::NodeId> members,
@@ -412,7 +548,7 @@ bool Refiner::refine(std::uint64_t index, std::span<const utils::NodeId> members
         if (!piece.bridgeless) {
             if (!bridges_.search(g, stop)) return false;
             if (!bridges_.bridges().empty()) {
-                cut_tree(g);
+                cut_tree();
                 continue;
             }
         }
@@ -426,8 +562,22 @@ bool Refiner::refine(std::uint64_t index, std::span<const utils::NodeId> members
             emit(kept, current_);
             continue;
         }
-        on_side_.assign(n, 0);
-        for (std::uint32_t u : cut_side_) on_side_[u] = 1;
+        std::uint64_t smallest = std::numeric_limits<std::uint64_t>::max();
+        for (std::uint32_t u = 0; u < n; ++u) smallest = std::min(smallest, g.degree(u));
+        if (cut->value == smallest) {
+            // A node of smallest degree is a minimum cut: the first is cut off.
+            if (!hand_over_) {
+                if (!peel(g, cut->value, stop)) return false;
+                continue;
+            }
+            on_side_.assign(n, 0);
+            std::uint32_t u = 0;
+            while (g.degree(u) != smallest) ++u;
+            on_side_[u] = 1;
+        } else {
+            on_side_.assign(n, 0);
+            for (std::uint32_t u : cut_side_) on_side_[u] = 1;
+        }
         split(on_side_, false);
     }
     *cuts = cuts_;
