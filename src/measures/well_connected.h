@@ -22,8 +22,11 @@
 //     dense blocks is cut in about log2(2,000) levels, and a side handed back
 //     and searched afresh is cut as the whole would have cut it.
 //   * A piece without bridges has λ >= 2; when the rule asks for more, the
-//     exact minimum cut (internal/min_cut.h) gives λ and the most balanced
-//     minimum cut it saw.
+//     exact minimum cut (internal/min_cut.h) gives λ. When λ is the piece's
+//     smallest degree, the cut is its first node of that degree; the rest is
+//     measured in place (a cut of it below λ parts the node's neighbours, so
+//     unit flows between them, capped at λ, settle it) while that holds.
+//     Otherwise the cut is the most balanced minimum cut the solver saw.
 // Every choice is a function of the piece's induced subgraph with its nodes
 // in id order, so the outcome never depends on the worker that runs it.
 //
