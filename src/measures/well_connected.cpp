@@ -70,6 +70,7 @@ private:
     void emit(Found& found, std::span<const std::uint32_t> nodes);
     void split(std::span<const std::uint8_t> first_side, bool bridgeless);
     void cut_tree();
+    void cut_hanging(std::uint64_t weight);
     bool peel(const LocalGraph& g, std::uint64_t connectivity, const std::stop_token& stop);
     std::uint64_t capped_flow(const LocalGraph& g, std::uint32_t source, std::uint32_t sink,
                               std::uint64_t cap);
@@ -109,6 +110,16 @@ private:
     std::vector<std::uint32_t> subtree_weight_, subtree_blocks_, tree_parent_, tree_path_;
     std::vector<std::uint64_t> tree_next_;
     std::uint32_t stamp_ = 0;
+    // A subtree hanging off the centroid: its weight, the bridge to it and
+    // its blocks, tree_blocks_[begin, end) (or all but that, for the side
+    // of the search's root).
+    struct Hanging {
+        std::uint64_t weight;
+        Bridge bridge;
+        std::uint32_t begin, end;
+        bool outside;
+    };
+    std::vector<Hanging> hanging_;
     std::vector<std::uint32_t> side_nodes_, rest_nodes_;
     // Peeling (peel()): what is left of the piece, and unit flows on it.
     std::vector<std::uint8_t> alive_;
@@ -347,6 +358,11 @@ void Refiner::cut_tree() {
                 best_block = a;
             }
         }
+        const std::uint64_t best_side = std::min<std::uint64_t>(best.below, weight - best.below);
+        if (!hand_over_ && best_side < rule_.min_size && weight >= 2 * rule_.min_size) {
+            cut_hanging(weight);
+            continue;
+        }
         const std::uint32_t begin = block_enter_[best_block];
         const std::uint32_t end = begin + subtree_blocks_[best_block];
         const std::span<const std::uint32_t> all(tree_blocks_);
@@ -495,6 +511,71 @@ bool Refiner::peel(const LocalGraph& g, std::uint64_t connectivity, const std::s
         connectivity = bound;
         u = first_of_degree(connectivity);
     }
+}
+
+// The subtree at hand (searched: tree_blocks_ in entry order) weighs at
+// least twice min_size, and no bridge of it leaves a side of min_size: then
+// every subtree hanging off its centroid c (the block where no hanging
+// subtree outweighs half) weighs less than min_size, each bridge's smaller
+// side is away from c, and the most balanced bridge is always the one to the
+// heaviest subtree still hanging. So the cuts take those off in that order,
+// each dropped, until what is left passes with its bridges, weighs under
+// twice min_size (then it is cut as any subtree) or is c alone.
+void Refiner::cut_hanging(std::uint64_t weight) {
+    std::uint32_t c = tree_blocks_[0];
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (std::uint64_t i = tree_offsets_[c]; i < tree_offsets_[c + 1]; ++i) {
+            const std::uint32_t b = tree_targets_[i];
+            if (block_stamp_[b] == stamp_ && tree_parent_[b] == c &&
+                2 * std::uint64_t{subtree_weight_[b]} > weight) {
+                c = b;
+                moved = true;
+                break;
+            }
+        }
+    }
+    const std::span<const Bridge> bridges = bridges_.bridges();
+    hanging_.clear();
+    for (std::uint64_t i = tree_offsets_[c]; i < tree_offsets_[c + 1]; ++i) {
+        const std::uint32_t b = tree_targets_[i];
+        if (block_stamp_[b] != stamp_) continue;
+        if (tree_parent_[b] == c) {
+            hanging_.push_back({subtree_weight_[b], bridges[tree_bridges_[i]], block_enter_[b],
+                                block_enter_[b] + subtree_blocks_[b], false});
+        } else if (b == tree_parent_[c]) {
+            hanging_.push_back({weight - subtree_weight_[c], bridges[tree_bridges_[i]],
+                                block_enter_[c], block_enter_[c] + subtree_blocks_[c], true});
+        }
+    }
+    std::sort(hanging_.begin(), hanging_.end(), [](const Hanging& a, const Hanging& b) {
+        if (a.weight != b.weight) return a.weight > b.weight;
+        if (a.bridge.lo() != b.bridge.lo()) return a.bridge.lo() < b.bridge.lo();
+        return a.bridge.hi() < b.bridge.hi();
+    });
+    std::size_t taken = 0;
+    while (taken < hanging_.size() && weight >= 2 * rule_.min_size) {
+        weight -= hanging_[taken++].weight;
+        ++cuts_;
+        if (taken < hanging_.size() && rule_.least_for(weight) <= 1) break;
+    }
+    // c and the subtrees still hanging.
+    scratch_nodes_.assign(1, c);
+    for (std::size_t k = taken; k < hanging_.size(); ++k) {
+        const Hanging& h = hanging_[k];
+        const auto first = tree_blocks_.begin();
+        if (h.outside) {
+            scratch_nodes_.insert(scratch_nodes_.end(), first, first + h.begin);
+            scratch_nodes_.insert(scratch_nodes_.end(), first + h.end, tree_blocks_.end());
+        } else {
+            scratch_nodes_.insert(scratch_nodes_.end(), first + h.begin, first + h.end);
+        }
+    }
+    // Back on the stack as a subtree: its checks (alone, passing, too
+    // light to stay here) are those of any subtree.
+    waiting_trees_.push_back(
+        {waiting_blocks_.size(), static_cast<std::uint32_t>(scratch_nodes_.size())});
+    waiting_blocks_.insert(waiting_blocks_.end(), scratch_nodes_.begin(), scratch_nodes_.end());
 }
 
 bool Refiner::refine(std::uint64_t index, std::span<const utils::NodeId> members,

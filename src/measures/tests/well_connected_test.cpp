@@ -204,6 +204,26 @@ TEST(WellConnected, AChainOfBlocksComesApartIntoItsBlocks) {
     EXPECT_EQ(result->cuts, (std::vector<std::uint64_t>{79, 80}));
 }
 
+TEST(WellConnected, AStarLosesEveryLeafOneCutEach) {
+    // A K12 hub with 3,000 leaves, four on each of its nodes but one hub
+    // node with far more: each leaf is a cut of one, and the hub remains.
+    Edges edges = chain_of_cliques(1, 12, 0);
+    for (std::uint32_t leaf = 12; leaf < 3012; ++leaf)
+        edges.push_back({leaf < 56 ? leaf % 11 : 11, leaf});
+    auto graph = testing::shared_graph(3012, edges);
+    std::vector<utils::NodeId> star(3012);
+    std::iota(star.begin(), star.end(), 0u);
+    const std::vector<std::span<const utils::NodeId>> inputs{star};
+    for (std::uint64_t min_size : {2, 5, 11}) {
+        const auto result = refine_well_connected(
+            *graph, inputs, rule_of(min_size, 3012, log10_rule), SideHandling::kRefine);
+        ASSERT_TRUE(result.ok());
+        ASSERT_EQ(result->kept.size(), 1u);
+        EXPECT_EQ(result->kept.members_of(0).size(), 12u);
+        EXPECT_EQ(result->cuts[0], 3000u);
+    }
+}
+
 // The pass against its steps taken one cut at a time: every side handed
 // back as a new input must end where refining the whole ends, cuts counted
 // alike. Refining in place takes shortcuts (the tree of blocks, nodes peeled
@@ -228,6 +248,12 @@ TEST(WellConnected, HandingSidesBackChangesNothing) {
             start += size;
         }
         for (const auto& edge : random_edges(rng, n, 60 + rng() % 200)) edges.push_back(edge);
+        // Leaves and short paths hanging off random nodes, as around hubs.
+        for (std::uint32_t k = 0; k < 40; ++k) {
+            const std::uint32_t at = rng() % n, hanging = n - 1 - rng() % 60;
+            edges.push_back({at, hanging});
+            if (k % 4 == 0) edges.push_back({hanging, n - 1 - rng() % 60});
+        }
         for (std::uint32_t k = 0; k < 5; ++k) edges.push_back({k * 7, k * 7});
         auto graph = testing::shared_graph(n, edges);
         std::vector<std::vector<utils::NodeId>> clusters(4);
