@@ -3,6 +3,7 @@ disconnected clusters, self-loops), exact outcomes where the minimum cut is
 unique, the criterion, recluster, the pool size, memberships and
 write_clustering, and the quelmar-wcc command."""
 
+import doctest
 import math
 import os
 import re
@@ -19,6 +20,7 @@ from hypothesis import given, settings, strategies as st
 
 import quelmar
 import quelmar_tools
+from quelmar_tools import members, refinement
 from quelmar_tools.refinement import least_connectivity, parse_criterion
 from support import run_python
 
@@ -367,3 +369,8 @@ def test_command(tmp_path):
         assert message in err and "Traceback" not in err
         if expected == 1:
             assert err.count("\n") == 1
+
+
+@pytest.mark.parametrize("module", [members, refinement])
+def test_docstring_examples_run(module):
+    assert doctest.testmod(module).failed == 0
