@@ -29,6 +29,8 @@ from quelmar_tools.members import write_clustering
 from quelmar_tools.building import clustering_from, graph_from
 from quelmar_tools.refinement import Refinement, parse_criterion, well_connected
 
+__all__ = ["PROGRAM", "main"]
+
 PROGRAM = "quelmar-wcc"
 
 
