@@ -36,8 +36,6 @@ for any block of counts.
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
-    from quelmar_tools.members import memberships, write_clustering
-    from quelmar_tools.refinement import Refinement, well_connected
     from quelmar_tools.agreement import (
         ALL_MEASURES,
         DEFAULT_MEASURES,
@@ -46,6 +44,8 @@ if TYPE_CHECKING:
         match_table,
     )
     from quelmar_tools.building import clustering_from, graph_from
+    from quelmar_tools.members import memberships, write_clustering
+    from quelmar_tools.refinement import Refinement, well_connected
     from quelmar_tools.summaries import PERCENTILES, summarize, summary_table, to_dict
     from quelmar_tools.table import (
         COUNT_COLUMNS,
@@ -67,10 +67,10 @@ _HOMES = {
                   "match_table"),
     "building": ("clustering_from", "graph_from"),
     "members": ("memberships", "write_clustering"),
+    "refinement": ("Refinement", "well_connected"),
     "summaries": ("PERCENTILES", "summarize", "summary_table", "to_dict"),
     "table": ("COUNT_COLUMNS", "CPM_COLUMN", "MEASURES", "VALUE_COLUMNS", "cluster_counts",
               "cluster_table", "cluster_values", "table_columns", "totals"),
-    "refinement": ("Refinement", "well_connected"),
 }
 _HOME_OF = {name: module for module, names in _HOMES.items() for name in names}
 
