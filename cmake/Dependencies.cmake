@@ -14,3 +14,7 @@ add_library(lz4::lz4 UNKNOWN IMPORTED)
 set_target_properties(lz4::lz4 PROPERTIES
   IMPORTED_LOCATION "${LZ4_LIBRARY}"
   INTERFACE_INCLUDE_DIRECTORIES "${LZ4_INCLUDE_DIR}")
+
+# zlib inflates the gzip text the companion reads (Debian zlib1g-dev; the
+# manylinux base image has it too).
+find_package(ZLIB REQUIRED)

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-debian_packages=(g++ cmake ninja-build pkg-config libroaring-dev liblz4-dev libgtest-dev libabsl-dev)
+debian_packages=(g++ cmake ninja-build pkg-config libroaring-dev liblz4-dev libgtest-dev libabsl-dev zlib1g-dev)
 debian_packages+=(clang libclang-rt-14-dev)  # fuzz targets: clang, libFuzzer and its sanitizer runtimes
 debian_packages+=(clang-format-14)  # the formatting check of scripts/test.sh, pinned
 missing=()

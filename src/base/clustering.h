@@ -60,6 +60,9 @@ struct Clustering {
     std::uint64_t unknown_memberships = 0;
     // Clusters dropped for having a single distinct member.
     std::uint64_t dropped_singletons = 0;
+    // Nodes its source marked as in no cluster (a membership vector's
+    // negative entries); the loaders here never see any.
+    std::uint64_t unassigned_nodes = 0;
 
     std::size_t size() const { return ids.size(); }
     std::span<const utils::NodeId> members_of(std::size_t k) const {

@@ -11,9 +11,11 @@
 
 namespace quelmar::base {
 
-LineChunkReader::LineChunkReader(utils::ByteSource& source, std::size_t buffer_size)
+LineChunkReader::LineChunkReader(utils::ByteSource& source, std::size_t buffer_size,
+                                 LongLines long_lines)
     : source_(source),
       capacity_(buffer_size == 0 ? 1 : buffer_size),
+      long_lines_(long_lines),
       buffer_(new unsigned char[capacity_]) {}
 
 runtime::Result<std::size_t> LineChunkReader::read_some(unsigned char* into, std::size_t capacity) {
@@ -34,6 +36,16 @@ void LineChunkReader::fill(unsigned char* buffer, std::size_t& end) {
             end += got.value();
         }
     }
+}
+
+// Doubles both buffers, keeping the bytes of the current one.
+void LineChunkReader::grow() {
+    const std::size_t larger = capacity_ * 2;
+    std::unique_ptr<unsigned char[]> bigger(new unsigned char[larger]);
+    std::memcpy(bigger.get(), buffer_.get(), end_);
+    buffer_ = std::move(bigger);
+    capacity_ = larger;
+    spare_.reset();
 }
 
 void LineChunkReader::read_ahead() {
@@ -58,6 +70,12 @@ runtime::Result<LineChunkReader::Piece> LineChunkReader::next() {
         fill(buffer_.get(), end_);
     }
     pos_ = 0;
+    if (long_lines_ == LongLines::kWhole) {
+        while (end_ == capacity_ && !::memrchr(buffer_.get(), '\n', end_)) {
+            grow();
+            fill(buffer_.get(), end_);
+        }
+    }
     const unsigned char* data = buffer_.get();
     Piece piece;
     if (input_ended_ && !failure_) {

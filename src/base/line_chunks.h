@@ -9,6 +9,10 @@
 // the caller's thread (src/base/line_scanner.h) and handed out as its tokens, so
 // a single huge line costs no more memory than a short one.
 //
+// Readers that need every token of a line (one community per line) ask for
+// whole lines instead: the buffers then grow to the longest line, which the
+// input holds, so memory still grows only with bytes actually read.
+//
 // A failed read fails with the operating system's text, after the whole lines
 // read before it were handed out; a line left unfinished by the failure is
 // dropped. Runs on the caller's thread, which may read the next piece into a
@@ -40,8 +44,11 @@ public:
         bool at_end() const { return lines.empty() && !long_line; }
     };
 
+    enum class LongLines { kScanned, kWhole };
+
     explicit LineChunkReader(utils::ByteSource& source,
-                             std::size_t buffer_size = kDefaultBufferSize);
+                             std::size_t buffer_size = kDefaultBufferSize,
+                             LongLines long_lines = LongLines::kScanned);
 
     // The next piece; at_end() once the input is exhausted. The bytes stay
     // valid until the next call.
@@ -53,11 +60,13 @@ public:
 
 private:
     void fill(unsigned char* buffer, std::size_t& end);
+    void grow();
     runtime::Result<Piece> long_line();
     runtime::Result<std::size_t> read_some(unsigned char* into, std::size_t capacity);
 
     utils::ByteSource& source_;
     std::size_t capacity_;
+    LongLines long_lines_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;

@@ -13,31 +13,22 @@ constexpr std::string_view kMissingNodeName = "missing node_name";
 constexpr std::string_view kMissingClusterId = "missing cluster_id";
 constexpr std::string_view kInvalidClusterId = "invalid cluster_id";
 
-// The length of the UTF-8 sequence at `at` (the line is valid UTF-8) and its
-// code point.
-std::size_t decode(std::span<const unsigned char> line, std::size_t at, char32_t& c) {
-    const unsigned char lead = line[at];
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length && at + i < line.size(); ++i)
-        c = (c << 6) | (line[at + i] & 0x3F);
-    return length;
-}
+}  // namespace
 
-// Token `index` (0-based) of a valid UTF-8 line, as its bytes; empty when
-// the line has fewer tokens.
 std::string token_as_written(std::span<const unsigned char> line, std::size_t index) {
     std::size_t at = 0, seen = 0;
     char32_t c;
     while (at < line.size()) {
-        const std::size_t length = decode(line, at, c);
+        const std::size_t length =
+            decode_valid_utf8(line.data() + at, line.data() + line.size(), c);
         if (is_white_space(c)) {
             at += length;
             continue;
         }
         const std::size_t begin = at;
         while (at < line.size()) {
-            const std::size_t next = decode(line, at, c);
+            const std::size_t next =
+                decode_valid_utf8(line.data() + at, line.data() + line.size(), c);
             if (is_white_space(c)) break;
             at = std::min(line.size(), at + next);
         }
@@ -47,8 +38,6 @@ std::string token_as_written(std::span<const unsigned char> line, std::size_t in
     }
     return {};
 }
-
-}  // namespace
 
 std::optional<std::string_view> edge_line_error(const LineTokens* line) {
     if (!line) return kInvalidUtf8;
@@ -65,6 +54,20 @@ std::optional<std::string_view> membership_line_error(const LineTokens* line) {
     if (line->count == 1) return kMissingClusterId;
     if (!line->second.valid()) return kInvalidClusterId;
     if (!line->first.valid()) return line->first.error_message();
+    return std::nullopt;
+}
+
+std::optional<std::string_view> community_line_error(const std::vector<NumberToken>* tokens,
+                                                     std::size_t& failing) {
+    failing = tokens ? tokens->size() : 0;
+    if (!tokens) return kInvalidUtf8;
+    if (tokens->empty()) return kMissingNodeName;
+    for (std::size_t i = 0; i < tokens->size(); ++i) {
+        if (!(*tokens)[i].valid()) {
+            failing = i;
+            return (*tokens)[i].error_message();
+        }
+    }
     return std::nullopt;
 }
 

@@ -9,12 +9,15 @@
 // Clustering: a node name then a cluster id; no token is "missing node_name",
 // one token "missing cluster_id"; the id is judged before the name ("invalid
 // cluster_id"), then the name's number message.
+// One community per line: every token a node name; no token is "missing
+// node_name", then the first invalid name's number message.
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/base/line_tokens.h"
 
@@ -25,6 +28,16 @@ std::optional<std::string_view> edge_line_error(const LineTokens* line);
 
 // Null when the line is a membership.
 std::optional<std::string_view> membership_line_error(const LineTokens* line);
+
+// Null when the line (its tokens, or null when it is not UTF-8) is one
+// community; else the message, and in `failing` the index of the token it is
+// about (none for an empty or invalid line: the line's token count).
+std::optional<std::string_view> community_line_error(const std::vector<NumberToken>* tokens,
+                                                     std::size_t& failing);
+
+// Token `index` (0-based) of a valid UTF-8 line exactly as written; empty
+// when the line has fewer tokens.
+std::string token_as_written(std::span<const unsigned char> line, std::size_t index);
 
 // The token a failing line's message is about, exactly as written in the
 // line's bytes: the number the message judges, or nothing for a line that

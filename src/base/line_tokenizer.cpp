@@ -193,6 +193,52 @@ const unsigned char* tokenize_plain_line(const unsigned char* p, const unsigned 
     return p;
 }
 
+namespace {
+
+// Any line: checked strictly by LineScanner first, then split at Unicode
+// white space.
+bool tokenize_all_unicode(const unsigned char* p, const unsigned char* end,
+                          std::vector<NumberToken>& tokens) {
+    LineScanner scanner;
+    scanner.feed(p, end - p);
+    LineTokens unused;
+    if (!scanner.finish(unused)) return false;
+    tokens.clear();
+    bool in_token = false;
+    while (p < end) {
+        char32_t c;
+        p += decode_valid_utf8(p, end, c);
+        if (is_white_space(c)) {
+            in_token = false;
+        } else if (in_token) {
+            tokens.back().push(c);
+        } else {
+            in_token = true;
+            tokens.emplace_back().begin(c);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool tokenize_all(const unsigned char* begin, const unsigned char* end,
+                  std::vector<NumberToken>& tokens) {
+    tokens.clear();
+    const unsigned char* p = begin;
+    for (;;) {
+        while (p < end && is_ascii_space(*p)) ++p;
+        if (p == end) return true;
+        NumberToken& token = tokens.emplace_back();
+        const unsigned char* after = is_digit(*p) ? scan_digits(p, end, token) : nullptr;
+        // Digits followed by anything but white space are judged as a whole.
+        if (!after || (after < end && !is_ascii_space(*after)))
+            after = scan_ascii_token(p, end, token);
+        if (!after) return tokenize_all_unicode(begin, end, tokens);
+        p = after;
+    }
+}
+
 bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTokens& tokens) {
     if (scan_ascii_line(begin, end, tokens)) [[likely]]
         return true;

@@ -4,6 +4,8 @@
 // fast path; every other line goes through LineScanner, which decodes UTF-8
 // strictly. Safe to call from any number of threads at once.
 
+#include <vector>
+
 #include "src/base/line_tokens.h"
 
 namespace quelmar::base {
@@ -22,5 +24,11 @@ bool tokenize_line(const unsigned char* begin, const unsigned char* end, LineTok
 // read no byte past `end`.
 const unsigned char* tokenize_plain_line(const unsigned char* begin, const unsigned char* end,
                                          LineTokens& tokens);
+
+// Every token of [begin, end), in order, read as numbers into `tokens`
+// (which it clears): the tokens of a line of one community's node names.
+// False when the line is not valid UTF-8 (`tokens` is then unspecified).
+bool tokenize_all(const unsigned char* begin, const unsigned char* end,
+                  std::vector<NumberToken>& tokens);
 
 }  // namespace quelmar::base

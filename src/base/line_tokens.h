@@ -5,6 +5,7 @@
 // property); whitespace at either end of the line is ignored. Later tokens
 // are not interpreted.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "src/base/number_token.h"
@@ -33,6 +34,17 @@ constexpr bool is_white_space(char32_t c) {
         case 0x3000: return true;
         default: return c >= 0x2000 && c <= 0x200A;
     }
+}
+
+// The code point of the UTF-8 sequence at `p` in text known to be valid
+// UTF-8 (never reading past `end`), and the sequence's length.
+inline std::size_t decode_valid_utf8(const unsigned char* p, const unsigned char* end,
+                                     char32_t& c) {
+    const unsigned char lead = *p;
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length && p + i < end; ++i) c = (c << 6) | (p[i] & 0x3F);
+    return length;
 }
 
 }  // namespace quelmar::base
