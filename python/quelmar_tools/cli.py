@@ -2,12 +2,15 @@
 
     quelmar-stats GRAPH CLUSTERING [--cpm R] [--ids FILE] [--compare OTHER]
                   [--matches OUT] [--measures A,B,...] [--strict]
+                  [--layout memberships|communities]
                   [--format text|json|csv] [--clusters OUT]
 
-Exit status 0 on success, 1 when a file cannot be read or written (one line
-"quelmar-stats: ..." on stderr), 2 for a usage error, 130 on Ctrl-C. Loads
-that look like misreadings (most memberships naming nodes the graph lacks,
-no cluster left) are warned about on stderr; --strict makes them errors.
+Either GRAPH or CLUSTERING may be "-", standard input. Exit status 0 on
+success, 1 when a file cannot be read or written (one line "quelmar-stats:
+..." on stderr), 2 for a usage error, 130 on Ctrl-C. Loads that look like
+misreadings (most memberships naming nodes the graph lacks, no cluster left,
+fewer internal edges than twice what random node sets would hold, no
+membership at all) are warned about on stderr; --strict makes them errors.
 """
 
 from __future__ import annotations
@@ -26,7 +29,7 @@ from typing import Any, Iterator, Optional, Sequence, TextIO
 import quelmar
 from quelmar_tools import _native
 from quelmar_tools.agreement import compare as agreement, match_table
-from quelmar_tools.building import clustering_from, graph_from
+from quelmar_tools.building import LAYOUTS, clustering_from_file, graph_from_file
 from quelmar_tools.integers import as_integer
 from quelmar_tools.summaries import summarize, summary_table, to_dict
 from quelmar_tools.table import (
@@ -41,6 +44,9 @@ __all__ = ["PROGRAM", "main"]
 
 PROGRAM = "quelmar-stats"
 # The report's columns: label and summary entry (entry i is at i * 5 %).
+# Standard input, named "-" on the command line and in messages.
+STDIN = "-"
+STDIN_PATH = "/dev/stdin"
 REPORT_COLUMNS = [("min", 0), ("p5", 1), ("p25", 5), ("median", 10), ("p75", 15), ("p95", 19),
                   ("max", 20)]
 
@@ -85,14 +91,21 @@ class Report:
     measures: dict[str, list[float]]
     unknown_memberships: int
     dropped_singletons: int
+    unassigned_nodes: int = 0
 
 
 def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog=PROGRAM,
         description="Coverage and per-cluster statistics of a clustering of a graph.")
-    parser.add_argument("graph", help="edge list, or snapshot (.lz4)")
-    parser.add_argument("clustering", help="clustering file: node name and cluster id per line")
+    parser.add_argument("graph", help="edge list (gzip or plain text), or snapshot (.lz4); "
+                        "- for standard input")
+    parser.add_argument("clustering", help="clustering file: node name and cluster id per line "
+                        "(see --layout); - for standard input")
+    parser.add_argument("--layout", choices=LAYOUTS, default="memberships",
+                        help="of CLUSTERING and OTHER: a node name and a cluster id per line "
+                        "(memberships, the default), or the node names of one community per "
+                        "line (communities)")
     parser.add_argument("--cpm", type=float, metavar="R", help="resolution of the cpm statistic")
     parser.add_argument("--ids", metavar="FILE", help="only the clusters named in FILE, one id "
                         "per line")
@@ -105,7 +118,8 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
                         "columns) of these per-cluster quality measures, or 'all': "
                         + ", ".join(MEASURES))
     parser.add_argument("--strict", action="store_true", help="fail, rather than warn, when "
-                        "the clustering names nodes the graph lacks")
+                        "the clustering looks misread or is empty, or names nodes the graph "
+                        "lacks")
     parser.add_argument("--format", choices=("text", "json", "csv"), default="text")
     parser.add_argument("--clusters", metavar="OUT", help="write the per-cluster table to OUT "
                         "(.csv, or .parquet with pyarrow installed)")
@@ -116,6 +130,10 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
             parser.error(f"--{option}: the file name must end in .csv or .parquet")
     if args.matches and not args.compare:
         parser.error("--matches needs --compare")
+    reading_stdin = [path for path in (args.graph, args.clustering, args.compare)
+                     if path == STDIN]
+    if len(reading_stdin) > 1:
+        parser.error("only one of GRAPH, CLUSTERING and OTHER can be - (standard input)")
     args.measures = measure_names(parser, args.measures)
     return args
 
@@ -202,7 +220,8 @@ def text_report(report: Report) -> str:
         f"({percent(stats.covered_edges, stats.total_edges):.1f} %)",
         f"modularity      {modularity.value:.6f}{modularity.note()}",
         f"skipped         {report.unknown_memberships} memberships of unknown nodes, "
-        f"{report.dropped_singletons} single-member clusters",
+        f"{report.dropped_singletons} single-member clusters, "
+        f"{report.unassigned_nodes} unassigned nodes",
         "",
     ]
     header = f"{'statistic':<24}" + "".join(f"{label:>11}" for label, _ in REPORT_COLUMNS)
@@ -230,6 +249,7 @@ def render(report: Report, form: str) -> str:
         result["overlapping"] = report.modularity.overlapping
         result["unknown_memberships"] = report.unknown_memberships
         result["dropped_singletons"] = report.dropped_singletons
+        result["unassigned_nodes"] = report.unassigned_nodes
         if report.measures:
             result["measures"] = report.measures
         if report.comparison:
@@ -263,9 +283,10 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
             raise Failure("writing .parquet needs pyarrow (pip install pyarrow)")
     ids = read_ids(args.ids) if args.ids else None
     progress.stage(f"loading {args.graph}")
-    graph = graph_from(args.graph)
+    opened, name = readable(args.graph)
+    graph = graph_from_file(opened, name=name)
     progress.stage(f"loading {args.clustering}")
-    clustering = clustering_from(graph, args.clustering, cpm=args.cpm, strict=args.strict)
+    clustering = load_clustering(graph, args.clustering, args, cpm=args.cpm)
     progress.stage("computing statistics")
     if ids is None:
         subset = clustering.select(lambda cluster: True)
@@ -280,7 +301,7 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
     comparison = None
     if args.compare:
         progress.stage(f"loading {args.compare}")
-        other = clustering_from(graph, args.compare, strict=args.strict)
+        other = load_clustering(graph, args.compare, args)
         selected = subset.keys if ids is not None else None
         keys = cluster_counts(clustering, selected)[0].tolist()
         comparison = compare(clustering, other, args.compare, keys)
@@ -295,10 +316,24 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
         for name, column in measures.items():
             table[name] = column
         write_table(table, args.clusters)
-    unknown, dropped, _, _ = _native.load_counts(clustering)
+    unknown, dropped, _, _, unassigned = _native.load_counts(clustering)
     summaries = {name: summarize(column) for name, column in measures.items()}
     progress.done()
-    return render(Report(stats, modularity, comparison, summaries, unknown, dropped), args.format)
+    return render(Report(stats, modularity, comparison, summaries, unknown, dropped, unassigned),
+                  args.format)
+
+
+def readable(path: str) -> tuple[str, Optional[str]]:
+    """The path to open for a command-line file, and the name messages give
+    it: standard input is read through its device, and named "-"."""
+    return (STDIN_PATH, STDIN) if path == STDIN else (path, None)
+
+
+def load_clustering(graph: quelmar.Graph, path: str, args: argparse.Namespace,
+                    cpm: Optional[float] = None) -> quelmar.Clustering:
+    opened, name = readable(path)
+    return clustering_from_file(graph, opened, cpm=cpm, strict=args.strict, layout=args.layout,
+                                name=name)
 
 
 @contextlib.contextmanager

@@ -20,7 +20,8 @@ Clusterings (``memberships_of``):
 * a list (or other iterable) of node collections: cluster ids 0, 1, 2, ...
   in order, as networkx's community functions return them;
 * a 1-D sequence or array of labels, a membership vector: node name =
-  position, as igraph and networkit number nodes;
+  position, as igraph and networkit number nodes; a negative label leaves
+  its node in no cluster ("unassigned", as DBSCAN and HDBSCAN mark noise);
 * a (node, cluster) array, or a DataFrame: the columns named as node and
   cluster (``NODE_COLUMNS``, ``CLUSTER_COLUMNS``), else the first two;
 * an igraph VertexClustering or VertexCover, and by their methods a
@@ -87,26 +88,28 @@ def edges_of(source: Any) -> tuple[U64, Optional[U64]]:
     return pairs, nodes
 
 
-def memberships_of(source: Any) -> tuple[U64, U64]:
+def memberships_of(source: Any) -> tuple[U64, U64, int]:
     """Parallel arrays of node names and cluster ids, one entry per line of
-    the equivalent clustering file."""
+    the equivalent clustering file, and how many nodes the source leaves in
+    no cluster (a membership vector's negative labels, a networkit
+    Partition's unassigned elements; 0 for every other source)."""
     igraph = sys.modules.get("igraph")
     if igraph is not None and isinstance(source, (igraph.VertexClustering, igraph.VertexCover)):
-        return _groups(enumerate(source))
+        return (*_groups(enumerate(source)), 0)
     if isinstance(source, pd.DataFrame):
-        return _membership_table(source)
+        return (*_membership_table(source), 0)
     if isinstance(source, pd.Series):
-        return _labels(source.index.to_numpy(), source.to_numpy(), "series index")
+        return (*_labels(source.index.to_numpy(), source.to_numpy(), "series index"), 0)
     if isinstance(source, Mapping):
-        return _mapping(source)
+        return (*_mapping(source), 0)
     if callable(getattr(source, "getVector", None)) and hasattr(source, "getSubsetIds"):
         return _partition(source)
     if callable(getattr(source, "subsetsOf", None)) and hasattr(source, "getSubsetIds"):
-        return _groups((subset, source.getMembers(subset))
-                       for subset in sorted(source.getSubsetIds()))
+        return (*_groups((subset, source.getMembers(subset))
+                         for subset in sorted(source.getSubsetIds())), 0)
     communities = getattr(source, "communities", None)
     if isinstance(communities, Sequence) and not isinstance(source, (np.ndarray, Sequence)):
-        return _groups(enumerate(communities))
+        return (*_groups(enumerate(communities)), 0)
     if isinstance(source, np.ndarray) or hasattr(source, "__array__"):
         return _membership_array(np.asarray(source))
     if isinstance(source, Iterable) and not isinstance(source, (str, bytes)):
@@ -190,14 +193,39 @@ def _membership_pairs(array: np.ndarray) -> U64:
                     "node name or cluster id")
 
 
-def _membership_array(array: np.ndarray) -> tuple[U64, U64]:
+def _membership_array(array: np.ndarray) -> tuple[U64, U64, int]:
     if array.ndim == 1:
         if array.dtype.kind == "O":
             return _items(array.tolist())
-        clusters = to_uint64(array, "cluster id", _at_position)
-        return np.arange(len(clusters), dtype=np.uint64), clusters
+        return _vector(array)
     pairs = _membership_pairs(array)
-    return np.ascontiguousarray(pairs[:, 0]), np.ascontiguousarray(pairs[:, 1])
+    return np.ascontiguousarray(pairs[:, 0]), np.ascontiguousarray(pairs[:, 1]), 0
+
+
+def _vector(labels: Any) -> tuple[U64, U64, int]:
+    """A membership vector: node name = position, negative labels in no
+    cluster."""
+    if isinstance(labels, np.ndarray) and labels.dtype.kind in "uif":
+        negative = labels < 0 if labels.dtype.kind != "u" else None
+    else:
+        negative = np.fromiter((_is_negative(label) for label in labels), dtype=bool,
+                               count=len(labels))
+    if negative is None or not negative.any():
+        return np.arange(len(labels), dtype=np.uint64), \
+            to_uint64(labels, "cluster id", _at_position, flat=True, collections_hint=True), 0
+    assigned = np.flatnonzero(~negative)
+    kept = labels[assigned] if isinstance(labels, np.ndarray) else [labels[i] for i in assigned]
+
+    def at_position(i: int) -> str:
+        return _at_position(int(assigned[i]))
+
+    clusters = to_uint64(kept, "cluster id", at_position, flat=True, collections_hint=True)
+    return assigned.astype(np.uint64), clusters, int(negative.sum())
+
+
+def _is_negative(label: Any) -> bool:
+    return (isinstance(label, (int, float, np.integer, np.floating))
+            and not isinstance(label, (bool, np.bool_)) and label < 0)
 
 
 def _mapping(source: Mapping[Any, Any]) -> tuple[U64, U64]:
@@ -221,25 +249,24 @@ def _labels(nodes: Any, labels: Any, what: str) -> tuple[U64, U64]:
     return np.ascontiguousarray(names), np.ascontiguousarray(clusters)
 
 
-def _items(source: Iterable[Any]) -> tuple[U64, U64]:
+def _items(source: Iterable[Any]) -> tuple[U64, U64, int]:
     """A list of node collections, or of single labels (a membership
     vector); the first item tells which."""
     ordered = isinstance(source, (Sequence, np.ndarray))
     items = source if isinstance(source, list) else list(source)
     if not items or is_collection(items[0]):
-        return _groups(enumerate(items))
+        return (*_groups(enumerate(items)), 0)
     if not ordered:
         raise TypeError(f"cannot make a clustering from a {type(source).__name__} of "
                         f"{type(items[0]).__name__}: expected node collections, or an ordered "
                         "membership vector")
-    clusters = to_uint64(items, "cluster id", _at_position, flat=True, collections_hint=True)
-    return np.arange(len(clusters), dtype=np.uint64), clusters
+    return _vector(items)
 
 
-def _partition(partition: Any) -> tuple[U64, U64]:
+def _partition(partition: Any) -> tuple[U64, U64, int]:
     vector = np.asarray(partition.getVector(), dtype=np.uint64)
     assigned = np.flatnonzero(vector != _UNASSIGNED).astype(np.uint64)
-    return assigned, np.ascontiguousarray(vector[assigned])
+    return assigned, np.ascontiguousarray(vector[assigned]), len(vector) - len(assigned)
 
 
 def _groups(groups: Iterable[tuple[Any, Any]]) -> tuple[U64, U64]:

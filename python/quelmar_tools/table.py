@@ -109,8 +109,10 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
     ``node_coverage`` and ``edge_coverage`` (covered over total, 0.0 for an
     empty graph), the five counts of ClusteringStats, and what loading the
     clustering skipped: ``unknown_memberships`` (memberships naming a node
-    the graph lacks) and ``dropped_singletons`` (clusters left with a single
-    member)."""
+    the graph lacks), ``dropped_singletons`` (clusters left with a single
+    member) and ``unassigned_nodes`` (nodes its source put in no cluster: a
+    membership vector's negative labels, a networkit Partition's unassigned
+    elements; 0 for files and other sources)."""
     keys, counts = cluster_counts(clustering, ids)
     wanted = None if ids is None else _wanted_ids(ids)
     covered = dict(zip(STATS_COUNTS, _native.coverage(clustering, wanted)))
@@ -121,8 +123,9 @@ def totals(clustering: quelmar.Clustering, *, ids: Optional[Ids] = None) -> dict
         "edge_coverage": _fraction(covered["covered_edges"], covered["total_edges"]),
     }
     result.update(covered)
-    unknown, dropped, _, _ = _native.load_counts(clustering)
+    unknown, dropped, _, _, unassigned = _native.load_counts(clustering)
     result["unknown_memberships"], result["dropped_singletons"] = unknown, dropped
+    result["unassigned_nodes"] = unassigned
     return result
 
 

@@ -70,9 +70,10 @@ bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs
             bound[position] = value;
         }
     }
-    int position = 0;
+    std::size_t position = 0;
     for (const char* parameter : signature.parameters) {
-        if (!bound[position++]) {
+        const std::size_t at = position++;
+        if (!bound[at] && at < signature.required) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", signature.function,
                          parameter);
             return false;

@@ -22,9 +22,12 @@ struct Signature {
     const char* function;  // as shown in messages, e.g. "Clustering.select"
     std::initializer_list<const char*> parameters;
     bool collects_keywords = false;  // unknown keywords go to a dict instead of failing
+    // Parameters past the first `required` may be left out: they stay null.
+    std::size_t required = SIZE_MAX;
 };
 
-// Fills `bound` (one borrowed reference per parameter, in order). When the
+// Fills `bound` (one borrowed reference per parameter, in order; null for
+// an optional one left out). When the
 // signature collects keywords, *extra receives a new dict of the others
 // (empty when there were none). False with TypeError set on a mismatch.
 bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,

@@ -63,6 +63,7 @@ base::Clustering to_loaded_form(base::Clustering given) {
     base::Clustering result;
     result.unknown_memberships = given.unknown_memberships;
     result.dropped_singletons = given.dropped_singletons;
+    result.unassigned_nodes = given.unassigned_nodes;
     for (const std::size_t k : order) {
         std::vector<utils::NodeId> members(given.members_of(k).begin(), given.members_of(k).end());
         RichCluster::make_ascending_distinct(members);
@@ -83,6 +84,7 @@ RichClustering RichClustering::pack_from_clustering(SharedGraph graph, base::Clu
     packed.graph = graph;
     packed.unknown_memberships = clustering.unknown_memberships;
     packed.dropped_singletons = clustering.dropped_singletons;
+    packed.unassigned_nodes = clustering.unassigned_nodes;
     const std::size_t cluster_count = clustering.size();
     packed.clusters.resize(cluster_count);
     for (std::size_t i = 0; i < cluster_count; ++i) packed.clusters[i].first = clustering.ids[i];

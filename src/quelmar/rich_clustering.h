@@ -43,6 +43,7 @@ struct RichClustering {
     // What loading left out (base::Clustering's counts, copied at packing).
     std::uint64_t unknown_memberships = 0;
     std::uint64_t dropped_singletons = 0;
+    std::uint64_t unassigned_nodes = 0;
 
     // Packs every cluster on the worker pool, reporting one pass over the
     // clusters to `progress`; the result does not depend on the number of

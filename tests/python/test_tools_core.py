@@ -32,7 +32,7 @@ class TestOneCore:
         keys, *counts = _native.cluster_counts(subset, None)
         assert np.frombuffer(keys, dtype=np.uint64).tolist() == [7]
         # A subset's load counts are those of its clustering.
-        assert _native.load_counts(subset) == _native.load_counts(from_tools) == (0, 0, 1, 3)
+        assert _native.load_counts(subset) == _native.load_counts(from_tools) == (0, 0, 1, 3, 0)
 
     @pytest.mark.parametrize("call", [
         lambda: _native.cluster_counts(object(), None),

@@ -159,7 +159,7 @@ def test_what_graph_objects_lose_is_warned_once(make, ignored):
     (np.array([0, 0, 1.5]), TypeError, "position 2: cluster id 1.5 is not"),
     (np.array([[0, 1], [1, np.nan]]), TypeError, "row 1: .* nan is not"),
     (np.array([0, 2.0**60]), ValueError, r"position 1: .* above 2\*\*53"),
-    (np.array([0, -1, 1]), ValueError, "position 1: cluster id -1 is outside"),
+    (np.array([[0, 1], [1, -1]]), ValueError, "row 1: .* -1 is outside"),
     (pd.DataFrame({"node": [0, 1], "cluster": [0.0, 0.5]}), TypeError, "row 1, column 'cluster'"),
     (pd.DataFrame({"node": pd.array([0, None], dtype="Int64"), "cluster": [0, 0]}), TypeError,
      "row 1, column 'node'"),

@@ -8,16 +8,21 @@
 // ValueError, MemoryError, KeyboardInterrupt, and TypeError for arguments.
 //
 // Loads (load_functions.cpp):
-//   load_graph(path)                     Graph from an edge list or snapshot
+//   load_graph(path, name)               Graph from an edge list (as
+//       published: gzip, headers, commas; src/base/published_text.h) or a
+//       snapshot; `name` (or None: the path) names the file in messages
 //   graph_from_pairs(pairs, extra_names) Graph from uint64 names, from, to,
 //       from, to, ... exactly as from the edge list with one line per pair;
 //       names of extra_names (or None) that no pair mentions become nodes
 //       without edges, after the others. Both keep the interpreter lock and
 //       run signal handlers at the loader's checkpoints, so Ctrl-C stops them.
-//   load_clustering(graph, path, cpm, strict)  Clustering from a clustering file
-//   clustering_from_memberships(graph, nodes, clusters, cpm, strict)
-//       Clustering from parallel uint64 arrays, line i being
-//       "nodes[i] clusters[i]" of the equivalent file, under its rules.
+//   load_clustering(graph, path, cpm, strict, layout, name)  Clustering from
+//       a clustering file as published, of layout "memberships" (None) or
+//       "communities" (src/base/community_loader.h)
+//   clustering_from_memberships(graph, nodes, clusters, cpm, strict,
+//       unassigned)  Clustering from parallel uint64 arrays, line i being
+//       "nodes[i] clusters[i]" of the equivalent file, under its rules;
+//       `unassigned` (or None: 0) nodes were in no cluster.
 //   clustering_from_rows(graph, rows, cpm, strict)  The same from one uint64
 //       array of node, cluster, node, cluster, ... (a (k, 2) array).
 //   cpm is the resolution of the "cpm" statistic, a float or None; with
@@ -30,8 +35,9 @@
 //   coverage(source, ids)        (num_clusters, covered_nodes, covered_edges,
 //       total_nodes, total_edges) as compute_statistics() reports them.
 //   load_counts(clustering)      (unknown_memberships, dropped_singletons,
-//       clusters, members): what loading the clustering skipped, and what
-//       it kept (members summed over clusters).
+//       clusters, members, unassigned_nodes): what loading the clustering
+//       skipped, what it kept (members summed over clusters), and the nodes
+//       its source left in no cluster.
 //
 // Values (value_functions.cpp):
 //   value_columns(cpm)  the value columns of a per-cluster table, in order:

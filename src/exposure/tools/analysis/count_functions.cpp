@@ -72,10 +72,11 @@ PyObject* load_counts(PyObject*, PyObject* args, PyObject* kwargs) {
         SharedClustering shared;
         if (!clustering_argument(source, &shared)) return nullptr;
         const RichClustering& clustering = *shared;
-        return Py_BuildValue("(KKKK)", clustering.unknown_memberships,
+        return Py_BuildValue("(KKKKK)", clustering.unknown_memberships,
                              clustering.dropped_singletons,
                              static_cast<unsigned long long>(clustering.clusters.size()),
-                             static_cast<unsigned long long>(clustering.member_count()));
+                             static_cast<unsigned long long>(clustering.member_count()),
+                             clustering.unassigned_nodes);
     });
 }
 

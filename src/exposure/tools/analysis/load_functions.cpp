@@ -9,6 +9,7 @@
 #include "src/base/clustering.h"
 #include "src/base/graph_loader.h"
 #include "src/base/pair_load.h"
+#include "src/base/published_text.h"
 #include "src/exposure/arguments.h"
 #include "src/exposure/buffer_view.h"
 #include "src/exposure/classes.h"
@@ -62,11 +63,14 @@ PyObject* load_and_pack(const SharedGraph& graph, std::optional<double> cpm, con
     return new_clustering(std::move(made).value());
 }
 
-const Signature load_graph_signature{"load_graph", {"path"}};
+const Signature load_graph_signature{"load_graph", {"path", "name"}, false, 1};
 const Signature pairs_signature{"graph_from_pairs", {"pairs", "extra_names"}};
-const Signature load_clustering_signature{"load_clustering", {"graph", "path", "cpm", "strict"}};
+const Signature load_clustering_signature{
+    "load_clustering", {"graph", "path", "cpm", "strict", "layout", "name"}, false, 4};
 const Signature memberships_signature{"clustering_from_memberships",
-                                      {"graph", "nodes", "clusters", "cpm", "strict"}};
+                                      {"graph", "nodes", "clusters", "cpm", "strict", "unassigned"},
+                                      false,
+                                      5};
 const Signature rows_signature{"clustering_from_rows", {"graph", "rows", "cpm", "strict"}};
 
 bool strict_argument(PyObject* object, base::ClusteringOptions* options) {
@@ -76,16 +80,43 @@ bool strict_argument(PyObject* object, base::ClusteringOptions* options) {
     return true;
 }
 
+// The name a file goes by in messages: `name` when given (not None), else
+// the path.
+bool name_argument(PyObject* name, const std::string& path, std::string* out) {
+    if (!name || name == Py_None) {
+        *out = path;
+        return true;
+    }
+    return text_argument("name", name, out);
+}
+
+bool layout_argument(PyObject* object, base::ClusteringLayout* layout) {
+    std::string text = "memberships";
+    if (object && object != Py_None && !text_argument("layout", object, &text)) return false;
+    if (text == "memberships") {
+        *layout = base::ClusteringLayout::kMemberships;
+    } else if (text == "communities") {
+        *layout = base::ClusteringLayout::kCommunities;
+    } else {
+        PyErr_Format(PyExc_ValueError, "unknown layout %R: expected 'memberships' or 'communities'",
+                     object);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 PyObject* load_graph(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
-        PyObject* path_object = nullptr;
-        if (!bind_arguments(load_graph_signature, args, kwargs, {&path_object, 1})) return nullptr;
-        std::string path;
-        if (!text_argument("path", path_object, &path)) return nullptr;
+        PyObject* bound[2];
+        if (!bind_arguments(load_graph_signature, args, kwargs, bound)) return nullptr;
+        std::string path, name;
+        if (!text_argument("path", bound[0], &path) || !name_argument(bound[1], path, &name)) {
+            return nullptr;
+        }
         utils::TaskMonitor monitor = signal_monitor();
-        return finish_graph(base::parse_from_file(path, monitor), path.c_str());
+        return finish_graph(base::load_published_graph(path, monitor), name.c_str());
     });
 }
 
@@ -110,34 +141,38 @@ PyObject* graph_from_pairs(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* load_clustering(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
-        PyObject* bound[4];
+        PyObject* bound[6];
         if (!bind_arguments(load_clustering_signature, args, kwargs, bound)) return nullptr;
         SharedGraph graph;
-        std::string path;
+        std::string path, name;
         std::optional<double> cpm;
         base::ClusteringOptions options;
+        base::ClusteringLayout layout;
         if (!graph_argument(bound[0], "graph", &graph) || !text_argument("path", bound[1], &path) ||
-            !cpm_argument(bound[2], &cpm) || !strict_argument(bound[3], &options)) {
+            !cpm_argument(bound[2], &cpm) || !strict_argument(bound[3], &options) ||
+            !layout_argument(bound[4], &layout) || !name_argument(bound[5], path, &name)) {
             return nullptr;
         }
-        return load_and_pack(graph, cpm, path.c_str(), [&] {
-            return base::Clustering::parse_from_file(graph->graph(), path, options);
+        return load_and_pack(graph, cpm, name.c_str(), [&] {
+            return base::load_published_clustering(graph->graph(), path, layout, options);
         });
     });
 }
 
 PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<kPlain>([=]() -> PyObject* {
-        PyObject* bound[5];
+        PyObject* bound[6];
         if (!bind_arguments(memberships_signature, args, kwargs, bound)) return nullptr;
         SharedGraph graph;
         BufferView nodes, clusters;
         std::optional<double> cpm;
         base::ClusteringOptions options;
+        std::uint64_t unassigned = 0;
         if (!graph_argument(bound[0], "graph", &graph) ||
             !nodes.acquire(bound[1], "nodes", BufferView::Item::kUInt64) ||
             !clusters.acquire(bound[2], "clusters", BufferView::Item::kUInt64) ||
-            !cpm_argument(bound[3], &cpm) || !strict_argument(bound[4], &options)) {
+            !cpm_argument(bound[3], &cpm) || !strict_argument(bound[4], &options) ||
+            (bound[5] && !u64_argument("unassigned", bound[5], &unassigned))) {
             return nullptr;
         }
         if (nodes.length() != clusters.length()) {
@@ -145,8 +180,10 @@ PyObject* clustering_from_memberships(PyObject*, PyObject* args, PyObject* kwarg
             return nullptr;
         }
         return load_and_pack(graph, cpm, nullptr, [&] {
-            return base::Clustering::from_memberships(graph->graph(), nodes.uint64s(),
-                                                      clusters.uint64s(), options);
+            auto made = base::Clustering::from_memberships(graph->graph(), nodes.uint64s(),
+                                                           clusters.uint64s(), options);
+            if (made) made->unassigned_nodes = unassigned;
+            return made;
         });
     });
 }
