@@ -27,7 +27,6 @@ from quelmar_tools import _native
 from quelmar_tools._files import existing_file
 from quelmar_tools.in_memory import edges_of, membership_rows, memberships_of
 
-
 __all__ = ["ClusteringSource", "GraphSource", "LAYOUTS", "clustering_from", "clustering_from_file",
            "graph_from", "graph_from_file", "misreading"]
 
@@ -110,7 +109,7 @@ def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
         The graph whose node names the clustering uses.
     source
         A path (see `clustering_from_file`), or an in-memory source that
-        ``quelmar_tools.inputs.memberships_of`` recognises. In a membership
+        ``quelmar_tools.in_memory.memberships_of`` recognises. In a membership
         vector, negative labels leave their nodes in no cluster
         (``totals()["unassigned_nodes"]`` counts them).
     cpm
@@ -256,9 +255,9 @@ def _checked(clustering: quelmar.Clustering, strict: bool, what: str,
             raise ValueError(message)
         warnings.warn(message, UserWarning, stacklevel=stacklevel)
         return clustering
-    message = misreading(clustering)
-    if message:
-        warnings.warn(message, UserWarning, stacklevel=stacklevel)
+    reason = misreading(clustering)
+    if reason:
+        warnings.warn(reason, UserWarning, stacklevel=stacklevel)
     return clustering
 
 

@@ -224,8 +224,8 @@ def _vector(labels: Any) -> tuple[U64, U64, int]:
 
 
 def _is_negative(label: Any) -> bool:
-    return (isinstance(label, (int, float, np.integer, np.floating))
-            and not isinstance(label, (bool, np.bool_)) and label < 0)
+    return bool(isinstance(label, (int, float, np.integer, np.floating))
+                and not isinstance(label, (bool, np.bool_)) and label < 0)
 
 
 def _mapping(source: Mapping[Any, Any]) -> tuple[U64, U64]:
