@@ -68,13 +68,16 @@ private:
         const bool valid = tokenize_all(line.data(), line.data() + line.size(), tokens_);
         std::size_t failing = 0;
         failure_ = community_line_error(valid ? &tokens_ : nullptr, failing);
+        // The names before a failing one are looked up too: as lines of the
+        // membership twin, one of them may fail first.
+        const std::size_t names = failure_ ? failing : tokens_.size();
+        for (std::size_t i = 0; i < names; ++i) {
+            names_.push_back(tokens_[i]);
+            line_of_.push_back(lines_);
+        }
         if (failure_) {
             failure_token_ = valid ? token_as_written(line, failing) : std::string();
             return;
-        }
-        for (const NumberToken& token : tokens_) {
-            names_.push_back(token);
-            line_of_.push_back(lines_);
         }
         ++lines_;
     }
