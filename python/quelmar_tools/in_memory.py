@@ -8,7 +8,8 @@ Graphs (``edges_of``):
 * a (k, 2) array-like of node names;
 * a DataFrame: the columns named as edge ends (``EDGE_COLUMNS``), else the
   first two;
-* a networkx or igraph graph, read as undirected, unweighted and simple,
+* a networkx or igraph graph, or (by its methods, without importing
+  networkit) a networkit Graph, read as undirected, unweighted and simple,
   with one UserWarning naming what that ignored (edge directions, parallel
   edges, weights).
 
@@ -79,6 +80,9 @@ def edges_of(source: Any) -> tuple[U64, Optional[U64]]:
         igraph = sys.modules.get("igraph")
         if igraph is not None and isinstance(source, igraph.Graph):
             pairs, nodes, ignored = _igraph_edges(source)
+        elif all(callable(getattr(source, method, None))
+                 for method in ("iterEdges", "iterNodes", "numberOfEdges", "isWeighted")):
+            pairs, nodes, ignored = _networkit_edges(source)
         else:
             return _edge_table(source), None
     if ignored:
@@ -164,6 +168,20 @@ def _igraph_edges(graph: Any) -> tuple[U64, U64, list[str]]:
     if graph.is_weighted():
         ignored.append("edge weights")
     return pairs, np.arange(graph.vcount(), dtype=np.uint64), ignored
+
+
+def _networkit_edges(graph: Any) -> tuple[U64, U64, list[str]]:
+    # networkit exports edges only one by one (its sparse adjacency matrix
+    # is filled the same way, from Python), so they are read straight from
+    # its edge iterator into one array, without a matrix between.
+    count = graph.numberOfEdges()
+    flat = np.fromiter(itertools.chain.from_iterable(graph.iterEdges()), dtype=np.uint64,
+                       count=2 * count)
+    ignored = ["edge directions"] if graph.isDirected() else []
+    if graph.isWeighted():
+        ignored.append("edge weights")
+    nodes = np.fromiter(graph.iterNodes(), dtype=np.uint64, count=graph.numberOfNodes())
+    return flat.reshape(-1, 2), nodes, ignored
 
 
 def _array_like(source: Any) -> bool:

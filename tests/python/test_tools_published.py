@@ -252,3 +252,29 @@ def test_report_counts_unassigned_nodes(planted):
     assert status == 0 and ", 0 unassigned nodes" in out
     status, out, _ = command(folder / "graph.txt", folder / "clusters.txt", "--format", "json")
     assert json.loads(out)["unassigned_nodes"] == 0
+
+
+def test_networkit_graphs_and_their_clusterings():
+    nk = pytest.importorskip("networkit")
+    generator = nk.generators.LFRGenerator(2000)
+    generator.generatePowerlawDegreeSequence(15, 50, -2)
+    generator.generatePowerlawCommunitySizeSequence(20, 100, -1)
+    generator.setMu(0.3)
+    network = generator.run().getGraph()
+    truth = generator.getPartition()
+    graph = quelmar_tools.graph_from(network)
+    twin = nx.Graph(list(network.iterEdges()))
+    twin.add_nodes_from(network.iterNodes())
+    assert quelmar_tools.totals(quelmar_tools.clustering_from(graph, truth)) == \
+        quelmar_tools.totals(quelmar_tools.clustering_from(quelmar_tools.graph_from(twin), truth))
+    leiden = nk.community.ParallelLeiden(network)
+    leiden.run()
+    for clustering in (truth, leiden.getPartition()):
+        quiet(quelmar_tools.clustering_from, graph, clustering)
+    vector = np.asarray(truth.getVector(), dtype=np.int64)
+    with pytest.warns(UserWarning, match="random node sets"):
+        quelmar_tools.clustering_from(graph, np.roll(vector, 1))
+    weighted = nk.Graph(3, weighted=True, directed=True)
+    weighted.addEdge(0, 1, 2.5)
+    with pytest.warns(UserWarning, match="ignored: edge directions, edge weights"):
+        quelmar_tools.graph_from(weighted)
