@@ -94,7 +94,7 @@ def graph_from_file(path: str | os.PathLike[str], *, name: Optional[str] = None)
     OSError
         The file cannot be read.
     """
-    return _native.load_graph(_readable(path), name)
+    return _native.load_graph(existing_file(path), name)
 
 
 def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
@@ -192,7 +192,7 @@ def _clustering_file(graph: quelmar.Graph, path: str | os.PathLike[str], *,
                      cpm: Optional[float], strict: bool, layout: str,
                      name: Optional[str]) -> quelmar.Clustering:
     resolution = _arguments(graph, cpm, layout)
-    readable = _readable(path)
+    readable = existing_file(path)
     clustering = _native.load_clustering(graph, readable, resolution, bool(strict), layout, name)
     # Two frames up: the caller of clustering_from or clustering_from_file.
     return _checked(clustering, strict, name or readable, stacklevel=4)
@@ -239,8 +239,10 @@ def misreading(clustering: quelmar.Clustering) -> Optional[str]:
     internal = int(m.sum())
     bar = min(_RANDOM_FACTOR * expected, (most + expected) / 2)
     if expected >= _LEAST_EXPECTED and internal < bar:
-        return (f"the clusters hold {internal} internal edges, fewer than twice the "
-                f"{expected:.1f} that random node sets of their sizes would hold: {hint}")
+        short = "fewer than twice" if bar == _RANDOM_FACTOR * expected else \
+            f"fewer than halfway from the most they could hold, {most:.0f}, to"
+        return (f"the clusters hold {internal} internal edges, {short} the {expected:.1f} that "
+                f"random node sets of their sizes would hold: {hint}")
     return None
 
 
@@ -267,10 +269,6 @@ def _arguments(graph: Any, cpm: Any, layout: Any) -> Optional[float]:
     if layout not in LAYOUTS:
         raise ValueError(f"unknown layout {layout!r}: expected one of {', '.join(LAYOUTS)}")
     return None if cpm is None else _resolution(cpm)
-
-
-def _readable(path: Any) -> str:
-    return existing_file(path)
 
 
 def _resolution(cpm: Any) -> float:
