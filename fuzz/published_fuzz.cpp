@@ -89,8 +89,8 @@ void check_edge_lists(std::string_view text) {
     const std::size_t half = text.size() / 2;
     check(published(gzip(text.substr(0, half)) + gzip(text.substr(half)), 7) == plain,
           "two gzip members differ from plain text");
-    const bool unchanged = text.find_first_of("#%,") == std::string_view::npos &&
-                           text.rfind("\xEF\xBB\xBF", 0) != 0;
+    const bool unchanged =
+        text.find_first_of("#%,") == std::string_view::npos && text.rfind("\xEF\xBB\xBF", 0) != 0;
     if (unchanged) {
         utils::MemorySource source(text);
         check(outcome_of(base::parse_edgelist_from_reader(source)) == plain,
@@ -117,8 +117,12 @@ struct Read {
 
 Read read_of(const quelmar::runtime::Result<base::Clustering>& loaded) {
     if (!loaded) return {.error = loaded.error().message()};
-    return {loaded->ids, loaded->starts, loaded->members, loaded->unknown_memberships,
-            loaded->dropped_singletons, {}};
+    return {loaded->ids,
+            loaded->starts,
+            loaded->members,
+            loaded->unknown_memberships,
+            loaded->dropped_singletons,
+            {}};
 }
 
 void check_communities(std::string_view text) {
@@ -147,12 +151,12 @@ void check_communities(std::string_view text) {
         Read expected = read_of(base::Clustering::parse_from_reader(graph, pairs, {}, strict));
         if (!stop.empty() && expected.error.empty()) expected = {.error = stop};
         utils::MemorySource lines(text, 1 + text.size() % 11);
-        const Read got = read_of(base::parse_communities_from_reader(
-            graph, lines,
-            {.pool = quelmar::runtime::global_pool(),
-             .buffer_bytes = 8 + text.size() % 19,
-             .block_bytes = 1 + text.size() % 5},
-            strict));
+        const Read got =
+            read_of(base::parse_communities_from_reader(graph, lines,
+                                                        {.pool = quelmar::runtime::global_pool(),
+                                                         .buffer_bytes = 8 + text.size() % 19,
+                                                         .block_bytes = 1 + text.size() % 5},
+                                                        strict));
         if (!(got == expected)) fail("communities differ from their membership twin", got.error);
     }
 }
