@@ -16,15 +16,22 @@ namespace {
 
 void commas_to_spaces(char* bytes, std::size_t size) {
     char* const end = bytes + size;
+    if (size == 0) return;
     for (char* p = bytes; (p = static_cast<char*>(std::memchr(p, ',', end - p))); ++p) *p = ' ';
 }
 
 bool is_blank(unsigned char b) { return b == ' ' || b == '\t'; }
 
+// The first line feed of [at, at + size), or null; `at` may be null when
+// `size` is 0 (an empty vector's data).
+const unsigned char* find_feed(const unsigned char* at, std::size_t size) {
+    return size ? static_cast<const unsigned char*>(std::memchr(at, '\n', size)) : nullptr;
+}
+
 // A line of a comma-separated file that names its columns: none of its first
 // two tokens is a number.
 bool is_column_names(std::span<const unsigned char> line) {
-    if (!std::memchr(line.data(), ',', line.size())) return false;
+    if (line.empty() || !std::memchr(line.data(), ',', line.size())) return false;
     std::string text(reinterpret_cast<const char*>(line.data()), line.size());
     commas_to_spaces(text.data(), text.size());
     const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
@@ -52,7 +59,7 @@ runtime::Result<bool> PublishedText::look_ahead() {
     for (;;) {
         const std::size_t held = pending_.size() - pending_pos_;
         if (text_ended_ || held >= kHeaderLookahead ||
-            std::memchr(pending_.data() + pending_pos_, '\n', held)) {
+            find_feed(pending_.data() + pending_pos_, held)) {
             return true;
         }
         pending_.erase(pending_.begin(), pending_.begin() + pending_pos_);
@@ -70,8 +77,8 @@ runtime::Result<void> PublishedText::skip_rest_of_line() {
     for (;;) {
         const std::size_t held = pending_.size() - pending_pos_;
         const unsigned char* at = pending_.data() + pending_pos_;
-        if (const void* feed = std::memchr(at, '\n', held)) {
-            pending_pos_ += static_cast<const unsigned char*>(feed) - at + 1;
+        if (const unsigned char* feed = find_feed(at, held)) {
+            pending_pos_ += feed - at + 1;
             return {};
         }
         if (text_ended_) {
@@ -114,8 +121,8 @@ runtime::Result<void> PublishedText::start() {
         const unsigned char* at = pending_.data() + pending_pos_;
         const std::size_t held = pending_.size() - pending_pos_;
         if (held == 0) return {};
-        const void* feed = std::memchr(at, '\n', held);
-        const std::size_t length = feed ? static_cast<const unsigned char*>(feed) - at : held;
+        const unsigned char* feed = find_feed(at, held);
+        const std::size_t length = feed ? static_cast<std::size_t>(feed - at) : held;
         std::size_t first = 0;
         while (first < length && is_blank(at[first])) ++first;
         if (first < length && (at[first] == '#' || at[first] == '%')) {

@@ -30,7 +30,7 @@ GzipSource::GzipSource(ByteSource& inner, std::string_view already_read)
     // 16 + 15: a gzip wrapper around the largest window.
     if (inflateInit2(&state_->stream, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
     const std::size_t kept = std::min(already_read.size(), kInputBytes);
-    std::memcpy(state_->input.get(), already_read.data(), kept);
+    if (kept) std::memcpy(state_->input.get(), already_read.data(), kept);
     state_->stream.next_in = state_->input.get();
     state_->stream.avail_in = static_cast<uInt>(kept);
 }
