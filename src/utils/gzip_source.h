@@ -1,10 +1,12 @@
 #pragma once
 // A byte source that inflates gzip data read from another source: one gzip
 // member or several end to end (as `cat a.gz b.gz` and block compressors
-// write them), each checked against its CRC and length. Reading happens on
-// the caller's thread, a piece of compressed input at a time, so a reader
-// that reads ahead while workers parse (src/base/line_chunks.h) inflates
-// beside the parsing. Memory is the inflater's window and one input buffer.
+// write them), each checked against its CRC and length. A thread of its own
+// inflates, so that decompression goes on while the caller parses, resolves
+// names or builds; the inner source is only ever read on the caller's thread
+// (its monitor may need that), up to 32 MiB ahead of the inflater, which
+// keeps up to 16 MiB inflated ahead of the caller. Bytes come out exactly as
+// a plain inflate gives them.
 //
 // Failures: the inner source's own, kTruncatedGzip when the input ends inside
 // a member, and kInvalidGzip followed by the inflater's reason for corrupt
