@@ -2,7 +2,11 @@
 command line.
 
     quelmar-wcc GRAPH CLUSTERING OUT [--criterion C] [--min-size N]
-                [--ids FILE] [--report FILE]
+                [--ids FILE] [--report FILE] [--strict]
+                [--layout memberships|communities]
+
+GRAPH and CLUSTERING are read as quelmar-stats reads them (gzip, headers,
+commas, --layout), and either may be "-", standard input.
 
 Writes the output clusters to OUT in the clustering file format and, with
 --report, the per-cluster report as csv (or parquet, for a name ending in
@@ -23,10 +27,10 @@ from typing import Optional, Sequence
 import numpy as np
 
 from quelmar_tools import _native
-from quelmar_tools.cli import Failure, Progress, describe, native_reports_silenced, percent, \
-    read_ids, write_table
+from quelmar_tools.building import LAYOUTS, graph_from_file
+from quelmar_tools.cli import STDIN, Failure, Progress, describe, load_clustering, \
+    native_reports_silenced, percent, read_ids, readable, write_table
 from quelmar_tools.members import write_clustering
-from quelmar_tools.building import clustering_from, graph_from
 from quelmar_tools.refinement import Refinement, parse_criterion, well_connected
 
 __all__ = ["PROGRAM", "main"]
@@ -39,8 +43,10 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
         prog=PROGRAM,
         description="Cut every cluster along minimum cuts until each piece left is well "
                     "connected: edge connectivity above t(n) for its n members.")
-    parser.add_argument("graph", help="edge list, or snapshot (.lz4)")
-    parser.add_argument("clustering", help="clustering file: node name and cluster id per line")
+    parser.add_argument("graph", help="edge list (gzip or plain text), or snapshot (.lz4); "
+                        "- for standard input")
+    parser.add_argument("clustering", help="clustering file: node name and cluster id per line "
+                        "(see --layout); - for standard input")
     parser.add_argument("out", help="where to write the output clusters (clustering file format)")
     parser.add_argument("--criterion", default="log10", metavar="C",
                         help="t(n), a sum of terms c, a log10, a log2, a n^b (default log10)")
@@ -50,7 +56,16 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
                         "per line")
     parser.add_argument("--report", metavar="FILE", help="write the per-cluster report to FILE "
                         "(.csv, or .parquet with pyarrow)")
+    parser.add_argument("--layout", choices=LAYOUTS, default="memberships",
+                        help="of CLUSTERING: a node name and a cluster id per line "
+                        "(memberships, the default), or the node names of one community per "
+                        "line (communities)")
+    parser.add_argument("--strict", action="store_true", help="fail, rather than warn, when "
+                        "the clustering looks misread or is empty, or names nodes the graph "
+                        "lacks")
     args = parser.parse_args(argv)
+    if args.graph == STDIN and args.clustering == STDIN:
+        parser.error("only one of GRAPH and CLUSTERING can be - (standard input)")
     try:
         parse_criterion(args.criterion)
     except ValueError as error:
@@ -80,9 +95,10 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
         raise Failure("writing .parquet needs pyarrow (pip install pyarrow)")
     ids = read_ids(args.ids) if args.ids else None
     progress.stage(f"loading {args.graph}")
-    graph = graph_from(args.graph)
+    opened, name = readable(args.graph)
+    graph = graph_from_file(opened, name=name)
     progress.stage(f"loading {args.clustering}")
-    clustering = clustering_from(graph, args.clustering)
+    clustering = load_clustering(graph, args.clustering, args)
     progress.stage("refining")
     refinement = well_connected(clustering, criterion=args.criterion, min_size=args.min_size,
                                 ids=ids)
@@ -109,7 +125,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             with native_reports_silenced(not progress.shown):
                 output = run(args, progress)
         for warning in caught:
-            sys.stderr.write(f"{PROGRAM}: warning: {warning.message}\n")
+            sys.stderr.write(f"{PROGRAM}: {'' if args.strict else 'warning: '}"
+                             f"{warning.message}\n")
+        if args.strict and caught:
+            return 1
         sys.stdout.write(output)
         sys.stdout.flush()
         return 0

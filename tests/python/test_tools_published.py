@@ -278,3 +278,26 @@ def test_networkit_graphs_and_their_clusterings():
     weighted.addEdge(0, 1, 2.5)
     with pytest.warns(UserWarning, match="ignored: edge directions, edge weights"):
         quelmar_tools.graph_from(weighted)
+
+
+def test_wcc_reads_communities_from_standard_input_and_is_strict(tmp_path, planted):
+    folder, _, clusters = planted
+    wcc = os.path.join(os.path.dirname(sys.executable), "quelmar-wcc")
+
+    def refine(*args, stdin=None):
+        done = subprocess.run([wcc, *map(str, args)], capture_output=True, timeout=120,
+                              input=stdin)
+        return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+    plain = refine(folder / "graph.txt", folder / "clusters.txt", tmp_path / "plain.txt")
+    assert plain[0] == 0 and plain[2] == ""
+    lines = "".join(" ".join(map(str, c)) + "\n" for c in clusters).encode()
+    piped = refine(folder / "graph.txt", "-", tmp_path / "piped.txt", "--layout", "communities",
+                   stdin=lines)
+    assert piped == plain
+    assert (tmp_path / "piped.txt").read_text() == (tmp_path / "plain.txt").read_text()
+    moved = "".join(" ".join(str((n + 1) % 300) for n in c) + "\n" for c in clusters).encode()
+    status, out, err = refine(folder / "graph.txt", "-", tmp_path / "moved.txt", "--layout",
+                              "communities", "--strict", stdin=moved)
+    assert (status, out) == (1, "") and "random node sets" in err
+    assert refine("-", "-", tmp_path / "x.txt")[0] == 2
