@@ -24,7 +24,7 @@ import os
 import sys
 import warnings
 from dataclasses import dataclass, field
-from typing import Any, Iterator, Optional, Sequence, TextIO
+from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
 import quelmar
 from quelmar_tools import _native
@@ -356,17 +356,23 @@ def native_reports_silenced(silenced: bool) -> Iterator[None]:
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_arguments(argv)
-    progress = Progress(sys.stderr)
+    return run_command(PROGRAM, run, args, Progress(sys.stderr), strict=args.strict)
+
+
+def run_command(program: str, work: Callable[[argparse.Namespace, Progress], str],
+                args: argparse.Namespace, progress: Progress, *, strict: bool) -> int:
+    """Runs `work` for a command and returns its exit status: 0 with its
+    output on standard output, 1 for a failure (one line "`program`: ...",
+    or a warning under `strict`), 130 on Ctrl-C. Warnings (a clustering
+    that looks misread, say) are written once standard error is back."""
     try:
-        # Warnings are written once standard error is back.
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always", UserWarning)
             with native_reports_silenced(not progress.shown):
-                output = run(args, progress)
+                output = work(args, progress)
         for warning in caught:
-            sys.stderr.write(f"{PROGRAM}: {'' if args.strict else 'warning: '}"
-                             f"{warning.message}\n")
-        if args.strict and caught:
+            sys.stderr.write(f"{program}: {'' if strict else 'warning: '}{warning.message}\n")
+        if strict and caught:
             return 1
         sys.stdout.write(output)
         sys.stdout.flush()
@@ -376,7 +382,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 130
     except (Failure, OSError, ValueError, TypeError) as error:
         progress.done()
-        sys.stderr.write(f"{PROGRAM}: {describe(error)}\n")
+        sys.stderr.write(f"{program}: {describe(error)}\n")
         return 1
 
 

@@ -21,15 +21,14 @@ from __future__ import annotations
 import argparse
 import importlib.util
 import sys
-import warnings
 from typing import Optional, Sequence
 
 import numpy as np
 
 from quelmar_tools import _native
 from quelmar_tools.building import LAYOUTS, graph_from_file
-from quelmar_tools.cli import STDIN, Failure, Progress, describe, load_clustering, \
-    native_reports_silenced, percent, read_ids, readable, write_table
+from quelmar_tools.cli import STDIN, Failure, Progress, load_clustering, percent, read_ids, \
+    readable, run_command, write_table
 from quelmar_tools.members import write_clustering
 from quelmar_tools.refinement import Refinement, parse_criterion, well_connected
 
@@ -116,29 +115,7 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_arguments(argv)
-    progress = Progress(sys.stderr, PROGRAM)
-    try:
-        # Warnings (a clustering that looks misread) are written once
-        # standard error is back.
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always", UserWarning)
-            with native_reports_silenced(not progress.shown):
-                output = run(args, progress)
-        for warning in caught:
-            sys.stderr.write(f"{PROGRAM}: {'' if args.strict else 'warning: '}"
-                             f"{warning.message}\n")
-        if args.strict and caught:
-            return 1
-        sys.stdout.write(output)
-        sys.stdout.flush()
-        return 0
-    except KeyboardInterrupt:
-        progress.done()
-        return 130
-    except (Failure, OSError, ValueError, TypeError) as error:
-        progress.done()
-        sys.stderr.write(f"{PROGRAM}: {describe(error)}\n")
-        return 1
+    return run_command(PROGRAM, run, args, Progress(sys.stderr, PROGRAM), strict=args.strict)
 
 
 if __name__ == "__main__":
