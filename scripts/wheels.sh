@@ -99,6 +99,7 @@ prefix=$cache/deps-$key
 if [ ! -f "$prefix/deps.cmake" ]; then
     echo "wheels.sh: building the C++ runtime, CRoaring, liblz4 and abseil into $prefix"
     bash scripts/wheel_deps.sh "$zig" "$sources" "$prefix"
+    for stale in "$cache"/deps-*; do [ "$stale" = "$prefix" ] || rm -rf "$stale"; done
 fi
 
 # find_python <X.Y>: that interpreter's path.
@@ -125,8 +126,11 @@ for version in "${pythons[@]}"; do
     fi
     echo "wheels.sh: building the wheel for CPython $version"
     rm -rf "$raw" && mkdir -p "$raw"
-    # A build folder per interpreter, apart from the source build's build/py.
-    SKBUILD_BUILD_DIR=build/wheel-py$version \
+    # A build folder per interpreter, apart from the source build's build/py,
+    # started afresh when the libraries change.
+    build=build/wheel-py$version
+    [ "$(cat "$build/deps-key" 2>/dev/null)" = "$key" ] || { rm -rf "$build"; mkdir -p "$build"; echo "$key" >"$build/deps-key"; }
+    SKBUILD_BUILD_DIR=$build \
     SKBUILD_CMAKE_ARGS="-DCMAKE_TOOLCHAIN_FILE=$prefix/toolchain.cmake;-DQUELMAR_WHEEL_DEPS=$prefix/deps.cmake" \
     SKBUILD_CMAKE_BUILD_TYPE=Release \
     CMAKE_BUILD_PARALLEL_LEVEL=${QUELMAR_WHEEL_JOBS:-2} \
