@@ -10,8 +10,8 @@
 #     bin/           zig-cc, zig-c++, zig-ar, zig-ranlib: zig for the target
 #     toolchain.cmake  the CMake toolchain of the wheel build
 #     deps.cmake     imported targets roaring::roaring, lz4::lz4,
-#                    absl::flat_hash_map, absl::flat_hash_set and
-#                    quelmar_wheel::cxx_runtime (read by cmake/Dependencies.cmake)
+#                    absl::flat_hash_map, absl::flat_hash_set, and the C++
+#                    runtime's archives (read by cmake/Dependencies.cmake)
 #     include/, lib/ the headers and static libraries
 #     licenses/      the licence file of every library linked in
 #
@@ -21,7 +21,8 @@
 # each extension module a runtime of their own, and an exception raised in the
 # core could not be caught or rethrown in a module. Built here with default
 # visibility, it is linked into the core alone, which hands it to both modules
-# under its private symbol version (see src/exposure/CMakeLists.txt).
+# under its private symbol version (src/exposure/CMakeLists.txt,
+# cmake/wheel_core.map).
 #
 # Everything is compiled for the baseline x86-64 processor; libraries are
 # static and position independent.
