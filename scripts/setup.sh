@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 debian_packages=(g++ cmake ninja-build pkg-config libroaring-dev liblz4-dev libgtest-dev libabsl-dev zlib1g-dev)
 debian_packages+=(clang libclang-rt-14-dev)  # fuzz targets: clang, libFuzzer and its sanitizer runtimes
 debian_packages+=(clang-format-14)  # the formatting check of scripts/test.sh, pinned
+debian_packages+=(dpkg-dev debootstrap)  # wheels.sh unpacks source packages; check_wheel.sh makes a root
 missing=()
 for package in "${debian_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

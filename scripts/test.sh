@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: the formatting check, the C++ unit tests through CTest, then
-# the Python tests.
+# Runs every test: the formatting check, the C++ unit tests through CTest, the
+# Python tests, then the wheel's install check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

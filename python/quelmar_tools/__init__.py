@@ -33,7 +33,11 @@ and the CPM resolution alone (``cluster_values``), so they can be computed
 for any block of counts.
 """
 
+from importlib.metadata import version as _distribution_version
 from typing import TYPE_CHECKING, Any
+
+# The package's version as installed, stated once, in pyproject.toml.
+__version__ = _distribution_version("quelmar")
 
 if TYPE_CHECKING:
     from quelmar_tools.agreement import (

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "src/exposure/python_compat.h"
+
 namespace quelmar::exposure {
 namespace {
 
@@ -83,7 +85,7 @@ bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs
 }
 
 std::string type_name_of(PyObject* object) {
-    PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
+    PyRef name = PyRef::steal(compat::type_qualified_name(Py_TYPE(object)));
     const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
     if (!text) {
         PyErr_Clear();

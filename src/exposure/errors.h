@@ -46,15 +46,19 @@ PyObject* raise_error(const runtime::Error& error, ErrorPolicy policy, const cha
 void raise_from_native_exception(ErrorPolicy policy, std::source_location where) noexcept;
 
 // Runs body() and converts any C++ exception into a Python error. Returns what
-// body returns, or the C API's failure value (null pointer or -1).
+// body returns, or the C API's failure value (null pointer or -1). A forced
+// unwind (a thread ended by interpreter shutdown) goes through: GNU's runtime
+// names it and enters handlers, LLVM's (the wheels') enters none.
 template <ErrorPolicy policy = ErrorPolicy::kPanic, class Body>
 auto guarded(Body&& body, std::source_location where = std::source_location::current())
     -> std::invoke_result_t<Body&> {
     using Out = std::invoke_result_t<Body&>;
     try {
         return body();
+#if defined(__GLIBCXX__)
     } catch (abi::__forced_unwind&) {
         throw;  // a thread ended by interpreter shutdown must finish unwinding
+#endif
     } catch (...) {
         raise_from_native_exception(policy, where);
         if constexpr (std::is_pointer_v<Out>) {

@@ -9,6 +9,7 @@
 #include "src/exposure/classes.h"
 #include "src/exposure/log_sink.h"
 #include "src/exposure/py_ref.h"
+#include "src/exposure/python_compat.h"
 #include "src/exposure/set_nthreads.h"
 
 namespace quelmar::exposure {
@@ -43,7 +44,7 @@ bool add(PyObject* module, const char* name, PyObject* value) {
     if (!index) return false;
     PyRef text = PyRef::steal(PyUnicode_FromString(name));
     if (!text || PyList_Append(index, text.get()) < 0) return false;
-    return PyModule_AddObjectRef(module, name, value) == 0;
+    return compat::module_add_object_ref(module, name, value) == 0;
 }
 
 bool add_class(PyObject* module, const char* name, PyTypeObject* type) {

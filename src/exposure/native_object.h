@@ -15,6 +15,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "src/exposure/python_compat.h"
+
 namespace quelmar::exposure {
 
 template <class T>

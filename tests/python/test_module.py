@@ -43,6 +43,25 @@ class TestModule:
         exec("from quelmar import *", scope)
         assert sorted(name for name in scope if name != "__builtins__") == sorted(NAMES)
 
+    def test_one_version_stated_in_pyproject(self):
+        # The distribution, the companion and the converter report it; the
+        # module's fixed surface has no attribute for it.
+        import importlib.metadata
+        import os
+        import re
+        import subprocess
+
+        import quelmar_tools
+
+        root = os.path.join(os.path.dirname(__file__), "..", "..")
+        with open(os.path.join(root, "pyproject.toml"), encoding="utf-8") as project:
+            stated = re.search(r'^version = "([^"]+)"$', project.read(), re.M).group(1)
+        assert importlib.metadata.version("quelmar") == stated == quelmar_tools.__version__
+        tool = os.path.join(os.path.dirname(sys.executable), "quelmar-snapshot")
+        shown = subprocess.run([tool, "--version"], capture_output=True, text=True, check=True)
+        assert shown.stdout == f"quelmar-snapshot {stated}\n"
+        assert not hasattr(quelmar, "__version__")
+
     def test_docstring_is_one_sentence(self):
         assert quelmar.__doc__.endswith(".")
         assert quelmar.__doc__.count(".") == 1
