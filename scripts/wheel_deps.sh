@@ -5,7 +5,7 @@
 #   usage: wheel_deps.sh <zig> <sources> <prefix>
 #
 #   <zig>      the zig executable (the ziglang package of PyPI)
-#   <sources>  the unpacked source packages (croaring, lz4, abseil: see wheels.sh)
+#   <sources>  the unpacked source packages (croaring, lz4, abseil, zlib: see wheels.sh)
 #   <prefix>   where to build; it ends up holding
 #     bin/           zig-cc, zig-c++, zig-ar, zig-ranlib: zig for the target
 #     toolchain.cmake  the CMake toolchain of the wheel build
@@ -145,6 +145,13 @@ cp "$lz4"/lz4.h "$lz4"/lz4hc.h "$lz4"/lz4frame.h "$lz4"/lz4frame_static.h "$lz4"
 mkdir -p "$prefix/licenses/lz4"
 cp "$lz4/LICENSE" "$prefix/licenses/lz4/"
 
+# zlib: the library sources without the gz* file layer, which nothing calls.
+zlib=$sources/zlib
+compile libz.a "${common[@]}" -DHAVE_HIDDEN -- "$zlib"/{adler32,compress,crc32,deflate,infback,inffast,inflate,inftrees,trees,uncompr,zutil}.c
+cp "$zlib/zlib.h" "$zlib/zconf.h" "$prefix/include/"
+mkdir -p "$prefix/licenses/zlib"
+cp "$zlib/LICENSE" "$prefix/licenses/zlib/" 2>/dev/null || cp "$zlib/README" "$prefix/licenses/zlib/"
+
 # abseil: only the libraries the hash containers link (raw_hash_set, hash) and
 # what they need, through abseil's own CMake build.
 absl_build=$build/abseil
@@ -175,6 +182,9 @@ set_target_properties(roaring::roaring PROPERTIES
 add_library(lz4::lz4 STATIC IMPORTED)
 set_target_properties(lz4::lz4 PROPERTIES
   IMPORTED_LOCATION "\${_prefix}/lib/liblz4.a" INTERFACE_INCLUDE_DIRECTORIES "\${_prefix}/include")
+add_library(ZLIB::ZLIB STATIC IMPORTED)
+set_target_properties(ZLIB::ZLIB PROPERTIES
+  IMPORTED_LOCATION "\${_prefix}/lib/libz.a" INTERFACE_INCLUDE_DIRECTORIES "\${_prefix}/include")
 add_library(quelmar_wheel_absl INTERFACE IMPORTED)
 set_target_properties(quelmar_wheel_absl PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "\${_prefix}/include"

@@ -27,7 +27,8 @@ zig_version=0.15.2
 auditwheel_version=6.8.2
 platform=manylinux_2_28_x86_64
 # Debian 12's versions, the ones scripts/setup.sh installs for the source build.
-declare -A source_versions=([croaring]=0.2.66+ds-2 [lz4]=1.9.4-1 [abseil]=20220623.1-1+deb12u2)
+declare -A source_versions=([croaring]=0.2.66+ds-2 [lz4]=1.9.4-1 [abseil]=20220623.1-1+deb12u2
+                            [zlib]=1:1.2.13.dfsg-1)
 
 cache=${QUELMAR_WHEEL_CACHE:-$HOME/.cache/quelmar-wheels}
 mkdir -p "$cache"
@@ -52,12 +53,12 @@ zig=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dir
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 fetch() {
-    local package=$1 version=$2 folder=$cache/src/$1-$2
+    local package=$1 version=$2 folder=$cache/src/$1-${2#*:}
     [ -d "$folder" ] && return
     mkdir -p "$cache/src/download"
     (
         cd "$cache/src/download"
-        if ! apt-get source --download-only -qq "$package=$version" 2>/dev/null && [ ! -f "${package}_${version}.dsc" ]; then
+        if ! apt-get source --download-only -qq "$package=$version" 2>/dev/null && [ ! -f "${package}_${version#*:}.dsc" ]; then
             echo "wheels.sh: adding deb-src lines for the Debian mirror, to fetch $package"
             sed -n 's/^Types: deb$/Types: deb-src/; /^Types:\|^URIs:\|^Suites:\|^Components:\|^Signed-By:\|^$/p' \
                 /etc/apt/sources.list.d/debian.sources |
@@ -65,7 +66,9 @@ fetch() {
             "${sudo_cmd[@]}" apt-get update -qq
             apt-get source --download-only -qq "$package=$version" 2>/dev/null || true
         fi
-        local dsc=${package}_${version}.dsc upstream=${version%-*}
+        # File names leave out the version's epoch.
+        local dsc=${package}_${version#*:}.dsc upstream=${version#*:}
+        upstream=${upstream%-*}
         [ -f "$dsc" ] || { echo "wheels.sh: cannot fetch the source package $package $version" >&2; exit 1; }
         # The upstream tarball must be the one the source package names.
         local orig
@@ -73,7 +76,7 @@ fetch() {
         grep -q "$(sha256sum "$orig" | cut -d' ' -f1) .* $orig\$" "$dsc" ||
             { echo "wheels.sh: $orig does not match $dsc" >&2; exit 1; }
         rm -rf "$folder.tmp"
-        if [ -f "${package}_${version}.debian.tar.xz" ]; then
+        if [ -f "${package}_${version#*:}.debian.tar.xz" ]; then
             dpkg-source --no-check -q -x "$dsc" "$folder.tmp" >/dev/null
         else
             echo "wheels.sh: note: the mirror does not serve Debian's changes to $package; building it as released"
@@ -87,13 +90,13 @@ fetch() {
 sources=$cache/src/set
 rm -rf "$sources"
 mkdir -p "$sources"
-for package in croaring lz4 abseil; do
+for package in croaring lz4 abseil zlib; do
     fetch "$package" "${source_versions[$package]}"
-    ln -s "$cache/src/$package-${source_versions[$package]}" "$sources/$package"
+    ln -s "$cache/src/$package-${source_versions[$package]#*:}" "$sources/$package"
 done
 
 # The libraries, rebuilt whenever a version or the recipe changes.
-key=$( (echo "zig $zig_version"; for p in croaring lz4 abseil; do echo "$p ${source_versions[$p]}"; done
+key=$( (echo "zig $zig_version"; for p in croaring lz4 abseil zlib; do echo "$p ${source_versions[$p]}"; done
         cat scripts/wheel_deps.sh) | sha256sum | cut -c1-16)
 prefix=$cache/deps-$key
 if [ ! -f "$prefix/deps.cmake" ]; then
