@@ -27,9 +27,9 @@ cmake --build build/tests -j "$jobs"
 (cd build/tests && ctest --output-on-failure -j "$jobs")
 bash scripts/sanitize.sh; bash scripts/fuzz.sh  # sanitizer builds of the C++ tests, ~30 s of fuzzing per target
 
-.venv/bin/python -m pytest -q
-
 # The manylinux wheel for CPython 3.11 (Debian 12's Python; scripts/wheels.sh
 # builds the others the same way), installed and run on a bare Debian 12.
 bash scripts/wheels.sh 3.11
 bash scripts/check_wheel.sh
+
+.venv/bin/python -m pytest -q
