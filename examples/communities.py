@@ -1,5 +1,8 @@
-"""From a networkx graph to a per-cluster table: detect communities with
-networkx, measure them with quelmar, and plot one column.
+"""From a networkx graph to a per-cluster table
+============================================
+
+Detect communities with networkx, measure them with quelmar, and plot one
+column::
 
     python examples/communities.py [--out PLOT.png]
 
@@ -18,11 +21,12 @@ import networkx as nx
 
 import quelmar_tools
 
+import bundled
+
 
 def main() -> None:
     parser = argparse.ArgumentParser(description="communities of a networkx graph, measured")
-    default_out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "out",
-                               "communities.png")
+    default_out = os.path.join(bundled.OUT, "communities.png")
     parser.add_argument("--out", default=default_out, help="where to save the plot")
     args = parser.parse_args()
 

@@ -1,6 +1,9 @@
-"""The example job on a Dask cluster: the statistics of the bundled graph and
-clustering computed by quelmar_tools.dask on two local worker processes,
-checked against the module, and the per-cluster table written as Parquet.
+"""The example job on a Dask cluster
+=================================
+
+The statistics of the bundled graph and clustering computed by
+quelmar_tools.dask on two local worker processes, checked against the
+module, and the per-cluster table written as Parquet::
 
     python examples/dask_statistics.py [--out examples/out/table.parquet]
 """
@@ -15,9 +18,10 @@ from distributed import Client, LocalCluster
 
 import quelmar_tools.dask as qd
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EDGES = os.path.join(HERE, "data", "graph.tsv")
-CLUSTERS = os.path.join(HERE, "data", "clustering.tsv")
+import bundled
+
+EDGES = bundled.GRAPH
+CLUSTERS = bundled.CLUSTERING
 
 
 def module_counts() -> tuple[int, int, int, int, int]:
@@ -29,7 +33,7 @@ def module_counts() -> tuple[int, int, int, int, int]:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description="The example job on a local Dask cluster.")
-    parser.add_argument("--out", default=os.path.join(HERE, "out", "table.parquet"))
+    parser.add_argument("--out", default=os.path.join(bundled.OUT, "table.parquet"))
     args = parser.parse_args()
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, \
             Client(cluster) as client:

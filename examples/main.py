@@ -1,4 +1,7 @@
-"""The main job on the bundled example: load, cluster, select, report.
+"""The main job on the bundled example
+===================================
+
+Load, cluster, select, report::
 
     python examples/main.py [GRAPH CLUSTERING [OTHER_CLUSTERING]]
 
@@ -16,11 +19,11 @@ from typing import Callable, TypeVar
 
 import quelmar
 
+import bundled
+
 T = TypeVar("T")
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-DEFAULTS = [os.path.join(HERE, "data", name)
-            for name in ("graph.tsv", "clustering.tsv", "clustering_alt.tsv")]
+DEFAULTS = [bundled.GRAPH, bundled.CLUSTERING, bundled.CLUSTERING_ALT]
 CPM_RESOLUTION = 0.1
 # Entries of a 21-point summary: entry i is the percentile at i * 5 %.
 COLUMNS = [("min", 0), ("p5", 1), ("p25", 5), ("median", 10), ("p75", 15), ("p95", 19),
