@@ -4,7 +4,7 @@ arrays already in memory, side by side in one run.
     python bench/tools/agreement_bench.py EDGES CLUSTERS OTHER [--rounds 3]
 
 EDGES is an edge list, CLUSTERS a clustering file of it and OTHER a
-perturbed copy (the README shows one way to make it). For the partition
+perturbed copy (the benchmarks page shows one way to make it). For the partition
 measures each node keeps its first cluster on both sides; every graph node
 a side leaves uncovered is a singleton, in the label arrays as in compare's
 default. Times, best over the rounds:

@@ -303,17 +303,16 @@ def test_a_job_whose_workers_stay_paused_stops(client, files):
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
-def readme_dask_blocks():
-    """The Python blocks of the README's Dask section, but the one that needs
-    a batch system."""
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-        text = readme.read()
-    section = text.split("## Beyond one machine", 1)[1].split("\n## ", 1)[0]
-    blocks = re.findall(r"```python\n(.*?)```", section, re.S)
+def guide_dask_blocks():
+    """The Python blocks of the guide's Dask page, but the one that needs a
+    batch system."""
+    with open(os.path.join(ROOT, "docs", "guide", "dask.md"), encoding="utf-8") as page:
+        text = page.read()
+    blocks = re.findall(r"```python\n(.*?)```", text, re.S)
     return [b for b in blocks if "dask_jobqueue" not in b]
 
 
-def test_readme_recipes_run_as_written(tmp_path):
+def test_guide_recipes_run_as_written(tmp_path):
     crawl = tmp_path / "crawl"
     crawl.mkdir()
     with open(os.path.join(ROOT, "examples", "data", "graph.tsv"), encoding="utf-8") as graph:
@@ -321,7 +320,7 @@ def test_readme_recipes_run_as_written(tmp_path):
     for i, part in enumerate((lines[: len(lines) // 2], lines[len(lines) // 2:])):
         (crawl / f"edges-{i}.txt").write_text("".join(part), encoding="utf-8")
     shutil.copy(os.path.join(ROOT, "examples", "data", "clustering.tsv"), crawl / "clusters.txt")
-    blocks = readme_dask_blocks()
+    blocks = guide_dask_blocks()
     assert len(blocks) == 2
     for number, block in enumerate(blocks):
         script = tmp_path / f"recipe{number}.py"  # saved as a file: LocalCluster's workers import it

@@ -27,7 +27,7 @@ Each function takes ``options=Options(...)`` to fix how the work is cut;
 by default the partitions of every shuffle, the bytes of text per parsing
 task and the shuffle method follow the memory limits of the client's
 workers and the size of the input (the rule is in ``_plan``'s docstring
-and in the README section "Beyond one machine").
+and on the guide's page "Beyond one machine").
 """
 
 from __future__ import annotations

@@ -69,7 +69,7 @@ class Options:
     """Overrides of how the work is cut: bytes of text per parsing task, the
     partitions of every shuffle, and Dask's shuffle method ("tasks", "p2p",
     ...); None: chosen from the workers' memory limits and the input size,
-    as the README's "Beyond one machine" says. worker_timeout: seconds to
+    as the guide's page "Beyond one machine" says. worker_timeout: seconds to
     wait for a first worker when the cluster has none, and how long every
     worker may stay paused (or none be left) during a job before it stops."""
 
