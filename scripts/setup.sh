@@ -29,11 +29,14 @@ fi
 python_packages=(scikit-build-core cmake ninja pytest hypothesis lz4 numpy scipy mypy pandas networkx
                  dask distributed pyarrow  # quelmar_tools.dask and its tests
                  scikit-learn  # the agreement tests' oracle
-                 pandas-stubs types-networkx)
+                 pandas-stubs types-networkx
+                 matplotlib  # quelmar_tools.plot and the HTML report
+                 sphinx numpydoc sphinx-autoapi sphinx-gallery myst-parser furo)  # scripts/docs.sh
 # igraph and networkit are optional (binary wheels only): the tests that need them skip without.
 optional_python_packages=(python-igraph networkit)
 stubs_check="import importlib.util as u; assert u.find_spec('pandas-stubs') and u.find_spec('networkx-stubs')"
-if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy, mypy, pandas, networkx, sklearn, dask.dataframe, distributed, pyarrow; $stubs_check" 2>/dev/null; then
+docs_check="import matplotlib, sphinx, numpydoc, autoapi, sphinx_gallery, myst_parser, furo"
+if ! .venv/bin/python -c "import scikit_build_core, pytest, hypothesis, lz4, numpy, scipy, mypy, pandas, networkx, sklearn, dask.dataframe, distributed, pyarrow; $stubs_check; $docs_check" 2>/dev/null; then
     .venv/bin/python -m pip install -q --upgrade pip
     .venv/bin/python -m pip install -q "${python_packages[@]}"
     .venv/bin/python -m pip install -q --only-binary :all: "${optional_python_packages[@]}" ||

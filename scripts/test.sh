@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the formatting check, the C++ unit tests through CTest, the
-# Python tests, then the wheel's install check.
+# sanitizer and fuzz runs, the wheel's install check, the docs build, then the
+# Python tests (the user guide's examples and the HTML report's browser test
+# among them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,5 +33,8 @@ bash scripts/sanitize.sh; bash scripts/fuzz.sh  # sanitizer builds of the C++ te
 # builds the others the same way), installed and run on a bare Debian 12.
 bash scripts/wheels.sh 3.11
 bash scripts/check_wheel.sh
+
+# The docs site, warnings as errors; its guide's examples run with pytest below.
+bash scripts/docs.sh
 
 .venv/bin/python -m pytest -q
