@@ -50,22 +50,55 @@ _LEAST_EXPECTED = 10.0
 
 
 def graph_from(source: GraphSource) -> quelmar.Graph:
-    """A quelmar.Graph from `source`.
+    """Build a quelmar.Graph from a file or from edges in memory.
+
+    The graph is the one (same statistics) that loading the equivalent edge
+    list gives: node ids in order of first appearance, repeated and reversed
+    edges stored once, self-loops kept. Isolated nodes of a networkx or
+    igraph graph are kept, after the others. ``quelmar_tools.in_memory``
+    lists the sources and the rules they are read by.
 
     Parameters
     ----------
-    source
-        A path (``str`` or ``os.PathLike``: see `graph_from_file`), or an
-        in-memory source: a (k, 2) array-like of node names, a DataFrame, a
-        networkx or igraph graph.
+    source : str, os.PathLike, array-like, DataFrame or graph object
+        A path (see `graph_from_file`), or an in-memory source: a (k, 2)
+        array-like of node names, a DataFrame, a networkx or igraph graph.
 
     Returns
     -------
     quelmar.Graph
-        The same graph (same statistics) as loading the equivalent edge list:
-        node ids in order of first appearance, repeated and reversed edges
-        stored once, self-loops kept. Isolated nodes of a networkx or igraph
-        graph are kept, after the others.
+        The graph, built by the module's own native core in this process.
+
+    Raises
+    ------
+    TypeError
+        When `source` is none of these, or a node name is not an integer
+        (naming it and where it is).
+    ValueError
+        For a node name outside [0, 2**64), an array of another shape than
+        (k, 2), a table whose columns are ambiguous, or (for a path) a line
+        that breaks the format.
+    OSError
+        For a path that cannot be read (FileNotFoundError when it is
+        missing).
+    KeyboardInterrupt
+        When Ctrl-C stops the build.
+
+    Warns
+    -----
+    UserWarning
+        When a graph object is read as undirected, unweighted and simple,
+        naming what that ignored (edge directions, parallel edges, weights).
+
+    Examples
+    --------
+    >>> import numpy as np, quelmar_tools
+    >>> graph = quelmar_tools.graph_from(np.array([[1, 2], [2, 3], [3, 1], [3, 4]],
+    ...                                           dtype=np.uint64))
+    >>> clustering = quelmar_tools.clustering_from(graph, {0: [1, 2, 3]})
+    >>> stats = clustering.select_in([0]).compute_statistics()
+    >>> stats.total_nodes, stats.total_edges
+    (4, 4)
     """
     if isinstance(source, (str, os.PathLike)):
         return graph_from_file(source)
@@ -100,32 +133,51 @@ def graph_from_file(path: str | os.PathLike[str], *, name: Optional[str] = None)
 def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
                     cpm: Optional[float] = None, strict: bool = False,
                     layout: str = "memberships") -> quelmar.Clustering:
-    """A quelmar.Clustering of `graph` from `source`, under the clustering
-    file's rules.
+    """Build a quelmar.Clustering of a graph from a file or from memory.
+
+    `source` is read under the clustering file's rules: clusters left with
+    one member are dropped, and per cluster one node unknown to the graph is
+    skipped (a second one is an error). ``quelmar_tools.in_memory`` lists
+    the in-memory sources and the rules they are read by.
 
     Parameters
     ----------
-    graph
+    graph : quelmar.Graph
         The graph whose node names the clustering uses.
-    source
+    source : str, os.PathLike, mapping, sequence, array-like, DataFrame or clustering object
         A path (see `clustering_from_file`), or an in-memory source that
         ``quelmar_tools.in_memory.memberships_of`` recognises. In a membership
         vector, negative labels leave their nodes in no cluster
         (``totals()["unassigned_nodes"]`` counts them).
-    cpm
+    cpm : float, optional
         The resolution of the "cpm" statistic, as for quelmar.Clustering.
-    strict
+    strict : bool, default False
         Any membership naming a node the graph lacks is a ValueError naming
         the first such node and its cluster, and a source without any
         membership is a ValueError.
-    layout
-        For a path: ``"memberships"`` or ``"communities"``.
+    layout : {"memberships", "communities"}, default "memberships"
+        For a path: ``"memberships"`` or ``"communities"`` (see
+        `clustering_from_file`). An in-memory source is read as what it is,
+        so it takes only ``"memberships"``.
 
     Returns
     -------
     quelmar.Clustering
-        Clusters left with one member are dropped, and per cluster one node
-        unknown to the graph is skipped (a second one is an error).
+        The clustering, packed against `graph` as one loaded from a file is.
+
+    Raises
+    ------
+    TypeError
+        When `graph` is not a quelmar.Graph, `cpm` is not a number, `source`
+        is no clustering source, or a node name or cluster id is not an
+        integer (naming it and where it is).
+    ValueError
+        For an unknown `layout` (or ``"communities"`` with an in-memory
+        source), a name or id outside [0, 2**64), a second node unknown to
+        the graph in one cluster, a line of a file that breaks the format,
+        or under `strict` an unknown node or a source without memberships.
+    OSError
+        For a path that cannot be read.
 
     Warns
     -----
@@ -135,10 +187,10 @@ def clustering_from(graph: quelmar.Graph, source: ClusteringSource, *,
 
     Examples
     --------
-    >>> graph = graph_from([(0, 1), (1, 2), (2, 0), (3, 4)])
-    >>> clustering = clustering_from(graph, [0, 0, 0, -1, -1])
-    >>> from quelmar_tools import totals
-    >>> totals(clustering)["unassigned_nodes"]
+    >>> import quelmar_tools
+    >>> graph = quelmar_tools.graph_from([(0, 1), (1, 2), (2, 0), (3, 4)])
+    >>> clustering = quelmar_tools.clustering_from(graph, [0, 0, 0, -1, -1])
+    >>> quelmar_tools.totals(clustering)["unassigned_nodes"]
     2
     """
     if isinstance(source, (str, os.PathLike)):
