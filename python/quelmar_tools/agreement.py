@@ -68,15 +68,57 @@ def compare(a: quelmar.Clustering, b: quelmar.Clustering, *, ids: Optional[Ids] 
             other_ids: Optional[Ids] = None,
             measures: Union[None, str, Iterable[str]] = None,
             uncovered: str = "singletons") -> dict[str, float]:
-    """Agreement measures of the clusters of `a` (or those named by `ids`)
-    with those of `b` (or those named by `other_ids`), two clusterings of the
-    same graph: a plain dict from measure name to value, in the order asked.
+    """Measure how far two clusterings of one graph agree.
 
-    `measures` is None (DEFAULT_MEASURES), "all" (ALL_MEASURES), or names
-    from ALL_MEASURES and NMI_VARIANTS. With None or "all", the partition
-    measures are left out when a side has overlapping clusters; named
-    explicitly, they refuse a cover with ValueError naming an overlapping
-    node. A clustering of another graph is refused with ValueError."""
+    The agreement measures of the clusters of `a` (or those named by `ids`)
+    with those of `b` (or those named by `other_ids`), computed natively
+    from the contingency of the two selections (see the module
+    documentation, also for `uncovered`).
+
+    Parameters
+    ----------
+    a, b : quelmar.Clustering
+        Two clusterings of the same graph.
+    ids, other_ids : iterable of int, optional
+        Only these clusters of `a` and of `b`; all by default.
+    measures : str or iterable of str, optional
+        None (DEFAULT_MEASURES), "all" (ALL_MEASURES), or names from
+        ALL_MEASURES and NMI_VARIANTS. With None or "all", the partition
+        measures are left out when a side has overlapping clusters; named
+        explicitly, they refuse a cover.
+    uncovered : {"singletons", "drop"}, default "singletons"
+        What becomes of nodes that a side leaves uncovered: a cluster of
+        their own there, or left out of the comparison.
+
+    Returns
+    -------
+    dict of str to float
+        Each measure's name to its value, in the order asked.
+
+    Raises
+    ------
+    TypeError
+        When `a` or `b` is not a quelmar.Clustering (naming which), or an
+        id is not an integer.
+    ValueError
+        For clusterings of different graphs, an unknown measure or
+        `uncovered` policy (naming it), an id outside [0, 2**64), or a
+        partition measure named explicitly while a side has overlapping
+        clusters (naming an overlapping node).
+    KeyboardInterrupt
+        When Ctrl-C stops the pass.
+
+    Examples
+    --------
+    >>> import quelmar_tools
+    >>> graph = quelmar_tools.graph_from([[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]])
+    >>> a = quelmar_tools.clustering_from(graph, {0: [1, 2, 3], 1: [4, 5, 6]})
+    >>> b = quelmar_tools.clustering_from(graph, {0: [1, 2, 3, 4], 1: [5, 6]})
+    >>> {name: round(value, 4) for name, value in quelmar_tools.compare(a, b).items()}
+    {'nmi': 0.4787, 'ari': 0.3243, 'vi': 0.6931, 'f1': 0.8286}
+    >>> quelmar_tools.compare(a, b, measures=["ari"], uncovered="drop")
+    {'ari': 0.32432432432432434}
+    """
     _check(a, "a")
     _check(b, "b")
     if measures is None or measures == "all":
@@ -93,19 +135,57 @@ def compare(a: quelmar.Clustering, b: quelmar.Clustering, *, ids: Optional[Ids] 
 def match_table(a: quelmar.Clustering, b: quelmar.Clustering, *, ids: Optional[Ids] = None,
                 other_ids: Optional[Ids] = None, uncovered: str = "singletons",
                 reverse: bool = False) -> pd.DataFrame:
-    """For every cluster of `a` (or of those named by `ids`), its best match
-    among the clusters of `b` by Jaccard index (ties to the smallest id):
-    a DataFrame indexed by `a`'s cluster id (ascending) with the columns
+    """Match every cluster of one clustering with its best match in another.
 
-    * ``match``: the id of the best-matching cluster of `b` (UInt64, <NA>
-      when the cluster shares no node with any cluster of `b`);
-    * ``intersection``: the nodes they share;
-    * ``jaccard``, ``precision`` (the share of the match inside the
-      cluster), ``recall`` (the share of the cluster the match recovers) and
-      ``f1`` (their harmonic mean); NaN without a match.
+    For every cluster of `a` (or of those named by `ids`), its best match
+    among the clusters of `b` (or of those named by `other_ids`) by Jaccard
+    index, ties to the smallest id.
 
-    With `reverse`, the same table the other way round: one row per cluster
-    of `b`, matched among those of `a`."""
+    Parameters
+    ----------
+    a, b : quelmar.Clustering
+        Two clusterings of the same graph.
+    ids, other_ids : iterable of int, optional
+        Only these clusters of `a` and of `b`; all by default.
+    uncovered : {"singletons", "drop"}, default "singletons"
+        As for `compare`.
+    reverse : bool, default False
+        The same table the other way round: one row per cluster of `b`,
+        matched among those of `a`.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by `a`'s cluster id (``id``, ascending), with the columns
+
+        * ``match``: the id of the best-matching cluster of `b` (UInt64,
+          <NA> when the cluster shares no node with any cluster of `b`);
+        * ``intersection``: the nodes they share;
+        * ``jaccard``, ``precision`` (the share of the match inside the
+          cluster), ``recall`` (the share of the cluster the match
+          recovers) and ``f1`` (their harmonic mean); NaN without a match.
+
+    Raises
+    ------
+    TypeError
+        When `a` or `b` is not a quelmar.Clustering (naming which), or an
+        id is not an integer.
+    ValueError
+        For clusterings of different graphs, an unknown `uncovered` policy,
+        or an id outside [0, 2**64).
+    KeyboardInterrupt
+        When Ctrl-C stops the pass.
+
+    Examples
+    --------
+    >>> import quelmar_tools
+    >>> graph = quelmar_tools.graph_from([[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]])
+    >>> a = quelmar_tools.clustering_from(graph, {0: [1, 2, 3], 1: [4, 5, 6]})
+    >>> b = quelmar_tools.clustering_from(graph, {0: [1, 2, 3, 4], 1: [5, 6]})
+    >>> table = quelmar_tools.match_table(a, b)
+    >>> table[["match", "intersection", "jaccard"]].to_dict("list")
+    {'match': [0, 1], 'intersection': [3, 2], 'jaccard': [0.75, 0.6666666666666666]}
+    """
     _check(a, "a")
     _check(b, "b")
     return table_frame(_native.match_table(a, _selection(ids), b, _selection(other_ids),

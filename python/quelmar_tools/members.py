@@ -20,7 +20,7 @@ PathLike = Union[str, "os.PathLike[str]"]
 
 
 def memberships(clustering: quelmar.Clustering, ids: Optional[Ids] = None) -> pd.DataFrame:
-    """One row per membership: columns ``node`` and ``cluster``.
+    """List the members of a clustering by name, one row per membership.
 
     Parameters
     ----------
@@ -48,7 +48,7 @@ def memberships(clustering: quelmar.Clustering, ids: Optional[Ids] = None) -> pd
     >>> import quelmar_tools
     >>> graph = quelmar_tools.graph_from([[5, 7], [7, 9]])
     >>> clusters = quelmar_tools.clustering_from(graph, {3: [9, 7, 5]})
-    >>> memberships(clusters).values.tolist()
+    >>> quelmar_tools.memberships(clusters).values.tolist()
     [[5, 3], [7, 3], [9, 3]]
     """
     if not isinstance(clustering, quelmar.Clustering):
@@ -66,8 +66,9 @@ def memberships(clustering: quelmar.Clustering, ids: Optional[Ids] = None) -> pd
 
 def write_clustering(clustering: quelmar.Clustering, path: PathLike,
                      ids: Optional[Ids] = None) -> None:
-    """Writes the clustering file of `clustering`: one "node cluster" line
-    per membership, in the order of memberships().
+    """Write a clustering out as a clustering file, safely.
+
+    One "node cluster" line per membership, in the order of memberships().
 
     The file is written to a temporary file in the same folder and renamed
     over `path` only when complete, so a failed or interrupted write leaves
@@ -86,7 +87,8 @@ def write_clustering(clustering: quelmar.Clustering, path: PathLike,
     Raises
     ------
     OSError
-        When the file cannot be written.
+        When the file cannot be written (FileNotFoundError for a missing
+        folder).
     TypeError, ValueError
         As memberships() raises them.
 
@@ -96,7 +98,7 @@ def write_clustering(clustering: quelmar.Clustering, path: PathLike,
     >>> graph = quelmar_tools.graph_from([[5, 7], [7, 9]])
     >>> clusters = quelmar_tools.clustering_from(graph, {3: [9, 7, 5]})
     >>> target = os.path.join(tempfile.mkdtemp(), "clusters.txt")
-    >>> write_clustering(clusters, target)
+    >>> quelmar_tools.write_clustering(clusters, target)
     >>> open(target).read()
     '5 3\\n7 3\\n9 3\\n'
     """

@@ -39,9 +39,11 @@ _NEVER = np.iinfo(np.uint64).max
 
 @dataclass(frozen=True)
 class Refinement:
-    """What well_connected returns.
+    """The outcome of well_connected: the output clusters, their origins and a report.
 
-    Attributes
+    A frozen record: each field below is an attribute of the same name.
+
+    Parameters
     ----------
     clustering : quelmar.Clustering
         The output clusters, on the same graph as the input.
@@ -53,6 +55,19 @@ class Refinement:
         size), ``clusters`` (outputs from it), ``kept`` (members in those),
         ``cuts`` (minimum cuts applied) and ``well_connected`` (it came out
         unchanged, as one output of the same members).
+
+    Examples
+    --------
+    >>> import networkx as nx, quelmar_tools
+    >>> two = nx.disjoint_union(nx.complete_graph(12), nx.complete_graph(12))
+    >>> two.add_edge(0, 12)
+    >>> graph = quelmar_tools.graph_from(two)
+    >>> clusters = quelmar_tools.clustering_from(graph, {5: range(24)})
+    >>> refined = quelmar_tools.well_connected(clusters)
+    >>> refined.origin.to_dict()
+    {0: 5, 1: 5}
+    >>> quelmar_tools.memberships(refined.clustering).groupby("cluster").size().tolist()
+    [12, 12]
     """
 
     clustering: quelmar.Clustering
@@ -165,8 +180,7 @@ def least_connectivity(criterion: Criterion, min_size: int, largest: int) -> U64
 def well_connected(clustering: quelmar.Clustering, *, criterion: Criterion = "log10",
                    min_size: int = 11, ids: Optional[Ids] = None,
                    recluster: Optional[Recluster] = None) -> Refinement:
-    """Cuts every cluster along minimum cuts until what is left is well
-    connected.
+    """Cut every cluster along minimum cuts until every piece is well connected.
 
     Each selected cluster is processed on its own (overlapping clusters
     independently), starting as one piece. A piece of fewer than `min_size`
