@@ -5,6 +5,7 @@ it raises, and every example in them runs."""
 import doctest
 import importlib
 import inspect
+import tempfile
 import warnings
 
 import pytest
@@ -77,9 +78,11 @@ def test_docstring_is_complete(name):
 
 
 @pytest.mark.parametrize("module", [m.__name__ for m in public_modules()])
-def test_examples_run(module):
+def test_examples_run(module, tmp_path, monkeypatch):
     if module in NEEDS:
         pytest.importorskip(NEEDS[module])
+    # The examples write their files where tempfile puts them: here.
+    monkeypatch.setattr(tempfile, "tempdir", str(tmp_path))
     home = importlib.import_module(module)
     finder = doctest.DocTestFinder()
     runner = doctest.DocTestRunner()

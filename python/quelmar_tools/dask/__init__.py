@@ -93,11 +93,85 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
 def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
                ids: Sequence[int] | None = None, client: Client | None = None,
                options: Options = Options(), compute: bool = True) -> Any:
-    """``Clustering(Graph(edges), clustering, cpm=cpm)`` selected by ``ids``
-    (all clusters when None) and ``compute_statistics()`` on it. With
-    ``compute=False``: a Future of the record, already running on the
-    client's cluster (a Delayed when there is no client), for
-    ``distributed.progress`` or ``client.gather``."""
+    """Compute the statistics of a clustering of a graph, on a Dask cluster.
+
+    The same as ``Clustering(Graph(edges), clustering, cpm=cpm)``, selected
+    by ``ids``, and ``compute_statistics()`` on it, bit for bit.
+
+    Parameters
+    ----------
+    edges : str, os.PathLike or sequence of them
+        The graph's edge list: a path, a glob or a list of them (one graph
+        may be split over many files), in the module's text format, or
+        Parquet files whose first two columns hold unsigned 64-bit
+        integers.
+    clustering : str, os.PathLike or sequence of them
+        The clustering: files as for `edges`, one membership
+        ("node cluster") per line or row.
+    cpm : float, optional
+        The resolution of the "cpm" statistic; without it, no "cpm"
+        distribution.
+    ids : sequence of int, optional
+        Only these clusters, as ``select_in`` takes them; all when None.
+    client : distributed.Client, optional
+        The cluster to run on; by default the client Dask would use, and
+        without one Dask's local scheduler in this process.
+    options : Options, default Options()
+        How the work is cut; by default chosen from the memory limits of
+        the client's workers and the size of the input.
+    compute : bool, default True
+        Whether to wait for the result; False returns at once with a
+        Future of it, already running on the client's cluster (a Delayed
+        when there is no client), for ``distributed.progress`` or
+        ``client.gather``; the job's own errors (all but those of naming
+        the files and of the plan) are raised when it is gathered.
+
+    Returns
+    -------
+    Statistics or distributed.Future or dask.delayed.Delayed
+        The record; with ``compute=False`` a Future of it (a Delayed when
+        there is no client).
+
+    Raises
+    ------
+    LineError
+        A malformed line ("file:line: message", the first in the order of
+        the files as given), or the second line of one cluster naming a
+        node the graph lacks.
+    FileNotFoundError
+        For a path or a glob that names no file.
+    OSError
+        When a file cannot be read, or shrinks during the job.
+    ValueError
+        When no input file is given, or for a shuffle method that Dask
+        does not know.
+    TypeError
+        When `cpm` is not a number.
+    MemoryError
+        When a worker's memory limit is too small for the plan (at once,
+        before anything is submitted), or every worker stays paused for
+        ``Options.worker_timeout`` seconds.
+    TimeoutError
+        When no worker joins the client's cluster within
+        ``Options.worker_timeout`` seconds.
+    RuntimeError
+        When the job loses workers more than a few times per worker, or
+        is left without any for ``Options.worker_timeout`` seconds.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> stats = quelmar_tools.dask.statistics(edges, clusters)
+    >>> stats.num_clusters, stats.covered_edges, stats.total_edges
+    (2, 5, 6)
+    >>> stats.distributions["density"][20]
+    1.0
+    """
     from quelmar_tools.dask import _pipeline
 
     client = _client(client)
@@ -111,11 +185,77 @@ def statistics(edges: Source, clustering: Source, *, cpm: float | None = None,
 def cluster_table(edges: Source, clustering: Source, *, cpm: float | None = None,
                   ids: Sequence[int] | None = None, client: Client | None = None,
                   options: Options = Options()) -> dd.DataFrame:
-    """The companion's per-cluster table as a Dask dataframe: index ``id``
-    (uint64; ascending within each partition, partitions keyed by a hash of
-    the id), the columns of ``quelmar_tools.cluster_table``. Nothing is
-    computed until the caller computes or writes it; input errors are
-    raised then, the same first one from every partition."""
+    """Build the per-cluster table of a clustering of a graph, as a Dask dataframe.
+
+    Nothing is computed until the caller computes or writes the frame;
+    input errors are raised then, the same first one from every partition.
+
+    Parameters
+    ----------
+    edges : str, os.PathLike or sequence of them
+        The graph's edge list: a path, a glob or a list of them (one graph
+        may be split over many files), in the module's text format, or
+        Parquet files whose first two columns hold unsigned 64-bit
+        integers.
+    clustering : str, os.PathLike or sequence of them
+        The clustering: files as for `edges`, one membership
+        ("node cluster") per line or row.
+    cpm : float, optional
+        The resolution for the ``cpm`` column; without it, no such column.
+    ids : sequence of int, optional
+        Only these clusters, as ``select_in`` takes them; all when None.
+    client : distributed.Client, optional
+        The cluster to run on; by default the client Dask would use, and
+        without one Dask's local scheduler in this process.
+    options : Options, default Options()
+        How the work is cut; by default chosen from the memory limits of
+        the client's workers and the size of the input.
+
+    Returns
+    -------
+    dask.dataframe.DataFrame
+        Index ``id`` (uint64; ascending within each partition, partitions
+        keyed by a hash of the id) and the columns of
+        ``quelmar_tools.cluster_table``.
+
+    Raises
+    ------
+    LineError
+        A malformed line ("file:line: message", the first in the order of
+        the files as given), or the second line of one cluster naming a
+        node the graph lacks.
+    FileNotFoundError
+        For a path or a glob that names no file.
+    OSError
+        When a file cannot be read, or shrinks during the job.
+    ValueError
+        When no input file is given, or for a shuffle method that Dask
+        does not know.
+    TypeError
+        When `cpm` is not a number (when the frame is computed).
+    MemoryError
+        When a worker's memory limit is too small for the plan (at once,
+        before anything is submitted), or every worker stays paused for
+        ``Options.worker_timeout`` seconds.
+    TimeoutError
+        When no worker joins the client's cluster within
+        ``Options.worker_timeout`` seconds.
+    RuntimeError
+        When the job loses workers more than a few times per worker, or
+        is left without any for ``Options.worker_timeout`` seconds.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> table = quelmar_tools.dask.cluster_table(edges, clusters).compute()
+    >>> table.sort_index()[["n", "m", "c"]].to_dict("list")
+    {'n': [3, 3], 'm': [3, 2], 'c': [1, 1]}
+    """
     graph, joined, member_paths = _joined(edges, clustering, ids, options, _client(client))
     tasks = graph.tasks
     total_edges = tasks.task("total_edges", 0, _results.total_edges, graph.totals)
@@ -143,10 +283,86 @@ def size_diff(edges: Source, clustering: Source, other: Source, *,
 def size_diff(edges: Source, clustering: Source, other: Source, *,
               ids: Sequence[int] | None = None, client: Client | None = None,
               options: Options = Options(), compute: bool = True) -> Any:
-    """``compute_size_diff`` of the clusters selected by ``ids`` (all when
-    None) against the clustering ``other`` of the same graph: the number of
-    grown clusters and the 21 percentiles of the relative size changes.
-    ``compute=False`` returns a Future (or Delayed) as ``statistics`` does."""
+    """Compare the sizes of a clustering's clusters with those in another, on a Dask cluster.
+
+    The same as ``compute_size_diff`` of the clusters selected by ``ids``
+    against the clustering ``other`` of the same graph: each selected
+    cluster is compared with the cluster of the same id in ``other``.
+
+    Parameters
+    ----------
+    edges : str, os.PathLike or sequence of them
+        The graph's edge list: a path, a glob or a list of them (one graph
+        may be split over many files), in the module's text format, or
+        Parquet files whose first two columns hold unsigned 64-bit
+        integers.
+    clustering : str, os.PathLike or sequence of them
+        The clustering: files as for `edges`, one membership
+        ("node cluster") per line or row.
+    other : str, os.PathLike or sequence of them
+        The clustering to compare with: files as for `edges`, one
+        membership ("node cluster") per line or row.
+    ids : sequence of int, optional
+        Only these clusters, as ``select_in`` takes them; all when None.
+    client : distributed.Client, optional
+        The cluster to run on; by default the client Dask would use, and
+        without one Dask's local scheduler in this process.
+    options : Options, default Options()
+        How the work is cut; by default chosen from the memory limits of
+        the client's workers and the size of the input.
+    compute : bool, default True
+        Whether to wait for the result; False returns a Future (or
+        Delayed) as `statistics` does, errors included.
+
+    Returns
+    -------
+    tuple of (int, list of float), or distributed.Future or dask.delayed.Delayed
+        The number of grown clusters and the 21 percentiles of the
+        relative size changes; with ``compute=False`` a Future of them (a
+        Delayed when there is no client).
+
+    Raises
+    ------
+    LineError
+        A malformed line ("file:line: message", the first in the order of
+        the files as given), or the second line of one cluster naming a
+        node the graph lacks.
+    FileNotFoundError
+        For a path or a glob that names no file.
+    OSError
+        When a file cannot be read, or shrinks during the job.
+    ValueError
+        When no input file is given, or for a shuffle method that Dask
+        does not know.
+    LookupError
+        ``"no entry found for key"``, when a selected cluster's id is
+        missing from `other` (where the module raises ``PanicException``
+        with that text).
+    MemoryError
+        When a worker's memory limit is too small for the plan (at once,
+        before anything is submitted), or every worker stays paused for
+        ``Options.worker_timeout`` seconds.
+    TimeoutError
+        When no worker joins the client's cluster within
+        ``Options.worker_timeout`` seconds.
+    RuntimeError
+        When the job loses workers more than a few times per worker, or
+        is left without any for ``Options.worker_timeout`` seconds.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> other = os.path.join(folder, "other.txt")
+    >>> np.savetxt(other, [[1, 0], [2, 0], [3, 0], [4, 0], [5, 7], [6, 7]], fmt="%d")
+    >>> grown, changes = quelmar_tools.dask.size_diff(edges, clusters, other)
+    >>> grown, changes[0], changes[20]
+    (1, -0.3333333333333333, 0.3333333333333333)
+    """
     from quelmar_tools.dask import _pipeline
 
     client = _client(client)
@@ -173,7 +389,9 @@ def compare(clustering_a: Source, clustering_b: Source, *, edges: Source | None 
             measures: str | Sequence[str] | None = None, uncovered: str = "singletons",
             client: Client | None = None, options: Options = Options(),
             compute: bool = True) -> Any:
-    """``quelmar_tools.compare`` of two clusterings: the contingency is
+    """Measure how far two clusterings agree, counting their overlaps on a Dask cluster.
+
+    ``quelmar_tools.compare`` of two clusterings: the contingency is
     counted on the client's cluster (a join of the memberships on node),
     the measures from it in this process, equal to the in-process ones to
     1e-12.
@@ -191,7 +409,84 @@ def compare(clustering_a: Source, clustering_b: Source, *, edges: Source | None 
     intersection sizes: ValueError) is offered; the defaults and the
     `uncovered` policy are ``compare``'s. With ``compute=False``, a Future
     of the dict, the measures computed on a worker (a Delayed when there
-    is no client), as ``statistics`` gives it."""
+    is no client), as ``statistics`` gives it.
+
+    Parameters
+    ----------
+    clustering_a : str, os.PathLike or sequence of them
+        The first clustering: files as for the edges of `statistics`, one
+        membership ("node cluster") per line or row.
+    clustering_b : str, os.PathLike or sequence of them
+        The second clustering: files as for the edges of `statistics`, one
+        membership ("node cluster") per line or row.
+    edges : str, os.PathLike or sequence of them, optional
+        The graph's edge list, as for `statistics`; None takes the graph to
+        be the nodes that either side names.
+    ids, other_ids : sequence of int, optional
+        Only these clusters of the first and of the second clustering; all
+        when None.
+    measures : str or sequence of str, optional
+        As for ``quelmar_tools.compare``, ``omega`` aside: None
+        (``DEFAULT_MEASURES``), "all" (every measure that applies but
+        ``omega``), or names.
+    uncovered : {"singletons", "drop"}, default "singletons"
+        What becomes of nodes that a side leaves uncovered, as above.
+    client : distributed.Client, optional
+        The cluster to run on; by default the client Dask would use, and
+        without one Dask's local scheduler in this process.
+    options : Options, default Options()
+        How the work is cut; by default chosen from the memory limits of
+        the client's workers and the size of the input.
+    compute : bool, default True
+        Whether to wait for the result; False returns a Future (or
+        Delayed), as above, errors included.
+
+    Returns
+    -------
+    dict of str to float, or distributed.Future or dask.delayed.Delayed
+        Each measure's name to its value, in the order asked; with
+        ``compute=False`` a Future of the dict (a Delayed when there is no
+        client).
+
+    Raises
+    ------
+    LineError
+        A malformed line ("file:line: message", the first in the order of
+        the files as given).
+    FileNotFoundError
+        For a path or a glob that names no file.
+    OSError
+        When a file cannot be read, or shrinks during the job.
+    ValueError
+        For ``omega``, an unknown measure or `uncovered` policy (naming
+        it), a partition measure named explicitly while a side has
+        overlapping clusters, no input file, or a shuffle method that Dask
+        does not know.
+    MemoryError
+        When a worker's memory limit is too small for the plan (at once,
+        before anything is submitted), or every worker stays paused for
+        ``Options.worker_timeout`` seconds.
+    TimeoutError
+        When no worker joins the client's cluster within
+        ``Options.worker_timeout`` seconds.
+    RuntimeError
+        When the job loses workers more than a few times per worker, or
+        is left without any for ``Options.worker_timeout`` seconds.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> other = os.path.join(folder, "other.txt")
+    >>> np.savetxt(other, [[1, 0], [2, 0], [3, 0], [4, 0], [5, 7], [6, 7]], fmt="%d")
+    >>> measures = quelmar_tools.dask.compare(clusters, other, edges=edges)
+    >>> {name: round(value, 4) for name, value in measures.items()}
+    {'nmi': 0.4787, 'ari': 0.3243, 'vi': 0.6931, 'f1': 0.8286}
+    """
     from quelmar_tools.dask import _agreement
 
     from quelmar_tools import agreement
@@ -218,10 +513,76 @@ def match_table(clustering_a: Source, clustering_b: Source, *, edges: Source | N
                 ids: Sequence[int] | None = None, other_ids: Sequence[int] | None = None,
                 uncovered: str = "singletons", reverse: bool = False,
                 client: Client | None = None, options: Options = Options()) -> dd.DataFrame:
-    """``quelmar_tools.match_table`` of two clusterings as a Dask dataframe
-    of one partition (index ``id``, ascending), equal to it bit for bit;
-    `edges` and `uncovered` as for ``compare``. Nothing is computed until
-    the caller computes or writes it."""
+    """Match every cluster of one clustering with its best match in another, as a Dask dataframe.
+
+    ``quelmar_tools.match_table`` of two clusterings, equal to it bit for
+    bit. Nothing is computed until the caller computes or writes the
+    frame; input errors are raised then.
+
+    Parameters
+    ----------
+    clustering_a, clustering_b : str, os.PathLike or sequence of them
+        The two clusterings, as for `compare`.
+    edges : str, os.PathLike or sequence of them, optional
+        The graph's edge list, as for `compare`.
+    ids, other_ids : sequence of int, optional
+        Only these clusters of the first and of the second clustering; all
+        when None.
+    uncovered : {"singletons", "drop"}, default "singletons"
+        As for `compare`.
+    reverse : bool, default False
+        The same table the other way round: one row per cluster of the
+        second clustering, matched among those of the first.
+    client : distributed.Client, optional
+        The cluster to run on; by default the client Dask would use, and
+        without one Dask's local scheduler in this process.
+    options : Options, default Options()
+        How the work is cut; by default chosen from the memory limits of
+        the client's workers and the size of the input.
+
+    Returns
+    -------
+    dask.dataframe.DataFrame
+        One partition, index ``id`` (ascending), the columns of
+        ``quelmar_tools.match_table``.
+
+    Raises
+    ------
+    LineError
+        A malformed line ("file:line: message", the first in the order of
+        the files as given).
+    FileNotFoundError
+        For a path or a glob that names no file.
+    OSError
+        When a file cannot be read, or shrinks during the job.
+    ValueError
+        For an unknown `uncovered` policy, no input file, or a shuffle
+        method that Dask does not know.
+    MemoryError
+        When a worker's memory limit is too small for the plan (at once,
+        before anything is submitted), or every worker stays paused for
+        ``Options.worker_timeout`` seconds.
+    TimeoutError
+        When no worker joins the client's cluster within
+        ``Options.worker_timeout`` seconds.
+    RuntimeError
+        When the job loses workers more than a few times per worker, or
+        is left without any for ``Options.worker_timeout`` seconds.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> other = os.path.join(folder, "other.txt")
+    >>> np.savetxt(other, [[1, 0], [2, 0], [3, 0], [4, 0], [5, 7], [6, 7]], fmt="%d")
+    >>> table = quelmar_tools.dask.match_table(clusters, other, edges=edges).compute()
+    >>> table[["match", "intersection"]].to_dict("list")
+    {'match': [0, 7], 'intersection': [3, 2]}
+    """
     from quelmar_tools.dask import _agreement
 
     counted = _agreement.planned(clustering_a, clustering_b, edges, ids, other_ids, uncovered,

@@ -37,8 +37,28 @@ POSITION_BITS = 44
 
 
 class LineError(ValueError):
-    """A malformed line: "file:line: message", the message being the
-    module's own for that line."""
+    """A malformed line of an input file, as the Dask path reports it.
+
+    Its text is "file:line: message", the message being the module's own
+    for that line (for Parquet, the file and the row within it, counted
+    from 0). Of several, the first in the order of the files as given. A
+    ValueError, as the module's loaders raise one.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> with open(edges, "w") as out:
+    ...     _ = out.write("1 2\\n3\\n")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0]], fmt="%d")
+    >>> try:
+    ...     quelmar_tools.dask.statistics(edges, clusters)
+    ... except quelmar_tools.dask.LineError as error:
+    ...     print(str(error).replace(edges, "edges.txt"))
+    edges.txt:2: missing to
+    """
 
 
 @dataclass(frozen=True)

@@ -66,12 +66,37 @@ PARQUET_ROW_BYTES = 16
 
 @dataclass(frozen=True)
 class Options:
-    """Overrides of how the work is cut: bytes of text per parsing task, the
-    partitions of every shuffle, and Dask's shuffle method ("tasks", "p2p",
-    ...); None: chosen from the workers' memory limits and the input size,
-    as the guide's page "Beyond one machine" says. worker_timeout: seconds to
-    wait for a first worker when the cluster has none, and how long every
-    worker may stay paused (or none be left) during a job before it stops."""
+    """Fix how the Dask path cuts the work, instead of leaving it to the plan.
+
+    Each field left None is chosen from the workers' memory limits and the
+    input size, as the guide's page "Beyond one machine" says. A frozen
+    record: each field below is an attribute of the same name.
+
+    Parameters
+    ----------
+    block_bytes : int, optional
+        Bytes of text per parsing task.
+    partitions : int, optional
+        The partitions of every shuffle.
+    shuffle_method : str, optional
+        Dask's shuffle method ("tasks", "p2p", ...).
+    worker_timeout : float, default 60.0
+        Seconds to wait for a first worker when the cluster has none, and
+        how long every worker may stay paused (or none be left) during a
+        job before it stops.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> options = quelmar_tools.dask.Options(partitions=2, block_bytes=1 << 20)
+    >>> quelmar_tools.dask.statistics(edges, clusters, options=options).num_clusters
+    2
+    """
 
     block_bytes: int | None = None
     partitions: int | None = None

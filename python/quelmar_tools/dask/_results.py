@@ -22,8 +22,37 @@ COUNTS = ("n", "m", "c", "mcd", "vol")
 
 @dataclass(frozen=True)
 class Statistics:
-    """The five counts of ``ClusteringStats`` under the same names, and each
-    statistic's 21 percentiles under the module's keys."""
+    """The statistics that ``quelmar_tools.dask.statistics`` computes.
+
+    The five counts of ``ClusteringStats`` under the same names, and each
+    statistic's 21 percentiles under the module's keys. A frozen record:
+    each field below is an attribute of the same name.
+
+    Parameters
+    ----------
+    num_clusters : int
+        The clusters selected.
+    covered_nodes, covered_edges : int
+        The nodes in a selected cluster, and the edges with both ends in
+        one.
+    total_nodes, total_edges : int
+        The graph's nodes and edges.
+    distributions : dict of str to list of float
+        Each statistic's key (as ``ClusteringStats.distributions`` has
+        it) to its 21 percentiles, at 0, 5, ..., 100 %.
+
+    Examples
+    --------
+    >>> import os, tempfile, numpy as np, quelmar_tools.dask
+    >>> folder = tempfile.mkdtemp()
+    >>> edges = os.path.join(folder, "edges.txt")
+    >>> clusters = os.path.join(folder, "clusters.txt")
+    >>> np.savetxt(edges, [[1, 2], [2, 3], [3, 1], [3, 4], [4, 5], [5, 6]], fmt="%d")
+    >>> np.savetxt(clusters, [[1, 0], [2, 0], [3, 0], [4, 7], [5, 7], [6, 7]], fmt="%d")
+    >>> stats = quelmar_tools.dask.statistics(edges, clusters, cpm=0.5)
+    >>> stats.covered_nodes, stats.total_nodes, sorted(stats.distributions)
+    (6, 6, ['cpm', 'density', 'deviationtreeness', 'mcd', 'modularity', 'size'])
+    """
 
     num_clusters: int
     covered_nodes: int
