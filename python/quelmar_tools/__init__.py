@@ -3,7 +3,9 @@ memory, per-cluster tables (with quality measures) and totals, agreement
 between two clusterings, well-connected refinement of clusterings
 (``well_connected``), members by name (``memberships``,
 ``write_clustering``), results as pandas tables or plain dicts, and the
-``quelmar-stats`` and ``quelmar-wcc`` commands.
+``quelmar-stats`` and ``quelmar-wcc`` commands. ``quelmar_tools.dask``
+computes the same statistics, tables and comparisons with Dask, for graphs
+beyond one machine.
 
 ``quelmar_tools._native`` runs on the module's own native core, in the same
 process: it reads the native values behind quelmar's objects and makes new

@@ -107,17 +107,23 @@ def graph_from(source: GraphSource) -> quelmar.Graph:
 
 
 def graph_from_file(path: str | os.PathLike[str], *, name: Optional[str] = None) -> quelmar.Graph:
-    """A quelmar.Graph from an edge list as published, or a snapshot.
+    """Load a quelmar.Graph from an edge list as published, or a snapshot.
 
     Parameters
     ----------
-    path
+    path : str or os.PathLike
         The file. A name ending in ``.lz4`` is a snapshot; anything else an
         edge list, gzip-compressed or not, with ``#`` or ``%`` header lines
         and commas allowed.
-    name
+    name : str, optional
         What messages call the file (default: the path), e.g. ``"-"`` for
         standard input read through ``/dev/stdin``.
+
+    Returns
+    -------
+    quelmar.Graph
+        The graph, as ``quelmar.Graph(path)`` loads it from the module's
+        own format.
 
     Raises
     ------
@@ -125,7 +131,23 @@ def graph_from_file(path: str | os.PathLike[str], *, name: Optional[str] = None)
         A line breaks the format (``"<name>:<line>: <message>"``), or the
         gzip data is corrupt or cut short.
     OSError
-        The file cannot be read.
+        The file cannot be read (FileNotFoundError when it is missing,
+        IsADirectoryError for a folder).
+    TypeError
+        When `path` is not a str path.
+    KeyboardInterrupt
+        When Ctrl-C stops the load.
+
+    Examples
+    --------
+    >>> import os, tempfile, quelmar_tools
+    >>> from quelmar_tools.building import graph_from_file
+    >>> path = os.path.join(tempfile.mkdtemp(), "edges.csv")
+    >>> with open(path, "w") as out:
+    ...     _ = out.write("# a header line\\nsource,target\\n1,2\\n2,3\\n")
+    >>> graph = graph_from_file(path)
+    >>> quelmar_tools.totals(quelmar_tools.clustering_from(graph, {0: [1, 2, 3]}))["total_edges"]
+    2
     """
     return _native.load_graph(existing_file(path), name)
 
@@ -212,23 +234,32 @@ def clustering_from_file(graph: quelmar.Graph, path: str | os.PathLike[str], *,
                          cpm: Optional[float] = None, strict: bool = False,
                          layout: str = "memberships",
                          name: Optional[str] = None) -> quelmar.Clustering:
-    """A quelmar.Clustering of `graph` from a clustering file as published.
+    """Load a quelmar.Clustering of a graph from a clustering file as published.
 
     Parameters
     ----------
-    graph, cpm, strict
-        As for `clustering_from`.
-    path
+    graph : quelmar.Graph
+        The graph whose node names the clustering uses.
+    path : str or os.PathLike
         The file, gzip-compressed or not, with ``#`` or ``%`` header lines
         and commas allowed.
-    layout
+    cpm : float, optional
+        As for `clustering_from`.
+    strict : bool, default False
+        As for `clustering_from`.
+    layout : {"memberships", "communities"}, default "memberships"
         ``"memberships"``: a node name and a cluster id per line.
         ``"communities"``: the node names of one community per line, its
         cluster id the line's index among the data lines (0, 1, 2, ...); an
         empty line is an error. Nothing in a file tells the two apart
         reliably, so the layout is never guessed.
-    name
+    name : str, optional
         What messages call the file (default: the path).
+
+    Returns
+    -------
+    quelmar.Clustering
+        The clustering, under the rules of `clustering_from`.
 
     Raises
     ------
@@ -236,6 +267,28 @@ def clustering_from_file(graph: quelmar.Graph, path: str | os.PathLike[str], *,
         An unknown layout, a line that breaks it (naming the file and the
         line), corrupt gzip data, or under `strict` an unknown node or an
         empty file.
+    TypeError
+        When `graph` is not a quelmar.Graph, `cpm` is not a number or
+        `path` is not a path.
+    OSError
+        The file cannot be read.
+
+    Warns
+    -----
+    UserWarning
+        As for `clustering_from`.
+
+    Examples
+    --------
+    >>> import os, tempfile, quelmar_tools
+    >>> from quelmar_tools.building import clustering_from_file
+    >>> graph = quelmar_tools.graph_from([[1, 2], [2, 3], [3, 1], [4, 5], [5, 6], [6, 4]])
+    >>> path = os.path.join(tempfile.mkdtemp(), "communities.txt")
+    >>> with open(path, "w") as out:
+    ...     _ = out.write("1 2 3\\n4 5 6\\n")
+    >>> clustering = clustering_from_file(graph, path, layout="communities")
+    >>> quelmar_tools.memberships(clustering)["cluster"].tolist()
+    [0, 0, 0, 1, 1, 1]
     """
     return _clustering_file(graph, path, cpm=cpm, strict=strict, layout=layout, name=name)
 
@@ -251,7 +304,7 @@ def _clustering_file(graph: quelmar.Graph, path: str | os.PathLike[str], *,
 
 
 def misreading(clustering: quelmar.Clustering) -> Optional[str]:
-    """Why the load of `clustering` looks like a misreading, or None.
+    """Tell why the load of a clustering looks like a misreading, if it does.
 
     Three signs: more than half of its memberships skipped for naming nodes
     the graph lacks; no cluster left of the memberships read; or clusters
@@ -265,6 +318,35 @@ def misreading(clustering: quelmar.Clustering) -> Optional[str]:
     the bar is that halfway point instead: clusters covering most of a
     graph, or small graphs, where the expectation nears the most possible.
     Below 10 expected edges, chance decides too much to tell.
+
+    Parameters
+    ----------
+    clustering : quelmar.Clustering
+        A clustering as loaded or built from memory.
+
+    Returns
+    -------
+    str or None
+        The reason, with a hint at the usual causes; None when nothing
+        looks wrong.
+
+    Raises
+    ------
+    TypeError
+        When `clustering` is not a quelmar.Clustering.
+
+    Examples
+    --------
+    >>> import warnings, quelmar_tools
+    >>> from quelmar_tools.building import misreading
+    >>> graph = quelmar_tools.graph_from([[1, 2], [2, 3], [3, 1]])
+    >>> with warnings.catch_warnings():
+    ...     warnings.simplefilter("ignore")
+    ...     shifted = quelmar_tools.clustering_from(graph, {0: [7], 1: [8], 2: [9], 3: [1, 2]})
+    >>> print(misreading(shifted))  # doctest: +ELLIPSIS
+    3 of 5 memberships name nodes the graph lacks and were skipped: ...
+    >>> misreading(quelmar_tools.clustering_from(graph, {0: [1, 2, 3]})) is None
+    True
     """
     unknown, dropped, clusters, members, _ = _native.load_counts(clustering)
     # Memberships read: skipped ones, those of the clusters kept (repeats

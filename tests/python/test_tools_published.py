@@ -5,11 +5,13 @@ form, its bad variants, and the warnings for clusterings that cannot belong
 to the graph: they fire on shifted names and empty files, and stay quiet on
 real clusterings."""
 
+import doctest
 import gzip
 import json
 import os
 import subprocess
 import sys
+import tempfile
 import warnings
 
 import networkx as nx
@@ -18,6 +20,7 @@ import pytest
 
 import quelmar
 import quelmar_tools
+from quelmar_tools import building
 from support import fingerprint
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -301,3 +304,10 @@ def test_wcc_reads_communities_from_standard_input_and_is_strict(tmp_path, plant
                               "communities", "--strict", stdin=moved)
     assert (status, out) == (1, "") and "random node sets" in err
     assert refine("-", "-", tmp_path / "x.txt")[0] == 2
+
+
+def test_reader_examples_run(tmp_path, monkeypatch):
+    # graph_from_file, clustering_from_file and misreading are public in
+    # their module only, so test_docstrings does not run their examples.
+    monkeypatch.setattr(tempfile, "tempdir", str(tmp_path))
+    assert doctest.testmod(building).failed == 0
