@@ -131,6 +131,75 @@ def parse_criterion(text: str) -> Callable[[FloatArray], FloatArray]:
     return threshold
 
 
+def criterion_values(criterion: Criterion, sizes: FloatArray) -> FloatArray:
+    """t(n) for every size in `sizes`.
+
+    Parameters
+    ----------
+    criterion : str or callable
+        A criterion string (parse_criterion) or t(n) itself, called once per
+        size with an int.
+    sizes : numpy.ndarray
+        float64 sizes, whole numbers.
+
+    Returns
+    -------
+    numpy.ndarray
+        float64, one entry per size.
+
+    Raises
+    ------
+    ValueError
+        For a criterion string that cannot be read.
+    TypeError
+        For a criterion that is neither a str nor callable.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> criterion_values(lambda n: n / 2, np.array([4.0, 6.0])).tolist()
+    [2.0, 3.0]
+    """
+    if isinstance(criterion, str):
+        return parse_criterion(criterion)(sizes)
+    if callable(criterion):
+        return np.array([float(criterion(int(n))) for n in sizes], dtype=np.float64)
+    raise TypeError(f"criterion must be a str or a callable, got "
+                    f"{type(criterion).__name__} {criterion!r}")
+
+
+def checked_min_size(min_size: int) -> int:
+    """`min_size` as an int, checked to be at least 2 (a piece of one member
+    has no cut).
+
+    Parameters
+    ----------
+    min_size : int
+        The fewest members an output cluster may have.
+
+    Returns
+    -------
+    int
+        The same value.
+
+    Raises
+    ------
+    ValueError
+        When it is below 2, naming it.
+    TypeError
+        When it is not an integer.
+
+    Examples
+    --------
+    >>> checked_min_size(11)
+    11
+    """
+    size_floor = as_integer(min_size, "min_size")
+    if size_floor < 2:
+        raise ValueError(f"min_size must be at least 2, got {size_floor}")
+    return size_floor
+
+
 def least_connectivity(criterion: Criterion, min_size: int, largest: int) -> U64:
     """For every size n from `min_size` to `largest`, the least edge
     connectivity λ with λ > t(n): floor(t(n)) + 1, 0 when t(n) is below 0 or
@@ -162,13 +231,7 @@ def least_connectivity(criterion: Criterion, min_size: int, largest: int) -> U64
     [1, 2, 2]
     """
     sizes = np.arange(min_size, max(largest, min_size - 1) + 1, dtype=np.float64)
-    if isinstance(criterion, str):
-        values = parse_criterion(criterion)(sizes)
-    elif callable(criterion):
-        values = np.array([float(criterion(int(n))) for n in sizes], dtype=np.float64)
-    else:
-        raise TypeError(f"criterion must be a str or a callable, got "
-                        f"{type(criterion).__name__} {criterion!r}")
+    values = criterion_values(criterion, sizes)
     least = np.full(len(values), _NEVER, dtype=np.uint64)
     # Beyond 2**62 no piece can pass (λ is below 2**32): never.
     below = ~np.isnan(values) & (values < 2.0 ** 62)
@@ -241,9 +304,7 @@ def well_connected(clustering: quelmar.Clustering, *, criterion: Criterion = "lo
     """
     if not isinstance(clustering, quelmar.Clustering):
         raise TypeError(f"expected a quelmar.Clustering, got {type(clustering).__name__}")
-    size_floor = as_integer(min_size, "min_size")
-    if size_floor < 2:
-        raise ValueError(f"min_size must be at least 2, got {size_floor}")
+    size_floor = checked_min_size(min_size)
     wanted = None
     if ids is not None:
         values = ids if isinstance(ids, np.ndarray) else list(ids)
@@ -373,5 +434,5 @@ def _checked_collections(collections: Iterable[Collection[int]],
     return pieces
 
 
-__all__ = ["Criterion", "Recluster", "Refinement", "least_connectivity", "parse_criterion",
-           "well_connected"]
+__all__ = ["Criterion", "Recluster", "Refinement", "checked_min_size", "criterion_values",
+           "least_connectivity", "parse_criterion", "well_connected"]
