@@ -218,8 +218,8 @@ def size_distribution(table: pd.DataFrame, *, ax: Optional[Axes] = None) -> Axes
     at_least = np.cumsum(counts[::-1])[::-1].astype(np.float64)
     axes.step(distinct, at_least, where="pre", color=COLOUR, marker="o", markersize=3,
               linewidth=1.2)
-    axes.set_xscale("log")
-    axes.set_yscale("log")
+    _log_scale(axes, "x")
+    _log_scale(axes, "y")
     axes.set_xlabel(SIZE_LABEL)
     axes.set_ylabel("clusters with at least n members")
     axes.set_title("Cluster sizes", loc="left")
@@ -275,9 +275,9 @@ def measure_by_size(table: pd.DataFrame, measure: str, *, ax: Optional[Axes] = N
     sizes, values = _numbers(table, "n"), _numbers(table, measure)
     known = np.isfinite(values)
     _scatter(axes, sizes[known], values[known], COLOUR, measure)
-    axes.set_xscale("log")
+    _log_scale(axes, "x")
     if _wide_positive_range(values[known]):
-        axes.set_yscale("log")
+        _log_scale(axes, "y")
     axes.set_xlabel(SIZE_LABEL)
     axes.set_ylabel(measure)
     unknown = int(len(values) - known.sum())
@@ -369,8 +369,8 @@ def connectivity(table: pd.DataFrame, *, criterion: Criterion = "log10", min_siz
                   linewidth=1.2, label=shown)
     axes.axvline(size_floor, color=MUTED, linestyle=":", linewidth=1,
                  label=f"min_size = {size_floor}")
-    axes.set_xscale("log")
-    axes.set_yscale("symlog", linthresh=1)
+    _log_scale(axes, "x")
+    _log_scale(axes, "y", symmetric=True)
     axes.set_xlabel(SIZE_LABEL)
     axes.set_ylabel("minimum cut (edge connectivity)")
     axes.set_title("Connectivity by size", loc="left")
@@ -528,6 +528,11 @@ def _finish(axes: Axes, rows: int) -> None:
     axes.grid(True, color=GRID, linewidth=0.6)
     axes.set_axisbelow(True)
     if not rows:
+        # Log axes over no data have no limits to tick.
+        if axes.get_xscale() == "log":
+            axes.set_xlim(1, 10)
+        if axes.get_yscale() == "log":
+            axes.set_ylim(1, 10)
         axes.text(0.5, 0.5, NO_CLUSTERS, ha="center", va="center", transform=axes.transAxes,
                   color=MUTED)
 
@@ -582,10 +587,7 @@ def _draw_summary(axes: Axes, values: Sequence[float], title: str, unit: str,
     axes.plot([PERCENTILES[MEDIAN]], [values[MEDIAN]], marker="D", color=HIGHLIGHT,
               markersize=6, linestyle="none", label=f"median {values[MEDIAN]:.4g}")
     if _wide_positive_range(np.asarray(values, dtype=np.float64)):
-        from matplotlib.ticker import FuncFormatter
-
-        axes.set_yscale("log")
-        axes.yaxis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+        _log_scale(axes, "y")
     else:
         axes.axhline(0.0, color=MUTED, linewidth=0.7, zorder=0)
     axes.set_title(title, fontsize=11, loc="left")
@@ -598,6 +600,23 @@ def _draw_summary(axes: Axes, values: Sequence[float], title: str, unit: str,
     axes.tick_params(axis="y", labelsize=8)
     axes.grid(True, color=GRID, linewidth=0.6)
     axes.legend(loc="upper left", fontsize=8, frameon=False)
+
+
+def _log_scale(axes: Axes, which: str, symmetric: bool = False) -> None:
+    """A log scale on the axis `which` ("x" or "y"), in plain numbers; ticked
+    at 1, 2 and 5 of every power of ten, or, symmetric, linear below 1 so
+    that 0 shows."""
+    from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
+
+    set_scale = axes.set_xscale if which == "x" else axes.set_yscale
+    axis = axes.xaxis if which == "x" else axes.yaxis
+    if symmetric:
+        set_scale("symlog", linthresh=1)
+    else:
+        set_scale("log")
+        axis.set_major_locator(LogLocator(base=10, subs=(1.0, 2.0, 5.0)))
+    axis.set_major_formatter(FuncFormatter(lambda value, _: f"{value:g}"))
+    axis.set_minor_formatter(NullFormatter())
 
 
 def _wide_positive_range(values: FloatArray) -> bool:
