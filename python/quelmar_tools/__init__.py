@@ -2,7 +2,8 @@
 memory, per-cluster tables (with quality measures) and totals, agreement
 between two clusterings, well-connected refinement of clusterings
 (``well_connected``), members by name (``memberships``,
-``write_clustering``), results as pandas tables or plain dicts, and the
+``write_clustering``), results as pandas tables or plain dicts, pictures of
+them with matplotlib (``quelmar_tools.plot``, the ``plot`` extra), and the
 ``quelmar-stats`` and ``quelmar-wcc`` commands. ``quelmar_tools.dask``
 computes the same statistics, tables and comparisons with Dask, for graphs
 beyond one machine.
