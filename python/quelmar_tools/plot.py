@@ -374,7 +374,8 @@ def connectivity(table: pd.DataFrame, *, criterion: Criterion = "log10", min_siz
     axes.set_xlabel(SIZE_LABEL)
     axes.set_ylabel("minimum cut (edge connectivity)")
     axes.set_title("Connectivity by size", loc="left")
-    axes.legend(loc="upper left", fontsize=8, frameon=False)
+    # Framed: points lie anywhere, and a legend looking for room would weigh each of them.
+    axes.legend(loc="upper left", fontsize=8, framealpha=0.85)
     _finish(axes, len(sizes))
     return axes
 
@@ -385,7 +386,7 @@ def overlap_heatmap(a: quelmar.Clustering, b: quelmar.Clustering, *, top: int = 
     """How the largest clusters of two clusterings of one graph overlap: the
     Jaccard index of every pair among the `top` largest clusters of each.
 
-    The cells hold Jaccard indices |A ∩ B| / |A ∪ B| rather than shared
+    The cells hold Jaccard indices ``|A ∩ B| / |A ∪ B|`` rather than shared
     members: among clusters of very unequal sizes a count of shared members
     is dominated by the larger cluster, while the Jaccard index puts every
     pair on one scale from 0 (disjoint) to 1 (the same members), the
