@@ -68,7 +68,7 @@ sphinx_gallery_conf = {
     # rewrite examples/data) and the Dask one, whose cluster of worker
     # processes the guide's pages show instead.
     "filename_pattern": r"\.py$",
-    "ignore_pattern": r"(make_example|bundled|plot_summaries|__init__)\.py$",
+    "ignore_pattern": r"(make_example|bundled|__init__)\.py$",
     "download_all_examples": False,
     "remove_config_comments": True,
     "abort_on_example_error": True,
