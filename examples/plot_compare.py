@@ -3,8 +3,8 @@ How two clusterings match
 =========================
 
 The bundled clustering against its alternative: the agreement measures,
-the shared members of the largest clusters of each, and how well every
-cluster is matched by its best counterpart (Jaccard index)::
+the Jaccard index of every pair among the largest clusters of each, and how
+well every cluster is matched by its best counterpart (Jaccard index)::
 
     python examples/plot_compare.py [--out examples/out/compare.png]
 
