@@ -85,8 +85,10 @@ SMALL, PASSING, FAILING = "below min_size", "well connected", "not well connecte
 
 
 def require_matplotlib() -> None:
-    """Raises ImportError naming the ``plot`` extra unless matplotlib can be
-    imported; what every plot function calls before any work.
+    """Raises ImportError naming the ``plot`` extra unless matplotlib imports.
+
+    Every plot function calls it before any work; so can other drawing code
+    (the HTML report), to fail early with the same message.
 
     Raises
     ------
@@ -96,6 +98,7 @@ def require_matplotlib() -> None:
 
     Examples
     --------
+    >>> from quelmar_tools.plot import require_matplotlib
     >>> require_matplotlib()  # matplotlib is installed: nothing happens
     """
     try:
@@ -176,10 +179,10 @@ def summaries(stats: quelmar.ClusteringStats, *, statistics: Optional[Iterable[s
 
 
 def size_distribution(table: pd.DataFrame, *, ax: Optional[Axes] = None) -> Axes:
-    """The distribution of cluster sizes, on log axes: for every size n that
-    occurs, the number of clusters with at least n members.
+    """The distribution of cluster sizes, on log axes.
 
-    The count of clusters at least as large needs no choice of bins, counts
+    For every size n that occurs, the number of clusters with at least n
+    members. The count of clusters at least as large needs no choice of bins, counts
     every cluster once, and keeps the few largest clusters visible, where a
     histogram of 10^5 sizes would show a flat tail of ones.
 
@@ -228,10 +231,9 @@ def size_distribution(table: pd.DataFrame, *, ax: Optional[Axes] = None) -> Axes
 
 
 def measure_by_size(table: pd.DataFrame, measure: str, *, ax: Optional[Axes] = None) -> Axes:
-    """A value or measure column of a cluster table against cluster size:
-    one point per cluster, size on a log axis.
+    """A value or measure column of a cluster table against cluster size.
 
-    The column is drawn on a log axis too when its values are positive and
+    One point per cluster, size on a log axis. The column is drawn on a log axis too when its values are positive and
     span a factor of 15 or more. Clusters without a value (NaN, as some
     measures give small or isolated clusters) are left out, and the title
     says how many.
@@ -289,10 +291,10 @@ def measure_by_size(table: pd.DataFrame, measure: str, *, ax: Optional[Axes] = N
 
 def connectivity(table: pd.DataFrame, *, criterion: Criterion = "log10", min_size: int = 11,
                  ax: Optional[Axes] = None) -> Axes:
-    """Each cluster's minimum cut against its size, with the criterion's
-    curve t(n), the clusters that are not well connected in red.
+    """Each cluster's minimum cut against its size, with the criterion's curve.
 
-    A cluster is not well connected, as ``well_connected`` decides it, when
+    The curve is t(n); the clusters that are not well connected are red. A
+    cluster is not well connected, as ``well_connected`` decides it, when
     it has at least `min_size` members and its edge connectivity λ (the
     ``mincut`` column) is not above t(n): λ <= t(n), and always when λ is
     0 (a disconnected cluster is split whatever t says). Smaller clusters,
@@ -383,10 +385,10 @@ def connectivity(table: pd.DataFrame, *, criterion: Criterion = "log10", min_siz
 def overlap_heatmap(a: quelmar.Clustering, b: quelmar.Clustering, *, top: int = 20,
                     ids: Optional[Ids] = None, other_ids: Optional[Ids] = None,
                     ax: Optional[Axes] = None) -> Axes:
-    """How the largest clusters of two clusterings of one graph overlap: the
-    Jaccard index of every pair among the `top` largest clusters of each.
+    """How the largest clusters of two clusterings of one graph overlap.
 
-    The cells hold Jaccard indices ``|A ∩ B| / |A ∪ B|`` rather than shared
+    A heatmap of the Jaccard index of every pair among the `top` largest
+    clusters of each. The cells hold Jaccard indices ``|A ∩ B| / |A ∪ B|`` rather than shared
     members: among clusters of very unequal sizes a count of shared members
     is dominated by the larger cluster, while the Jaccard index puts every
     pair on one scale from 0 (disjoint) to 1 (the same members), the
@@ -464,11 +466,11 @@ def overlap_heatmap(a: quelmar.Clustering, b: quelmar.Clustering, *, top: int = 
 
 
 def best_match_jaccard(matches: pd.DataFrame, *, ax: Optional[Axes] = None) -> Axes:
-    """The distribution of the best-match Jaccard index: a histogram over
-    [0, 1] in bins of 0.05 (an index of 1 in the last), one count per
-    matched cluster.
+    """The distribution of the best-match Jaccard index of a match table.
 
-    Clusters without a match (NaN) are left out; the title says how many.
+    A histogram over [0, 1] in bins of 0.05 (an index of 1 in the last), one
+    count per matched cluster. Clusters without a match (NaN) are left out;
+    the title says how many.
 
     Parameters
     ----------

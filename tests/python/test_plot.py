@@ -3,7 +3,6 @@ the flagged clusters against well_connected's own report, heatmap cells
 against plain sets of members, summary lines against the percentiles; the
 edge cases users meet; and matplotlib as an optional, lazily loaded extra."""
 
-import doctest
 import io
 import math
 import os
@@ -280,9 +279,3 @@ def test_example_writes_its_png(tmp_path):
                             text=True, timeout=300)
     assert result.returncode == 0, result.stderr
     assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-
-
-def test_docstring_examples_run():
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        assert doctest.testmod(plot).failed == 0
