@@ -233,10 +233,10 @@ def size_distribution(table: pd.DataFrame, *, ax: Optional[Axes] = None) -> Axes
 def measure_by_size(table: pd.DataFrame, measure: str, *, ax: Optional[Axes] = None) -> Axes:
     """A value or measure column of a cluster table against cluster size.
 
-    One point per cluster, size on a log axis. The column is drawn on a log axis too when its values are positive and
-    span a factor of 15 or more. Clusters without a value (NaN, as some
-    measures give small or isolated clusters) are left out, and the title
-    says how many.
+    One point per cluster, size on a log axis. The column is drawn on a log
+    axis too when its values are positive and span a factor of 15 or more.
+    Clusters without a value (NaN, as some measures give small or isolated
+    clusters) are left out, and the title says how many.
 
     Parameters
     ----------
