@@ -64,9 +64,9 @@ suppress_warnings = ["autoapi.python_import_resolution"]
 sphinx_gallery_conf = {
     "examples_dirs": str(ROOT / "examples"),
     "gallery_dirs": "gallery",
-    # Every example runs, except the generator of the bundled data (it would
-    # rewrite examples/data) and the Dask one, whose cluster of worker
-    # processes the guide's pages show instead.
+    # Every example runs (the Dask one on a local cluster of two worker
+    # processes, a few seconds), except the generator of the bundled data,
+    # which would rewrite examples/data, and the examples' shared paths.
     "filename_pattern": r"\.py$",
     "ignore_pattern": r"(make_example|bundled|__init__)\.py$",
     "download_all_examples": False,

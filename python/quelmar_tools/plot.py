@@ -5,11 +5,12 @@ how two clusterings match.
 
 Importing this module does not import matplotlib: each function imports it
 when called, and raises ImportError naming the extra when it is missing
-(``require_matplotlib``). The functions never touch pyplot's global state:
-given ``ax=`` (or ``figure=``) they draw into it, else into a new
-``matplotlib.figure.Figure`` that nothing else holds, so figures are freed
-with their last reference and no backend needs choosing (``savefig`` writes
-files headless). Each returns what it drew into.
+(``require_matplotlib``). Given ``ax=`` (or ``figure=``) a function draws
+into it and touches nothing else, pyplot included: that is how programs that
+hold their own figures (the HTML report) use them. Without, it makes a new
+figure through pyplot, as pandas' and seaborn's plots do, so that a notebook
+shows it and ``plt.show()``, ``plt.savefig`` and ``plt.close`` reach it. Each
+returns what it drew into.
 """
 
 from __future__ import annotations
@@ -159,10 +160,10 @@ def summaries(stats: quelmar.ClusteringStats, *, statistics: Optional[Iterable[s
     columns = min(PANEL_COLUMNS, len(names))
     rows = math.ceil(len(names) / columns)
     if figure is None:
-        from matplotlib.figure import Figure
+        import matplotlib.pyplot as plt
 
-        figure = Figure(figsize=(PANEL_INCHES[0] * columns, PANEL_INCHES[1] * rows),
-                        layout="constrained")
+        figure = plt.figure(figsize=(PANEL_INCHES[0] * columns, PANEL_INCHES[1] * rows),
+                            layout="constrained")
     grid = figure.subplots(rows, columns, squeeze=False)
     for index, axes in enumerate(grid.flat):
         if index >= len(names):
@@ -518,13 +519,13 @@ def best_match_jaccard(matches: pd.DataFrame, *, ax: Optional[Axes] = None) -> A
 
 
 def _new_axes(ax: Optional[Axes]) -> Axes:
-    """`ax`, or the axes of a new figure that pyplot does not keep."""
+    """`ax`, or the axes of a new pyplot figure."""
     require_matplotlib()
     if ax is not None:
         return ax
-    from matplotlib.figure import Figure
+    import matplotlib.pyplot as plt
 
-    return Figure(layout="constrained").add_subplot()
+    return plt.figure(layout="constrained").add_subplot()
 
 
 def _finish(axes: Axes, rows: int) -> None:

@@ -27,6 +27,15 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 EXTRA = 'pip install "quelmar[plot]"'
 
 
+@pytest.fixture(autouse=True)
+def _close_figures():
+    # Calls without ax= make pyplot figures, which pyplot keeps until closed.
+    yield
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
 @pytest.fixture(scope="module")
 def case():
     """Dense blocks joined sparsely; clusters that are blocks, unions of
@@ -236,18 +245,22 @@ def test_bad_arguments_name_the_value(case):
         plot.measure_by_size(table.assign(name="x"), "name")
 
 
-def test_matplotlib_loads_on_first_call_and_pyplot_never():
+def test_matplotlib_loads_on_first_call_and_pyplot_only_for_figures_of_its_own():
     result = run_python("""
         import sys
         import quelmar_tools, quelmar_tools.plot as plot
         print("matplotlib" in sys.modules)
         table = quelmar_tools.cluster_table(quelmar_tools.clustering_from(
             quelmar_tools.graph_from([[1, 2], [2, 3], [3, 1]]), [[1, 2, 3]]))
-        ax = plot.size_distribution(table)
+        from matplotlib.figure import Figure
+        ax = plot.size_distribution(table, ax=Figure().add_subplot())
         print("matplotlib" in sys.modules, "matplotlib.pyplot" in sys.modules)
+        ax = plot.size_distribution(table)
+        import matplotlib.pyplot as plt
+        print(plt.gcf() is ax.figure, len(plt.get_fignums()))
     """)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.split() == ["False", "True", "False"]
+    assert result.stdout.split() == ["False", "True", "False", "True", "1"]
 
 
 def test_without_matplotlib_every_call_names_the_extra_before_any_work():
