@@ -96,3 +96,20 @@ def test_examples_run(module, tmp_path, monkeypatch):
             runner.run(test)
     assert examples
     assert runner.failures == 0, f"{runner.failures} examples failed; see the output above"
+
+
+def test_the_api_reference_lists_every_public_name():
+    import os
+    import re
+
+    pages = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "api")
+    listed = set()
+    for page in (name for name in os.listdir(pages) if name.endswith(".md")):
+        with open(os.path.join(pages, page), encoding="utf-8") as source:
+            text = source.read()
+        module = re.search(r"currentmodule:: (\S+)", text)
+        if module:  # the autosummary entries of a page, one indented name a line
+            listed |= {f"{module[1]}.{name}" for name in re.findall(r"^   (\w+)$", text, re.M)}
+        listed |= set(re.findall(r"auto(?:data|function):: (\S+)", text))
+    public = {f"{module.__name__}.{name}" for module in public_modules() for name in module.__all__}
+    assert sorted(public - listed) == []
