@@ -134,8 +134,8 @@ def worst_connected(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataF
     >>> import pandas as pd
     >>> table = pd.DataFrame({"n": [12, 100, 5], "mincut": [3.0, 2.0, 0.0]},
     ...                      index=pd.Index([1, 2, 3], name="id"))
-    >>> worst_connected(table)["ratio"].tolist()
-    [1.0, 2.772588722239781]
+    >>> worst_connected(table)["ratio"].round(3).tolist()
+    [1.0, 2.78]
     """
     eligible = table[table["n"] >= MIN_SIZE]
     threshold = parse_criterion(CRITERION)(eligible["n"].to_numpy(dtype=np.float64))
@@ -238,8 +238,9 @@ def write_page(path: PathLike, page: Page) -> None:
     ...         _ = out.write(text)
     >>> page = os.path.join(folder, "report.html")
     >>> with contextlib.redirect_stdout(io.StringIO()):
-    ...     cli.main([os.path.join(folder, "graph.tsv"), os.path.join(folder, "clusters.tsv"),
-    ...               "--html", page])
+    ...     status = cli.main([os.path.join(folder, "graph.tsv"),
+    ...                        os.path.join(folder, "clusters.tsv"), "--html", page])
+    >>> status
     0
     >>> open(page).read().startswith("<!DOCTYPE html>")
     True
@@ -353,9 +354,11 @@ def _number(value: Any, shown: Optional[str] = None, note: str = "") -> str:
     return f"<td title=\"{_escape(exact)}\">{text}</td>"
 
 
-def _row(header: str, cells: Iterable[str], key: str = "") -> str:
-    attribute = f" data-key=\"{_escape(key)}\"" if key else ""
-    return f"<tr{attribute}><th scope=\"row\">{_escape(header)}</th>{''.join(cells)}</tr>\n"
+def _row(header: str, cells: Iterable[str], key: Optional[str] = None) -> str:
+    """A body row; `key` (the header by default) names it for a reader of
+    the page, such as the JSON report's key of its figure."""
+    return (f"<tr data-key=\"{_escape(header if key is None else key)}\">"
+            f"<th scope=\"row\">{_escape(header)}</th>{''.join(cells)}</tr>\n")
 
 
 def _table(table_id: str, head: Sequence[str], rows: Iterable[str]) -> str:
@@ -365,8 +368,7 @@ def _table(table_id: str, head: Sequence[str], rows: Iterable[str]) -> str:
 
 
 def _inputs(sources: Sequence[tuple[str, str]]) -> str:
-    rows = "".join(f"<tr><th scope=\"row\">{_escape(label)}</th><td>{_escape(text)}</td></tr>\n"
-                   for label, text in sources)
+    rows = "".join(_row(label, [f"<td>{_escape(text)}</td>"]) for label, text in sources)
     return (f"<table class=\"inputs\" id=\"inputs\">\n<tbody>\n{rows}</tbody></table>\n"
             f"<p class=\"note\">Made by quelmar-stats {_escape(quelmar_tools.__version__)}."
             "</p>\n")
