@@ -342,6 +342,7 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
     summaries = {name: summarize(column) for name, column in measures.items()}
     report = Report(stats, modularity, comparison, summaries, unknown, dropped, unassigned)
     if args.html:
+        assert table is not None
         progress.stage(f"writing {args.html}")
         html_report.write_page(args.html, html_report.Page(
             report, table, sources=sources(args), measures=args.measures,

@@ -10,6 +10,7 @@ paths, cluster ids, measure names) is HTML-escaped.
 
 from __future__ import annotations
 
+import functools
 import html
 import io
 import math
@@ -23,7 +24,7 @@ import pandas as pd
 import quelmar
 import quelmar_tools
 from quelmar_tools._files import PathLike, atomic_text
-from quelmar_tools.refinement import parse_criterion
+from quelmar_tools.refinement import criterion_values
 from quelmar_tools.summaries import PERCENTILES
 
 if TYPE_CHECKING:
@@ -138,7 +139,7 @@ def worst_connected(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataF
     [1.0, 2.78]
     """
     eligible = table[table["n"] >= MIN_SIZE]
-    threshold = parse_criterion(CRITERION)(eligible["n"].to_numpy(dtype=np.float64))
+    threshold = criterion_values(CRITERION, eligible["n"].to_numpy(dtype=np.float64))
     ranked = eligible.assign(ratio=eligible[MINCUT].to_numpy() / threshold)
     ranked = ranked.rename_axis("id").reset_index()
     ranked = ranked.sort_values(["ratio", "id"], kind="stable").head(top)
@@ -187,7 +188,7 @@ def page_html(page: Page) -> str:
     parts.append(_section("Cluster sizes", figures.axes(
         lambda ax: plot.size_distribution(table, ax=ax), "How many clusters have each size.")))
     if page.measures:
-        drawn = [figures.axes(lambda ax, name=name: plot.measure_by_size(table, name, ax=ax),
+        drawn = [figures.axes(functools.partial(plot.measure_by_size, table, name),
                               f"{name} against cluster size.") for name in page.measures]
         if MINCUT in page.measures:
             drawn.append(figures.axes(
@@ -283,10 +284,10 @@ class _Figures:
 
         return Figure(figsize=size, layout="constrained")
 
-    def axes(self, draw: Callable[[Any], Any], caption: str) -> str:
-        """A figure of one Axes that `draw` fills."""
+    def axes(self, draw: Callable[..., Any], caption: str) -> str:
+        """A figure of one Axes that `draw(ax=...)` fills."""
         figure = self.new()
-        draw(figure.add_subplot())
+        draw(ax=figure.add_subplot())
         return self.svg(figure, caption)
 
     def svg(self, figure: Any, caption: str) -> str:
