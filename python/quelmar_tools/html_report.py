@@ -197,12 +197,15 @@ def page_html(page: Page) -> str:
                 f"Minimum cut against size, with the {CRITERION} criterion curve "
                 f"(clusters of at least {MIN_SIZE} members)."))
         parts.append(_section("Quality measures", *drawn))
-    parts.append(_section("Largest clusters", _cluster_rows("largest", largest(table))))
+    parts.append(_section("Largest clusters",
+                          _cluster_rows("largest", largest(table), "No clusters.")))
     parts.append(_section("Worst-connected clusters", _paragraph(
         f"Among the clusters of at least {MIN_SIZE} members, those with the smallest ratio "
         f"{_RATIO} of their minimum cut (edge connectivity) to the {CRITERION} of their size; "
         f"a cluster is well connected when its minimum cut exceeds {CRITERION}(n), a ratio "
-        "above 1."), _cluster_rows("worst-connected", worst_connected(table))))
+        "above 1."), _cluster_rows(
+            "worst-connected", worst_connected(table),
+            f"No cluster has {MIN_SIZE} or more members.")))
     if report.comparison is not None:
         parts.append(_comparison(page, figures))
     return _document(_title(page.sources), "".join(parts))
@@ -408,9 +411,9 @@ def _summary_table(table_id: str, rows: dict[str, Sequence[float]]) -> str:
                    for name, values in rows.items()))
 
 
-def _cluster_rows(table_id: str, clusters: pd.DataFrame) -> str:
+def _cluster_rows(table_id: str, clusters: pd.DataFrame, empty: str) -> str:
     if clusters.empty:
-        return _paragraph(f"No cluster has {MIN_SIZE} or more members.")
+        return _paragraph(empty)
     extra = ["ratio", "well connected"] if "ratio" in clusters else []
     rows = []
     for key, row in clusters.iterrows():
