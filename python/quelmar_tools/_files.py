@@ -33,7 +33,10 @@ def atomic_text(path: PathLike) -> Iterator[TextIO]:
     write leaves no partial file and an existing one unchanged."""
     target = os.fspath(path)
     folder = os.path.dirname(os.path.abspath(target))
-    handle, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
+    try:
+        handle, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
+    except OSError as error:  # named for the file asked, not the temporary one
+        raise type(error)(error.errno, error.strerror, target) from None
     try:
         with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as out:
             yield out

@@ -21,6 +21,7 @@ import pytest
 import quelmar
 import quelmar_tools
 from quelmar_tools import cli, html_report
+from quelmar_tools._files import atomic_text
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DATA = os.path.join(ROOT, "examples", "data")
@@ -187,6 +188,14 @@ def test_without_matplotlib_fails_before_loading(tmp_path):
     assert (done.returncode, done.stdout) == (1, "")
     assert done.stderr == f"quelmar-stats: {plot.MISSING_MATPLOTLIB}\n"
     assert 'pip install "quelmar[plot]"' in done.stderr and not page.exists()
+
+
+def test_a_page_that_cannot_be_written_is_named(tmp_path):
+    target = tmp_path / "absent" / "report.html"
+    with pytest.raises(FileNotFoundError) as caught:
+        with atomic_text(target):
+            pass
+    assert caught.value.filename == str(target)
 
 
 def test_docstring_examples_run(monkeypatch, tmp_path):
