@@ -15,7 +15,7 @@ import html
 import io
 import math
 import re
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Callable, Iterable, Optional, Sequence
 
 import numpy as np
@@ -44,8 +44,8 @@ MIN_SIZE = 11
 MINCUT = "mincut"
 
 # SVG from matplotlib: its ids are unique within one figure only (glyph
-# definitions are numbered per figure), so each figure's get a prefix.
-_SVG_ID = re.compile(r'(\bid="|href="#|url\(#)')
+# definitions are numbered per figure), so each figure's ids get a prefix.
+_SVG_ID = re.compile(r'((?<![\w-])id="|href="#|url\(#)')
 # Namespace declarations: the HTML parser puts inline SVG in its namespace.
 _SVG_NAMESPACES = re.compile(r'\s+xmlns(?::\w+)?="[^"]*"')
 _CLUSTER_COLUMNS = ("n", "m", "c", "mcd", "density", MINCUT)
@@ -104,7 +104,7 @@ class Page:
     clustering: Optional[quelmar.Clustering] = None
     other: Optional[quelmar.Clustering] = None
     ids: Optional[Sequence[int]] = None
-    matches: Optional[pd.DataFrame] = field(default=None)
+    matches: Optional[pd.DataFrame] = None
 
 
 def worst_connected(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataFrame:
@@ -147,7 +147,27 @@ def worst_connected(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataF
 
 
 def largest(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataFrame:
-    """The `top` clusters with the most members, ties to the smallest id."""
+    """The clusters with the most members, ties to the smallest id.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A cluster table (an ``n`` column, indexed by id).
+    top : int, default TOP_CLUSTERS
+        How many clusters to keep.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Those rows of `table`, largest first.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> table = pd.DataFrame({"n": [4, 9, 9]}, index=pd.Index([1, 5, 2], name="id"))
+    >>> largest(table, top=2).index.tolist()
+    [2, 5]
+    """
     ranked = table.rename_axis("id").reset_index()
     order = np.lexsort((ranked["id"].to_numpy(), -ranked["n"].to_numpy(dtype=np.float64)))
     return ranked.iloc[order[:top]].set_index("id")
