@@ -77,6 +77,8 @@ figcaption, p.note { color: #56606b; }
 class Page:
     """What one page shows.
 
+    The command fills it from its report; see write_page.
+
     Parameters
     ----------
     report : quelmar_tools.cli.Report
@@ -95,6 +97,12 @@ class Page:
         The clusters of `clustering` compared; all when None.
     matches : pandas.DataFrame, optional
         With a comparison: ``match_table(clustering, other, ids=ids)``.
+
+    Examples
+    --------
+    >>> from quelmar_tools.html_report import Page
+    >>> [name for name in Page.__dataclass_fields__][:2]
+    ['report', 'table']
     """
 
     report: Report
@@ -108,9 +116,11 @@ class Page:
 
 
 def worst_connected(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataFrame:
-    """The worst-connected clusters: those of at least MIN_SIZE members
-    with the smallest ratio of minimum cut to the CRITERION (mincut divided
-    by log10 n), ties to the smallest id; a ratio of 1 or less is a cluster
+    """The worst-connected clusters, by minimum cut over log10 of the size.
+
+    Among the clusters of at least MIN_SIZE members, those with the
+    smallest ratio of minimum cut to the CRITERION (mincut divided by
+    log10 n), ties to the smallest id; a ratio of 1 or less is a cluster
     that is not well connected.
 
     Parameters
@@ -133,6 +143,7 @@ def worst_connected(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataF
     Examples
     --------
     >>> import pandas as pd
+    >>> from quelmar_tools.html_report import worst_connected
     >>> table = pd.DataFrame({"n": [12, 100, 5], "mincut": [3.0, 2.0, 0.0]},
     ...                      index=pd.Index([1, 2, 3], name="id"))
     >>> worst_connected(table)["ratio"].round(3).tolist()
@@ -161,9 +172,15 @@ def largest(table: pd.DataFrame, *, top: int = TOP_CLUSTERS) -> pd.DataFrame:
     pandas.DataFrame
         Those rows of `table`, largest first.
 
+    Raises
+    ------
+    KeyError
+        When `table` lacks the ``n`` column.
+
     Examples
     --------
     >>> import pandas as pd
+    >>> from quelmar_tools.html_report import largest
     >>> table = pd.DataFrame({"n": [4, 9, 9]}, index=pd.Index([1, 5, 2], name="id"))
     >>> largest(table, top=2).index.tolist()
     [2, 5]
@@ -232,8 +249,10 @@ def page_html(page: Page) -> str:
 
 
 def write_page(path: PathLike, page: Page) -> None:
-    """Writes the report page to `path`, whole or not at all (a temporary
-    file in the same folder, renamed over `path` once complete).
+    """Writes the report page to `path`, whole or not at all.
+
+    The page goes to a temporary file in the same folder, renamed over
+    `path` once complete.
 
     Parameters
     ----------
@@ -275,8 +294,7 @@ def write_page(path: PathLike, page: Page) -> None:
 
 
 def require_plotting() -> None:
-    """Raises ImportError, naming the extra to install, when the page's
-    plots cannot be drawn.
+    """Raises ImportError, naming the extra, when the plots cannot be drawn.
 
     Raises
     ------
@@ -285,7 +303,8 @@ def require_plotting() -> None:
 
     Examples
     --------
-    >>> require_plotting()
+    >>> from quelmar_tools.html_report import require_plotting
+    >>> require_plotting()  # matplotlib is installed: nothing happens
     """
     from quelmar_tools import plot
 

@@ -4,7 +4,6 @@ but itself, escapes what it quotes, and renders cleanly in a real browser
 
 import base64
 import contextlib
-import doctest
 import fcntl
 import io
 import json
@@ -196,12 +195,6 @@ def test_a_page_that_cannot_be_written_is_named(tmp_path):
         with atomic_text(target):
             pass
     assert caught.value.filename == str(target)
-
-
-def test_docstring_examples_run(monkeypatch, tmp_path):
-    pytest.importorskip("matplotlib")
-    monkeypatch.chdir(tmp_path)
-    assert doctest.testmod(html_report).failed == 0
 
 
 class Chromium:
