@@ -9,6 +9,7 @@ debian_packages=(g++ cmake ninja-build pkg-config libroaring-dev liblz4-dev libg
 debian_packages+=(clang libclang-rt-14-dev)  # fuzz targets: clang, libFuzzer and its sanitizer runtimes
 debian_packages+=(clang-format-14)  # the formatting check of scripts/test.sh, pinned
 debian_packages+=(dpkg-dev debootstrap)  # wheels.sh unpacks source packages; check_wheel.sh makes a root
+debian_packages+=(chromium)  # tests/python/test_html_report.py renders the --html page headless
 missing=()
 for package in "${debian_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

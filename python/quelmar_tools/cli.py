@@ -3,7 +3,7 @@
     quelmar-stats GRAPH CLUSTERING [--cpm R] [--ids FILE] [--compare OTHER]
                   [--matches OUT] [--measures A,B,...] [--strict]
                   [--layout memberships|communities]
-                  [--format text|json|csv] [--clusters OUT]
+                  [--format text|json|csv] [--clusters OUT] [--html FILE]
 
 Either GRAPH or CLUSTERING may be "-", standard input. Exit status 0 on
 success, 1 when a file cannot be read or written (one line "quelmar-stats:
@@ -11,6 +11,8 @@ success, 1 when a file cannot be read or written (one line "quelmar-stats:
 misreadings (most memberships naming nodes the graph lacks, no cluster left,
 fewer internal edges than twice what random node sets would hold, no
 membership at all) are warned about on stderr; --strict makes them errors.
+--html also writes the report, with plots, as one self-contained HTML page
+(it needs matplotlib: pip install "quelmar[plot]").
 """
 
 from __future__ import annotations
@@ -27,7 +29,7 @@ from dataclasses import dataclass, field
 from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
 import quelmar
-from quelmar_tools import _native
+from quelmar_tools import _native, html_report
 from quelmar_tools.agreement import compare as agreement, match_table
 from quelmar_tools.building import LAYOUTS, clustering_from_file, graph_from_file
 from quelmar_tools.integers import as_integer
@@ -38,6 +40,7 @@ from quelmar_tools.table import (
     cluster_table,
     cluster_values,
     measure_columns,
+    table_columns,
 )
 
 __all__ = ["PROGRAM", "main"]
@@ -123,6 +126,9 @@ def parse_arguments(argv: Optional[Sequence[str]]) -> argparse.Namespace:
     parser.add_argument("--format", choices=("text", "json", "csv"), default="text")
     parser.add_argument("--clusters", metavar="OUT", help="write the per-cluster table to OUT "
                         "(.csv, or .parquet with pyarrow installed)")
+    parser.add_argument("--html", metavar="FILE", help="also write the report, with plots and "
+                        "the largest and worst-connected clusters, as one self-contained HTML "
+                        "page (needs matplotlib)")
     args = parser.parse_args(argv)
     for option in ("clusters", "matches"):
         path = getattr(args, option)
@@ -281,6 +287,8 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
     for path in (args.clusters, args.matches):
         if path and path.endswith(".parquet") and importlib.util.find_spec("pyarrow") is None:
             raise Failure("writing .parquet needs pyarrow (pip install pyarrow)")
+    if args.html:
+        require_plotting()
     ids = read_ids(args.ids) if args.ids else None
     progress.stage(f"loading {args.graph}")
     opened, name = readable(args.graph)
@@ -295,10 +303,19 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
     stats = subset.compute_statistics()
     modularity = summed_modularity(clustering, ids, stats)
     measures: dict[str, Any] = {}
-    if args.measures:
+    table = None
+    if args.html:
+        # The page ranks clusters by their minimum cut; one pass gives it
+        # and the measures asked.
+        progress.stage("computing measures")
+        table = cluster_table(clustering, ids=ids, cpm=args.cpm,
+                              measures=[*args.measures, html_report.MINCUT])
+        measures = {name: table[name].to_numpy() for name in args.measures}
+    elif args.measures:
         progress.stage("computing measures")
         measures = measure_columns(clustering, ids=ids, measures=args.measures)
     comparison = None
+    other, matches = None, None
     if args.compare:
         progress.stage(f"loading {args.compare}")
         other = load_clustering(graph, args.compare, args)
@@ -307,20 +324,49 @@ def run(args: argparse.Namespace, progress: Progress) -> str:
         comparison = compare(clustering, other, args.compare, keys)
         progress.stage("comparing")
         comparison.agreement = agreement(clustering, other, ids=ids)
+        if args.matches or args.html:
+            matches = match_table(clustering, other, ids=ids)
         if args.matches:
             progress.stage(f"writing {args.matches}")
-            write_table(match_table(clustering, other, ids=ids), args.matches)
+            write_table(matches, args.matches)
     if args.clusters:
         progress.stage(f"writing {args.clusters}")
-        table = cluster_table(clustering, ids=ids, cpm=args.cpm)
-        for name, column in measures.items():
-            table[name] = column
-        write_table(table, args.clusters)
+        if table is None:
+            written = cluster_table(clustering, ids=ids, cpm=args.cpm)
+            for name, column in measures.items():
+                written[name] = column
+        else:
+            written = table[[*table_columns(args.cpm is not None), *measures]]
+        write_table(written, args.clusters)
     unknown, dropped, _, _, unassigned = _native.load_counts(clustering)
     summaries = {name: summarize(column) for name, column in measures.items()}
+    report = Report(stats, modularity, comparison, summaries, unknown, dropped, unassigned)
+    if args.html:
+        assert table is not None
+        progress.stage(f"writing {args.html}")
+        html_report.write_page(args.html, html_report.Page(
+            report, table, sources=sources(args), measures=args.measures,
+            clustering=clustering, other=other, ids=ids, matches=matches))
     progress.done()
-    return render(Report(stats, modularity, comparison, summaries, unknown, dropped, unassigned),
-                  args.format)
+    return render(report, args.format)
+
+
+def require_plotting() -> None:
+    """Fails at once, before any work, when the page's plots cannot be
+    drawn (matplotlib missing), with the plot module's message."""
+    try:
+        html_report.require_plotting()
+    except ImportError as error:
+        raise Failure(str(error)) from None
+
+
+def sources(args: argparse.Namespace) -> list[tuple[str, str]]:
+    """What a report was made from, as the page lists it."""
+    named = [("graph", args.graph), ("clustering", args.clustering), ("layout", args.layout),
+             ("cluster ids from", args.ids), ("compared with", args.compare),
+             ("cpm resolution", None if args.cpm is None else repr(args.cpm)),
+             ("measures", ", ".join(args.measures))]
+    return [(label, text) for label, text in named if text]
 
 
 def readable(path: str) -> tuple[str, Optional[str]]:

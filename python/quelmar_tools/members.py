@@ -3,9 +3,7 @@ clustering file format."""
 
 from __future__ import annotations
 
-import contextlib
 import os
-import tempfile
 from typing import Optional, Union
 
 import numpy as np
@@ -13,6 +11,7 @@ import pandas as pd
 
 import quelmar
 from quelmar_tools import _native
+from quelmar_tools._files import atomic_text
 from quelmar_tools.integers import to_uint64
 from quelmar_tools.table import Ids
 
@@ -103,26 +102,8 @@ def write_clustering(clustering: quelmar.Clustering, path: PathLike,
     '5 3\\n7 3\\n9 3\\n'
     """
     table = memberships(clustering, ids)
-    target = os.fspath(path)
-    folder = os.path.dirname(os.path.abspath(target))
-    handle, temporary = tempfile.mkstemp(prefix=".", suffix=".part", dir=folder)
-    try:
-        with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as out:
-            table.to_csv(out, sep=" ", header=False, index=False, lineterminator="\n")
-            out.flush()
-            os.fsync(out.fileno())
-        os.chmod(temporary, 0o666 & ~_umask())
-        os.replace(temporary, target)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
+    with atomic_text(path) as out:
+        table.to_csv(out, sep=" ", header=False, index=False, lineterminator="\n")
 
 
 __all__ = ["memberships", "write_clustering"]

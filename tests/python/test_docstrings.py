@@ -11,10 +11,11 @@ import warnings
 import pytest
 from numpydoc.validate import validate
 
-# The public modules, each walked through its __all__; plot exists once its
-# branch is merged, and runs its examples only where matplotlib is installed.
-MODULES = ("quelmar_tools", "quelmar_tools.dask", "quelmar_tools.plot")
-NEEDS = {"quelmar_tools.plot": "matplotlib"}
+# The public modules, each walked through its __all__; plot and the HTML
+# report's page run their examples only where matplotlib is installed.
+MODULES = ("quelmar_tools", "quelmar_tools.dask", "quelmar_tools.plot",
+           "quelmar_tools.html_report")
+NEEDS = {"quelmar_tools.plot": "matplotlib", "quelmar_tools.html_report": "matplotlib"}
 
 # What every public docstring must get right: a summary of one line, a
 # parameter section that matches the signature (names, order, types and a
