@@ -3,6 +3,9 @@
 # checks that it works there exactly as the source build does here:
 #
 #   bash scripts/check_wheel.sh [WHEEL]     # default: dist/'s CPython 3.11 wheel
+#   bash scripts/check_wheel.sh --prepare   # only make the root and its wheelhouse
+#
+# (--prepare mostly waits on the network, so test.sh runs it beside the builds.)
 #
 # The machine is a minimal Debian 12 root filesystem (debootstrap minbase plus
 # python3-venv: no compiler, no -dev package; its Python is 3.11), cached in
@@ -22,8 +25,8 @@ cd "$(dirname "$0")/.."
 fail() { echo "check_wheel.sh: FAIL: $*"; exit 1; }
 [ "$(id -u)" -eq 0 ] || exec sudo bash "$0" "$@"
 [ -x .venv/bin/python ] || fail "no source build in .venv (run scripts/setup.sh)"
-wheel=${1:-$(ls dist/quelmar-*-cp311-cp311-manylinux_2_28_x86_64.whl 2>/dev/null | head -n 1)}
-[ -f "$wheel" ] || fail "no wheel to check (bash scripts/wheels.sh 3.11 makes it)"
+prepare_only=false
+[ "${1:-}" = --prepare ] && prepare_only=true && shift
 start=$SECONDS
 
 suite=bookworm
@@ -59,6 +62,12 @@ if [ ! -f "$wheelhouse/.complete" ]; then
         fail "cannot download numpy and pandas for CPython $root_python"
     touch "$wheelhouse/.complete"
 fi
+if $prepare_only; then
+    echo "check_wheel.sh: the $suite root and its wheelhouse are ready ($((SECONDS - start)) s)"
+    exit 0
+fi
+wheel=${1:-$(ls dist/quelmar-*-cp311-cp311-manylinux_2_28_x86_64.whl 2>/dev/null | head -n 1)}
+[ -f "$wheel" ] || fail "no wheel to check (bash scripts/wheels.sh 3.11 makes it)"
 
 # What the source build prints, to compare with.
 work=$(mktemp -d)
