@@ -9,7 +9,8 @@ column::
 The plot goes to examples/out/communities.png unless --out says otherwise
 (examples/out/ is not tracked).
 
-Needs networkx (and matplotlib for the plot, which is skipped without it).
+Needs networkx (and matplotlib for the plot, ``pip install "quelmar[plot]"``; the plot is
+skipped without it).
 """
 
 from __future__ import annotations
@@ -20,6 +21,7 @@ import os
 import networkx as nx
 
 import quelmar_tools
+from quelmar_tools import plot
 
 import bundled
 
@@ -48,17 +50,16 @@ def main() -> None:
     print(summary[[0, 50, 100]])
 
     try:
-        import matplotlib
-    except ImportError:
-        print("matplotlib is not installed: no plot")
+        plot.require_matplotlib()
+    except ImportError as missing:  # the plot extra is optional
+        print(f"no plot: {missing}")
         return
-    matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    axes = table["density"].plot.hist(bins=20, title="density of the communities")
-    axes.set_xlabel("internal edges / node pairs")
+    figure, axes = plt.subplots()
+    plot.measure_by_size(table, "density", ax=axes)
     os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
-    plt.savefig(args.out)
+    figure.savefig(args.out)
     print(f"plot saved to {args.out}")
 
 
